@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace tarvik {
+
+// The one dump file of a run: its name, the KUP header, and the blocks in
+// order. Every block is flushed to the system as it arrives, so a stopped or
+// crashed run keeps everything it received.
+class DumpFile
+{
+public:
+    static constexpr int BlockSize = 1024;
+    static constexpr int FullReadBlocks = 1024;
+    static inline const QString HeaderPrefix = QStringLiteral("KAON0008B9");
+
+    enum class Error { None, CannotCreate, CannotWrite };
+
+    // Opens the device for a path: a QFile by default; tests hand in devices that fail.
+    using Opener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
+
+    DumpFile();
+    ~DumpFile();
+
+    void setOpener(Opener opener);
+
+    // File name for a run (no folder). firstBlock holds at least the data bytes of the first block.
+    static QString fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
+                            const QString &modelText, const QByteArray &firstBlock);
+    // The KUP header of a full read with the header option.
+    static QString headerText(const QString &modelText, const QByteArray &firstBlock);
+    // The model name of a first block: bytes from index 8 up to the first 0, or up to
+    // the last data byte when there is none. One character per byte.
+    static QString modelText(const QByteArray &firstBlockReply);
+    // A model name made safe as part of a file name in one folder.
+    static QString safeNamePart(const QString &modelText);
+    static bool headerDue(qint16 startBlock, qint16 blockCount, bool headerTicked);
+
+    // Called when the first block of a run arrived: chooses the name, opens
+    // folder + name (cut to the new content) and writes the header when due.
+    bool begin(const QString &folder, qint16 startBlock, qint16 blockCount, bool headerTicked,
+               const QString &modelText, const QByteArray &firstBlock);
+    // Appends the 1024 data bytes of a block reply; the check byte is never written.
+    bool appendBlock(const QByteArray &reply);
+    // Closing when nothing is open does nothing.
+    void close();
+
+    bool isOpen() const;
+    QString name() const { return m_name; }
+    QString path() const { return m_path; }
+    QString header() const { return m_header; }
+    Error error() const { return m_error; }
+    QString errorString() const { return m_errorString; }
+
+private:
+    Opener m_opener;
+    std::unique_ptr<QIODevice> m_device;
+    QString m_name;
+    QString m_path;
+    QString m_header = HeaderPrefix;
+    Error m_error = Error::None;
+    QString m_errorString;
+};
+
+} // namespace tarvik

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "dumpfile.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace tarvik {
+
+class DumpHost;
+class SerialService;
+
+// The exchange with the set-top box's boot loader that reads its flash:
+// handshake, block requests with their checks, the total check and the closing
+// message. Event-driven: it reacts to the port's readyRead and to a stall
+// timer, and never waits in a loop.
+class DumpRun : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Stage { Idle, Handshake, Blocks, Total, Stopped };
+    Q_ENUM(Stage)
+
+    static constexpr int ReplySize = DumpFile::BlockSize + 1;
+    static constexpr int DefaultStallMs = 10000;
+
+    explicit DumpRun(SerialService &port, DumpHost &host, QObject *parent = nullptr);
+    ~DumpRun() override;
+
+    // Starts the run once the port is open: replaces the log, resets the run's
+    // fields and sends the handshake. The folder is the output folder's text.
+    void start(qint16 startBlock, qint16 blockCount, const QString &folder);
+    // CloseComPort closes the dump file through this.
+    void closeDumpFile();
+
+    Stage stage() const { return m_stage; }
+    QString modelText() const { return m_modelText; }
+    QString dumpFileName() const { return m_file.name(); }
+    QString headerText() const { return m_file.header(); }
+    int totalSum() const { return m_totalSum; }
+    QByteArray replyBytes() const { return m_replyBytes; }
+
+    // For tests: a shorter stall time-out than the ten seconds users get.
+    void setStallTimeout(int ms);
+    // For tests: where the dump file is opened.
+    void setFileOpener(DumpFile::Opener opener);
+
+signals:
+    void stageChanged(tarvik::DumpRun::Stage stage);
+    // The run ended: after the closing message, on a stop, or when the port closed.
+    void finished();
+
+private:
+    // (implementation details)
+    SerialService &m_port;
+    DumpHost &m_host;
+    DumpFile m_file;
+    QTimer m_stall;
+    Stage m_stage = Stage::Idle;
+    qint16 m_startBlock = 0;
+    qint16 m_blockCount = 0;
+    QString m_folder;
+    QString m_modelText;
+    QByteArray m_replyBytes;
+    int m_blockSum = 0;
+    int m_totalSum = 0;
+};
+
+} // namespace tarvik

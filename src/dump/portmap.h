@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tarvik {
+
+// Turns the port numbers of the port list (COM 1 to COM 4) into devices.
+// COM n is, in this order: the path in the environment variable TARVIK_COMn
+// when it is set; otherwise the n-th serial port present on the system, USB
+// adapters first (ttyUSB*, then ttyACM*), then the others, each group in
+// natural order.
+class PortMap
+{
+public:
+    struct Entry {
+        QString path;        // empty when COM n has no device
+        QString description; // e.g. "FT232R USB UART"; may be empty
+    };
+
+    // The device for COM n (n from 1).
+    static Entry resolve(int n);
+    // The ports present, in the order above (without the environment overrides).
+    static QStringList presentPorts();
+    // Sorts device paths into the order above.
+    static QStringList ordered(QStringList paths);
+    // The tooltip text for COM n, e.g. "/dev/ttyUSB0 (FT232R USB UART)".
+    static QString tooltip(int n);
+};
+
+} // namespace tarvik

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "serialservice.h"
+
+#include <QSerialPort>
+
+namespace tarvik {
+
+// SerialService on a real serial device through QSerialPort. The port number
+// is turned into a device by PortMap at every opening.
+class SerialPort : public SerialService
+{
+    Q_OBJECT
+public:
+    explicit SerialPort(QObject *parent = nullptr);
+    ~SerialPort() override;
+
+    void setSettings(const QString &settings) override;
+    QString settings() const override;
+    void setInputLen(qint16 len) override;
+    void setInBufferSize(qint16 size) override;
+
+    void setCommPort(qint16 port) override;
+    qint16 commPort() const override;
+
+    OpenError setPortOpen(bool open) override;
+    bool portOpen() const override;
+    QString devicePath() const override;
+    QString errorString() const override;
+
+    void setInBufferCount(qint16 count) override;
+    int inBufferCount() const override;
+    void setInputMode(int mode) override;
+    int inputMode() const override;
+    QVariant input() override;
+
+    void output(const QString &text) override;
+
+private:
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+
+    QSerialPort m_port;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    qint16 m_inputLen = 0;
+    qint16 m_inBufferSize = 1024;
+    qint16 m_commPort = 1;
+    int m_inputMode = InputModeText;
+    QString m_devicePath;
+    QString m_errorString;
+};
+
+} // namespace tarvik
