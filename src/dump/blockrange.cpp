@@ -1,1 +1,63 @@
-// to be written
+#include "blockrange.h"
+
+namespace tarvik {
+
+namespace {
+
+// -1 when the text is not a whole number from 0 to MaxBlock.
+int parseField(const QString &text)
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty())
+        return -1;
+    for (const QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return -1;
+    }
+    bool ok = false;
+    const qulonglong value = digits.toULongLong(&ok);
+    if (!ok || value > qulonglong(BlockRange::MaxBlock))
+        return -1;
+    return int(value);
+}
+
+} // namespace
+
+BlockRange parseBlockRange(const QString &startText, const QString &numberText)
+{
+    BlockRange range;
+    if (startText.trimmed().isEmpty()) {
+        range.error = QStringLiteral("Enter the number of the start block.");
+        return range;
+    }
+    if (numberText.trimmed().isEmpty()) {
+        range.error = QStringLiteral("Enter the number of blocks to read.");
+        return range;
+    }
+    const int start = parseField(startText);
+    if (start < 0) {
+        range.error = QStringLiteral("The start block must be a whole number from 0 to %1.")
+                          .arg(BlockRange::MaxBlock);
+        return range;
+    }
+    const int count = parseField(numberText);
+    if (count < 0) {
+        range.error = QStringLiteral("The number of blocks must be a whole number from 0 to %1.")
+                          .arg(BlockRange::MaxBlock);
+        return range;
+    }
+    if (start + count - 1 > BlockRange::MaxBlock) {
+        range.error = QStringLiteral("The blocks %1 to %2 cannot be read: the last block must not "
+                                     "be above %3.")
+                          .arg(start)
+                          .arg(start + count - 1)
+                          .arg(BlockRange::MaxBlock);
+        return range;
+    }
+    range.ok = true;
+    range.startBlock = qint16(start);
+    range.blockCount = qint16(count);
+    return range;
+}
+
+} // namespace tarvik

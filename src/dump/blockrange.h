@@ -7,12 +7,16 @@ namespace tarvik {
 // The block range typed into the start and number fields, checked before the
 // port is touched.
 struct BlockRange {
+    static constexpr int MaxBlock = 32767;
+
     bool ok = false;
     qint16 startBlock = 0;
     qint16 blockCount = 0;
     QString error; // the message box text when !ok
 };
 
+// Both fields as whole decimal numbers from 0 to 32767 whose last block
+// (start + count - 1) is at most 32767. A count of 0 is a valid range.
 BlockRange parseBlockRange(const QString &startText, const QString &numberText);
 
 } // namespace tarvik

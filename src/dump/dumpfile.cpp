@@ -1,1 +1,203 @@
-// to be written
+#include "dumpfile.h"
+
+#include <QFile>
+#include <QFileDevice>
+
+namespace tarvik {
+
+namespace {
+
+const QString HeaderFiller = QStringLiteral("0000000000C");
+const QString HeaderEnd = QStringLiteral("x");
+const QString PlainSuffix = QStringLiteral(".bin");
+const QString ConvSuffix = QStringLiteral("_conv.bin");
+const QChar Replacement = u'_';
+
+QString hexByte(const QByteArray &block, int index)
+{
+    return QStringLiteral("%1").arg(uchar(block.at(index)), 2, 16, QLatin1Char('0')).toUpper();
+}
+
+// Bytes of a version from the highest index down.
+QStringList versionDigits(const QByteArray &block, int offset)
+{
+    return {hexByte(block, offset + 2), hexByte(block, offset + 1), hexByte(block, offset)};
+}
+
+bool isUnsafe(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u'/' || u < 0x20 || (u >= 0x7F && u <= 0x9F);
+}
+
+} // namespace
+
+DumpFile::DumpFile()
+    : m_opener([](const QString &path) { return std::make_unique<QFile>(path); })
+{
+}
+
+DumpFile::~DumpFile() = default;
+
+void DumpFile::setOpener(Opener opener)
+{
+    m_opener = std::move(opener);
+}
+
+bool DumpFile::headerDue(qint16 startBlock, qint16 blockCount, bool headerTicked)
+{
+    return startBlock == 0 && blockCount == FullReadBlocks && headerTicked;
+}
+
+QString DumpFile::modelText(const QByteArray &firstBlockReply)
+{
+    const qsizetype end = qMin<qsizetype>(firstBlockReply.size(), BlockSize);
+    if (end <= ModelOffset)
+        return {};
+    qsizetype stop = firstBlockReply.indexOf('\0', ModelOffset);
+    if (stop < 0 || stop > end)
+        stop = end;
+    return QString::fromLatin1(firstBlockReply.constData() + ModelOffset, stop - ModelOffset);
+}
+
+QString DumpFile::safeNamePart(const QString &modelText)
+{
+    QString part = modelText;
+    for (QChar &c : part) {
+        if (isUnsafe(c))
+            c = Replacement;
+    }
+    if (part == u"." || part == u"..")
+        part.fill(Replacement);
+    return part;
+}
+
+QString DumpFile::fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
+                           const QString &modelText, const QByteArray &firstBlock)
+{
+    if (startBlock != 0 || blockCount != FullReadBlocks)
+        return PartialReadName;
+
+    QString suffix = PlainSuffix;
+    if (headerTicked) {
+        const QStringList hw = versionDigits(firstBlock, HardwareVersionOffset);
+        const QStringList sw = versionDigits(firstBlock, SoftwareVersionOffset);
+        suffix = QStringLiteral("_HW") + hw.join(u'.') + QStringLiteral("_SW") + sw.join(u'.')
+                 + ConvSuffix;
+    }
+
+    // The model part gives way so that the whole name fits in one directory entry.
+    QString part = safeNamePart(modelText);
+    const qsizetype suffixBytes = QFile::encodeName(suffix).size();
+    while (!part.isEmpty() && QFile::encodeName(part).size() + suffixBytes > MaxNameBytes) {
+        part.chop(1);
+        if (!part.isEmpty() && part.back().isHighSurrogate())
+            part.chop(1);
+    }
+    return part + suffix;
+}
+
+QString DumpFile::headerText(const QString &modelText, const QByteArray &firstBlock)
+{
+    return HeaderPrefix + versionDigits(firstBlock, HardwareVersionOffset).join(QString())
+           + versionDigits(firstBlock, SoftwareVersionOffset).join(QString()) + HeaderFiller
+           + modelText + HeaderEnd;
+}
+
+bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount,
+                     bool headerTicked, const QString &modelText, const QByteArray &firstBlock)
+{
+    close();
+    m_error = Error::None;
+    m_errorString.clear();
+    m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
+    m_path = folder + m_name;
+    const bool withHeader = headerDue(startBlock, blockCount, headerTicked);
+    if (withHeader)
+        m_header = headerText(modelText, firstBlock);
+
+    m_device = m_opener(m_path);
+    if (!m_device || !m_device->open(QIODevice::WriteOnly | QIODevice::Truncate
+                                     | QIODevice::Unbuffered)) {
+        fail(Error::CannotCreate);
+        m_device.reset();
+        return false;
+    }
+    if (withHeader)
+        return writeAll(m_header.toLatin1());
+    return true;
+}
+
+bool DumpFile::appendBlock(const QByteArray &reply)
+{
+    if (!isOpen()) {
+        fail(Error::CannotWrite);
+        return false;
+    }
+    return writeAll(reply.left(BlockSize));
+}
+
+bool DumpFile::writeAll(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = m_device->write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0) {
+            fail(Error::CannotWrite);
+            return false;
+        }
+        done += n;
+    }
+    if (auto *file = qobject_cast<QFileDevice *>(m_device.get())) {
+        if (!file->flush()) {
+            fail(Error::CannotWrite);
+            return false;
+        }
+    }
+    return true;
+}
+
+void DumpFile::fail(Error error)
+{
+    m_error = error;
+    m_errorString = m_device ? m_device->errorString() : QString();
+    if (m_errorString.isEmpty())
+        m_errorString = QStringLiteral("Unknown error");
+}
+
+void DumpFile::close()
+{
+    if (m_device) {
+        m_device->close();
+        m_device.reset();
+    }
+}
+
+void DumpFile::reset()
+{
+    close();
+    m_name.clear();
+    m_path.clear();
+    m_error = Error::None;
+    m_errorString.clear();
+}
+
+bool DumpFile::isOpen() const
+{
+    return m_device && m_device->isOpen();
+}
+
+QString DumpFile::errorMessage() const
+{
+    switch (m_error) {
+    case Error::None:
+        break;
+    case Error::CannotCreate:
+        return QStringLiteral("Cannot create the dump file %1: %2").arg(m_path, m_errorString);
+    case Error::CannotWrite:
+        return QStringLiteral("Cannot write the dump file %1: %2").arg(m_path, m_errorString);
+    }
+    return {};
+}
+
+} // namespace tarvik

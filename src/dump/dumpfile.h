@@ -10,29 +10,38 @@
 namespace tarvik {
 
 // The one dump file of a run: its name, the KUP header, and the blocks in
-// order. Every block is flushed to the system as it arrives, so a stopped or
+// order. Every block is handed to the system as it arrives, so a stopped or
 // crashed run keeps everything it received.
 class DumpFile
 {
 public:
     static constexpr int BlockSize = 1024;
     static constexpr int FullReadBlocks = 1024;
+    static constexpr int ModelOffset = 8;
+    static constexpr int SoftwareVersionOffset = 48; // bytes 48..50
+    static constexpr int HardwareVersionOffset = 52; // bytes 52..54
+    // The longest file name (in bytes, as the system stores it) that a folder can hold.
+    static constexpr int MaxNameBytes = 255;
     static inline const QString HeaderPrefix = QStringLiteral("KAON0008B9");
+    static inline const QString PartialReadName = QStringLiteral("FlashDump.bin");
 
     enum class Error { None, CannotCreate, CannotWrite };
 
-    // Opens the device for a path: a QFile by default; tests hand in devices that fail.
+    // Makes the (unopened) device for a path: a QFile by default; tests hand in
+    // devices that fail. begin() opens it for writing, cut to nothing.
     using Opener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
 
     DumpFile();
     ~DumpFile();
+    DumpFile(const DumpFile &) = delete;
+    DumpFile &operator=(const DumpFile &) = delete;
 
     void setOpener(Opener opener);
 
     // File name for a run (no folder). firstBlock holds at least the data bytes of the first block.
     static QString fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
                             const QString &modelText, const QByteArray &firstBlock);
-    // The KUP header of a full read with the header option.
+    // The KUP header of a full read with the header option; the model as received.
     static QString headerText(const QString &modelText, const QByteArray &firstBlock);
     // The model name of a first block: bytes from index 8 up to the first 0, or up to
     // the last data byte when there is none. One character per byte.
@@ -49,6 +58,8 @@ public:
     bool appendBlock(const QByteArray &reply);
     // Closing when nothing is open does nothing.
     void close();
+    // A new run: closes the file and forgets its name and error. The header text stays.
+    void reset();
 
     bool isOpen() const;
     QString name() const { return m_name; }
@@ -56,8 +67,13 @@ public:
     QString header() const { return m_header; }
     Error error() const { return m_error; }
     QString errorString() const { return m_errorString; }
+    // The message box text for the last error: the path and the system's reason.
+    QString errorMessage() const;
 
 private:
+    bool writeAll(const QByteArray &bytes);
+    void fail(Error error);
+
     Opener m_opener;
     std::unique_ptr<QIODevice> m_device;
     QString m_name;

@@ -1,1 +1,361 @@
-// to be written
+#include "dumprun.h"
+
+#include "dumphost.h"
+#include "serialservice.h"
+
+namespace tarvik {
+
+namespace {
+
+const QByteArray CrLf = QByteArrayLiteral("\r\n");
+const QByteArray Cr = QByteArrayLiteral("\r");
+
+// Handshake requests H1, H2 and H5; the flash-info record H3 and the lone zero H4 go between.
+const QByteArray RequestV616 = QByteArrayLiteral("REQUEST_V616");
+const QByteArray RequestFlashInfo = QByteArrayLiteral("BL_FLASH_INFO");
+const QByteArray FlashInfoRecord = QByteArray::fromHex(
+    "4B410516212782" "7FE07FF07FFE400E0F101112131415161718191A1B4F4E");
+const QByteArray FlashInfoEnd = QByteArrayLiteral("BL_FLASH_END");
+
+// The three markers of the loader, and the request sent once each is seen.
+struct HandshakeStep {
+    QLatin1StringView marker;
+    QByteArray then;
+};
+const HandshakeStep Handshake[] = {
+    {QLatin1StringView("PC___"), QByteArrayLiteral("REQUEST_START_BLOCK")},
+    {QLatin1StringView("0000"), QByteArrayLiteral("REQUEST_BLOCK")},
+    {QLatin1StringView("1984"), QByteArrayLiteral("REQUEST_DOWNLOAD")},
+};
+constexpr int HandshakeSteps = int(std::size(Handshake));
+
+const QByteArray BlockRequest = QByteArrayLiteral("REQUEST_1024DOWN:");
+const QByteArray BlockAck = QByteArrayLiteral("1024DOWN_SUCCESS:");
+const QByteArray TotalRequest = QByteArrayLiteral("REQUEST_TOTALCRC");
+const QByteArray TotalAck = QByteArrayLiteral("DOWN_SUCCESS");
+const QByteArray Closing = QByteArrayLiteral("UPGRADE_SUCCESS");
+
+const QString LogStart = QStringLiteral("sending request...\r\n");
+const QString LogGap = QStringLiteral("    ");
+const QString LogEol = QStringLiteral("\r\n");
+const QString LogCrcError = QStringLiteral("CRC Error while receiving BLOCK: ");
+const QString LogTotalOk = QStringLiteral("TOTALCRC OK!\r\n");
+const QString LogSuccess = QStringLiteral("Transfer succesfull!\r\n");
+const QString LogAlreadyClosed = QStringLiteral("Serial port closed\r\n");
+const QString LogUnexpected = QStringLiteral("Unexpected data while receiving ");
+const QString LogTimeout = QStringLiteral("Timeout while receiving ");
+const QString LogFileError = QStringLiteral("Dump file error while receiving ");
+const QString LogLost = QStringLiteral("Serial port lost: ");
+const QString LogWhatBlock = QStringLiteral("BLOCK: ");
+const QString LogWhatTotal = QStringLiteral("TOTALCRC");
+
+const QString ErrorTitle = QStringLiteral("Error");
+
+constexpr int ByteValues = 256;
+
+// What a reply wait was for, as its log lines name it.
+QString whatAwaited(DumpRun::Stage stage, qint16 n)
+{
+    return stage == DumpRun::Stage::Total ? LogWhatTotal : LogWhatBlock + DumpRun::logNumber(n);
+}
+
+} // namespace
+
+DumpRun::DumpRun(SerialService &port, DumpHost &host, QObject *parent)
+    : QObject(parent), m_port(port), m_host(host)
+{
+    m_stall.setSingleShot(true);
+    m_stall.setInterval(DefaultStallMs);
+    connect(&m_stall, &QTimer::timeout, this, &DumpRun::onStall);
+    connect(&m_port, &SerialService::readyRead, this, &DumpRun::onReadyRead);
+    connect(&m_port, &SerialService::portClosed, this, &DumpRun::onPortClosed);
+    connect(&m_port, &SerialService::portLost, this, &DumpRun::onPortLost);
+}
+
+DumpRun::~DumpRun() = default;
+
+void DumpRun::setStallTimeout(int ms)
+{
+    m_stall.setInterval(ms);
+}
+
+void DumpRun::setFileOpener(DumpFile::Opener opener)
+{
+    m_file.setOpener(std::move(opener));
+}
+
+QString DumpRun::logNumber(qint16 n)
+{
+    const QString digits = QStringLiteral("%1").arg(qAbs(int(n)), 4, 10, QLatin1Char('0'));
+    return n < 0 ? u'-' + digits : digits;
+}
+
+void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
+{
+    m_stall.stop();
+    m_file.reset();
+    m_startBlock = startBlock;
+    m_blockCount = blockCount;
+    m_folder = folder;
+
+    m_host.replaceLog(LogStart);
+    m_modelText.clear();
+    m_totalSum = 0;
+    m_port.setInBufferCount(0);
+    m_port.setInputMode(SerialService::InputModeText);
+    m_host.showProgressText(ProgressMeter::format(0, m_blockCount, -1));
+
+    setStage(Stage::Handshake);
+    m_marker = 0;
+    if (!send(RequestV616 + CrLf) || !send(RequestFlashInfo + CrLf)
+        || !send(FlashInfoRecord + CrLf) || !send(QByteArray(1, '\0'))
+        || !send(FlashInfoEnd + CrLf))
+        return;
+    awaitMarker();
+}
+
+void DumpRun::closeDumpFile()
+{
+    m_file.close();
+}
+
+bool DumpRun::active() const
+{
+    return m_stage == Stage::Handshake || m_stage == Stage::Blocks || m_stage == Stage::Total;
+}
+
+void DumpRun::setStage(Stage stage)
+{
+    if (m_stage == stage)
+        return;
+    m_stage = stage;
+    emit stageChanged(stage);
+}
+
+bool DumpRun::send(const QByteArray &bytes)
+{
+    m_port.output(QString::fromLatin1(bytes));
+    // A failing port may end the run from inside the write.
+    return active();
+}
+
+bool DumpRun::end()
+{
+    m_stall.stop();
+    const bool notify = m_stage != Stage::Stopped;
+    setStage(Stage::Idle);
+    return notify;
+}
+
+void DumpRun::awaitMarker()
+{
+    m_receiveText.clear();
+    // The marker waits look at the port before every read: a closed port ends the run.
+    if (!m_port.portOpen() && end())
+        emit finished();
+}
+
+void DumpRun::onReadyRead()
+{
+    switch (m_stage) {
+    case Stage::Handshake:
+        handshakeRead();
+        break;
+    case Stage::Blocks:
+    case Stage::Total:
+        checkReply();
+        break;
+    case Stage::Idle:
+    case Stage::Stopped:
+        break;
+    }
+}
+
+void DumpRun::handshakeRead()
+{
+    if (!m_port.portOpen()) {
+        if (end())
+            emit finished();
+        return;
+    }
+    m_receiveText += m_port.input().toString();
+    const HandshakeStep &step = Handshake[m_marker];
+    if (!m_receiveText.contains(step.marker)) {
+        // Only the tail can still become part of the marker.
+        const qsizetype keep = step.marker.size() - 1;
+        if (m_receiveText.size() > keep)
+            m_receiveText.remove(0, m_receiveText.size() - keep);
+        return;
+    }
+    // Whatever came after the marker in this read goes with the receive text.
+    m_receiveText.clear();
+    if (!send(step.then + CrLf))
+        return;
+    if (++m_marker < HandshakeSteps) {
+        awaitMarker();
+        return;
+    }
+    m_port.setInputMode(SerialService::InputModeBinary);
+    setStage(Stage::Blocks);
+    if (m_blockCount > 0) {
+        m_meter.start(m_blockCount);
+        requestBlock(0);
+    } else {
+        requestTotal();
+    }
+}
+
+qint16 DumpRun::blockNumber() const
+{
+    return qint16(m_startBlock + m_blockIndex);
+}
+
+void DumpRun::requestBlock(int index)
+{
+    m_blockIndex = index;
+    m_blockSum = 0;
+    const qint16 n = blockNumber();
+    if (!send(BlockRequest + QByteArray::number(n) + Cr))
+        return;
+    m_host.appendLog(QString::fromLatin1(BlockRequest) + logNumber(n) + LogGap);
+    m_awaited = ReplySize;
+    m_waiting = 0;
+    m_stall.start();
+    checkReply();
+}
+
+void DumpRun::requestTotal()
+{
+    setStage(Stage::Total);
+    if (!send(TotalRequest + Cr))
+        return;
+    m_host.appendLog(QString::fromLatin1(TotalRequest) + LogGap);
+    m_awaited = TotalReplySize;
+    m_waiting = 0;
+    m_stall.start();
+    checkReply();
+}
+
+void DumpRun::checkReply()
+{
+    const int waiting = m_port.inBufferCount();
+    if (waiting > m_waiting) {
+        m_waiting = waiting;
+        m_stall.start();
+    }
+    if (waiting < m_awaited)
+        return;
+    if (waiting == m_awaited) {
+        m_replyBytes = m_port.input().toByteArray();
+        if (m_replyBytes.size() == m_awaited) {
+            m_stall.stop();
+            if (m_stage == Stage::Blocks)
+                blockArrived();
+            else
+                totalArrived();
+            return;
+        }
+    }
+    stop(LogUnexpected + whatAwaited(m_stage, blockNumber()) + LogEol);
+}
+
+void DumpRun::onStall()
+{
+    if (m_stage == Stage::Blocks || m_stage == Stage::Total)
+        stop(LogTimeout + whatAwaited(m_stage, blockNumber()) + LogEol);
+}
+
+void DumpRun::stop(const QString &logLine)
+{
+    m_stall.stop();
+    m_host.appendLog(logLine);
+    setStage(Stage::Stopped);
+    emit finished();
+}
+
+void DumpRun::blockArrived()
+{
+    const qint16 n = blockNumber();
+    if (m_blockIndex == 0) {
+        m_modelText = DumpFile::modelText(m_replyBytes);
+        m_host.showModel(m_modelText);
+        if (!m_file.begin(m_folder, m_startBlock, m_blockCount, m_host.headerTicked(),
+                          m_modelText, m_replyBytes)) {
+            fileFailed();
+            return;
+        }
+    }
+    if (!m_file.appendBlock(m_replyBytes)) {
+        fileFailed();
+        return;
+    }
+
+    int sum = 0;
+    for (int i = 0; i < DumpFile::BlockSize; ++i)
+        sum += uchar(m_replyBytes.at(i));
+    m_blockSum = sum % ByteValues;
+    m_totalSum += m_blockSum;
+
+    if (uchar(m_replyBytes.at(DumpFile::BlockSize)) != m_blockSum) {
+        stop(LogCrcError + logNumber(n) + LogEol);
+        return;
+    }
+    if (!send(BlockAck + QByteArray::number(n) + Cr))
+        return;
+    m_host.appendLog(QString::fromLatin1(BlockAck) + logNumber(n) + LogEol);
+    const int done = m_blockIndex + 1;
+    m_host.showProgress(done);
+    m_host.showProgressText(m_meter.update(done));
+    if (done < m_blockCount)
+        requestBlock(done);
+    else
+        requestTotal();
+}
+
+void DumpRun::totalArrived()
+{
+    m_totalSum %= ByteValues;
+    if (uchar(m_replyBytes.at(0)) == m_totalSum) {
+        if (!send(TotalAck + Cr))
+            return;
+        m_host.appendLog(LogTotalOk);
+        m_host.appendLog(LogSuccess);
+    }
+    if (!send(Closing + CrLf))
+        return;
+    end();
+    if (!m_port.portOpen())
+        m_host.appendLog(LogAlreadyClosed);
+    m_host.closeComPort();
+    emit finished();
+}
+
+void DumpRun::fileFailed()
+{
+    const QString message = m_file.errorMessage();
+    m_host.appendLog(LogFileError + LogWhatBlock + logNumber(blockNumber()) + LogEol);
+    // Nothing of the run may touch the port or the file while the message is up.
+    end();
+    m_host.showMessage(message, ErrorTitle);
+    m_host.closeComPort();
+    emit finished();
+}
+
+void DumpRun::onPortClosed()
+{
+    if ((active() || m_stage == Stage::Stopped) && end())
+        emit finished();
+}
+
+void DumpRun::onPortLost(const QString &reason)
+{
+    if (!active() && m_stage != Stage::Stopped)
+        return;
+    const bool notify = end();
+    m_host.appendLog(LogLost + reason + LogEol);
+    m_host.closeComPort();
+    if (notify)
+        emit finished();
+}
+
+} // namespace tarvik

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dumpfile.h"
+#include "progressmeter.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -16,6 +17,11 @@ class SerialService;
 // handshake, block requests with their checks, the total check and the closing
 // message. Event-driven: it reacts to the port's readyRead and to a stall
 // timer, and never waits in a loop.
+//
+// Once the run has ended (closing message sent, port closed or lost, file
+// error) or stopped (bad check byte, unexpected data, stall), it sends nothing
+// more. A stopped run leaves the port and the dump file open until the window's
+// CloseComPort closes them.
 class DumpRun : public QObject
 {
     Q_OBJECT
@@ -24,6 +30,7 @@ public:
     Q_ENUM(Stage)
 
     static constexpr int ReplySize = DumpFile::BlockSize + 1;
+    static constexpr int TotalReplySize = 1;
     static constexpr int DefaultStallMs = 10000;
 
     explicit DumpRun(SerialService &port, DumpHost &host, QObject *parent = nullptr);
@@ -38,7 +45,10 @@ public:
     Stage stage() const { return m_stage; }
     QString modelText() const { return m_modelText; }
     QString dumpFileName() const { return m_file.name(); }
+    QString dumpFilePath() const { return m_file.path(); }
     QString headerText() const { return m_file.header(); }
+    bool dumpFileOpen() const { return m_file.isOpen(); }
+    int blockSum() const { return m_blockSum; }
     int totalSum() const { return m_totalSum; }
     QByteArray replyBytes() const { return m_replyBytes; }
 
@@ -47,16 +57,42 @@ public:
     // For tests: where the dump file is opened.
     void setFileOpener(DumpFile::Opener opener);
 
+    // A block number as the log shows it: at least four digits.
+    static QString logNumber(qint16 n);
+
 signals:
     void stageChanged(tarvik::DumpRun::Stage stage);
-    // The run ended: after the closing message, on a stop, or when the port closed.
+    // The run ended: after the closing message, on a stop, or when the port
+    // closed or was lost. Emitted once per run.
     void finished();
 
 private:
-    // (implementation details)
+    void onReadyRead();
+    void onPortClosed();
+    void onPortLost(const QString &reason);
+    void onStall();
+
+    bool active() const;
+    void setStage(Stage stage);
+    // Sends the bytes; false when the run ended meanwhile.
+    bool send(const QByteArray &bytes);
+    void awaitMarker();
+    void handshakeRead();
+    void requestBlock(int index);
+    void requestTotal();
+    void checkReply();
+    void blockArrived();
+    void totalArrived();
+    void stop(const QString &logLine);
+    void fileFailed();
+    // Leaves the run; true when finished() is still due.
+    bool end();
+    qint16 blockNumber() const;
+
     SerialService &m_port;
     DumpHost &m_host;
     DumpFile m_file;
+    ProgressMeter m_meter;
     QTimer m_stall;
     Stage m_stage = Stage::Idle;
     qint16 m_startBlock = 0;
@@ -66,6 +102,12 @@ private:
     QByteArray m_replyBytes;
     int m_blockSum = 0;
     int m_totalSum = 0;
+
+    int m_marker = 0;        // the handshake marker awaited
+    QString m_receiveText;   // what the current marker wait has read
+    int m_blockIndex = 0;    // the block awaited, from 0 within the run
+    int m_awaited = 0;       // bytes of the reply awaited
+    int m_waiting = 0;       // bytes seen waiting for it so far
 };
 
 } // namespace tarvik

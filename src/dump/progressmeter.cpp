@@ -1,1 +1,56 @@
-// to be written
+#include "progressmeter.h"
+
+#include <cmath>
+
+namespace tarvik {
+
+namespace {
+
+const QString Separator = QStringLiteral(" \u00B7 ");
+
+QString clockText(qint64 seconds)
+{
+    const qint64 hours = seconds / 3600;
+    const qint64 minutes = (seconds / 60) % 60;
+    const qint64 secs = seconds % 60;
+    if (hours > 0)
+        return QStringLiteral("%1:%2:%3")
+            .arg(hours)
+            .arg(minutes, 2, 10, QLatin1Char('0'))
+            .arg(secs, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(minutes).arg(secs, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+void ProgressMeter::start(int totalBlocks)
+{
+    m_total = totalBlocks;
+    m_clock.start();
+}
+
+QString ProgressMeter::update(int done)
+{
+    double rate = -1;
+    if (m_clock.isValid() && done > 0) {
+        const qint64 ns = m_clock.nsecsElapsed();
+        if (ns > 0)
+            rate = double(done) * BlockBytes * 1e9 / double(ns);
+    }
+    return format(done, m_total, rate);
+}
+
+QString ProgressMeter::format(int done, int total, double bytesPerSecond)
+{
+    QString text = QStringLiteral("%1 / %2 blocks").arg(done).arg(total);
+    if (bytesPerSecond < 0 || !std::isfinite(bytesPerSecond))
+        return text;
+    text += Separator + QString::number(bytesPerSecond / 1024.0, 'f', 1) + QStringLiteral(" KiB/s");
+    if (done < total && bytesPerSecond > 0) {
+        const double left = double(total - done) * BlockBytes / bytesPerSecond;
+        text += Separator + clockText(qint64(std::floor(left))) + QStringLiteral(" left");
+    }
+    return text;
+}
+
+} // namespace tarvik

@@ -6,10 +6,14 @@
 namespace tarvik {
 
 // The progress bar's text: blocks done of the total, throughput and time left,
-// e.g. "512 / 1024 blocks · 11.0 KiB/s · 0:46 left".
+// e.g. "512 / 1024 blocks · 11.0 KiB/s · 0:46 left". The clock starts with
+// start(), which the run calls when it asks for its first block, so time spent
+// waiting for the box to enter its host mode does not count.
 class ProgressMeter
 {
 public:
+    static constexpr int BlockBytes = 1024;
+
     void start(int totalBlocks);
     // Returns the text for `done` good blocks.
     QString update(int done);

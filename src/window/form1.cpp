@@ -1,1 +1,501 @@
-// to be written
+#include "form1.h"
+
+#include "blockrange.h"
+#include "controls.h"
+#include "designtable.h"
+#include "logpane.h"
+#include "prompts.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QUrl>
+
+#include <grp.h>
+#include <sys/stat.h>
+
+using tarvik::SerialService;
+namespace Design = tarvik::Design;
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+constexpr quint32 LampRed = 255;
+constexpr quint32 LampGreen = 65280;
+
+QString firstStartupLine()
+{
+    return QStringLiteral("ACTIVATE THE \"HOST - MODE\" OF THE STB FIRST, CLICK OPEN THEN");
+}
+
+QString secondStartupLine()
+{
+    return Form1::AccessCode
+            + QStringLiteral(" for editing start block and number of blocks. (You must know what you do!!!)");
+}
+
+// The group that owns a device, for the permission message.
+QString deviceGroup(const QString &path)
+{
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    if (const group *g = ::getgrgid(st.st_gid))
+        return QString::fromLocal8Bit(g->gr_name);
+    return QString::number(st.st_gid);
+}
+
+} // namespace
+
+Form1::Form1(tarvik::Prompts *prompts, QWidget *parent)
+    : QWidget(parent), m_prompts(prompts)
+{
+    if (!m_prompts) {
+        m_ownPrompts = std::make_unique<tarvik::DialogPrompts>();
+        m_prompts = m_ownPrompts.get();
+    }
+    setObjectName(QStringLiteral("Form1"));
+    buildFromDesign();
+    Form_Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildFromDesign()
+{
+    const double dpi = logicalDpiX();
+    auto px = [dpi](int twips) { return Design::toPixels(twips, dpi); };
+
+    setWindowTitle(Design::Caption);
+    setFixedSize(px(Design::ClientWidth), px(Design::ClientHeight));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(Design::BackRed, Design::BackGreen, Design::BackBlue));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    QList<QWidget *> focusChain; // by tab index
+    QMap<int, QWidget *> byTabIndex;
+
+    for (const Design::Control &c : Design::controls()) {
+        QWidget *container = QLatin1String(c.container) == QLatin1String("Form1")
+                ? this : m_controls.value(QLatin1String(c.container));
+        Q_ASSERT(container);
+        QWidget *w = nullptr;
+        switch (c.kind) {
+        case Design::Kind::Frame:
+            w = new QWidget(container);
+            break;
+        case Design::Kind::Button:
+            w = new QPushButton(c.caption, container);
+            break;
+        case Design::Kind::TextField:
+            if (c.flags & Design::MultiLine)
+                w = new LogPane(container);
+            else
+                w = new QLineEdit(c.caption, container);
+            break;
+        case Design::Kind::Label: {
+            auto *label = new ClickLabel(container);
+            label->setText(c.caption);
+            label->setTextFormat(Qt::PlainText);
+            w = label;
+            break;
+        }
+        case Design::Kind::CheckBox:
+            w = new QCheckBox(container);
+            break;
+        case Design::Kind::ComboBox:
+            w = new PortCombo(container);
+            break;
+        case Design::Kind::Shape:
+            w = new ShapeWidget(c.flags & Design::Circle ? ShapeWidget::Form::Circle
+                                                         : ShapeWidget::Form::Rectangle,
+                                c.color, container);
+            break;
+        case Design::Kind::Line:
+            w = new LineWidget(QPoint(px(c.left), px(c.top)), QPoint(px(c.width), px(c.height)),
+                               c.color, container);
+            break;
+        case Design::Kind::ProgressBar: {
+            auto *bar = new QProgressBar(container);
+            bar->setRange(0, 100);
+            bar->setOrientation(Qt::Horizontal);
+            bar->setTextVisible(true);
+            bar->setFormat(QString());
+            bar->setAlignment(Qt::AlignCenter);
+            w = bar;
+            break;
+        }
+        }
+        w->setObjectName(QLatin1String(c.name));
+        if (c.kind != Design::Kind::Line)
+            w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
+        if (c.kind == Design::Kind::Shape || c.kind == Design::Kind::Line
+            || c.kind == Design::Kind::Label)
+            w->lower();
+        if (c.flags & Design::Disabled)
+            w->setEnabled(false);
+        if (c.flags & Design::Hidden)
+            w->setVisible(false);
+        if (c.flags & (Design::Bold | Design::Link)) {
+            QFont f = w->font();
+            f.setBold(c.flags & Design::Bold);
+            f.setUnderline(c.flags & Design::Link);
+            w->setFont(f);
+        }
+        if (c.flags & (Design::BlackText | Design::Link)) {
+            QPalette p = w->palette();
+            const QColor text = c.flags & Design::Link ? QColor(0, 0, 255) : QColor(0, 0, 0);
+            p.setColor(QPalette::WindowText, text);
+            p.setColor(QPalette::Text, text);
+            w->setPalette(p);
+        }
+        if (c.flags & Design::Link)
+            w->setCursor(Qt::PointingHandCursor);
+        if (!c.toolTip.isEmpty())
+            w->setToolTip(c.toolTip);
+        if (c.tabIndex >= 0 && w->focusPolicy() != Qt::NoFocus)
+            byTabIndex.insert(c.tabIndex, w);
+        m_controls.insert(QLatin1String(c.name), w);
+    }
+
+    for (auto it = byTabIndex.cbegin(); it != byTabIndex.cend(); ++it)
+        focusChain.append(it.value());
+    for (int i = 1; i < focusChain.size(); ++i)
+        setTabOrder(focusChain.at(i - 1), focusChain.at(i));
+
+    Command1 = control<QPushButton>("Command1");
+    Command2 = control<QPushButton>("Command2");
+    cmdEdit = control<QPushButton>("cmdEdit");
+    cmdDir = control<QPushButton>("cmdDir");
+    txtStart = control<QLineEdit>("txtStart");
+    txtNumber = control<QLineEdit>("txtNumber");
+    Text2 = control<QLineEdit>("Text2");
+    Text1 = control<LogPane>("Text1");
+    cmbCom = control<PortCombo>("cmbCom");
+    chkHeader = control<QCheckBox>("chkHeader");
+    Label8 = control<ClickLabel>("Label8");
+    Label6 = control<ClickLabel>("Label6");
+    lblModel = control<QLabel>("lblModel");
+    Shape1 = control<ShapeWidget>("Shape1");
+    ProgressBar1 = control<QProgressBar>("ProgressBar1");
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(cmdEdit, &QPushButton::clicked, this, &Form1::cmdEdit_Click);
+    connect(cmdDir, &QPushButton::clicked, this, &Form1::cmdDir_Click);
+    connect(Label6, &ClickLabel::clicked, this, &Form1::Label6_Click);
+    connect(Label8, &ClickLabel::clicked, this, &Form1::Label8_Click);
+    connect(chkHeader, &QCheckBox::stateChanged, this, &Form1::chkHeader_Click);
+    connect(Text1, &QPlainTextEdit::textChanged, this, &Form1::Text1_Change);
+    new KeyPressFilter(Text1, [this](short &k) { Text1_KeyPress(k); });
+    new KeyPressFilter(txtStart, [this](short &k) { txtStart_KeyPress(k); });
+    new KeyPressFilter(txtNumber, [this](short &k) { txtNumber_KeyPress(k); });
+
+    Text1->setFocus();
+}
+
+void Form1::Form_Load()
+{
+    MatchedCode.clear();
+    for (int n = 1; n <= 4; ++n) {
+        cmbCom->addItem(QStringLiteral("COM %1").arg(n));
+        cmbCom->setItemData(cmbCom->count() - 1, n);
+    }
+    cmbCom->setCurrentIndex(0);
+    cmbCom->refreshToolTips();
+    MSComm1.setSettings(QStringLiteral("115200,N,8,1"));
+    MSComm1.setInputLen(0);
+    MSComm1.setInBufferSize(32000);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setVisible(false);
+    Text2->setText(programFolder() + QDir::separator());
+    Text1->replaceText(firstStartupLine() + CrLf);
+    Text1->appendText(secondStartupLine() + CrLf);
+}
+
+QString Form1::programFolder() const
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString Form1::logText() const
+{
+    return Text1->text();
+}
+
+// ---- The log pane -------------------------------------------------------
+
+void Form1::Text1_Change()
+{
+    QTextCursor end = Text1->textCursor();
+    end.clearSelection();
+    end.movePosition(QTextCursor::End);
+    Text1->setTextCursor(end);
+}
+
+void Form1::replaceLog(const QString &text)
+{
+    Text1->replaceText(text);
+}
+
+void Form1::appendLog(const QString &text)
+{
+    Text1->appendText(text);
+}
+
+// ---- Opening and closing the port ---------------------------------------
+
+bool Form1::OpenComPort(qint16 port)
+{
+    MSComm1.setCommPort(port);
+    const SerialService::OpenError error = MSComm1.setPortOpen(true);
+    bool result = false;
+    if (error == SerialService::OpenError::None) {
+        if (MSComm1.portOpen()) {
+            cmdDir->setEnabled(false);
+            cmbCom->setEnabled(false);
+            cmdEdit->setEnabled(false);
+            Command1->setEnabled(false);
+            Command2->setEnabled(true);
+            Text2->setEnabled(false);
+            chkHeader->setEnabled(false);
+            Shape1->setFillColor(LampGreen);
+            ProgressBar1->setValue(0);
+            ProgressBar1->setMaximum(qMax<int>(0, BlockCount));
+            m_meter.start(BlockCount);
+            ProgressBar1->setFormat(tarvik::ProgressMeter::format(0, BlockCount, -1));
+            ProgressBar1->setVisible(true);
+            result = true;
+        } else {
+            appendLog(QStringLiteral("error opening COM%1").arg(port) + CrLf);
+        }
+    }
+    reportOpenError(error, port);
+    return result;
+}
+
+void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
+{
+    const QString title = QStringLiteral("Error opening COM %1").arg(port);
+    switch (error) {
+    case SerialService::OpenError::None:
+        break;
+    case SerialService::OpenError::NotPresent:
+        m_prompts->message(this, QStringLiteral("Serial port COM %1 not present.").arg(port), title);
+        break;
+    case SerialService::OpenError::Busy:
+        m_prompts->message(this, QStringLiteral("COM %1 blocked by another application.").arg(port), title);
+        break;
+    case SerialService::OpenError::PermissionDenied: {
+        const QString path = MSComm1.devicePath();
+        QString group = deviceGroup(path);
+        if (group.isEmpty())
+            group = QStringLiteral("dialout");
+        m_prompts->message(this,
+                           QStringLiteral("No permission to open %1.\n\n"
+                                          "Add your user to the group \"%2\", which owns the device "
+                                          "(for example: sudo usermod -aG %2 $USER), "
+                                          "then log out and log in again.")
+                                   .arg(path, group),
+                           title);
+        break;
+    }
+    case SerialService::OpenError::Other:
+        appendLog(QStringLiteral("error opening COM%1: %2").arg(port).arg(MSComm1.errorString()) + CrLf);
+        break;
+    }
+}
+
+void Form1::CloseComPort()
+{
+    if (MSComm1.portOpen()) {
+        Shape1->setFillColor(LampRed);
+        MSComm1.setPortOpen(false);
+        m_run.closeDumpFile();
+        appendLog(QStringLiteral("Serial port closed.") + CrLf);
+    }
+    chkHeader->setEnabled(true);
+    cmdDir->setEnabled(true);
+    cmbCom->setEnabled(true);
+    Command1->setEnabled(true);
+    cmdEdit->setEnabled(true);
+    Command2->setEnabled(false);
+    Text2->setEnabled(true);
+}
+
+void Form1::Command2_Click()
+{
+    CloseComPort();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void Form1::Form_Unload()
+{
+    if (MSComm1.portOpen())
+        CloseComPort();
+}
+
+// ---- The dump run -------------------------------------------------------
+
+void Form1::Command1_Click()
+{
+    const tarvik::BlockRange range = tarvik::parseBlockRange(txtStart->text(), txtNumber->text());
+    if (!range.ok) {
+        m_prompts->message(this, range.error, QStringLiteral("Error"));
+        return;
+    }
+    StartBlock = range.startBlock;
+    BlockCount = range.blockCount;
+    if (Text2->text().isEmpty()) {
+        m_prompts->message(this, QStringLiteral("Select a directory for saving data first."),
+                           QStringLiteral("Error"));
+        return;
+    }
+    const qint16 port = qint16(cmbCom->currentData().toInt());
+    if (!OpenComPort(port)) {
+        CloseComPort();
+        return;
+    }
+    m_run.start(StartBlock, BlockCount, Text2->text());
+}
+
+void Form1::showModel(const QString &model)
+{
+    lblModel->setText(model);
+}
+
+void Form1::showProgress(int blocksDone)
+{
+    ProgressBar1->setValue(blocksDone);
+    ProgressBar1->setFormat(m_meter.update(blocksDone));
+}
+
+bool Form1::headerTicked()
+{
+    return chkHeader->isChecked();
+}
+
+void Form1::showMessage(const QString &text, const QString &title)
+{
+    m_prompts->message(this, text, title);
+}
+
+void Form1::closeComPort()
+{
+    CloseComPort();
+}
+
+// ---- Block range and advanced mode ---------------------------------------
+
+void Form1::digitFilter(short &KeyAscii)
+{
+    const QChar c = QChar(ushort(KeyAscii));
+    if (!(c >= QLatin1Char('0') && c <= QLatin1Char('9')))
+        KeyAscii = 0;
+}
+
+void Form1::txtStart_KeyPress(short &KeyAscii)
+{
+    digitFilter(KeyAscii);
+}
+
+void Form1::txtNumber_KeyPress(short &KeyAscii)
+{
+    digitFilter(KeyAscii);
+}
+
+void Form1::Text1_KeyPress(short &KeyAscii)
+{
+    const QChar typed = QChar(ushort(KeyAscii));
+    if (AccessCode.contains(typed) && !cmdEdit->isVisibleTo(this)) {
+        const int m = MatchedCode.size();
+        if (m < AccessCode.size() && typed == AccessCode.at(m))
+            MatchedCode = AccessCode.left(m + 1);
+        if (MatchedCode == AccessCode)
+            EnableAdvancedMode();
+    }
+    KeyAscii = 0;
+}
+
+void Form1::EnableAdvancedMode()
+{
+    cmdEdit->setVisible(true);
+    appendLog(QStringLiteral("Advanced mode.") + CrLf);
+    MatchedCode.clear();
+}
+
+bool Form1::isFullRange() const
+{
+    return txtStart->text() == QLatin1String("0") && txtNumber->text() == QLatin1String("1024");
+}
+
+void Form1::chkHeader_Click()
+{
+    if (m_inHeaderRule || isFullRange())
+        return;
+    m_inHeaderRule = true;
+    m_prompts->message(this,
+                       QStringLiteral("It's useless to add a header if you don't want to backup the software!"),
+                       QStringLiteral("Error"));
+    chkHeader->setChecked(false);
+    m_inHeaderRule = false;
+}
+
+void Form1::Label8_Click()
+{
+    chkHeader->setChecked(!chkHeader->isChecked());
+}
+
+void Form1::cmdEdit_Click()
+{
+    if (cmdEdit->text() == QLatin1String("Edit")) {
+        Command1->setEnabled(false);
+        txtStart->setEnabled(true);
+        txtNumber->setEnabled(true);
+        cmdEdit->setText(QStringLiteral("OK"));
+        chkHeader->setEnabled(false);
+        return;
+    }
+    txtStart->setEnabled(false);
+    txtNumber->setEnabled(false);
+    cmdEdit->setText(QStringLiteral("Edit"));
+    Command1->setEnabled(true);
+    if (isFullRange()) {
+        chkHeader->setEnabled(true);
+        Label8->setEnabled(true);
+    } else {
+        chkHeader->setEnabled(false);
+        chkHeader->setChecked(false);
+        Label8->setEnabled(false);
+    }
+}
+
+// ---- Output folder and About link ---------------------------------------
+
+QString Form1::BrowseForFolder(const QString &sTitle)
+{
+    return m_prompts->chooseFolder(this, sTitle);
+}
+
+void Form1::cmdDir_Click()
+{
+    Text2->setText(BrowseForFolder(FolderPickerTitle) + QDir::separator());
+    if (Text2->text() == QString(QDir::separator()))
+        Text2->setText(programFolder() + QDir::separator());
+}
+
+void Form1::Label6_Click()
+{
+    QDesktopServices::openUrl(QUrl(Design::MakerUrl));
+}

@@ -1,1 +1,13 @@
-int main() { return 0; }
+#include "form1.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvik"));
+    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_STRING));
+    Form1 window;
+    window.show();
+    return app.exec();
+}

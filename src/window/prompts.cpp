@@ -1,1 +1,20 @@
-// to be written
+#include "prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace tarvik {
+
+void DialogPrompts::message(QWidget *owner, const QString &text, const QString &title)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+QString DialogPrompts::chooseFolder(QWidget *owner, const QString &title)
+{
+    return QFileDialog::getExistingDirectory(owner, title, QString(),
+                                             QFileDialog::ShowDirsOnly);
+}
+
+} // namespace tarvik

@@ -1,1 +1,28 @@
 #pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace tarvik {
+
+// Every dialog the window shows goes through here, so that tests can answer
+// them without a dialog on screen.
+class Prompts
+{
+public:
+    virtual ~Prompts() = default;
+    // A message box with only an OK button and no icon.
+    virtual void message(QWidget *owner, const QString &text, const QString &title) = 0;
+    // A folder picker for directories only; an empty result means cancelled.
+    virtual QString chooseFolder(QWidget *owner, const QString &title) = 0;
+};
+
+class DialogPrompts : public Prompts
+{
+public:
+    void message(QWidget *owner, const QString &text, const QString &title) override;
+    QString chooseFolder(QWidget *owner, const QString &title) override;
+};
+
+} // namespace tarvik

@@ -1,0 +1,128 @@
+#include "controls.h"
+
+#include "colors.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "portmap.h"
+
+ClickLabel::ClickLabel(QWidget *parent)
+    : QLabel(parent)
+{
+}
+
+void ClickLabel::mousePressEvent(QMouseEvent *event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    QLabel::mousePressEvent(event);
+}
+
+void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    const bool click = m_pressed && event->button() == Qt::LeftButton
+            && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    QLabel::mouseReleaseEvent(event);
+    if (click)
+        emit clicked();
+}
+
+ShapeWidget::ShapeWidget(Form form, quint32 color, QWidget *parent)
+    : QWidget(parent), m_form(form), m_color(color)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void ShapeWidget::setFillColor(quint32 color)
+{
+    m_color = color;
+    update();
+}
+
+void ShapeWidget::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QColor color = tarvik::colorFromOle(m_color);
+    if (m_form == Form::Circle) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(color);
+        const int d = qMin(width(), height()) - 1;
+        painter.drawEllipse(QRectF((width() - d) / 2.0, (height() - d) / 2.0, d, d).adjusted(0.5, 0.5, -0.5, -0.5));
+    } else {
+        painter.setPen(QPen(color, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+LineWidget::LineWidget(QPoint from, QPoint to, quint32 color, QWidget *parent)
+    : QWidget(parent), m_color(color)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    const QRect box = QRect(from, to).normalized();
+    setGeometry(box.adjusted(0, 0, 1, 1));
+    m_from = from - box.topLeft();
+    m_to = to - box.topLeft();
+}
+
+void LineWidget::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setPen(QPen(tarvik::colorFromOle(m_color), 1));
+    painter.drawLine(m_from, m_to);
+}
+
+PortCombo::PortCombo(QWidget *parent)
+    : QComboBox(parent)
+{
+}
+
+void PortCombo::refreshToolTips()
+{
+    for (int i = 0; i < count(); ++i)
+        setItemData(i, tarvik::PortMap::tooltip(itemData(i).toInt()), Qt::ToolTipRole);
+}
+
+void PortCombo::showPopup()
+{
+    refreshToolTips();
+    QComboBox::showPopup();
+}
+
+KeyPressFilter::KeyPressFilter(QWidget *target, Handler handler)
+    : QObject(target), m_handler(std::move(handler))
+{
+    target->installEventFilter(this);
+}
+
+bool KeyPressFilter::typesCharacter(const QKeyEvent *event)
+{
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    switch (event->key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+    case Qt::Key_Home: case Qt::Key_End: case Qt::Key_PageUp: case Qt::Key_PageDown:
+    case Qt::Key_Insert: case Qt::Key_Tab: case Qt::Key_Backtab:
+        return false;
+    default:
+        break;
+    }
+    const QString text = event->text();
+    return text.size() == 1;
+}
+
+bool KeyPressFilter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (!typesCharacter(key))
+        return false;
+    short keyAscii = short(key->text().at(0).unicode());
+    m_handler(keyAscii);
+    return keyAscii == 0;
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QWidget>
+
+#include <functional>
+
+// Small widgets that give the window's controls what the window relies on.
+
+// A label with a click handler.
+class ClickLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit ClickLabel(QWidget *parent = nullptr);
+
+signals:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    bool m_pressed = false;
+};
+
+// A shape drawn on its container: a filled circle or a rectangle outline.
+// Colours are 0x00BBGGRR values or system colours.
+class ShapeWidget : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(quint32 FillColor READ fillColor WRITE setFillColor)
+public:
+    enum class Form { Circle, Rectangle };
+
+    ShapeWidget(Form form, quint32 color, QWidget *parent = nullptr);
+
+    quint32 fillColor() const { return m_color; }
+    void setFillColor(quint32 color);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    Form m_form;
+    quint32 m_color;
+};
+
+// A one-pixel line between two points of its container, given in pixels.
+class LineWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    LineWidget(QPoint from, QPoint to, quint32 color, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPoint m_from;
+    QPoint m_to;
+    quint32 m_color;
+};
+
+// The port list. Its tooltips name the device behind each entry and are
+// refreshed whenever the list is opened.
+class PortCombo : public QComboBox
+{
+    Q_OBJECT
+public:
+    explicit PortCombo(QWidget *parent = nullptr);
+    void refreshToolTips();
+    void showPopup() override;
+};
+
+// Routes the characters typed into a widget through a key handler that
+// receives the character code by reference; setting it to 0 discards the
+// character. Keys that type no character (Delete, arrows, Home, End ...) and
+// shortcuts with Ctrl, Alt or Meta never reach the handler.
+class KeyPressFilter : public QObject
+{
+    Q_OBJECT
+public:
+    using Handler = std::function<void(short &keyAscii)>;
+    KeyPressFilter(QWidget *target, Handler handler);
+
+    static bool typesCharacter(const QKeyEvent *event);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    Handler m_handler;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "prompts.h"
+
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
+#include <functional>
+
+// Answers the window's dialogs in tests: records every message box and hands
+// out folder choices from a queue (an empty answer is a cancel).
+class ScriptedPrompts : public tarvik::Prompts
+{
+public:
+    struct Message {
+        QString text;
+        QString title;
+    };
+
+    void message(QWidget *, const QString &text, const QString &title) override
+    {
+        messages.append({text, title});
+        if (onMessage)
+            onMessage();
+    }
+
+    QString chooseFolder(QWidget *, const QString &title) override
+    {
+        folderTitles.append(title);
+        return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
+    }
+
+    QList<Message> messages;
+    QStringList folderAnswers;
+    QStringList folderTitles;
+    std::function<void()> onMessage; // runs while the "box" is up
+};

@@ -1,0 +1,320 @@
+// The block range fields, the access code and advanced mode, the header
+// option's rule, the output folder and the About link.
+#include "form1.h"
+#include "designtable.h"
+#include "logpane.h"
+#include "ptypair.h"
+#include "scriptedprompts.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+const QString HeaderMessage =
+        QStringLiteral("It's useless to add a header if you don't want to backup the software!");
+
+} // namespace
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+class TestAdvancedMode : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { qunsetenv("TARVIK_COM1"); }
+    void digitFilter_data();
+    void digitFilter();
+    void editingKeysKeepWorking();
+    void accessCode();
+    void logShortcutsKeepWorking();
+    void accessCodeWhilePortOpen();
+    void editAndOk_data();
+    void editAndOk();
+    void captionClickWhileEditing_data();
+    void captionClickWhileEditing();
+    void captionTogglesDisabledBox();
+    void folder_data();
+    void folder();
+    void aboutLink();
+
+private:
+    static void enterAdvancedMode(Form1 &w)
+    {
+        for (QChar c : Form1::AccessCode) {
+            short k = short(c.unicode());
+            w.Text1_KeyPress(k);
+        }
+    }
+};
+
+void TestAdvancedMode::digitFilter_data()
+{
+    QTest::addColumn<int>("keyAscii");
+    QTest::addColumn<bool>("passes");
+    for (char c = '0'; c <= '9'; ++c)
+        QTest::addRow("digit %c", c) << int(c) << true;
+    const struct { const char *name; int code; } dropped[] = {
+        {"letter a", 'a'}, {"letter Z", 'Z'}, {"space", ' '}, {"minus", '-'}, {"plus", '+'},
+        {"point", '.'}, {"backspace", 8}, {"return", 13}, {"escape", 27}, {"ctrl-a code", 1},
+        {"latin-1 superscript two", 0xB2}, {"arabic-indic digit", 0x0663},
+    };
+    for (const auto &d : dropped)
+        QTest::newRow(d.name) << d.code << false;
+}
+
+void TestAdvancedMode::digitFilter()
+{
+    QFETCH(int, keyAscii);
+    QFETCH(bool, passes);
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    short start = short(keyAscii);
+    w.txtStart_KeyPress(start);
+    short number = short(keyAscii);
+    w.txtNumber_KeyPress(number);
+    QCOMPARE(start, passes ? short(keyAscii) : short(0));
+    QCOMPARE(number, start);
+}
+
+// Typed through real key events: only digits land; Backspace is dropped, Delete
+// and the cursor keys keep working.
+void TestAdvancedMode::editingKeysKeepWorking()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.show();
+    enterAdvancedMode(w);
+    w.cmdEdit_Click();
+    auto *field = w.control<QLineEdit>("txtNumber");
+    QVERIFY(field->isEnabled());
+    field->setFocus();
+    field->setCursorPosition(field->text().size());
+    QTest::keyClicks(field, "5x-7 ");
+    QCOMPARE(field->text(), QStringLiteral("102457"));
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QCOMPARE(field->text(), QStringLiteral("102457"));
+    QTest::keyClick(field, Qt::Key_Home);
+    QTest::keyClick(field, Qt::Key_Delete);
+    QCOMPARE(field->text(), QStringLiteral("02457"));
+    QTest::keyClick(field, Qt::Key_End);
+    QTest::keyClick(field, Qt::Key_Left);
+    QTest::keyClick(field, Qt::Key_Delete);
+    QCOMPARE(field->text(), QStringLiteral("0245"));
+}
+
+void TestAdvancedMode::accessCode()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.show();
+    auto *log = w.control<LogPane>("Text1");
+    const QString before = w.logText();
+
+    // The five characters in order, with other keys and out-of-turn code characters between them.
+    log->setFocus();
+    QTest::keyClicks(log, "5a8\r52x9 0");
+    QCOMPARE(w.logText(), before);
+    QCOMPARE(w.matchedCode(), QStringLiteral("5820"));
+    QVERIFY(!w.control<QPushButton>("cmdEdit")->isVisible());
+
+    QTest::keyClick(log, '3');
+    QVERIFY(w.control<QPushButton>("cmdEdit")->isVisible());
+    QVERIFY(w.control<QPushButton>("cmdEdit")->isEnabled());
+    QCOMPARE(w.logText(), before + "Advanced mode.\r\n");
+    QVERIFY(w.matchedCode().isEmpty());
+
+    // Once on, the code does nothing more.
+    QTest::keyClicks(log, "58203");
+    QCOMPARE(w.logText(), before + "Advanced mode.\r\n");
+    QVERIFY(w.matchedCode().isEmpty());
+}
+
+void TestAdvancedMode::logShortcutsKeepWorking()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.show();
+    auto *log = w.control<LogPane>("Text1");
+    log->setFocus();
+    const QString before = w.logText();
+    QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
+    QVERIFY(log->textCursor().hasSelection());
+    QCOMPARE(log->textCursor().selectedText().size(), log->toPlainText().size());
+    QTest::keyClick(log, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(log, Qt::Key_Delete);
+    QTest::keyClick(log, Qt::Key_Backspace);
+    QCOMPARE(w.logText(), before);
+}
+
+void TestAdvancedMode::accessCodeWhilePortOpen()
+{
+    PtyPair pty;
+    qputenv("TARVIK_COM1", pty.slavePath().toLocal8Bit());
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.show();
+    w.Command1_Click();
+    QVERIFY(w.port().portOpen());
+    enterAdvancedMode(w);
+    auto *edit = w.control<QPushButton>("cmdEdit");
+    QVERIFY(edit->isVisible());
+    QVERIFY(!edit->isEnabled());
+    w.Command2_Click();
+    QVERIFY(edit->isEnabled());
+}
+
+void TestAdvancedMode::editAndOk_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<bool>("full");
+
+    QTest::newRow("full range, ticked") << "0" << "1024" << true << true;
+    QTest::newRow("full range, not ticked") << "0" << "1024" << false << true;
+    QTest::newRow("partial, ticked") << "0" << "512" << true << false;
+    QTest::newRow("partial, not ticked") << "16" << "1024" << false << false;
+    QTest::newRow("start 00 is not the full range") << "00" << "1024" << true << false;
+    QTest::newRow("number 01024 is not the full range") << "0" << "01024" << true << false;
+}
+
+void TestAdvancedMode::editAndOk()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, number);
+    QFETCH(bool, ticked);
+    QFETCH(bool, full);
+
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.show();
+    auto *open = w.control<QPushButton>("Command1");
+    auto *edit = w.control<QPushButton>("cmdEdit");
+    auto *box = w.control<QCheckBox>("chkHeader");
+    auto *caption = w.control<QLabel>("Label8");
+    auto *startField = w.control<QLineEdit>("txtStart");
+    auto *numberField = w.control<QLineEdit>("txtNumber");
+    box->setChecked(ticked);
+    enterAdvancedMode(w);
+
+    edit->click();
+    QCOMPARE(edit->text(), QStringLiteral("OK"));
+    QVERIFY(!open->isEnabled());
+    QVERIFY(startField->isEnabled());
+    QVERIFY(numberField->isEnabled());
+    QVERIFY(!box->isEnabled());
+    QCOMPARE(box->isChecked(), ticked);
+
+    startField->setText(start);
+    numberField->setText(number);
+    edit->click();
+    QCOMPARE(edit->text(), QStringLiteral("Edit"));
+    QVERIFY(open->isEnabled());
+    QVERIFY(!startField->isEnabled());
+    QVERIFY(!numberField->isEnabled());
+    QCOMPARE(box->isEnabled(), full);
+    QCOMPARE(caption->isEnabled(), full);
+    QCOMPARE(box->isChecked(), full && ticked);
+    const int expectedMessages = (!full && ticked) ? 1 : 0;
+    QCOMPARE(prompts.messages.size(), expectedMessages);
+    if (expectedMessages) {
+        QCOMPARE(prompts.messages.at(0).text, HeaderMessage);
+        QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
+    }
+}
+
+void TestAdvancedMode::captionClickWhileEditing_data()
+{
+    QTest::addColumn<bool>("tickedBefore");
+    QTest::newRow("ticking with a partial range") << false;
+    QTest::newRow("clearing with a partial range") << true;
+}
+
+// The rule does not look at the box's new state: clearing a ticked box with a
+// partial range typed shows the message too, once.
+void TestAdvancedMode::captionClickWhileEditing()
+{
+    QFETCH(bool, tickedBefore);
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    auto *box = w.control<QCheckBox>("chkHeader");
+    box->setChecked(tickedBefore);
+    enterAdvancedMode(w);
+    w.cmdEdit_Click();
+    w.control<QLineEdit>("txtNumber")->setText("100");
+    w.Label8_Click();
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.at(0).text, HeaderMessage);
+    QVERIFY(!box->isChecked());
+}
+
+void TestAdvancedMode::captionTogglesDisabledBox()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    auto *box = w.control<QCheckBox>("chkHeader");
+    box->setEnabled(false);
+    w.Label8_Click();
+    QVERIFY(box->isChecked());
+    w.Label8_Click();
+    QVERIFY(!box->isChecked());
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+void TestAdvancedMode::folder_data()
+{
+    QTest::addColumn<QString>("typedBefore");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("expected");
+    const QString program = QCoreApplication::applicationDirPath() + "/";
+    QTest::newRow("chosen folder") << QString() << "/tmp/dumps" << "/tmp/dumps/";
+    QTest::newRow("root gets a second separator") << QString() << "/" << "//";
+    QTest::newRow("cancel puts the program folder back") << "/srv/typed/" << QString() << program;
+}
+
+void TestAdvancedMode::folder()
+{
+    QFETCH(QString, typedBefore);
+    QFETCH(QString, answer);
+    QFETCH(QString, expected);
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    auto *field = w.control<QLineEdit>("Text2");
+    if (!typedBefore.isEmpty())
+        field->setText(typedBefore);
+    prompts.folderAnswers << answer;
+    w.control<QPushButton>("cmdDir")->click();
+    QCOMPARE(prompts.folderTitles, QStringList{"Select a directory for saving data from the flash."});
+    QCOMPARE(field->text(), expected);
+}
+
+void TestAdvancedMode::aboutLink()
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "open");
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.Label6_Click();
+    QDesktopServices::unsetUrlHandler("https");
+    QCOMPARE(catcher.urls.size(), 1);
+    QCOMPARE(catcher.urls.at(0).host(), w.control<QLabel>("Label6")->text());
+    QCOMPARE(catcher.urls.at(0), QUrl(tarvik::Design::MakerUrl));
+    QVERIFY(catcher.urls.at(0).host().endsWith(".example.org"));
+}
+
+QTEST_MAIN(TestAdvancedMode)
+#include "tst_advancedmode.moc"

@@ -1,0 +1,285 @@
+// The main window's start-up, its log pane, and opening and closing the port.
+#include "form1.h"
+#include "logpane.h"
+#include "ptypair.h"
+#include "scriptedprompts.h"
+#include "portmap.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+const QString StartupLog = QStringLiteral(
+        "ACTIVATE THE \"HOST - MODE\" OF THE STB FIRST, CLICK OPEN THEN\r\n"
+        "58203 for editing start block and number of blocks. (You must know what you do!!!)\r\n");
+
+quint32 lamp(const Form1 &w)
+{
+    return w.control<QWidget>("Shape1")->property("FillColor").toUInt();
+}
+
+bool caretAtEndWithoutSelection(Form1 &w)
+{
+    auto *log = w.control<LogPane>("Text1");
+    const QTextCursor c = log->textCursor();
+    return !c.hasSelection() && c.atEnd();
+}
+
+struct ControlStates {
+    bool open, close, dir, folder, list, header;
+};
+
+ControlStates states(const Form1 &w)
+{
+    return {w.control<QPushButton>("Command1")->isEnabled(),
+            w.control<QPushButton>("Command2")->isEnabled(),
+            w.control<QPushButton>("cmdDir")->isEnabled(),
+            w.control<QLineEdit>("Text2")->isEnabled(),
+            w.control<QComboBox>("cmbCom")->isEnabled(),
+            w.control<QCheckBox>("chkHeader")->isEnabled()};
+}
+
+bool isIdle(const Form1 &w)
+{
+    const ControlStates s = states(w);
+    return s.open && !s.close && s.dir && s.folder && s.list && s.header;
+}
+
+bool isConnected(const Form1 &w)
+{
+    const ControlStates s = states(w);
+    return !s.open && s.close && !s.dir && !s.folder && !s.list && !s.header;
+}
+
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void startupState();
+    void openAndClose();
+    void closingTheWindowClosesThePort();
+    void openErrors_data();
+    void openErrors();
+    void environmentWinsOverPresentPorts();
+    void missingNthPortIsNotPresent();
+
+private:
+    void clearPortEnvironment();
+};
+
+void TestForm1::clearPortEnvironment()
+{
+    for (int n = 1; n <= 4; ++n)
+        qunsetenv(qPrintable(QStringLiteral("TARVIK_COM%1").arg(n)));
+}
+
+void TestForm1::init()
+{
+    clearPortEnvironment();
+}
+
+void TestForm1::startupState()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+
+    QCOMPARE(w.logText(), StartupLog);
+    QVERIFY(caretAtEndWithoutSelection(w));
+
+    auto *list = w.control<QComboBox>("cmbCom");
+    QCOMPARE(list->count(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(list->itemText(i), QStringLiteral("COM %1").arg(i + 1));
+        QCOMPARE(list->itemData(i).toInt(), i + 1);
+        QVERIFY(!list->itemData(i, Qt::ToolTipRole).toString().isEmpty());
+    }
+    QCOMPARE(list->currentIndex(), 0);
+
+    QCOMPARE(w.control<QLineEdit>("Text2")->text(), QCoreApplication::applicationDirPath() + "/");
+    QCOMPARE(w.control<QLineEdit>("txtStart")->text(), QStringLiteral("0"));
+    QCOMPARE(w.control<QLineEdit>("txtNumber")->text(), QStringLiteral("1024"));
+    QVERIFY(!w.control<QLineEdit>("txtStart")->isEnabled());
+    QVERIFY(!w.control<QLineEdit>("txtNumber")->isEnabled());
+    QCOMPARE(lamp(w), 255u);
+    QVERIFY(isIdle(w));
+    QVERIFY(!w.control<QPushButton>("cmdEdit")->isVisibleTo(&w));
+    QVERIFY(!w.control<QCheckBox>("chkHeader")->isChecked());
+    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(!bar->isVisibleTo(&w));
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+void TestForm1::openAndClose()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    qputenv("TARVIK_COM1", pty.slavePath().toLocal8Bit());
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.show();
+
+    // The user had selected part of the log; the next append still leaves the caret at the end.
+    auto *log = w.control<LogPane>("Text1");
+    QTextCursor sel = log->textCursor();
+    sel.setPosition(3);
+    sel.setPosition(10, QTextCursor::KeepAnchor);
+    log->setTextCursor(sel);
+
+    w.control<QPushButton>("Command1")->click();
+    QVERIFY(w.port().portOpen());
+    QVERIFY(isConnected(w));
+    QCOMPARE(lamp(w), 65280u);
+    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(bar->maximum(), 1024);
+    QCOMPARE(w.logText(), QStringLiteral("sending request...\r\n"));
+    QVERIFY(caretAtEndWithoutSelection(w));
+
+    w.control<QPushButton>("Command2")->click();
+    QVERIFY(!w.port().portOpen());
+    QCOMPARE(w.logText(), QStringLiteral("sending request...\r\nSerial port closed.\r\n"));
+    QVERIFY(caretAtEndWithoutSelection(w));
+    QCOMPARE(lamp(w), 255u);
+    QVERIFY(isIdle(w));
+
+    // A second Close logs nothing and leaves the lamp as it is.
+    w.Command2_Click();
+    QCOMPARE(w.logText(), QStringLiteral("sending request...\r\nSerial port closed.\r\n"));
+    QCOMPARE(lamp(w), 255u);
+    QVERIFY(isIdle(w));
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+void TestForm1::closingTheWindowClosesThePort()
+{
+    PtyPair pty;
+    qputenv("TARVIK_COM1", pty.slavePath().toLocal8Bit());
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.show();
+    w.control<QPushButton>("Command1")->click();
+    QVERIFY(w.port().portOpen());
+    QVERIFY(w.close());
+    QVERIFY(!w.port().portOpen());
+    QVERIFY(w.logText().endsWith(QStringLiteral("\r\nSerial port closed.\r\n")));
+    QCOMPARE(w.logText().count(QStringLiteral("Serial port closed.")), 1);
+}
+
+void TestForm1::openErrors_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("logLine");
+
+    QTest::newRow("missing device") << "missing"
+        << "Serial port COM 1 not present." << "Error opening COM 1" << QString();
+    QTest::newRow("held by another program") << "busy"
+        << "COM 1 blocked by another application." << "Error opening COM 1" << QString();
+    QTest::newRow("no rights") << "denied"
+        << "No permission to open %1" << "Error opening COM 1" << QString();
+    QTest::newRow("not a serial device") << "file"
+        << QString() << QString() << "error opening COM1: ";
+}
+
+// A failed open leaves exactly the idle state: the dump run's own CloseComPort
+// logs nothing, and the log keeps its start-up lines apart from OpenComPort's line.
+void TestForm1::openErrors()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, text);
+    QFETCH(QString, title);
+    QFETCH(QString, logLine);
+
+    QTemporaryDir dir;
+    PtyPair pty;
+    QSerialPort holder;
+    QString path = pty.slavePath();
+    if (situation == "missing") {
+        path = dir.filePath("ttyGone");
+    } else if (situation == "busy") {
+        holder.setPortName(path);
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+    } else if (situation == "denied") {
+        if (::geteuid() == 0)
+            QSKIP("root may open any device; the permission case needs an ordinary user");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+    } else if (situation == "file") {
+        path = dir.filePath("plain-file");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    qputenv("TARVIK_COM1", path.toLocal8Bit());
+
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QPushButton>("Command1")->click();
+
+    QVERIFY(!w.port().portOpen());
+    QVERIFY(isIdle(w));
+    QCOMPARE(lamp(w), 255u);
+    QVERIFY(!w.control<QProgressBar>("ProgressBar1")->isVisibleTo(&w));
+    if (text.isEmpty()) {
+        QVERIFY(prompts.messages.isEmpty());
+    } else {
+        QCOMPARE(prompts.messages.size(), 1);
+        QVERIFY2(prompts.messages.at(0).text.startsWith(text.arg(path)), qPrintable(prompts.messages.at(0).text));
+        QCOMPARE(prompts.messages.at(0).title, title);
+    }
+    if (logLine.isEmpty()) {
+        QCOMPARE(w.logText(), StartupLog);
+    } else {
+        QVERIFY(w.logText().startsWith(StartupLog + logLine));
+        QVERIFY(w.logText().endsWith("\r\n"));
+        QVERIFY(w.logText().size() > StartupLog.size() + logLine.size() + 2); // carries the reason
+    }
+}
+
+void TestForm1::environmentWinsOverPresentPorts()
+{
+    PtyPair pty;
+    qputenv("TARVIK_COM3", pty.slavePath().toLocal8Bit());
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QComboBox>("cmbCom")->setCurrentIndex(2);
+    w.control<QPushButton>("Command1")->click();
+    QVERIFY(w.port().portOpen());
+    QCOMPARE(w.port().devicePath(), pty.slavePath());
+    QCOMPARE(w.port().commPort(), qint16(3));
+    w.Command2_Click();
+}
+
+void TestForm1::missingNthPortIsNotPresent()
+{
+    if (tarvik::PortMap::presentPorts().size() >= 4)
+        QSKIP("this machine has four serial ports or more");
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QComboBox>("cmbCom")->setCurrentIndex(3);
+    w.control<QPushButton>("Command1")->click();
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.at(0).text, QStringLiteral("Serial port COM 4 not present."));
+    QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error opening COM 4"));
+    QCOMPARE(w.logText(), StartupLog);
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
