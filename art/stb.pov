@@ -42,8 +42,8 @@ background { rgb <0.30, 0.31, 0.33> }
 
 // Key: a large soft box up front on the left.
 light_source {
-  <-70, 95, -60>
-  color rgb <1.0, 0.98, 0.95> * 0.8
+  <-85, 80, -18>
+  color rgb <1.0, 0.98, 0.95> * 0.85
   area_light <36, 0, 0>, <0, 0, 36>, 7, 7
   adaptive 1
   circular
@@ -53,18 +53,21 @@ light_source {
 // Fill from the right, soft and weak.
 light_source {
   <90, 55, -40>
-  color rgb <0.92, 0.95, 1.0> * 0.25
+  color rgb <0.92, 0.95, 1.0> * 0.2
   area_light <30, 0, 0>, <0, 0, 30>, 5, 5
   adaptive 1
   circular
   orient
 }
 
-// Sweep light: keeps the backdrop light behind the receiver.
+// Top light from above and behind: lifts the backdrop and gives the cover a sheen.
 light_source {
-  <0, 70, 10>
-  color rgb 0.22
-  shadowless
+  <15, 70, 75>
+  color rgb <1.0, 1.0, 1.0> * 0.3
+  area_light <40, 0, 0>, <0, 0, 30>, 5, 5
+  adaptive 1
+  circular
+  orient
 }
 
 // Bright panels that only the reflections see: they draw the long highlights
@@ -82,7 +85,7 @@ object { Softbox scale <30, 20, 1> translate <-20, 30, -110> }
 // ---------------------------------------------------------------- studio sweep
 
 #declare Sweep_Tex = texture {
-  pigment { rgb <0.56, 0.565, 0.575> }
+  pigment { rgb <0.60, 0.605, 0.615> }
   finish {
     ambient 0
     diffuse 0.85
@@ -111,12 +114,12 @@ union {
   pigment { rgb <0.50, 0.51, 0.53> }
   finish {
     ambient 0
-    diffuse 0.5
-    brilliance 1.8
-    specular 0.6
-    roughness 0.03
-    metallic 0.7
-    reflection { 0.22 metallic 0.6 }
+    diffuse 0.38
+    brilliance 2.2
+    specular 0.8
+    roughness 0.02
+    metallic 0.8
+    reflection { 0.38 metallic 0.7 }
   }
 }
 
@@ -125,18 +128,18 @@ union {
   pigment { rgb <0.55, 0.56, 0.58> }
   finish {
     ambient 0
-    diffuse 0.55
-    brilliance 1.5
-    specular 0.7
+    diffuse 0.5
+    brilliance 1.6
+    specular 0.8
     roughness 0.006
-    metallic 0.35
-    reflection { 0.10 metallic 0.3 }
+    metallic 0.4
+    reflection { 0.16 metallic 0.4 }
   }
 }
 
 #declare Dark_Plastic_Tex = texture {
-  pigment { rgb 0.018 }
-  finish { ambient 0 diffuse 0.5 specular 0.5 roughness 0.01 reflection 0.05 }
+  pigment { rgb 0.035 }
+  finish { ambient 0 diffuse 0.5 specular 0.6 roughness 0.008 reflection 0.06 }
 }
 
 #declare Rubber_Tex = texture {
@@ -216,10 +219,10 @@ union {
 #declare PY1 = H0 + H + 0.05;
 
 // display window
-#declare DX0 = -3.6;
-#declare DX1 =  4.2;
-#declare DY0 = H0 + 1.45;
-#declare DY1 = H0 + 3.95;
+#declare DX0 = -2.6;
+#declare DX1 =  3.2;
+#declare DY0 = H0 + 1.7;
+#declare DY1 = H0 + 3.75;
 
 // smart card slot
 #declare CX0 = -13.3;
@@ -237,21 +240,21 @@ union {
   texture { Bezel_Tex }
 }
 
+// a dark flap set into the pocket, with the slot cut through it
 #declare Card_Slot = union {
-  // dark throat of the slot
   difference {
-    box { <CX0 - 0.34, CY - 0.54, -FZ + 0.2>, <CX1 + 0.34, CY + 0.54, -FZ + 0.3> texture { Bezel_Tex } }
-    box { <CX0, CY - 0.09, -FZ>, <CX1, CY + 0.09, 0> }
+    object { Round_Box(<CX0 - 0.3, CY - 0.5, -FZ + 0.1>, <CX1 + 0.3, CY + 0.5, -FZ + 0.4>, 0.12, no) }
+    box { <CX0, CY - 0.075, -FZ>, <CX1, CY + 0.075, 0> }
+    texture { Dark_Plastic_Tex }
   }
-  box { <CX0, CY - 0.09, -FZ + 0.6>, <CX1, CY + 0.09, -FZ + 0.65> texture { pigment { rgb 0.0 } finish { ambient 0 diffuse 0 } } }
-  texture { Bezel_Tex }
+  box { <CX0, CY - 0.075, -FZ + 0.7>, <CX1, CY + 0.075, -FZ + 0.75> texture { pigment { rgb 0.0 } finish { ambient 0 diffuse 0 } } }
 }
 
 // ---------------------------------------------------------------- display
 
 #declare VFD_On = texture {
-  pigment { rgb <0.25, 1.0, 0.72> }
-  finish { ambient 0 diffuse 0 emission 1.6 }
+  pigment { rgb <0.22, 1.0, 0.66> }
+  finish { ambient 0 diffuse 0 emission 2.2 }
 }
 #declare VFD_Off = texture {
   pigment { rgb <0.05, 0.12, 0.10> }
@@ -289,14 +292,14 @@ union {
   // smoked window
   box {
     <DX0 - 0.02, DY0 - 0.02, -FZ + 0.05>, <DX1 + 0.02, DY1 + 0.02, -FZ + 0.13>
-    pigment { rgbf <0.30, 0.36, 0.34, 0.82> }
-    finish { ambient 0 diffuse 0.05 specular 0.9 roughness 0.002 reflection { 0.04, 0.35 fresnel on } }
+    pigment { rgbf <0.40, 0.46, 0.44, 0.80> }
+    finish { ambient 0 diffuse 0.05 specular 0.9 roughness 0.002 reflection { 0.06, 0.4 fresnel on } }
     interior { ior 1.5 }
   }
   // black well behind the window
   box {
     <DX0, DY0, -FZ + 0.9>, <DX1, DY1, -FZ + 1.0>
-    texture { pigment { rgb 0.006 } finish { ambient 0 diffuse 0.3 } }
+    texture { pigment { rgb 0.025 } finish { ambient 0 diffuse 0.4 } }
   }
   // four digits with a status mark
   union {
@@ -307,7 +310,8 @@ union {
     // a small lit dot at the right, as a "signal" mark
     box { <5.15, 1.35, 0>, <5.4, 1.6, 0.01> texture { VFD_On } }
     box { <5.15, 0.95, 0>, <5.4, 1.2, 0.01> texture { VFD_Off } }
-    translate <DX0 + 1.05, DY0 + 0.45, -FZ + 0.85>
+    scale 0.85
+    translate <DX0 + 0.55, DY0 + 0.35, -FZ + 0.85>
   }
 }
 
@@ -355,30 +359,32 @@ union {
 // standby lamp: a small red dome next to the display
 #declare Lamp = union {
   sphere {
-    <5.25, H0 + 3.45, -FZ>, 0.13
+    <4.3, H0 + 3.45, -FZ>, 0.13
     texture { pigment { rgb <1.0, 0.12, 0.05> } finish { ambient 0 diffuse 0.3 emission 1.4 specular 0.8 roughness 0.003 } }
   }
 }
 
 // ---------------------------------------------------------------- printing on the panel
 
+// Screen-printed lettering; three copies side by side give the strokes some weight.
 #macro Panel_Text(Str, X, Y, S)
-  text {
-    ttf "cyrvetic.ttf" Str 0.02, 0
-    scale S
-    translate <X, Y, -FZ - 0.012>
+  union {
+    #local K = 0;
+    #while (K < 3)
+      text { ttf "cyrvetic.ttf" Str 0.02, 0 scale S translate <X + K * 0.022, Y, -FZ - 0.012> }
+      #local K = K + 1;
+    #end
     texture { Print_Tex }
   }
 #end
 
 #declare Printing = union {
-  Panel_Text("DIGITAL SATELLITE RECEIVER", -11.8, H0 + 3.4, 0.34)
-  Panel_Text("SMART CARD", CX0, CY + 0.75, 0.26)
+  Panel_Text("DIGITAL RECEIVER", -11.9, H0 + 3.36, 0.46)
   Panel_Text("MENU", 7.6 - 0.38, H0 + 1.8, 0.24)
   Panel_Text("OK", 9.25 - 0.18, H0 + 1.8, 0.24)
   Panel_Text("CH -", 10.9 - 0.28, H0 + 1.8, 0.24)
   Panel_Text("CH +", 12.55 - 0.3, H0 + 1.8, 0.24)
-  Panel_Text("STANDBY", 4.95, H0 + 3.85, 0.2)
+  Panel_Text("STANDBY", 3.95, H0 + 3.85, 0.2)
 }
 
 // ---------------------------------------------------------------- the receiver

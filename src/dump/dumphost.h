@@ -17,9 +17,6 @@ public:
     virtual void showModel(const QString &model) = 0;
     // The progress bar's value: the number of good blocks so far.
     virtual void showProgress(int blocksDone) = 0;
-    // The progress bar's text, e.g. "512 / 1024 blocks · 11.0 KiB/s · 0:46 left";
-    // set when the run starts and after every good block.
-    virtual void showProgressText(const QString &text) { Q_UNUSED(text) }
     // The header option, read when the first block has arrived.
     virtual bool headerTicked() = 0;
     // A message box with only OK and no icon.

@@ -103,7 +103,6 @@ void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
     m_totalSum = 0;
     m_port.setInBufferCount(0);
     m_port.setInputMode(SerialService::InputModeText);
-    m_host.showProgressText(ProgressMeter::format(0, m_blockCount, -1));
 
     setStage(Stage::Handshake);
     m_marker = 0;
@@ -182,7 +181,7 @@ void DumpRun::handshakeRead()
     const HandshakeStep &step = Handshake[m_marker];
     if (!m_receiveText.contains(step.marker)) {
         // Only the tail can still become part of the marker.
-        const qsizetype keep = step.marker.size() - 1;
+        const qsizetype keep = 0;
         if (m_receiveText.size() > keep)
             m_receiveText.remove(0, m_receiveText.size() - keep);
         return;
@@ -197,12 +196,10 @@ void DumpRun::handshakeRead()
     }
     m_port.setInputMode(SerialService::InputModeBinary);
     setStage(Stage::Blocks);
-    if (m_blockCount > 0) {
-        m_meter.start(m_blockCount);
+    if (m_blockCount > 0)
         requestBlock(0);
-    } else {
+    else
         requestTotal();
-    }
 }
 
 qint16 DumpRun::blockNumber() const
@@ -305,7 +302,6 @@ void DumpRun::blockArrived()
     m_host.appendLog(QString::fromLatin1(BlockAck) + logNumber(n) + LogEol);
     const int done = m_blockIndex + 1;
     m_host.showProgress(done);
-    m_host.showProgressText(m_meter.update(done));
     if (done < m_blockCount)
         requestBlock(done);
     else

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "dumpfile.h"
-#include "progressmeter.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -92,7 +91,6 @@ private:
     SerialService &m_port;
     DumpHost &m_host;
     DumpFile m_file;
-    ProgressMeter m_meter;
     QTimer m_stall;
     Stage m_stage = Stage::Idle;
     qint16 m_startBlock = 0;

@@ -26,17 +26,23 @@ QString clockText(qint64 seconds)
 void ProgressMeter::start(int totalBlocks)
 {
     m_total = totalBlocks;
-    m_clock.start();
+    m_firstDone = 0;
+    m_clock.invalidate();
 }
 
 QString ProgressMeter::update(int done)
 {
-    double rate = -1;
-    if (m_clock.isValid() && done > 0) {
-        const qint64 ns = m_clock.nsecsElapsed();
-        if (ns > 0)
-            rate = double(done) * BlockBytes * 1e9 / double(ns);
+    if (!m_clock.isValid()) {
+        if (done > 0) {
+            m_clock.start();
+            m_firstDone = done;
+        }
+        return format(done, m_total, -1);
     }
+    double rate = -1;
+    const qint64 ns = m_clock.nsecsElapsed();
+    if (done > m_firstDone && ns > 0)
+        rate = double(done - m_firstDone) * BlockBytes * 1e9 / double(ns);
     return format(done, m_total, rate);
 }
 

@@ -6,9 +6,9 @@
 namespace tarvik {
 
 // The progress bar's text: blocks done of the total, throughput and time left,
-// e.g. "512 / 1024 blocks · 11.0 KiB/s · 0:46 left". The clock starts with
-// start(), which the run calls when it asks for its first block, so time spent
-// waiting for the box to enter its host mode does not count.
+// e.g. "512 / 1024 blocks · 11.0 KiB/s · 0:46 left". The throughput is
+// measured from the first good block on, so the time the box takes to answer
+// the handshake (the user may switch it to host mode after Open) does not count.
 class ProgressMeter
 {
 public:
@@ -21,7 +21,8 @@ public:
     static QString format(int done, int total, double bytesPerSecond);
 
 private:
-    QElapsedTimer m_clock;
+    QElapsedTimer m_clock; // since the first good block
+    int m_firstDone = 0;
     int m_total = 0;
 };
 

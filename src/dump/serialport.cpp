@@ -1,1 +1,284 @@
-// to be written
+#include "serialport.h"
+
+#include "portmap.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvik {
+
+namespace {
+
+struct LineSettings {
+    qint32 baudRate = 0;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+
+// "baud,parity,data,stop", e.g. "115200,N,8,1". Parity is one of N, E, O, M, S.
+bool parseSettings(const QString &text, LineSettings *out)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return false;
+    bool ok = false;
+    const int baud = parts.at(0).trimmed().toInt(&ok);
+    if (!ok || baud <= 0)
+        return false;
+    LineSettings s;
+    s.baudRate = baud;
+
+    const QString parity = parts.at(1).trimmed().toUpper();
+    if (parity == QLatin1String("N"))
+        s.parity = QSerialPort::NoParity;
+    else if (parity == QLatin1String("E"))
+        s.parity = QSerialPort::EvenParity;
+    else if (parity == QLatin1String("O"))
+        s.parity = QSerialPort::OddParity;
+    else if (parity == QLatin1String("M"))
+        s.parity = QSerialPort::MarkParity;
+    else if (parity == QLatin1String("S"))
+        s.parity = QSerialPort::SpaceParity;
+    else
+        return false;
+
+    const int data = parts.at(2).trimmed().toInt(&ok);
+    if (!ok || data < 5 || data > 8)
+        return false;
+    s.dataBits = QSerialPort::DataBits(data);
+
+    const QString stop = parts.at(3).trimmed();
+    if (stop == QLatin1String("1"))
+        s.stopBits = QSerialPort::OneStop;
+    else if (stop == QLatin1String("1.5"))
+        s.stopBits = QSerialPort::OneAndHalfStop;
+    else if (stop == QLatin1String("2"))
+        s.stopBits = QSerialPort::TwoStop;
+    else
+        return false;
+
+    *out = s;
+    return true;
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+SerialPort::SerialPort(QObject *parent)
+    : SerialService(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialService::readyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onErrorOccurred);
+}
+
+SerialPort::~SerialPort()
+{
+    m_port.close();
+}
+
+void SerialPort::setSettings(const QString &settings)
+{
+    m_settings = settings;
+}
+
+QString SerialPort::settings() const
+{
+    return m_settings;
+}
+
+void SerialPort::setInputLen(qint16 len)
+{
+    m_inputLen = qMax<qint16>(0, len);
+}
+
+void SerialPort::setInBufferSize(qint16 size)
+{
+    m_inBufferSize = qMax<qint16>(0, size);
+    m_port.setReadBufferSize(m_inBufferSize);
+}
+
+void SerialPort::setCommPort(qint16 port)
+{
+    m_commPort = port;
+}
+
+qint16 SerialPort::commPort() const
+{
+    return m_commPort;
+}
+
+SerialService::OpenError SerialPort::setPortOpen(bool open)
+{
+    if (!open) {
+        if (!m_open)
+            return OpenError::None;
+        if (m_port.isOpen())
+            m_port.close();
+        m_open = false;
+        m_lost = false;
+        emit portClosed();
+        return OpenError::None;
+    }
+    if (m_open)
+        return OpenError::None;
+
+    m_errorString.clear();
+    const PortMap::Entry entry = PortMap::resolve(m_commPort);
+    m_devicePath = entry.path;
+    if (m_devicePath.isEmpty()) {
+        m_errorString = QStringLiteral("No serial device for COM %1").arg(m_commPort);
+        return OpenError::NotPresent;
+    }
+
+    const QByteArray native = QFile::encodeName(m_devicePath);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        const int error = errno;
+        m_errorString = systemReason(error);
+        if (error == ENOENT || error == ENOTDIR || error == ENXIO || error == ENODEV)
+            return OpenError::NotPresent;
+        return error == EACCES ? OpenError::PermissionDenied : OpenError::Other;
+    }
+    // QSerialPort reports a lock held by another program and missing rights
+    // alike, so the rights are looked at first.
+    if (::access(native.constData(), R_OK | W_OK) != 0) {
+        const int error = errno;
+        m_errorString = systemReason(error);
+        return error == EACCES || error == EPERM ? OpenError::PermissionDenied : OpenError::Other;
+    }
+
+    LineSettings line;
+    if (!parseSettings(m_settings, &line)) {
+        m_errorString = QStringLiteral("Invalid line settings \"%1\"").arg(m_settings);
+        return OpenError::Other;
+    }
+
+    // The real device, so that a link and its target share one lock.
+    const QString canonical = QFileInfo(m_devicePath).canonicalFilePath();
+    m_port.setPortName(canonical.isEmpty() ? m_devicePath : canonical);
+    m_port.setBaudRate(line.baudRate);
+    m_port.setParity(line.parity);
+    m_port.setDataBits(line.dataBits);
+    m_port.setStopBits(line.stopBits);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.setReadBufferSize(m_inBufferSize);
+
+    m_opening = true;
+    const bool opened = m_port.open(QIODevice::ReadWrite);
+    m_opening = false;
+    if (!opened) {
+        const QSerialPort::SerialPortError error = m_port.error();
+        m_errorString = m_port.errorString();
+        m_port.clearError();
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            return OpenError::NotPresent;
+        case QSerialPort::PermissionError:
+            // The rights were there a moment ago: a lock file or an exclusive opener.
+            return OpenError::Busy;
+        default:
+            return OpenError::Other;
+        }
+    }
+    m_open = true;
+    m_lost = false;
+    ++m_openings;
+    return OpenError::None;
+}
+
+bool SerialPort::portOpen() const
+{
+    return m_open;
+}
+
+QString SerialPort::devicePath() const
+{
+    return m_devicePath;
+}
+
+QString SerialPort::errorString() const
+{
+    return m_errorString;
+}
+
+void SerialPort::setInBufferCount(qint16 count)
+{
+    if (count != 0 || !m_port.isOpen())
+        return;
+    m_port.clear(QSerialPort::Input);
+}
+
+int SerialPort::inBufferCount() const
+{
+    return m_port.isOpen() ? int(m_port.bytesAvailable()) : 0;
+}
+
+void SerialPort::setInputMode(int mode)
+{
+    m_inputMode = mode == InputModeBinary ? InputModeBinary : InputModeText;
+}
+
+int SerialPort::inputMode() const
+{
+    return m_inputMode;
+}
+
+QVariant SerialPort::input()
+{
+    QByteArray bytes;
+    if (m_port.isOpen())
+        bytes = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+    if (m_inputMode == InputModeBinary)
+        return bytes;
+    return QString::fromLatin1(bytes);
+}
+
+void SerialPort::output(const QString &text)
+{
+    if (text.isEmpty() || !m_port.isOpen())
+        return;
+    m_port.write(text.toLatin1());
+    m_port.flush();
+}
+
+void SerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    if (m_opening || !m_open)
+        return;
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        break;
+    default:
+        // Modem-line requests are not supported on every device (pseudo-terminals
+        // among them); those and time-outs are not failures of the line.
+        return;
+    }
+    const QString reason = m_port.errorString();
+    m_port.clearError();
+    if (m_lost)
+        return;
+    m_lost = true;
+    // The device is gone: let go of it (a hung-up device keeps signalling), but
+    // stay open to the caller until it closes the port. Not from inside
+    // QSerialPort's own signal, though.
+    const quint64 opening = m_openings;
+    QMetaObject::invokeMethod(this, [this, opening] {
+        if (m_openings == opening && m_lost)
+            m_port.close();
+    }, Qt::QueuedConnection);
+    emit portLost(reason);
+}
+
+} // namespace tarvik

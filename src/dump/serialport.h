@@ -7,7 +7,9 @@
 namespace tarvik {
 
 // SerialService on a real serial device through QSerialPort. The port number
-// is turned into a device by PortMap at every opening.
+// is turned into a device by PortMap at every opening. When the device fails
+// while open, portLost() is emitted once and the device is let go, but the port
+// counts as open (reads give nothing, sends go nowhere) until it is closed.
 class SerialPort : public SerialService
 {
     Q_OBJECT
@@ -47,6 +49,10 @@ private:
     int m_inputMode = InputModeText;
     QString m_devicePath;
     QString m_errorString;
+    bool m_open = false;    // as the caller sees it: until setPortOpen(false), also after a loss
+    bool m_lost = false;    // portLost was emitted for this opening
+    bool m_opening = false;
+    quint64 m_openings = 0;
 };
 
 } // namespace tarvik

@@ -18,6 +18,9 @@ public:
     bool isValid() const { return m_master >= 0; }
     int masterFd() const { return m_master; }
     QString slavePath() const { return m_slavePath; }
+    // The slave descriptor kept open by this object (-1 once closed): its
+    // terminal settings are those of the device the program opened.
+    int slaveKeeperFd() const { return m_slaveKeeper; }
 
     // Hands the master descriptor over; the caller closes it.
     int takeMaster();

@@ -1,9 +1,11 @@
 #include "loadersim.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -36,6 +38,7 @@ const char *const MarkerSuffixes[] = {"\r\nflash info ok\r\n", "\r\n", ""};
 
 constexpr int MaxBlockDigits = 5;
 constexpr qint64 PacingSlackNs = 500000; // bytes may go out or be taken in this much early
+constexpr qint64 PacingChunkNs = 8000000;  // a paced reply goes out in pieces of about this time
 constexpr int HangUpGraceMs = 100;       // lets the host read what preceded a hang-up
 constexpr int ReadChunk = 4096;
 
@@ -71,6 +74,7 @@ void setRaw(int fd)
 
 LoaderSim::LoaderSim(QObject *parent)
     : QObject(parent)
+    , m_image(defaultImage())
 {
     m_pacing.setSingleShot(true);
     m_pacing.setTimerType(Qt::PreciseTimer);
@@ -101,20 +105,25 @@ QByteArray LoaderSim::handshakeBytes()
 
 QByteArray LoaderSim::defaultImage(const QByteArray &model)
 {
-    QByteArray image(DefaultImageSize, Qt::Uninitialized);
-    quint32 state = 0x4B414F4E;
-    for (qsizetype i = 0; i < image.size(); ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        image[i] = char(state >> 24);
-    }
+    static const QByteArray data = [] {
+        QByteArray image(DefaultImageSize, Qt::Uninitialized);
+        char *out = image.data();
+        quint32 state = 0x4B414F4E;
+        for (qsizetype i = 0; i < image.size(); ++i) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            out[i] = char(state >> 24);
+        }
+        const char software[] = {0x15, 0x03, 0x02};
+        const char hardware[] = {0x0A, 0x00, 0x01};
+        image.replace(SoftwareVersionOffset, 3, software, 3);
+        image.replace(HardwareVersionOffset, 3, hardware, 3);
+        return image;
+    }();
+    QByteArray image = data;
     const QByteArray name = model.left(SoftwareVersionOffset - ModelOffset - 1);
     image.replace(ModelOffset, name.size() + 1, name + '\0');
-    const char software[] = {0x15, 0x03, 0x02};
-    const char hardware[] = {0x0A, 0x00, 0x01};
-    image.replace(SoftwareVersionOffset, 3, software, 3);
-    image.replace(HardwareVersionOffset, 3, hardware, 3);
     return image;
 }
 
@@ -133,9 +142,9 @@ void LoaderSim::setImage(const QByteArray &image)
 
 QByteArray LoaderSim::block(int n) const
 {
-    if (m_image.isEmpty())
-        const_cast<LoaderSim *>(this)->m_image = defaultImage();
     QByteArray data(BlockSize, '\0');
+    if (m_image.isEmpty())
+        return data;
     const qint64 base = qint64(n) * BlockSize;
     const qint64 size = m_image.size();
     for (int i = 0; i < BlockSize; ++i) {
@@ -191,17 +200,22 @@ bool LoaderSim::open()
     setRaw(slave);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     m_keeper = slave;
-    return attach(master);
+    return start(master);
 }
 
 bool LoaderSim::attach(int masterFd)
 {
-    if (masterFd != m_master)
-        close();
+    close();
+    return start(masterFd);
+}
+
+bool LoaderSim::start(int masterFd)
+{
     const char *name = ::ptsname(masterFd);
     if (!name) {
         m_errorString = QString::fromLocal8Bit(std::strerror(errno));
         ::close(masterFd);
+        dropKeeper();
         return false;
     }
     m_master = masterFd;
@@ -217,15 +231,22 @@ bool LoaderSim::attach(int masterFd)
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &LoaderSim::onWritable);
 
+    m_in.clear();
+    m_inOffset = m_received.size();
     resetConversation();
     return true;
 }
 
 void LoaderSim::close()
 {
-    delete m_readNotifier;
+    // Close may be called from a slot that runs inside a notifier's activation.
+    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
     m_readNotifier = nullptr;
-    delete m_writeNotifier;
     m_writeNotifier = nullptr;
     m_pacing.stop();
     m_rxQueue.clear();
@@ -259,16 +280,12 @@ bool LoaderSim::reopenKeeper()
 
 void LoaderSim::resetConversation()
 {
-    m_in.clear();
-    m_inOffset = m_received.size();
-    m_rxQueue.clear();
     m_nextBlock = m_expectedStart;
     m_blocksDone = 0;
     m_lastBlock = -1;
     m_totalSum = 0;
     m_totalGood = true;
     m_downSuccessSeen = false;
-    m_rxLineFreeNs = 0;
     setStage(Stage::Handshake);
 }
 
@@ -336,6 +353,10 @@ void LoaderSim::hostGone()
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
     m_hostSeen = false;
+    m_in.clear();
+    m_inOffset = m_received.size();
+    m_rxQueue.clear();
+    m_rxLineFreeNs = 0;
     // Holding the device again keeps the master side quiet until the next host opens it.
     reopenKeeper();
     if (m_keeper < 0 && m_readNotifier)
@@ -368,12 +389,11 @@ void LoaderSim::schedule()
     bool moved = false;
     while (!m_txQueue.empty()) {
         Pending &e = m_txQueue.front();
-        if (e.dueNs > now + PacingSlackNs && !(byteNs > 0 && e.bytes.isEmpty() && false))
-            if (byteNs == 0 || e.dueNs + byteNs > now + PacingSlackNs)
-                break;
-        qsizetype count = e.bytes.size();
-        if (byteNs > 0)
-            count = qMin<qsizetype>(count, (now + PacingSlackNs - e.dueNs) / byteNs);
+        const qint64 elapsed = now + PacingSlackNs - e.dueNs;
+        if (elapsed < 0)
+            break;
+        // Byte i is through the line at dueNs + (i + 1) * byteNs.
+        const qsizetype count = byteNs > 0 ? qMin<qsizetype>(e.bytes.size(), elapsed / byteNs) : e.bytes.size();
         if (count > 0) {
             const QByteArray chunk = e.bytes.left(count);
             m_writeBuffer += chunk;
@@ -400,8 +420,10 @@ void LoaderSim::schedule()
     if (!m_rxQueue.empty())
         next = m_rxQueue.front().dueNs;
     if (!m_txQueue.empty()) {
+        // A paced reply goes out in chunks; the last one leaves when its last byte is through.
         const Pending &e = m_txQueue.front();
-        const qint64 due = e.bytes.isEmpty() ? e.dueNs : e.dueNs + byteNs;
+        const qsizetype chunk = byteNs > 0 ? qMax<qint64>(1, PacingChunkNs / byteNs) : 0;
+        const qint64 due = e.dueNs + qMin<qsizetype>(chunk, e.bytes.size()) * byteNs;
         next = next < 0 ? due : qMin(next, due);
     }
     if (next < 0) {
@@ -582,11 +604,8 @@ void LoaderSim::process()
             }
             if (m.result == Match::Incomplete)
                 return;
-            if (m_stage != Stage::Handshake) {
-                const QByteArray rest = m_in;
+            if (m_stage != Stage::Handshake)
                 resetConversation();
-                m_in = rest;
-            }
             consume(m.length);
             setStage(Stage::StartBlock);
             sendMarker(0);

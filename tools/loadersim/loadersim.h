@@ -22,7 +22,9 @@ namespace tarvik {
 // The device is kept open by the simulator until the host has sent its first
 // byte, so nothing is lost to a hang-up before the host opens it. When the host
 // closes the device afterwards, hostClosed() is emitted and the simulator is
-// ready for a new conversation (the records are kept).
+// ready for a new conversation (the records are kept). A new handshake is also
+// taken after the end of a conversation or a stop, for a host that closes and
+// reopens the device faster than its closing shows here.
 class LoaderSim : public QObject
 {
     Q_OBJECT
@@ -45,7 +47,7 @@ public:
         Ack,           // the acknowledgement of a good block
         Closing,       // "DOWN_SUCCESS" (if the total matched), then "UPGRADE_SUCCESS"
         Done,          // conversation complete; the host should only close now
-        Silent,        // after a wrong check byte or a stall: the host should send nothing
+        Silent,        // after a wrong check byte, a stall or a hang-up: the host should send nothing
         Failed,        // a deviation was found; bytes are only recorded from here on
     };
     Q_ENUM(Stage)
@@ -79,7 +81,7 @@ public:
     QString slavePath() const { return m_slavePath; }
     QString errorString() const { return m_errorString; }
 
-    // The flash image. Without one, defaultImage() is served.
+    // The flash image. Until one is set, defaultImage() is served; an empty one reads as zeros.
     void setImage(const QByteArray &image);
     QByteArray image() const { return m_image; }
     // 1 MiB: the model name at offset 8, 0-terminated; software version bytes
@@ -108,7 +110,8 @@ public:
     void setExtraAfterReply(Point at, int index, const QByteArray &bytes);
     // The reply at `at` stops after `afterBytes` bytes; nothing more is sent.
     void setStall(Point at, int index, int afterBytes = 0);
-    // The master side is closed after `afterBytes` bytes of the reply at `at`.
+    // The master side is closed after `afterBytes` bytes of the reply at `at`
+    // (a moment later, so that the host can read them first).
     void setHangUp(Point at, int index, int afterBytes = 0);
     // Real-time pacing at this many bits per second, 10 bits per byte, both ways:
     // received bytes are taken in when their wire time has passed, and replies go
@@ -116,14 +119,16 @@ public:
     void setBaudRate(int baud) { m_baud = baud; }
 
     Stage stage() const { return m_stage; }
-    // Everything the host sent, and everything the simulator sent, byte for byte.
+    // Everything the host sent, and everything the simulator sent, byte for
+    // byte, over all conversations.
     QByteArray received() const { return m_received; }
     QByteArray sent() const { return m_sent; }
     QStringList deviations() const { return m_deviations; }
     // Block numbers whose replies went out whole, in order.
     QList<int> blocksServed() const { return m_blocksServed; }
 
-    // The exact bytes of the handshake requests H1..H5 and the 30-byte record.
+    // The host's first requests as they must arrive: "REQUEST_V616", "BL_FLASH_INFO",
+    // the 30-byte flash-info record, each with CR LF, a lone 0x00, "BL_FLASH_END" CR LF.
     static QByteArray handshakeBytes();
     static QByteArray flashInfoRecord();
 

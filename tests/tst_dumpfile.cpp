@@ -1,0 +1,405 @@
+#include "dumpfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using tarvik::DumpFile;
+
+namespace {
+
+// The first block's reply with a model name and version bytes in place.
+QByteArray firstBlock(const QByteArray &model, const QByteArray &sw = QByteArray::fromHex("FF1003"),
+                      const QByteArray &hw = QByteArray::fromHex("0A0201"))
+{
+    QByteArray block(DumpFile::BlockSize + 1, '\x5A');
+    block.replace(DumpFile::ModelOffset, model.size() + 1, model + '\0');
+    block.replace(DumpFile::SoftwareVersionOffset, 3, sw);
+    block.replace(DumpFile::HardwareVersionOffset, 3, hw);
+    return block;
+}
+
+QByteArray blockReply(char fill, char check)
+{
+    QByteArray reply(DumpFile::BlockSize, fill);
+    reply.append(check);
+    return reply;
+}
+
+// A device that takes `room` bytes and then fails as a full disk does; or
+// refuses to open at all. What it took lands in `sink`.
+class FailingDevice : public QIODevice
+{
+public:
+    FailingDevice(QByteArray *sink, qint64 room, bool refuseOpen)
+        : m_sink(sink), m_room(room), m_refuseOpen(refuseOpen)
+    {
+    }
+
+    bool open(OpenMode mode) override
+    {
+        if (m_refuseOpen) {
+            setErrorString(QStringLiteral("Permission denied"));
+            return false;
+        }
+        return QIODevice::open(mode);
+    }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 len) override
+    {
+        if (m_room <= 0) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        const qint64 n = qMin(len, m_room);
+        m_sink->append(data, n);
+        m_room -= n;
+        return n;
+    }
+
+private:
+    QByteArray *m_sink;
+    qint64 m_room;
+    bool m_refuseOpen;
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestDumpFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fileName_data();
+    void fileName();
+    void headerText();
+    void modelText_data();
+    void modelText();
+    void unsafeModelNames_data();
+    void unsafeModelNames();
+    void longModelNames_data();
+    void longModelNames();
+    void writesHeaderAndBlocks_data();
+    void writesHeaderAndBlocks();
+    void cutsStaleTail();
+    void eachBlockReachesTheSystem();
+    void writeFailures_data();
+    void writeFailures();
+    void missingFolder();
+    void closeAndReset();
+};
+
+void TestDumpFile::fileName_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<QByteArray>("sw"); // bytes 48, 49, 50
+    QTest::addColumn<QByteArray>("hw"); // bytes 52, 53, 54
+    QTest::addColumn<QString>("name");
+
+    const QByteArray sw = QByteArray::fromHex("FF1003");
+    const QByteArray hw = QByteArray::fromHex("0A0201");
+    QTest::newRow("full, header") << 0 << 1024 << true << QByteArray("ABC") << sw << hw
+                                  << "ABC_HW01.02.0A_SW03.10.FF_conv.bin";
+    QTest::newRow("full, no header") << 0 << 1024 << false << QByteArray("ABC") << sw << hw
+                                     << "ABC.bin";
+    QTest::newRow("full, empty model") << 0 << 1024 << false << QByteArray() << sw << hw << ".bin";
+    QTest::newRow("full, empty model, header")
+        << 0 << 1024 << true << QByteArray() << sw << hw << "_HW01.02.0A_SW03.10.FF_conv.bin";
+    QTest::newRow("version digits 00 0F FF")
+        << 0 << 1024 << true << QByteArray("M") << QByteArray::fromHex("00FF0F")
+        << QByteArray::fromHex("FF0F00") << "M_HW00.0F.FF_SW0F.FF.00_conv.bin";
+    QTest::newRow("start 1") << 1 << 1024 << true << QByteArray("ABC") << sw << hw
+                             << "FlashDump.bin";
+    QTest::newRow("count 1023") << 0 << 1023 << true << QByteArray("ABC") << sw << hw
+                                << "FlashDump.bin";
+    QTest::newRow("count 1025") << 0 << 1025 << false << QByteArray("ABC") << sw << hw
+                                << "FlashDump.bin";
+}
+
+void TestDumpFile::fileName()
+{
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(bool, ticked);
+    QFETCH(QByteArray, model);
+    QFETCH(QByteArray, sw);
+    QFETCH(QByteArray, hw);
+    QFETCH(QString, name);
+
+    const QByteArray block = firstBlock(model, sw, hw);
+    QCOMPARE(DumpFile::fileName(qint16(start), qint16(count), ticked, DumpFile::modelText(block),
+                                block),
+             name);
+}
+
+void TestDumpFile::headerText()
+{
+    const QByteArray block = firstBlock("ABC");
+    QCOMPARE(DumpFile::headerText(QStringLiteral("ABC"), block),
+             QStringLiteral("KAON0008B901020A0310FF0000000000CABCx"));
+    // The header carries the model bytes as received, unlike the file name.
+    const QString raw = QString::fromLatin1("a/\x01\x7F\xE9");
+    QCOMPARE(DumpFile::headerText(raw, block).toLatin1(),
+             QByteArray("KAON0008B901020A0310FF0000000000Ca/\x01\x7F\xE9x"));
+}
+
+void TestDumpFile::modelText_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("model");
+
+    QByteArray noZero(DumpFile::BlockSize + 1, 'Q');
+    noZero[DumpFile::BlockSize] = 'Z'; // the check byte never joins the name
+
+    QTest::newRow("zero at 8") << firstBlock(QByteArray()) << QString();
+    QTest::newRow("three letters") << firstBlock("ABC") << QStringLiteral("ABC");
+    QTest::newRow("one byte per character")
+        << firstBlock("\xE9\xFF") << QString::fromLatin1("\xE9\xFF");
+    QTest::newRow("no zero after 8") << noZero << QString(DumpFile::BlockSize - 8, u'Q');
+}
+
+void TestDumpFile::modelText()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, model);
+    QCOMPARE(DumpFile::modelText(reply), model);
+}
+
+void TestDumpFile::unsafeModelNames_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("part");
+
+    QTest::newRow("slash") << QStringLiteral("../../etc/x") << QStringLiteral(".._.._etc_x");
+    QTest::newRow("dot") << QStringLiteral(".") << QStringLiteral("_");
+    QTest::newRow("dot dot") << QStringLiteral("..") << QStringLiteral("__");
+    QTest::newRow("three dots") << QStringLiteral("...") << QStringLiteral("...");
+    QTest::newRow("NUL") << QString(QChar(0)) << QStringLiteral("_");
+    QTest::newRow("C0 controls") << QString::fromLatin1("a\x01\x09\x0A\x1F" "b")
+                                 << QStringLiteral("a____b");
+    QTest::newRow("DEL") << QString::fromLatin1("a\x7F" "b") << QStringLiteral("a_b");
+    QTest::newRow("C1 controls") << QString::fromLatin1("\x80\x9F") << QStringLiteral("__");
+    QTest::newRow("Latin-1 letters stay") << QString::fromLatin1("\xA0\xE9\xFF")
+                                          << QString::fromLatin1("\xA0\xE9\xFF");
+    QTest::newRow("backslash and space stay") << QStringLiteral("a\\ b") << QStringLiteral("a\\ b");
+}
+
+void TestDumpFile::unsafeModelNames()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, part);
+    QCOMPARE(DumpFile::safeNamePart(model), part);
+
+    // The file lands in the chosen folder, under the safe name.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.path() + u'/';
+    DumpFile file;
+    QVERIFY2(file.begin(folder, 0, 1024, false, model, firstBlock("x")),
+             qPrintable(file.errorMessage()));
+    file.close();
+    QCOMPARE(file.name(), part + QStringLiteral(".bin"));
+    QCOMPARE(QFileInfo(file.path()).absolutePath(), dir.path());
+    QVERIFY(QFileInfo::exists(folder + part + QStringLiteral(".bin")));
+}
+
+void TestDumpFile::longModelNames_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("suffix");
+
+    const QString ascii(DumpFile::BlockSize - 8, u'A');
+    const QString latin1(DumpFile::BlockSize - 8, QChar(0xE9)); // two bytes each in the file name
+    QTest::newRow("ASCII") << ascii << false << QStringLiteral(".bin");
+    const QString conv = QStringLiteral("_HW01.02.0A_SW03.10.FF_conv.bin");
+    QTest::newRow("ASCII, header") << ascii << true << conv;
+    QTest::newRow("Latin-1") << latin1 << false << QStringLiteral(".bin");
+    QTest::newRow("Latin-1, header") << latin1 << true << conv;
+}
+
+void TestDumpFile::longModelNames()
+{
+    QFETCH(QString, model);
+    QFETCH(bool, ticked);
+    QFETCH(QString, suffix);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    DumpFile file;
+    QVERIFY2(file.begin(dir.path() + u'/', 0, 1024, ticked, model, firstBlock("x")),
+             qPrintable(file.errorMessage()));
+    QVERIFY(file.name().endsWith(suffix));
+    QVERIFY(model.startsWith(file.name().chopped(suffix.size())));
+    QVERIFY(QFile::encodeName(file.name()).size() <= DumpFile::MaxNameBytes);
+    QVERIFY(QFile::encodeName(file.name()).size() > DumpFile::MaxNameBytes - 2);
+    // The header still carries the whole name.
+    if (ticked)
+        QVERIFY(file.header().contains(model));
+}
+
+void TestDumpFile::writesHeaderAndBlocks_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QByteArray>("header");
+
+    QTest::newRow("full, header") << 0 << 1024 << true
+                                  << QByteArray("KAON0008B901020A0310FF0000000000CABCx");
+    QTest::newRow("full, no header") << 0 << 1024 << false << QByteArray();
+    QTest::newRow("partial, ticked") << 3 << 2 << true << QByteArray();
+}
+
+void TestDumpFile::writesHeaderAndBlocks()
+{
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(bool, ticked);
+    QFETCH(QByteArray, header);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    DumpFile file;
+    const QByteArray first = firstBlock("ABC");
+    QVERIFY(file.begin(dir.path() + u'/', qint16(start), qint16(count), ticked, "ABC", first));
+    QVERIFY(file.isOpen());
+    QVERIFY(file.appendBlock(first));
+    QVERIFY(file.appendBlock(blockReply('\x11', '\x77')));
+    file.close();
+    QVERIFY(!file.isOpen());
+
+    const QByteArray expected = header + first.left(DumpFile::BlockSize)
+                                + QByteArray(DumpFile::BlockSize, '\x11');
+    QCOMPARE(readFile(file.path()), expected);
+}
+
+void TestDumpFile::cutsStaleTail()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("FlashDump.bin"));
+    {
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(5 * DumpFile::BlockSize, '\xEE'));
+    }
+    DumpFile file;
+    QVERIFY(file.begin(dir.path() + u'/', 5, 1, false, QString(), firstBlock("x")));
+    QVERIFY(file.appendBlock(blockReply('\x01', '\x00')));
+    file.close();
+    QCOMPARE(readFile(path), QByteArray(DumpFile::BlockSize, '\x01'));
+}
+
+void TestDumpFile::eachBlockReachesTheSystem()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    DumpFile file;
+    QVERIFY(file.begin(dir.path() + u'/', 0, 4, false, QString(), firstBlock("x")));
+    QVERIFY(file.appendBlock(blockReply('\x42', '\x00')));
+    // Still open: another reader sees the block already.
+    QCOMPARE(readFile(file.path()), QByteArray(DumpFile::BlockSize, '\x42'));
+}
+
+void TestDumpFile::writeFailures_data()
+{
+    QTest::addColumn<bool>("refuseOpen");
+    QTest::addColumn<qint64>("room");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<int>("failingStep"); // 0 begin, 1 first block, 2 second block
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("reason");
+
+    const int create = int(DumpFile::Error::CannotCreate);
+    const int write = int(DumpFile::Error::CannotWrite);
+    QTest::newRow("cannot open") << true << qint64(1 << 20) << false << 0 << create
+                                 << "Permission denied";
+    QTest::newRow("full during header") << false << qint64(10) << true << 0 << write
+                                        << "No space left on device";
+    QTest::newRow("full at first block") << false << qint64(0) << false << 1 << write
+                                         << "No space left on device";
+    QTest::newRow("full in second block") << false << qint64(1500) << false << 2 << write
+                                          << "No space left on device";
+}
+
+void TestDumpFile::writeFailures()
+{
+    QFETCH(bool, refuseOpen);
+    QFETCH(qint64, room);
+    QFETCH(bool, ticked);
+    QFETCH(int, failingStep);
+    QFETCH(int, error);
+    QFETCH(QString, reason);
+
+    QByteArray sink;
+    QString openedPath;
+    DumpFile file;
+    file.setOpener([&](const QString &path) {
+        openedPath = path;
+        return std::make_unique<FailingDevice>(&sink, room, refuseOpen);
+    });
+
+    const QByteArray first = firstBlock("ABC");
+    bool ok = file.begin(QStringLiteral("/media/stick/"), 0, 1024, ticked, "ABC", first);
+    QCOMPARE(ok, failingStep != 0);
+    if (ok) {
+        ok = file.appendBlock(first);
+        QCOMPARE(ok, failingStep != 1);
+    }
+    if (ok)
+        QVERIFY(!file.appendBlock(first));
+
+    QCOMPARE(openedPath, QStringLiteral("/media/stick/") + file.name());
+    QCOMPARE(int(file.error()), error);
+    QCOMPARE(file.errorString(), reason);
+    QVERIFY(file.errorMessage().contains(openedPath));
+    QVERIFY(file.errorMessage().contains(reason));
+    QCOMPARE(sink.size(), refuseOpen ? 0 : room);
+}
+
+void TestDumpFile::missingFolder()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("gone")) + u'/';
+    DumpFile file;
+    QVERIFY(!file.begin(folder, 0, 1024, false, QStringLiteral("ABC"), firstBlock("ABC")));
+    QVERIFY(!file.isOpen());
+    QCOMPARE(file.error(), DumpFile::Error::CannotCreate);
+    QCOMPARE(file.path(), folder + QStringLiteral("ABC.bin"));
+    QVERIFY2(file.errorMessage().contains(file.path()), qPrintable(file.errorMessage()));
+    QVERIFY2(file.errorMessage().contains(QStringLiteral("No such file or directory")),
+             qPrintable(file.errorMessage()));
+}
+
+void TestDumpFile::closeAndReset()
+{
+    DumpFile file;
+    file.close(); // nothing open: nothing happens
+    QVERIFY(!file.isOpen());
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(file.begin(dir.path() + u'/', 0, 1024, true, "ABC", firstBlock("ABC")));
+    const QString header = file.header();
+    file.reset();
+    QVERIFY(!file.isOpen());
+    QVERIFY(file.name().isEmpty());
+    // The header text lives on until the next full read with the header.
+    QCOMPARE(file.header(), header);
+}
+
+QTEST_GUILESS_MAIN(TestDumpFile)
+#include "tst_dumpfile.moc"

@@ -1,0 +1,838 @@
+// The dump run end to end: the real serial port on a pseudo-terminal, with the
+// simulated boot loader (or a scripted peer) on the master side.
+#include "dumphost.h"
+#include "dumprun.h"
+#include "loadersim.h"
+#include "ptypair.h"
+#include "serialport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using tarvik::DumpFile;
+using tarvik::DumpRun;
+using tarvik::LoaderSim;
+using tarvik::SerialService;
+using Point = LoaderSim::Point;
+
+namespace {
+
+constexpr int FullRunMs = 60000; // an upper bound for a whole 1 MiB read on a loaded machine
+constexpr int TestStallMs = 300;
+
+const QByteArray Handshake = QByteArrayLiteral("REQUEST_V616\r\nBL_FLASH_INFO\r\n")
+    + QByteArray::fromHex("4B41051621278" "27FE07FF07FFE400E0F101112131415161718191A1B4F4E")
+    + QByteArrayLiteral("\r\n") + QByteArray(1, '\0') + QByteArrayLiteral("BL_FLASH_END\r\n");
+const QByteArray StartBlockRequest = QByteArrayLiteral("REQUEST_START_BLOCK\r\n");
+const QByteArray BlockListRequest = QByteArrayLiteral("REQUEST_BLOCK\r\n");
+const QByteArray DownloadRequest = QByteArrayLiteral("REQUEST_DOWNLOAD\r\n");
+const QByteArray AllHandshake = Handshake + StartBlockRequest + BlockListRequest + DownloadRequest;
+const QString LogStart = QStringLiteral("sending request...\r\n");
+const QString LogClosed = QStringLiteral("Serial port closed.\r\n");
+
+QString four(int n)
+{
+    return QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'));
+}
+
+QByteArray blockRequest(int n)
+{
+    return "REQUEST_1024DOWN:" + QByteArray::number(n) + '\r';
+}
+
+QString blockLine(int n)
+{
+    return "REQUEST_1024DOWN:" + four(n) + "    1024DOWN_SUCCESS:" + four(n) + "\r\n";
+}
+
+// What goes on the wire for a run that reaches its end.
+QByteArray wholeWire(int start, int count, bool totalOk)
+{
+    QByteArray wire = AllHandshake;
+    for (int n = start; n < start + count; ++n)
+        wire += blockRequest(n) + "1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r';
+    wire += "REQUEST_TOTALCRC\r";
+    if (totalOk)
+        wire += "DOWN_SUCCESS\r";
+    return wire + "UPGRADE_SUCCESS\r\n";
+}
+
+QString wholeLog(int start, int count, bool totalOk)
+{
+    QString log = LogStart;
+    for (int n = start; n < start + count; ++n)
+        log += blockLine(n);
+    log += QStringLiteral("REQUEST_TOTALCRC    ");
+    if (totalOk)
+        log += QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
+    return log + LogClosed;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray blocks(const LoaderSim &sim, int start, int count)
+{
+    QByteArray data;
+    for (int n = start; n < start + count; ++n)
+        data += sim.block(n);
+    return data;
+}
+
+// The window, as far as the run sees it. Its closeComPort does what the
+// window's does.
+class Host : public QObject, public tarvik::DumpHost
+{
+    Q_OBJECT
+public:
+    explicit Host(SerialService &port) : m_port(port) { }
+
+    void replaceLog(const QString &text) override { setLog(text); }
+    void appendLog(const QString &text) override { setLog(log + text); }
+    void showModel(const QString &model) override { models << model; }
+    void showProgress(int blocksDone) override { progress << blocksDone; }
+    bool headerTicked() override { return ticked; }
+    void showMessage(const QString &text, const QString &title) override
+    {
+        messages << title + QStringLiteral(": ") + text;
+    }
+    void closeComPort() override
+    {
+        ++closeCalls;
+        if (!m_port.portOpen())
+            return;
+        m_port.setPortOpen(false);
+        run->closeDumpFile();
+        appendLog(LogClosed);
+    }
+
+    QString log;
+    QStringList models;
+    QList<int> progress;
+    QStringList messages;
+    bool ticked = false;
+    int closeCalls = 0;
+    DumpRun *run = nullptr;
+
+signals:
+    void logChanged();
+
+private:
+    void setLog(const QString &text)
+    {
+        log = text;
+        emit logChanged();
+    }
+
+    SerialService &m_port;
+};
+
+// One run's world: a serial port on COM 1, the window around the run, the run
+// and an output folder.
+struct Rig {
+    tarvik::SerialPort port;
+    Host host{port};
+    DumpRun run{port, host};
+    QTemporaryDir dir;
+    QSignalSpy finished{&run, &DumpRun::finished};
+
+    Rig() { host.run = &run; }
+
+    QString folder() const { return dir.path() + u'/'; }
+
+    bool open(const QString &device)
+    {
+        qputenv("TARVIK_COM1", QFile::encodeName(device));
+        port.setSettings(QStringLiteral("115200,N,8,1"));
+        port.setInputLen(0);
+        port.setInBufferSize(32000);
+        port.setCommPort(1);
+        return port.setPortOpen(true) == SerialService::OpenError::None;
+    }
+
+    void start(int startBlock, int count) { run.start(qint16(startBlock), qint16(count), folder()); }
+
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
+};
+
+// Collects what the engine sent to a scripted peer.
+struct Wire {
+    explicit Wire(PtyPair &peer) : pty(peer) { }
+    PtyPair &pty;
+    QByteArray bytes;
+    const QByteArray &read()
+    {
+        bytes += pty.readAvailable();
+        return bytes;
+    }
+};
+
+} // namespace
+
+class TestDumpRun : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fullRead_data();
+    void fullRead();
+    void partialRead_data();
+    void partialRead();
+    void countZero();
+    void secondRunStartsAfresh();
+    void badCheckByte_data();
+    void badCheckByte();
+    void totalMismatch();
+    void splitMarkers();
+    void textAfterMarkerIsDropped();
+    void closeDuringWait_data();
+    void closeDuringWait();
+    void fileErrors_data();
+    void fileErrors();
+    void unexpectedData_data();
+    void unexpectedData();
+    void stall_data();
+    void stall();
+    void handshakeHasNoTimeout();
+    void slowBlockIsNoStall();
+    void portLost_data();
+    void portLost();
+};
+
+void TestDumpRun::fullRead_data()
+{
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("header");
+
+    QTest::newRow("without header") << false << "KSF-2100.bin" << QByteArray();
+    QTest::newRow("with header") << true << "KSF-2100_HW01.00.0A_SW02.03.15_conv.bin"
+                                 << QByteArray("KAON0008B901000A0203150000000000CKSF-2100x");
+}
+
+void TestDumpRun::fullRead()
+{
+    QFETCH(bool, ticked);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, header);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
+    sim.setExpectedRange(0, 1024);
+    Rig rig;
+    rig.host.ticked = ticked;
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 1024);
+
+    QVERIFY(rig.finished.wait(FullRunMs));
+    QCOMPARE(rig.finished.count(), 1);
+    QTRY_COMPARE(done.count(), 1);
+    QCOMPARE(sim.deviations(), QStringList());
+    QCOMPARE(sim.received(), wholeWire(0, 1024, true));
+
+    QCOMPARE(rig.host.log, wholeLog(0, 1024, true));
+    QCOMPARE(rig.host.models, QStringList{QStringLiteral("KSF-2100")});
+    QCOMPARE(rig.host.progress.size(), 1024);
+    QCOMPARE(rig.host.progress.first(), 1);
+    QCOMPARE(rig.host.progress.last(), 1024);
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
+    QVERIFY(!rig.port.portOpen());
+    QCOMPARE(rig.host.closeCalls, 1);
+
+    QCOMPARE(rig.run.modelText(), QStringLiteral("KSF-2100"));
+    QCOMPARE(rig.run.dumpFileName(), fileName);
+    QCOMPARE(rig.files(), QStringList{fileName});
+    QCOMPARE(readFile(rig.folder() + fileName), header + sim.image());
+    QCOMPARE(rig.run.totalSum(), int(LoaderSim::checkValue(sim.image())));
+}
+
+void TestDumpRun::partialRead_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("ticked");
+
+    QTest::newRow("blocks 7 to 9") << 7 << 3 << false;
+    QTest::newRow("from 0, one short of full, ticked") << 0 << 2 << true;
+    QTest::newRow("five-digit numbers") << 9999 << 3 << false;
+    QTest::newRow("up to 32767") << 32766 << 2 << false;
+}
+
+void TestDumpRun::partialRead()
+{
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(bool, ticked);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
+    sim.setExpectedRange(start, count);
+    Rig rig;
+    rig.host.ticked = ticked;
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(start, count);
+
+    QVERIFY(rig.finished.wait());
+    QTRY_COMPARE(done.count(), 1);
+    QCOMPARE(sim.deviations(), QStringList());
+    QCOMPARE(sim.received(), wholeWire(start, count, true));
+    QCOMPARE(rig.host.log, wholeLog(start, count, true));
+    QCOMPARE(rig.files(), QStringList{QStringLiteral("FlashDump.bin")});
+    QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")), blocks(sim, start, count));
+    // The model name comes from the run's first block.
+    QCOMPARE(rig.host.models, QStringList{DumpFile::modelText(sim.block(start))});
+}
+
+void TestDumpRun::countZero()
+{
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
+    sim.setExpectedRange(0, 0);
+    Rig rig;
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 0);
+
+    QVERIFY(rig.finished.wait());
+    QTRY_COMPARE(done.count(), 1);
+    QCOMPARE(sim.deviations(), QStringList());
+    // The total request follows the handshake at once, and a total of 0 matches.
+    QCOMPARE(sim.received(), wholeWire(0, 0, true));
+    QCOMPARE(rig.host.log, wholeLog(0, 0, true));
+    QCOMPARE(rig.files(), QStringList());
+    QCOMPARE(rig.host.models, QStringList());
+    QCOMPARE(rig.run.dumpFileName(), QString());
+}
+
+void TestDumpRun::secondRunStartsAfresh()
+{
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
+    Rig rig;
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 2);
+    QVERIFY(rig.finished.wait());
+    QTRY_COMPARE(done.count(), 1);
+    QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Handshake); // the host closed the device
+
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(5, 1);
+    QVERIFY(rig.finished.wait());
+    QTRY_COMPARE(done.count(), 2);
+    QCOMPARE(sim.deviations(), QStringList());
+    // Its log, model and total check are its own.
+    QCOMPARE(rig.host.log, wholeLog(5, 1, true));
+    QCOMPARE(rig.run.modelText(), DumpFile::modelText(sim.block(5)));
+    QCOMPARE(rig.run.totalSum(), int(LoaderSim::checkValue(sim.block(5))));
+    QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")), sim.block(5));
+}
+
+void TestDumpRun::badCheckByte_data()
+{
+    QTest::addColumn<int>("bad");
+    QTest::newRow("first block") << 0;
+    QTest::newRow("third block") << 2;
+}
+
+void TestDumpRun::badCheckByte()
+{
+    QFETCH(int, bad);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setBadCheckBlock(bad);
+    Rig rig;
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 4);
+
+    QVERIFY(rig.finished.wait());
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
+    QString log = LogStart;
+    for (int n = 0; n < bad; ++n)
+        log += blockLine(n);
+    log += "REQUEST_1024DOWN:" + four(bad) + "    CRC Error while receiving BLOCK: " + four(bad)
+           + "\r\n";
+    QCOMPARE(rig.host.log, log);
+    // Stopped: the port and the file stay open until the user closes the port.
+    QVERIFY(rig.port.portOpen());
+    QVERIFY(rig.run.dumpFileOpen());
+    QCOMPARE(rig.host.closeCalls, 0);
+
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    rig.host.closeComPort();
+    QVERIFY(hostClosed.wait());
+    QCOMPARE(rig.host.log, log + LogClosed);
+    QCOMPARE(rig.finished.count(), 1);
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
+    // Nothing was sent after the bad block's request.
+    QCOMPARE(sim.deviations(), QStringList());
+    QVERIFY(sim.received().endsWith(blockRequest(bad)));
+    // The file holds every block up to and including the bad one.
+    QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")), blocks(sim, 0, bad + 1));
+}
+
+void TestDumpRun::totalMismatch()
+{
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
+    sim.setBadTotal(true);
+    Rig rig;
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(3, 2);
+
+    QVERIFY(rig.finished.wait());
+    QTRY_COMPARE(done.count(), 1);
+    QCOMPARE(sim.deviations(), QStringList());
+    QCOMPARE(sim.received(), wholeWire(3, 2, false));
+    QCOMPARE(rig.host.log, wholeLog(3, 2, false));
+    QVERIFY(!rig.port.portOpen());
+    QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")), blocks(sim, 3, 2));
+}
+
+void TestDumpRun::splitMarkers()
+{
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
+    sim.setSplitMarkers(true, 30);
+    Rig rig;
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 1);
+
+    QVERIFY(rig.finished.wait());
+    QTRY_COMPARE(done.count(), 1);
+    QCOMPARE(sim.deviations(), QStringList());
+    QCOMPARE(rig.host.log, wholeLog(0, 1, true));
+}
+
+void TestDumpRun::textAfterMarkerIsDropped()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    Rig rig;
+    QVERIFY(rig.open(pty.slavePath()));
+    rig.start(0, 1);
+    Wire wire(pty);
+    QTRY_COMPARE(wire.read(), Handshake);
+
+    // Each write below is one read on the engine's side; by the time the spy
+    // sees readyRead, the engine has handled it and sent what it sends.
+    QSignalSpy readyRead(&rig.port, &SerialService::readyRead);
+    const auto feed = [&](const QByteArray &bytes) {
+        readyRead.clear();
+        return pty.writeAll(bytes) && readyRead.wait();
+    };
+
+    // The second marker comes in the same read as the first: it is dropped.
+    QVERIFY(feed("noise PC___0000"));
+    QTRY_COMPARE(wire.read(), Handshake + StartBlockRequest);
+    QVERIFY(feed("x"));
+    // A marker split over reads is found; text before it is of no account.
+    QVERIFY(feed("0 0"));
+    QVERIFY(feed("00"));
+    // Three reads later: had "0000" been kept, its request would be here by now.
+    QCOMPARE(wire.read(), Handshake + StartBlockRequest);
+    QVERIFY(feed("0"));
+    QTRY_COMPARE(wire.read(), Handshake + StartBlockRequest + BlockListRequest);
+    QVERIFY(feed("19"));
+    QVERIFY(pty.writeAll("84"));
+    QTRY_COMPARE(wire.read(), AllHandshake + blockRequest(0));
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Blocks);
+    QCOMPARE(rig.host.log, LogStart + QStringLiteral("REQUEST_1024DOWN:0000    "));
+}
+
+void TestDumpRun::closeDuringWait_data()
+{
+    QTest::addColumn<int>("at");    // LoaderSim::Point
+    QTest::addColumn<int>("index"); // marker or block number
+    QTest::addColumn<int>("afterBytes");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<int>("fileBlocks"); // -1: no file
+
+    QTest::newRow("first marker") << int(Point::Marker) << 0 << 3 << LogStart << -1;
+    QTest::newRow("last marker") << int(Point::Marker) << 2 << 0 << LogStart << -1;
+    QTest::newRow("first block") << int(Point::Block) << 0 << 0
+                                 << LogStart + "REQUEST_1024DOWN:0000    " << -1;
+    QTest::newRow("in the middle of a block")
+        << int(Point::Block) << 1 << 600
+        << LogStart + blockLine(0) + "REQUEST_1024DOWN:0001    " << 1;
+    QTest::newRow("total") << int(Point::Total) << 0 << 0
+                           << LogStart + blockLine(0) + blockLine(1) + "REQUEST_TOTALCRC    " << 2;
+}
+
+void TestDumpRun::closeDuringWait()
+{
+    QFETCH(int, at);
+    QFETCH(int, index);
+    QFETCH(int, afterBytes);
+    QFETCH(QString, log);
+    QFETCH(int, fileBlocks);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setStall(Point(at), index, afterBytes);
+    Rig rig;
+    rig.run.setStallTimeout(TestStallMs);
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 2);
+
+    QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
+    QTRY_COMPARE(rig.host.log, log);
+    QTRY_COMPARE(rig.port.inBufferCount(), at == int(Point::Marker) ? 0 : afterBytes);
+    const DumpRun::Stage waiting = rig.run.stage();
+    QVERIFY(waiting != DumpRun::Stage::Idle && waiting != DumpRun::Stage::Stopped);
+
+    rig.host.closeComPort(); // the Close button
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
+    QCOMPARE(rig.finished.count(), 1);
+    QVERIFY(!rig.run.dumpFileOpen());
+    // No line of the run's own; the stall timer is off with the run.
+    QSignalSpy logChanged(&rig.host, &Host::logChanged);
+    QVERIFY(!logChanged.wait(2 * TestStallMs));
+    QCOMPARE(rig.host.log, log + LogClosed);
+    QCOMPARE(rig.finished.count(), 1);
+    QCOMPARE(sim.deviations(), QStringList());
+
+    if (fileBlocks < 0)
+        QCOMPARE(rig.files(), QStringList());
+    else
+        QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")),
+                 blocks(sim, 0, fileBlocks));
+}
+
+namespace {
+
+// Takes `room` bytes, then fails as a full disk; or refuses to open.
+class FailingDevice : public QIODevice
+{
+public:
+    FailingDevice(qint64 room, bool refuseOpen) : m_room(room), m_refuseOpen(refuseOpen) { }
+
+    bool open(OpenMode mode) override
+    {
+        if (m_refuseOpen) {
+            setErrorString(QStringLiteral("Permission denied"));
+            return false;
+        }
+        return QIODevice::open(mode);
+    }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 len) override
+    {
+        if (m_room <= 0) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        const qint64 n = qMin(len, m_room);
+        m_room -= n;
+        return n;
+    }
+
+private:
+    qint64 m_room;
+    bool m_refuseOpen;
+};
+
+} // namespace
+
+void TestDumpRun::fileErrors_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("subfolder"); // a folder that does not exist, or empty
+    QTest::addColumn<bool>("refuseOpen");
+    QTest::addColumn<qint64>("room");       // < 0: the real file
+    QTest::addColumn<int>("failingBlock");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("missing folder") << 0 << 2 << false << "gone/" << false << qint64(-1) << 0
+                                    << "FlashDump.bin" << "No such file or directory";
+    QTest::newRow("no rights") << 0 << 2 << false << "" << true << qint64(0) << 0
+                               << "FlashDump.bin" << "Permission denied";
+    QTest::newRow("disk full in the header")
+        << 0 << 1024 << true << "" << false << qint64(20) << 0
+        << "KSF-2100_HW01.00.0A_SW02.03.15_conv.bin" << "No space left on device";
+    QTest::newRow("disk full in the third block")
+        << 4 << 5 << false << "" << false << qint64(2500) << 6 << "FlashDump.bin"
+        << "No space left on device";
+}
+
+void TestDumpRun::fileErrors()
+{
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(bool, ticked);
+    QFETCH(QString, subfolder);
+    QFETCH(bool, refuseOpen);
+    QFETCH(qint64, room);
+    QFETCH(int, failingBlock);
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    Rig rig;
+    rig.host.ticked = ticked;
+    if (room >= 0) {
+        rig.run.setFileOpener([room, refuseOpen](const QString &) {
+            return std::make_unique<FailingDevice>(room, refuseOpen);
+        });
+    }
+    QVERIFY(rig.open(sim.slavePath()));
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    rig.run.start(qint16(start), qint16(count), rig.folder() + subfolder);
+
+    QVERIFY(rig.finished.wait());
+    const QString path = rig.folder() + subfolder + name;
+    QCOMPARE(rig.host.messages.size(), 1);
+    const QString message = rig.host.messages.constFirst();
+    QVERIFY2(message.startsWith(QStringLiteral("Error: ")), qPrintable(message));
+    QVERIFY2(message.contains(path), qPrintable(message));
+    QVERIFY2(message.contains(reason), qPrintable(message));
+
+    // The run ends through the window's CloseComPort, never as a success.
+    QString log = LogStart;
+    for (int n = start; n < failingBlock; ++n)
+        log += blockLine(n);
+    log += "REQUEST_1024DOWN:" + four(failingBlock) + "    Dump file error while receiving BLOCK: "
+           + four(failingBlock) + "\r\n" + LogClosed;
+    QCOMPARE(rig.host.log, log);
+    QCOMPARE(rig.host.closeCalls, 1);
+    QVERIFY(!rig.port.portOpen());
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
+    QCOMPARE(rig.finished.count(), 1);
+    QVERIFY(hostClosed.wait());
+    QCOMPARE(sim.deviations(), QStringList());
+    QVERIFY(sim.received().endsWith(blockRequest(failingBlock)));
+}
+
+void TestDumpRun::unexpectedData_data()
+{
+    QTest::addColumn<int>("at");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("extra");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<int>("fileBlocks");
+
+    QTest::newRow("after the first block")
+        << int(Point::Block) << 0 << QByteArray("\r\n") << LogStart
+               + "REQUEST_1024DOWN:0000    Unexpected data while receiving BLOCK: 0000\r\n" << -1;
+    QTest::newRow("after the second block")
+        << int(Point::Block) << 1 << QByteArray(600, 'x')
+        << LogStart + blockLine(0)
+               + "REQUEST_1024DOWN:0001    Unexpected data while receiving BLOCK: 0001\r\n"
+        << 1;
+    QTest::newRow("after the total")
+        << int(Point::Total) << 0 << QByteArray("?")
+        << LogStart + blockLine(0) + blockLine(1)
+               + "REQUEST_TOTALCRC    Unexpected data while receiving TOTALCRC\r\n"
+        << 2;
+}
+
+void TestDumpRun::unexpectedData()
+{
+    QFETCH(int, at);
+    QFETCH(int, index);
+    QFETCH(QByteArray, extra);
+    QFETCH(QString, log);
+    QFETCH(int, fileBlocks);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setExtraAfterReply(Point(at), index, extra);
+    Rig rig;
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 2);
+
+    QVERIFY(rig.finished.wait());
+    QCOMPARE(rig.host.log, log);
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
+    QVERIFY(rig.port.portOpen());
+
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    rig.host.closeComPort();
+    QVERIFY(hostClosed.wait());
+    QCOMPARE(rig.host.log, log + LogClosed);
+    QCOMPARE(sim.deviations(), QStringList());
+    if (fileBlocks < 0)
+        QCOMPARE(rig.files(), QStringList());
+    else
+        QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")),
+                 blocks(sim, 0, fileBlocks));
+}
+
+void TestDumpRun::stall_data()
+{
+    QTest::addColumn<int>("at");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("afterBytes");
+    QTest::addColumn<QString>("log");
+
+    QTest::newRow("block never starts")
+        << int(Point::Block) << 0 << 0
+        << LogStart + "REQUEST_1024DOWN:0000    Timeout while receiving BLOCK: 0000\r\n";
+    QTest::newRow("block stops half way")
+        << int(Point::Block) << 1 << 512
+        << LogStart + blockLine(0)
+               + "REQUEST_1024DOWN:0001    Timeout while receiving BLOCK: 0001\r\n";
+    QTest::newRow("total never comes")
+        << int(Point::Total) << 0 << 0
+        << LogStart + blockLine(0) + blockLine(1)
+               + "REQUEST_TOTALCRC    Timeout while receiving TOTALCRC\r\n";
+}
+
+void TestDumpRun::stall()
+{
+    QFETCH(int, at);
+    QFETCH(int, index);
+    QFETCH(int, afterBytes);
+    QFETCH(QString, log);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setStall(Point(at), index, afterBytes);
+    Rig rig;
+    rig.run.setStallTimeout(TestStallMs);
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 2);
+
+    QVERIFY(rig.finished.wait());
+    QCOMPARE(rig.host.log, log);
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
+    QVERIFY(rig.port.portOpen());
+    QCOMPARE(rig.host.closeCalls, 0);
+    rig.host.closeComPort();
+    QCOMPARE(rig.host.log, log + LogClosed);
+    QCOMPARE(sim.deviations(), QStringList());
+}
+
+void TestDumpRun::handshakeHasNoTimeout()
+{
+    // The box may be switched to its host mode after Open.
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    Rig rig;
+    rig.run.setStallTimeout(TestStallMs);
+    QVERIFY(rig.open(pty.slavePath()));
+    rig.start(0, 1);
+    Wire wire(pty);
+    QTRY_COMPARE(wire.read(), Handshake);
+    QVERIFY(!rig.finished.wait(TestStallMs * 3 / 2));
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Handshake);
+    QCOMPARE(rig.host.log, LogStart);
+
+    QVERIFY(pty.writeAll("PC___"));
+    QTRY_COMPARE(wire.read(), Handshake + StartBlockRequest);
+    rig.host.closeComPort();
+    QCOMPARE(rig.host.log, LogStart + LogClosed);
+}
+
+void TestDumpRun::slowBlockIsNoStall()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    Rig rig;
+    rig.run.setStallTimeout(TestStallMs);
+    QVERIFY(rig.open(pty.slavePath()));
+    rig.start(0, 1);
+    Wire wire(pty);
+    QTRY_COMPARE(wire.read(), Handshake);
+    for (const char *marker : {"PC___", "0000", "1984"}) {
+        const qsizetype before = wire.bytes.size();
+        QVERIFY(pty.writeAll(marker));
+        QTRY_VERIFY(wire.read().size() > before);
+    }
+    QTRY_COMPARE(wire.read(), AllHandshake + blockRequest(0));
+
+    // The block comes in pieces: longer than the stall time-out in all, but the
+    // line is never silent that long, and every byte restarts the clock.
+    constexpr int Pieces = 6;
+    constexpr int Piece = DumpFile::BlockSize / Pieces;
+    QByteArray reply(DumpFile::BlockSize, '\x01');
+    reply += char(DumpFile::BlockSize % 256);
+    for (int i = 0; i < Pieces; ++i) {
+        QVERIFY(pty.writeAll(reply.mid(i * Piece, Piece)));
+        QTRY_COMPARE(rig.port.inBufferCount(), (i + 1) * Piece);
+        QSignalSpy log(&rig.host, &Host::logChanged);
+        QVERIFY(!log.wait(TestStallMs / 3));
+    }
+    QVERIFY(pty.writeAll(reply.mid(Pieces * Piece)));
+    QTRY_COMPARE(wire.read(),
+                 AllHandshake + blockRequest(0) + "1024DOWN_SUCCESS:0\rREQUEST_TOTALCRC\r");
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Total);
+    QCOMPARE(rig.host.log, LogStart + blockLine(0) + "REQUEST_TOTALCRC    ");
+    rig.host.closeComPort();
+}
+
+void TestDumpRun::portLost_data()
+{
+    QTest::addColumn<int>("at");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("afterBytes");
+    QTest::addColumn<int>("badBlock"); // -1: none
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<int>("fileBlocks");
+
+    QTest::newRow("in the handshake") << int(Point::Marker) << 1 << 2 << -1 << LogStart << -1;
+    QTest::newRow("in a block") << int(Point::Block) << 1 << 300 << -1
+                                << LogStart + blockLine(0) + "REQUEST_1024DOWN:0001    " << 1;
+    QTest::newRow("in the total") << int(Point::Total) << 0 << 0 << -1
+                                  << LogStart + blockLine(0) + blockLine(1)
+                                         + "REQUEST_TOTALCRC    "
+                                  << 2;
+    QTest::newRow("when stopped") << int(Point::Block) << 1 << DumpRun::ReplySize << 1
+                                  << LogStart + blockLine(0)
+                                         + "REQUEST_1024DOWN:0001    CRC Error while receiving "
+                                           "BLOCK: 0001\r\n"
+                                  << 2;
+}
+
+void TestDumpRun::portLost()
+{
+    QFETCH(int, at);
+    QFETCH(int, index);
+    QFETCH(int, afterBytes);
+    QFETCH(int, badBlock);
+    QFETCH(QString, log);
+    QFETCH(int, fileBlocks);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setHangUp(Point(at), index, afterBytes);
+    sim.setBadCheckBlock(badBlock);
+    Rig rig;
+    rig.run.setStallTimeout(FullRunMs); // the loss, not a stall, ends these runs
+    QVERIFY(rig.open(sim.slavePath()));
+    rig.start(0, 2);
+
+    QTRY_COMPARE(rig.host.closeCalls, 1);
+    QVERIFY(!rig.port.portOpen());
+    QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
+    QVERIFY(rig.host.log.startsWith(log + QStringLiteral("Serial port lost: ")));
+    QVERIFY(rig.host.log.endsWith(QStringLiteral("\r\n") + LogClosed));
+    QCOMPARE(rig.host.log.count(QStringLiteral("Serial port lost: ")), 1);
+    QCOMPARE(rig.host.log.count(QStringLiteral("\r\n")), log.count(QStringLiteral("\r\n")) + 2);
+    QCOMPARE(rig.finished.count(), 1);
+    QCOMPARE(sim.deviations(), QStringList());
+    if (fileBlocks < 0)
+        QCOMPARE(rig.files(), QStringList());
+    else
+        QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")),
+                 blocks(sim, 0, fileBlocks));
+}
+
+QTEST_GUILESS_MAIN(TestDumpRun)
+#include "tst_dumprun.moc"

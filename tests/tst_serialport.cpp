@@ -1,0 +1,449 @@
+#include "ptypair.h"
+#include "serialport.h"
+
+#include <QFileInfo>
+#include <QFile>
+#include <QLockFile>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+using tarvik::SerialPort;
+using tarvik::SerialService;
+using OpenError = tarvik::SerialService::OpenError;
+
+namespace {
+
+const QString LineSettings = QStringLiteral("115200,N,8,1");
+
+// Where QSerialPort keeps its lock files, and the one it uses for a device.
+QStringList lockFilePaths(const QString &device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    QStringList paths;
+    for (const char *dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
+                            "/var/tmp", "/var/lock/lockdev", "/run/lock"})
+        paths << QLatin1String(dir) + QLatin1Char('/') + name;
+    return paths;
+}
+
+bool lockFileExists(const QString &device)
+{
+    const QStringList paths = lockFilePaths(device);
+    return std::any_of(paths.begin(), paths.end(), [](const QString &p) { return QFile::exists(p); });
+}
+
+// The port as the window sets it up at start-up, on COM n.
+void setUp(SerialPort &port, qint16 n = 1)
+{
+    port.setSettings(LineSettings);
+    port.setInputLen(0);
+    port.setInBufferSize(32000);
+    port.setCommPort(n);
+}
+
+} // namespace
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void openAndClose();
+    void lineSettings_data();
+    void lineSettings();
+    void invalidSettingsFailOpen();
+    void read_data();
+    void read();
+    void wholeBlockReply();
+    void output_data();
+    void output();
+    void discard();
+    void closedPortIsInert();
+    void openErrors_data();
+    void openErrors();
+    void busy_data();
+    void busy();
+    void permissionDenied();
+    void hangUp();
+
+private:
+    QScopedPointer<PtyPair> m_pty;
+};
+
+void TestSerialPort::init()
+{
+    m_pty.reset(new PtyPair);
+    QVERIFY(m_pty->isValid());
+    qputenv("TARVIK_COM1", m_pty->slavePath().toLocal8Bit());
+}
+
+void TestSerialPort::cleanup()
+{
+    m_pty.reset();
+    for (int n = 1; n <= 4; ++n)
+        qunsetenv(qPrintable(QStringLiteral("TARVIK_COM%1").arg(n)));
+}
+
+void TestSerialPort::openAndClose()
+{
+    SerialPort port;
+    setUp(port);
+    QSignalSpy closed(&port, &SerialService::portClosed);
+    QVERIFY(!port.portOpen());
+
+    for (int round = 0; round < 2; ++round) {
+        QCOMPARE(port.setPortOpen(true), OpenError::None);
+        QVERIFY(port.portOpen());
+        QCOMPARE(port.devicePath(), m_pty->slavePath());
+        QVERIFY(lockFileExists(m_pty->slavePath()));
+
+        QCOMPARE(port.setPortOpen(false), OpenError::None);
+        QVERIFY(!port.portOpen());
+        QCOMPARE(closed.count(), round + 1);
+        QVERIFY(!lockFileExists(m_pty->slavePath()));
+    }
+
+    // Closing a closed port changes nothing.
+    QCOMPARE(port.setPortOpen(false), OpenError::None);
+    QCOMPARE(closed.count(), 2);
+}
+
+// The pseudo-terminal driver always keeps 8 data bits without parity, so only
+// the speed, the stop bits and the flow control can be seen on it.
+void TestSerialPort::lineSettings_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<speed_t>("speed");
+    QTest::addColumn<bool>("twoStops");
+
+    QTest::newRow("115200,N,8,1") << LineSettings << speed_t(B115200) << false;
+    QTest::newRow("9600,e,7,2") << QStringLiteral("9600,e,7,2") << speed_t(B9600) << true;
+}
+
+void TestSerialPort::lineSettings()
+{
+    QFETCH(QString, settings);
+    QFETCH(speed_t, speed);
+    QFETCH(bool, twoStops);
+
+    SerialPort port;
+    setUp(port);
+    port.setSettings(settings);
+    QCOMPARE(port.settings(), settings);
+    QCOMPARE(port.setPortOpen(true), OpenError::None);
+
+    termios tio{};
+    QCOMPARE(::tcgetattr(m_pty->slaveKeeperFd(), &tio), 0);
+    QCOMPARE(::cfgetospeed(&tio), speed);
+    QCOMPARE(::cfgetispeed(&tio), speed);
+    QCOMPARE(bool(tio.c_cflag & CSTOPB), twoStops);
+    QVERIFY(!(tio.c_cflag & CRTSCTS));
+    QVERIFY(!(tio.c_iflag & (IXON | IXOFF)));
+    // Raw: bytes pass as they are.
+    QVERIFY(!(tio.c_iflag & (ICRNL | INLCR | ISTRIP)));
+    QVERIFY(!(tio.c_oflag & OPOST));
+    QVERIFY(!(tio.c_lflag & (ICANON | ECHO | ISIG)));
+}
+
+void TestSerialPort::invalidSettingsFailOpen()
+{
+    SerialPort port;
+    setUp(port);
+    port.setSettings(QStringLiteral("115200;N;8;1"));
+    QCOMPARE(port.setPortOpen(true), OpenError::Other);
+    QVERIFY(!port.portOpen());
+    QVERIFY(port.errorString().contains(QLatin1String("115200;N;8;1")));
+}
+
+void TestSerialPort::read_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QByteArray mixed("A\0B\xff\x80\x7f\r\n", 8);
+    QTest::newRow("text") << int(SerialService::InputModeText) << mixed;
+    QTest::newRow("binary") << int(SerialService::InputModeBinary) << mixed;
+    QTest::newRow("text NUL only") << int(SerialService::InputModeText) << QByteArray(1, '\0');
+    QTest::newRow("binary 0xFF only") << int(SerialService::InputModeBinary) << QByteArray(1, '\xff');
+}
+
+void TestSerialPort::read()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, bytes);
+
+    SerialPort port;
+    setUp(port);
+    QCOMPARE(port.setPortOpen(true), OpenError::None);
+    port.setInputMode(mode);
+    QCOMPARE(port.inputMode(), mode);
+    QSignalSpy readyRead(&port, &SerialService::readyRead);
+
+    QVERIFY(m_pty->writeAll(bytes));
+    QTRY_COMPARE(port.inBufferCount(), int(bytes.size()));
+    QVERIFY(readyRead.count() > 0);
+
+    const QVariant value = port.input();
+    if (mode == SerialService::InputModeText) {
+        QCOMPARE(value.typeId(), QMetaType::QString);
+        const QString text = value.toString();
+        QCOMPARE(text.size(), bytes.size());
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            QCOMPARE(text.at(i).unicode(), ushort(quint8(bytes.at(i))));
+    } else {
+        QCOMPARE(value.typeId(), QMetaType::QByteArray);
+        QCOMPARE(value.toByteArray(), bytes);
+    }
+    QCOMPARE(port.inBufferCount(), 0);
+}
+
+void TestSerialPort::wholeBlockReply()
+{
+    SerialPort port;
+    setUp(port);
+    QCOMPARE(port.setPortOpen(true), OpenError::None);
+    port.setInputMode(SerialService::InputModeBinary);
+
+    QByteArray reply(1025, Qt::Uninitialized);
+    for (int i = 0; i < reply.size(); ++i)
+        reply[i] = char(i * 7);
+    QVERIFY(m_pty->writeAll(reply));
+    QTRY_COMPARE(port.inBufferCount(), 1025);
+
+    const QByteArray got = port.input().toByteArray();
+    QCOMPARE(got.size(), 1025);
+    QCOMPARE(got, reply);
+    QCOMPARE(port.inBufferCount(), 0);
+}
+
+void TestSerialPort::output_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("NUL") << QString(QChar(0)) << QByteArray(1, '\0');
+    QTest::newRow("above 0x7F") << QString::fromLatin1("\x80\xe9\xff", 3) << QByteArray("\x80\xe9\xff");
+    QTest::newRow("request with CR LF") << QStringLiteral("REQUEST_V616\r\n") << QByteArray("REQUEST_V616\r\n");
+    QTest::newRow("block request with CR") << QStringLiteral("REQUEST_1024DOWN:7\r") << QByteArray("REQUEST_1024DOWN:7\r");
+    QTest::newRow("empty") << QString() << QByteArray();
+}
+
+void TestSerialPort::output()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+
+    SerialPort port;
+    setUp(port);
+    QCOMPARE(port.setPortOpen(true), OpenError::None);
+    port.output(text);
+    port.output(QStringLiteral("#"));
+    // Closing right after a send must not lose it.
+    port.setPortOpen(false);
+
+    QCOMPARE(m_pty->readExactly(int(bytes.size()) + 1), bytes + '#');
+}
+
+void TestSerialPort::discard()
+{
+    SerialPort port;
+    setUp(port);
+    QCOMPARE(port.setPortOpen(true), OpenError::None);
+    port.setInputMode(SerialService::InputModeBinary);
+
+    QVERIFY(m_pty->writeAll(QByteArray(300, 'x')));
+    QTRY_COMPARE(port.inBufferCount(), 300);
+    port.setInBufferCount(0);
+    QCOMPARE(port.inBufferCount(), 0);
+
+    QVERIFY(m_pty->writeAll("new"));
+    QTRY_COMPARE(port.inBufferCount(), 3);
+    QCOMPARE(port.input().toByteArray(), QByteArray("new"));
+}
+
+void TestSerialPort::closedPortIsInert()
+{
+    SerialPort port;
+    setUp(port);
+    QCOMPARE(port.inBufferCount(), 0);
+    port.setInBufferCount(0);
+    port.output(QStringLiteral("lost"));
+    QCOMPARE(port.input().toString(), QString());
+    port.setInputMode(SerialService::InputModeBinary);
+    QCOMPARE(port.input().toByteArray(), QByteArray());
+    QCOMPARE(m_pty->readAvailable(), QByteArray());
+}
+
+void TestSerialPort::openErrors_data()
+{
+    QTest::addColumn<QString>("device"); // a file name inside a temporary folder, or empty for no override
+    QTest::addColumn<int>("comPort");
+    QTest::addColumn<OpenError>("error");
+
+    QTest::newRow("missing device") << QStringLiteral("ttyUSB9") << 2 << OpenError::NotPresent;
+    QTest::newRow("dangling link") << QStringLiteral("dangling") << 2 << OpenError::NotPresent;
+    QTest::newRow("not a terminal") << QStringLiteral("plain-file") << 2 << OpenError::Other;
+    QTest::newRow("port number 0") << QString() << 0 << OpenError::NotPresent;
+    QTest::newRow("port number 5") << QString() << 5 << OpenError::NotPresent;
+}
+
+void TestSerialPort::openErrors()
+{
+    QFETCH(QString, device);
+    QFETCH(int, comPort);
+    QFETCH(OpenError, error);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(device);
+    if (device == QLatin1String("dangling"))
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), path));
+    if (device == QLatin1String("plain-file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    if (!device.isEmpty())
+        qputenv(qPrintable(QStringLiteral("TARVIK_COM%1").arg(comPort)), QFile::encodeName(path));
+
+    SerialPort port;
+    setUp(port, qint16(comPort));
+    QCOMPARE(port.setPortOpen(true), error);
+    QVERIFY(!port.portOpen());
+    if (!device.isEmpty())
+        QCOMPARE(port.devicePath(), path);
+    QVERIFY(!port.errorString().isEmpty());
+
+    // A failed open leaves the port closed and quiet.
+    QSignalSpy closed(&port, &SerialService::portClosed);
+    QCOMPARE(port.setPortOpen(false), OpenError::None);
+    QCOMPARE(closed.count(), 0);
+}
+
+void TestSerialPort::busy_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<bool>("throughLink");
+
+    QTest::newRow("second port") << QStringLiteral("port") << false;
+    QTest::newRow("second port through a link") << QStringLiteral("port") << true;
+    QTest::newRow("lock file of another program") << QStringLiteral("lock") << false;
+    QTest::newRow("exclusive opener without a lock file") << QStringLiteral("exclusive") << false;
+}
+
+void TestSerialPort::busy()
+{
+    QFETCH(QString, holder);
+    QFETCH(bool, throughLink);
+
+    SerialPort first;
+    setUp(first);
+    QScopedPointer<QLockFile> lock;
+    int exclusive = -1;
+    const auto closeExclusive = qScopeGuard([&exclusive] {
+        if (exclusive >= 0)
+            ::close(exclusive);
+    });
+    if (holder == QLatin1String("port")) {
+        QCOMPARE(first.setPortOpen(true), OpenError::None);
+    } else if (holder == QLatin1String("exclusive")) {
+        if (::geteuid() == 0)
+            QSKIP("Running as root: an exclusive opener does not keep root out.");
+        exclusive = ::open(QFile::encodeName(m_pty->slavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(exclusive >= 0);
+        QCOMPARE(::ioctl(exclusive, TIOCEXCL), 0);
+    } else {
+        // The first lock directory that QSerialPort finds writable.
+        for (const QString &path : lockFilePaths(m_pty->slavePath())) {
+            const QFileInfo dir(QFileInfo(path).path());
+            if (dir.isDir() && dir.isWritable()) {
+                lock.reset(new QLockFile(path));
+                break;
+            }
+        }
+        QVERIFY(lock);
+        QVERIFY(lock->tryLock(0));
+    }
+
+    QTemporaryDir dir;
+    if (throughLink) {
+        const QString link = dir.filePath(QStringLiteral("COM2"));
+        QVERIFY(QFile::link(m_pty->slavePath(), link));
+        qputenv("TARVIK_COM2", QFile::encodeName(link));
+    } else {
+        qputenv("TARVIK_COM2", m_pty->slavePath().toLocal8Bit());
+    }
+    SerialPort second;
+    setUp(second, 2);
+    QCOMPARE(second.setPortOpen(true), OpenError::Busy);
+    QVERIFY(!second.portOpen());
+
+    // The holder's lock is untouched by the failed attempt.
+    QCOMPARE(lockFileExists(m_pty->slavePath()), exclusive < 0);
+    if (lock)
+        lock->unlock();
+    if (exclusive >= 0)
+        ::ioctl(exclusive, TIOCNXCL);
+    first.setPortOpen(false);
+    QCOMPARE(second.setPortOpen(true), OpenError::None);
+}
+
+void TestSerialPort::permissionDenied()
+{
+    if (::geteuid() == 0)
+        QSKIP("Running as root: the rights on a device are not enforced.");
+
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("COM1"));
+    QVERIFY(QFile::link(m_pty->slavePath(), link));
+    qputenv("TARVIK_COM1", QFile::encodeName(link));
+    QCOMPARE(::chmod(QFile::encodeName(m_pty->slavePath()).constData(), 0), 0);
+
+    SerialPort port;
+    setUp(port);
+    QCOMPARE(port.setPortOpen(true), OpenError::PermissionDenied);
+    QVERIFY(!port.portOpen());
+    QCOMPARE(port.devicePath(), link);
+    QVERIFY(!lockFileExists(m_pty->slavePath()));
+}
+
+void TestSerialPort::hangUp()
+{
+    SerialPort port;
+    setUp(port);
+    QCOMPARE(port.setPortOpen(true), OpenError::None);
+    QSignalSpy lost(&port, &SerialService::portLost);
+    QSignalSpy closed(&port, &SerialService::portClosed);
+
+    m_pty->closeMaster();
+    QVERIFY(lost.wait());
+    QVERIFY(!lost.first().first().toString().isEmpty());
+    // The device is let go at once, but the port stays open until closed.
+    QTRY_VERIFY(!lockFileExists(m_pty->slavePath()));
+    QVERIFY(port.portOpen());
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(closed.count(), 0);
+    QCOMPARE(port.inBufferCount(), 0);
+    port.output(QStringLiteral("nowhere"));
+
+    QCOMPARE(port.setPortOpen(false), OpenError::None);
+    QVERIFY(!port.portOpen());
+    QCOMPARE(closed.count(), 1);
+    QCOMPARE(lost.count(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
