@@ -4,7 +4,8 @@
 #   tarvik-icon.svg  -> tarvik.ico (32 and 16, 16 colours) and icons/tarvik-{16,32,48,128,256}.png
 #   hand.xpm         -> hand.png                (link cursor, 32 x 32, hot spot 12,1)
 #
-# Needs the Debian packages povray, imagemagick and librsvg2-bin.
+# Needs the Debian packages povray, imagemagick, librsvg2-bin and python3
+# (make-ico.py writes the icon file; ImageMagick leaves out the icon's transparency mask).
 # The outputs are committed, so building the program does not need any of this.
 # The result is the same on every run: the render runs on one thread (the multi-threaded
 # radiosity pretrace differs from run to run), the grain has a fixed seed and no file
@@ -22,7 +23,7 @@ if [ "${1:-}" = "--no-render" ]; then
     render=no
 fi
 
-for tool in convert rsvg-convert od; do
+for tool in convert rsvg-convert python3 od; do
     command -v "$tool" >/dev/null 2>&1 || { echo "build-art.sh: $tool is missing" >&2; exit 1; }
 done
 if [ "$render" = yes ]; then
@@ -43,7 +44,7 @@ if [ "$render" = yes ]; then
     (
         cd "$work"
         povray +Istb.pov +Orender.png +FN16 +W492 +H422 \
-               +A0.05 +AM2 +R3 -J +WT1 -D -P 2>povray.log \
+               +A0.1 +AM2 +R3 -J +WT1 -D -P 2>povray.log \
             || { cat povray.log >&2; exit 1; }
     )
     # A touch of lens softness and fine luminance grain, then a high-quality JPEG.
@@ -76,10 +77,12 @@ convert -size 1x1 \
     xc:'#808080' xc:'#ff0000' xc:'#00ff00' xc:'#ffff00' \
     xc:'#0000ff' xc:'#ff00ff' xc:'#00ffff' xc:'#ffffff' +append "$work/palette.png"
 for size in 32 16; do
-    convert "$work/icon-$size.png" -channel A -threshold 50% +channel \
-        -dither None -remap "$work/palette.png" "$work/ico-$size.png"
+    convert "$work/icon-$size.png" \
+        \( -clone 0 -alpha off -dither None -remap "$work/palette.png" \) \
+        \( -clone 0 -alpha extract -threshold 50% \) \
+        -delete 0 -compose CopyOpacity -composite -depth 8 "rgba:$work/ico-$size.rgba"
 done
-convert "$work/ico-32.png" "$work/ico-16.png" "$out/tarvik.ico"
+python3 "$here/make-ico.py" "$out/tarvik.ico" "32:$work/ico-32.rgba" "16:$work/ico-16.rgba"
 
 # Check the icon's directory: two entries, 32 and 16 pixels, 16 colours at 4 bits per pixel.
 # Each entry is: width, height, colour count, reserved, planes (2 bytes), bit count (2 bytes), ...

@@ -8,7 +8,8 @@
 
 global_settings {
   assumed_gamma 1.0
-  max_trace_level 10
+  max_trace_level 5
+  adc_bailout 0.01
   radiosity {
     pretrace_start 0.08
     pretrace_end 0.01
@@ -44,7 +45,7 @@ background { rgb <0.30, 0.31, 0.33> }
 light_source {
   <-85, 80, -18>
   color rgb <1.0, 0.98, 0.95> * 0.85
-  area_light <36, 0, 0>, <0, 0, 36>, 7, 7
+  area_light <36, 0, 0>, <0, 0, 36>, 5, 5
   adaptive 1
   circular
   orient

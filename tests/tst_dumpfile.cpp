@@ -89,6 +89,7 @@ private slots:
     void longModelNames();
     void writesHeaderAndBlocks_data();
     void writesHeaderAndBlocks();
+    void cutsStaleTail_data();
     void cutsStaleTail();
     void eachBlockReachesTheSystem();
     void writeFailures_data();
@@ -285,21 +286,35 @@ void TestDumpFile::writesHeaderAndBlocks()
     QCOMPARE(readFile(file.path()), expected);
 }
 
+void TestDumpFile::cutsStaleTail_data()
+{
+    QTest::addColumn<int>("oldSize"); // -1: no file of that name yet
+
+    QTest::newRow("no older file") << -1;
+    QTest::newRow("older, longer file") << 5 * DumpFile::BlockSize + 7;
+    QTest::newRow("older, shorter file") << 100;
+    QTest::newRow("older, empty file") << 0;
+}
+
 void TestDumpFile::cutsStaleTail()
 {
+    QFETCH(int, oldSize);
+
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("FlashDump.bin"));
-    {
+    if (oldSize >= 0) {
         QFile old(path);
         QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(QByteArray(5 * DumpFile::BlockSize, '\xEE'));
+        QCOMPARE(old.write(QByteArray(oldSize, '\xEE')), qint64(oldSize));
     }
     DumpFile file;
-    QVERIFY(file.begin(dir.path() + u'/', 5, 1, false, QString(), firstBlock("x")));
+    QVERIFY(file.begin(dir.path() + u'/', 5, 2, false, QString(), firstBlock("x")));
     QVERIFY(file.appendBlock(blockReply('\x01', '\x00')));
+    QVERIFY(file.appendBlock(blockReply('\x02', '\x00')));
     file.close();
-    QCOMPARE(readFile(path), QByteArray(DumpFile::BlockSize, '\x01'));
+    QCOMPARE(readFile(path),
+             QByteArray(DumpFile::BlockSize, '\x01') + QByteArray(DumpFile::BlockSize, '\x02'));
 }
 
 void TestDumpFile::eachBlockReachesTheSystem()

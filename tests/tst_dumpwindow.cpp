@@ -164,7 +164,7 @@ void TestDumpWindow::secondRunStartsAfresh()
     Form1 w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QLineEdit>("txtNumber")->setText("2");
-    for (const QByteArray model : {QByteArrayLiteral("FIRST"), QByteArrayLiteral("")}) {
+    for (const QByteArray &model : {QByteArrayLiteral("FIRST"), QByteArrayLiteral("")}) {
         LoaderSim sim;
         QVERIFY(sim.open());
         sim.setImage(LoaderSim::defaultImage(model));

@@ -3,6 +3,8 @@
 #include "dumphost.h"
 #include "serialservice.h"
 
+#include <iterator>
+
 namespace tarvik {
 
 namespace {
@@ -13,8 +15,8 @@ const QByteArray Cr = QByteArrayLiteral("\r");
 // Handshake requests H1, H2 and H5; the flash-info record H3 and the lone zero H4 go between.
 const QByteArray RequestV616 = QByteArrayLiteral("REQUEST_V616");
 const QByteArray RequestFlashInfo = QByteArrayLiteral("BL_FLASH_INFO");
-const QByteArray FlashInfoRecord = QByteArray::fromHex(
-    "4B410516212782" "7FE07FF07FFE400E0F101112131415161718191A1B4F4E");
+const QByteArray FlashInfoRecord =
+    QByteArray::fromHex("4B4105162127827FE07FF07FFE400E0F101112131415161718191A1B4F4E");
 const QByteArray FlashInfoEnd = QByteArrayLiteral("BL_FLASH_END");
 
 // The three markers of the loader, and the request sent once each is seen.
@@ -181,7 +183,7 @@ void DumpRun::handshakeRead()
     const HandshakeStep &step = Handshake[m_marker];
     if (!m_receiveText.contains(step.marker)) {
         // Only the tail can still become part of the marker.
-        const qsizetype keep = 0;
+        const qsizetype keep = step.marker.size() - 1;
         if (m_receiveText.size() > keep)
             m_receiveText.remove(0, m_receiveText.size() - keep);
         return;

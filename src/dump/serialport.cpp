@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -34,19 +35,23 @@ bool parseSettings(const QString &text, LineSettings *out)
     LineSettings s;
     s.baudRate = baud;
 
+    static const std::pair<QLatin1String, QSerialPort::Parity> parities[] = {
+        {QLatin1String("N"), QSerialPort::NoParity},   {QLatin1String("E"), QSerialPort::EvenParity},
+        {QLatin1String("O"), QSerialPort::OddParity},  {QLatin1String("M"), QSerialPort::MarkParity},
+        {QLatin1String("S"), QSerialPort::SpaceParity},
+    };
+    static const std::pair<QLatin1String, QSerialPort::StopBits> stops[] = {
+        {QLatin1String("1"), QSerialPort::OneStop},
+        {QLatin1String("1.5"), QSerialPort::OneAndHalfStop},
+        {QLatin1String("2"), QSerialPort::TwoStop},
+    };
+
     const QString parity = parts.at(1).trimmed().toUpper();
-    if (parity == QLatin1String("N"))
-        s.parity = QSerialPort::NoParity;
-    else if (parity == QLatin1String("E"))
-        s.parity = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("O"))
-        s.parity = QSerialPort::OddParity;
-    else if (parity == QLatin1String("M"))
-        s.parity = QSerialPort::MarkParity;
-    else if (parity == QLatin1String("S"))
-        s.parity = QSerialPort::SpaceParity;
-    else
+    const auto p = std::find_if(std::begin(parities), std::end(parities),
+                                [&parity](const auto &entry) { return parity == entry.first; });
+    if (p == std::end(parities))
         return false;
+    s.parity = p->second;
 
     const int data = parts.at(2).trimmed().toInt(&ok);
     if (!ok || data < 5 || data > 8)
@@ -54,14 +59,11 @@ bool parseSettings(const QString &text, LineSettings *out)
     s.dataBits = QSerialPort::DataBits(data);
 
     const QString stop = parts.at(3).trimmed();
-    if (stop == QLatin1String("1"))
-        s.stopBits = QSerialPort::OneStop;
-    else if (stop == QLatin1String("1.5"))
-        s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (stop == QLatin1String("2"))
-        s.stopBits = QSerialPort::TwoStop;
-    else
+    const auto st = std::find_if(std::begin(stops), std::end(stops),
+                                 [&stop](const auto &entry) { return stop == entry.first; });
+    if (st == std::end(stops))
         return false;
+    s.stopBits = st->second;
 
     *out = s;
     return true;

@@ -182,20 +182,21 @@ int main(int argc, char *argv[])
     }
     sim.setBadTotal(parser.isSet(badTotalOption));
     sim.setSplitMarkers(parser.isSet(splitOption));
-    for (const auto &[option, apply] :
-         {std::pair{&extraOption, 0}, std::pair{&stallOption, 1}, std::pair{&hangUpOption, 2}}) {
-        if (!parser.isSet(*option))
-            continue;
-        Where w;
-        if (!parseWhere(parser.value(*option), &w))
-            return fail(QStringLiteral("--%1: cannot read \"%2\"").arg(option->names().first(), parser.value(*option)));
-        if (apply == 0)
-            sim.setExtraAfterReply(w.at, w.index, unescape(parser.value(extraBytesOption)));
-        else if (apply == 1)
-            sim.setStall(w.at, w.index, w.afterBytes);
-        else
-            sim.setHangUp(w.at, w.index, w.afterBytes);
+    Where extraAt;
+    Where stallAt;
+    Where hangUpAt;
+    for (const auto &[option, where] : {std::pair{&extraOption, &extraAt}, std::pair{&stallOption, &stallAt},
+                                        std::pair{&hangUpOption, &hangUpAt}}) {
+        if (parser.isSet(*option) && !parseWhere(parser.value(*option), where))
+            return fail(QStringLiteral("--%1: cannot read \"%2\"").arg(option->names().constFirst(),
+                                                                      parser.value(*option)));
     }
+    if (extraAt.at != LoaderSim::Point::None)
+        sim.setExtraAfterReply(extraAt.at, extraAt.index, unescape(parser.value(extraBytesOption)));
+    if (stallAt.at != LoaderSim::Point::None)
+        sim.setStall(stallAt.at, stallAt.index, stallAt.afterBytes);
+    if (hangUpAt.at != LoaderSim::Point::None)
+        sim.setHangUp(hangUpAt.at, hangUpAt.index, hangUpAt.afterBytes);
     if (parser.isSet(baudOption)) {
         bool ok = false;
         const int baud = parser.value(baudOption).toInt(&ok);
