@@ -71,8 +71,8 @@ def main(argv):
         return 2
     out = argv[1]
     images = []
-    for spec in argv[2:]:
-        size_text, path = spec.split(":", 1)
+    for item in argv[2:]:
+        size_text, path = item.split(":", 1)
         size = int(size_text)
         if not 1 <= size <= 255:
             raise ValueError(f"size {size} does not fit an icon directory entry")
