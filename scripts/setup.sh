@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what Tarvik needs to build and test on Debian or Ubuntu (only what is
-# missing), then configures and builds it into build/.
+# missing), then configures and builds it into build/ (or $TARVIK_BUILD_DIR).
 # Usage: scripts/setup.sh [extra cmake arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
-    fonts-liberation
+    fonts-freefont-ttf
+    desktop-file-utils appstream dpkg-dev file strace
 )
 
 missing=()
@@ -30,5 +31,6 @@ if ((${#missing[@]})); then
 fi
 
 build_type=${TARVIK_BUILD_TYPE:-RelWithDebInfo}
-cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
-cmake --build build -j"$(nproc)"
+build_dir=${TARVIK_BUILD_DIR:-build}
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
+cmake --build "$build_dir" -j"$(nproc)"

@@ -3,6 +3,10 @@
 #include <QFile>
 #include <QFileDevice>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
 namespace tarvik {
 
 namespace {
@@ -154,13 +158,31 @@ bool DumpFile::writeAll(const QByteArray &bytes)
             return false;
         }
     }
-    return true;
+    return checkPresent();
 }
 
-void DumpFile::fail(Error error)
+bool DumpFile::checkPresent()
+{
+    // Once its last name is gone (its folder removed, say), a file still takes
+    // every write, but nothing of it will be left to find.
+    // A file system that counts no links is believed as long as the path
+    // still leads to the file.
+    const auto *file = qobject_cast<const QFileDevice *>(m_device.get());
+    struct stat st {};
+    if (!file || file->handle() < 0 || ::fstat(file->handle(), &st) != 0 || st.st_nlink > 0)
+        return true;
+    struct stat named {};
+    if (::stat(QFile::encodeName(m_path).constData(), &named) == 0 && named.st_dev == st.st_dev
+        && named.st_ino == st.st_ino)
+        return true;
+    fail(Error::CannotWrite, QString::fromLocal8Bit(std::strerror(ENOENT)));
+    return false;
+}
+
+void DumpFile::fail(Error error, const QString &reason)
 {
     m_error = error;
-    m_errorString = m_device ? m_device->errorString() : QString();
+    m_errorString = !reason.isEmpty() ? reason : m_device ? m_device->errorString() : QString();
     if (m_errorString.isEmpty())
         m_errorString = QStringLiteral("Unknown error");
 }

@@ -56,6 +56,9 @@ public:
                const QString &modelText, const QByteArray &firstBlock);
     // Appends the 1024 data bytes of a block reply; the check byte is never written.
     bool appendBlock(const QByteArray &reply);
+    // False, with the error set, when the open file no longer has a name on
+    // disk: whatever is written to it is lost.
+    bool checkPresent();
     // Closing when nothing is open does nothing.
     void close();
     // A new run: closes the file and forgets its name and error. The header text stays.
@@ -72,7 +75,8 @@ public:
 
 private:
     bool writeAll(const QByteArray &bytes);
-    void fail(Error error);
+    // The reason defaults to the device's own error text.
+    void fail(Error error, const QString &reason = QString());
 
     Opener m_opener;
     std::unique_ptr<QIODevice> m_device;

@@ -312,6 +312,11 @@ void DumpRun::blockArrived()
 
 void DumpRun::totalArrived()
 {
+    // No success for a dump that is no longer on disk.
+    if (m_file.isOpen() && !m_file.checkPresent()) {
+        fileFailed();
+        return;
+    }
     m_totalSum %= ByteValues;
     if (uchar(m_replyBytes.at(0)) == m_totalSum) {
         if (!send(TotalAck + Cr))
@@ -331,7 +336,7 @@ void DumpRun::totalArrived()
 void DumpRun::fileFailed()
 {
     const QString message = m_file.errorMessage();
-    m_host.appendLog(LogFileError + LogWhatBlock + logNumber(blockNumber()) + LogEol);
+    m_host.appendLog(LogFileError + whatAwaited(m_stage, blockNumber()) + LogEol);
     // Nothing of the run may touch the port or the file while the message is up.
     end();
     m_host.showMessage(message, ErrorTitle);

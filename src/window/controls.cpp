@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 #include "portmap.h"
 
@@ -27,6 +29,25 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
     QLabel::mouseReleaseEvent(event);
     if (click)
         emit clicked();
+}
+
+IndicatorCheckBox::IndicatorCheckBox(QWidget *parent)
+    : QCheckBox(parent)
+{
+}
+
+bool IndicatorCheckBox::hitButton(const QPoint &pos) const
+{
+    return rect().contains(pos);
+}
+
+void IndicatorCheckBox::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.rect = rect();
+    painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, option);
 }
 
 ShapeWidget::ShapeWidget(Form form, quint32 color, QWidget *parent)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QWidget>
@@ -24,6 +25,19 @@ protected:
 
 private:
     bool m_pressed = false;
+};
+
+// A check box without a caption of its own (a label beside it serves as
+// one): its indicator fills the whole box, which is all it answers clicks on.
+class IndicatorCheckBox : public QCheckBox
+{
+    Q_OBJECT
+public:
+    explicit IndicatorCheckBox(QWidget *parent = nullptr);
+
+protected:
+    bool hitButton(const QPoint &pos) const override;
+    void paintEvent(QPaintEvent *event) override;
 };
 
 // A shape drawn on its container: a filled circle or a rectangle outline.
@@ -54,6 +68,9 @@ class LineWidget : public QWidget
     Q_OBJECT
 public:
     LineWidget(QPoint from, QPoint to, quint32 color, QWidget *parent = nullptr);
+
+    // The end points in the container's coordinates.
+    QLine line() const { return QLine(m_from + pos(), m_to + pos()); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

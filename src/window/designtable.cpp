@@ -47,16 +47,46 @@ const std::vector<Control> &controls()
     return table;
 }
 
+QStringList iconPaths()
+{
+    return {QStringLiteral(":/icons/tarvik-16.png"), QStringLiteral(":/icons/tarvik-32.png"),
+            QStringLiteral(":/icons/tarvik-48.png"), QStringLiteral(":/icons/tarvik-128.png"),
+            QStringLiteral(":/icons/tarvik-256.png")};
+}
+
+QFont font()
+{
+    QFont f(FontName);
+    f.setPointSizeF(FontSize);
+    f.setWeight(QFont::Normal);
+    return f;
+}
+
 const std::vector<FrameStore> &frames()
 {
+    const auto frame = [](const char *name, const QString &caption, int extentX, int extentY) {
+        return FrameStore{name, {
+            {QStringLiteral("_extentx"), extentX},
+            {QStringLiteral("_extenty"), extentY},
+            {QStringLiteral("font"), font()},
+            {QStringLiteral("caption"), caption},
+            {QStringLiteral("fontsize"), float(FontSize)},
+            {QStringLiteral("fontname"), FontName},
+        }};
+    };
     static const std::vector<FrameStore> table = {
-        {"TransFrame3", QStringLiteral("COM Control"), 3625, 1508},
-        {"TransFrame2", QStringLiteral("Data Request"), 5953, 1508},
-        {"frmCOMSet", QStringLiteral("Serial Port"), 2990, 1508},
-        {"TransFrame1", QString(), 12938, 661},
-        {"frmAbout", QStringLiteral("About"), 12938, 979},
+        frame("TransFrame3", QStringLiteral("COM Control"), 3625, 1508),
+        frame("TransFrame2", QStringLiteral("Data Request"), 5953, 1508),
+        frame("frmCOMSet", QStringLiteral("Serial Port"), 2990, 1508),
+        frame("TransFrame1", QString(), 12938, 661),
+        frame("frmAbout", QStringLiteral("About"), 12938, 979),
     };
     return table;
+}
+
+int extentToTwips(int hundredthsOfMm)
+{
+    return int(std::lround(hundredthsOfMm * 1440.0 / 2540.0));
 }
 
 int toPixels(int twips, double dpi)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QFont>
+#include <QStringList>
 #include <QString>
+#include <QVariant>
 
 #include <vector>
 
@@ -37,12 +40,18 @@ struct Control {
     QString toolTip;
 };
 
-// The frames' stored properties, loaded through the frame's property store.
+// One stored property of a frame instance, under its stored key.
+struct StoredProperty {
+    QString key;
+    QVariant value;
+};
+
+// A frame instance's stored properties, in their stored order and spelling:
+// the host's size ("_extentx", "_extenty", in hundredths of a millimetre),
+// then the frame's own. The window loads each instance from exactly these.
 struct FrameStore {
     const char *name;
-    QString caption;
-    int extentX;  // hundredths of a millimetre
-    int extentY;
+    std::vector<StoredProperty> stored;
 };
 
 // Window properties.
@@ -54,11 +63,24 @@ inline const QString MakerUrl = QStringLiteral("https://tarvik.example.org/");
 inline const QString MakerCaption = QStringLiteral("tarvik.example.org");
 inline const QString AuthorLine = QStringLiteral("\u00A9 2026 Tarvik team");
 
+// Artwork, from the window's resources.
+inline const QString PicturePath = QStringLiteral(":/background.jpg");
+inline const QString LinkCursorPath = QStringLiteral(":/hand.png");
+constexpr int LinkCursorHotX = 12, LinkCursorHotY = 1; // the fingertip
+QStringList iconPaths();
+
+// The font of every control unless the table says otherwise.
+inline const QString FontName = QStringLiteral("MS Sans Serif");
+constexpr qreal FontSize = 8.25;
+QFont font();
+
 const std::vector<Control> &controls();
 const std::vector<FrameStore> &frames();
 
 // Twips to pixels at a logical DPI.
 int toPixels(int twips, double dpi);
+// A stored extent, in hundredths of a millimetre, in twips.
+int extentToTwips(int hundredthsOfMm);
 
 } // namespace Design
 } // namespace tarvik

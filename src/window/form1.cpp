@@ -2,9 +2,14 @@
 
 #include "blockrange.h"
 #include "controls.h"
+#include "designfont.h"
 #include "designtable.h"
 #include "logpane.h"
+#include "modsubtext.h"
 #include "prompts.h"
+#include "repaintpacer.h"
+#include "propertybag.h"
+#include "transframe.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -12,6 +17,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
@@ -27,6 +33,8 @@ namespace {
 const QString CrLf = QStringLiteral("\r\n");
 constexpr quint32 LampRed = 255;
 constexpr quint32 LampGreen = 65280;
+// The text of disabled controls: a grey that stays readable on the photograph.
+const QColor GrayText(109, 109, 109);
 
 QString firstStartupLine()
 {
@@ -39,11 +47,14 @@ QString secondStartupLine()
             + QStringLiteral(" for editing start block and number of blocks. (You must know what you do!!!)");
 }
 
-// The group that owns a device, for the permission message.
+// The group whose members may open a device, or an empty text when joining a
+// group would not help (no rights for the group, or the group is root's).
 QString deviceGroup(const QString &path)
 {
     struct stat st {};
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    if (st.st_gid == 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
         return {};
     if (const group *g = ::getgrgid(st.st_gid))
         return QString::fromLocal8Bit(g->gr_name);
@@ -52,9 +63,15 @@ QString deviceGroup(const QString &path)
 
 } // namespace
 
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 Form1::Form1(tarvik::Prompts *prompts, QWidget *parent)
     : QWidget(parent), m_prompts(prompts)
 {
+    initResources();
     if (!m_prompts) {
         m_ownPrompts = std::make_unique<tarvik::DialogPrompts>();
         m_prompts = m_ownPrompts.get();
@@ -62,6 +79,7 @@ Form1::Form1(tarvik::Prompts *prompts, QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     buildFromDesign();
     Form_Load();
+    new RepaintPacer(this);
 }
 
 Form1::~Form1() = default;
@@ -72,11 +90,26 @@ void Form1::buildFromDesign()
     auto px = [dpi](int twips) { return Design::toPixels(twips, dpi); };
 
     setWindowTitle(Design::Caption);
+    QIcon icon;
+    for (const QString &path : Design::iconPaths())
+        icon.addFile(path);
+    setWindowIcon(icon);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(px(Design::ClientWidth), px(Design::ClientHeight));
-    QPalette pal = palette();
+
+    // The window keeps its light look on a dark desktop theme too: its
+    // controls stand on a light photograph.
+    QPalette pal = style()->standardPalette();
     pal.setColor(QPalette::Window, QColor(Design::BackRed, Design::BackGreen, Design::BackBlue));
     setPalette(pal);
     setAutoFillBackground(true);
+    if (!m_picture.load(Design::PicturePath))
+        qWarning("Tarvik: the window's picture %s could not be read; is Qt's JPEG plugin installed?",
+                 qPrintable(Design::PicturePath));
+
+    Design::useFontStandIn();
+    setFont(Design::font());
 
     QList<QWidget *> focusChain; // by tab index
     QMap<int, QWidget *> byTabIndex;
@@ -87,9 +120,12 @@ void Form1::buildFromDesign()
         Q_ASSERT(container);
         QWidget *w = nullptr;
         switch (c.kind) {
-        case Design::Kind::Frame:
-            w = new QWidget(container);
+        case Design::Kind::Frame: {
+            auto *frame = new tarvik::TransFrame(container);
+            loadFrame(frame, c.name);
+            w = frame;
             break;
+        }
         case Design::Kind::Button:
             w = new QPushButton(c.caption, container);
             break;
@@ -107,7 +143,7 @@ void Form1::buildFromDesign()
             break;
         }
         case Design::Kind::CheckBox:
-            w = new QCheckBox(container);
+            w = new IndicatorCheckBox(container);
             break;
         case Design::Kind::ComboBox:
             w = new PortCombo(container);
@@ -133,8 +169,10 @@ void Form1::buildFromDesign()
         }
         }
         w->setObjectName(QLatin1String(c.name));
-        if (c.kind != Design::Kind::Line)
+        if (c.kind != Design::Kind::Line) {
             w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
+            w->setProperty("TwipsGeometry", QRectF(c.left, c.top, c.width, c.height));
+        }
         if (c.kind == Design::Kind::Shape || c.kind == Design::Kind::Line
             || c.kind == Design::Kind::Label)
             w->lower();
@@ -155,8 +193,19 @@ void Form1::buildFromDesign()
             p.setColor(QPalette::Text, text);
             w->setPalette(p);
         }
-        if (c.flags & Design::Link)
-            w->setCursor(Qt::PointingHandCursor);
+        if (c.kind == Design::Kind::TextField || c.kind == Design::Kind::Label) {
+            QPalette p = w->palette();
+            p.setColor(QPalette::Disabled, QPalette::WindowText, GrayText);
+            p.setColor(QPalette::Disabled, QPalette::Text, GrayText);
+            w->setPalette(p);
+        }
+        if (c.flags & Design::Link) {
+            const QPixmap hand(Design::LinkCursorPath);
+            if (hand.isNull())
+                w->setCursor(Qt::PointingHandCursor);
+            else
+                w->setCursor(QCursor(hand, Design::LinkCursorHotX, Design::LinkCursorHotY));
+        }
         if (!c.toolTip.isEmpty())
             w->setToolTip(c.toolTip);
         if (c.tabIndex >= 0 && w->focusPolicy() != Qt::NoFocus)
@@ -200,6 +249,27 @@ void Form1::buildFromDesign()
     Text1->setFocus();
 }
 
+void Form1::loadFrame(tarvik::TransFrame *frame, const char *name)
+{
+    for (const Design::FrameStore &store : Design::frames()) {
+        if (qstrcmp(store.name, name) != 0)
+            continue;
+        tarvik::PropertyBag bag;
+        for (const Design::StoredProperty &p : store.stored)
+            bag.WriteProperty(p.key, p.value);
+        frame->ReadProperties(bag, tarvik::AmbientProperties(font(), QLatin1String(name), true));
+        // The stored extent first; the place in the window's table then decides.
+        const double dpi = logicalDpiX();
+        const auto extent = [&bag, dpi](const char *key) {
+            const int stored = bag.ReadProperty(QLatin1String(key)).toInt();
+            return Design::toPixels(Design::extentToTwips(stored), dpi);
+        };
+        frame->resize(extent("_extentx"), extent("_extenty"));
+        return;
+    }
+    Q_ASSERT_X(false, "Form1::loadFrame", name);
+}
+
 void Form1::Form_Load()
 {
     MatchedCode.clear();
@@ -217,6 +287,10 @@ void Form1::Form_Load()
     Text2->setText(programFolder() + QDir::separator());
     Text1->replaceText(firstStartupLine() + CrLf);
     Text1->appendText(secondStartupLine() + CrLf);
+    modSubText::SetCustomBackground(Text1);
+    modSubText::SetCustomBackground(Text2);
+    modSubText::SetCustomBackground(txtNumber);
+    modSubText::SetCustomBackground(txtStart);
 }
 
 QString Form1::programFolder() const
@@ -294,15 +368,14 @@ void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
         break;
     case SerialService::OpenError::PermissionDenied: {
         const QString path = MSComm1.devicePath();
-        QString group = deviceGroup(path);
-        if (group.isEmpty())
-            group = QStringLiteral("dialout");
-        m_prompts->message(this,
-                           QStringLiteral("No permission to open %1.\n\n"
-                                          "Add your user to the group \"%2\", which owns the device "
-                                          "(for example: sudo usermod -aG %2 $USER), "
-                                          "then log out and log in again.")
-                                   .arg(path, group),
+        const QString group = deviceGroup(path);
+        const QString remedy = group.isEmpty()
+                ? QStringLiteral("No group of users may open it. Give it one with a udev rule "
+                                 "(the README shows one for USB adapters), then plug the adapter in again.")
+                : QStringLiteral("Add your user to the group \"%1\", which owns the device "
+                                 "(for example: sudo usermod -aG %1 $USER), "
+                                 "then log out and log in again.").arg(group);
+        m_prompts->message(this, QStringLiteral("No permission to open %1.\n\n%2").arg(path, remedy),
                            title);
         break;
     }
@@ -332,6 +405,12 @@ void Form1::CloseComPort()
 void Form1::Command2_Click()
 {
     CloseComPort();
+}
+
+void Form1::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_picture);
 }
 
 void Form1::closeEvent(QCloseEvent *event)

@@ -6,6 +6,7 @@
 #include "serialport.h"
 
 #include <QHash>
+#include <QPixmap>
 #include <QWidget>
 
 #include <memory>
@@ -22,6 +23,7 @@ class ShapeWidget;
 
 namespace tarvik {
 class Prompts;
+class TransFrame;
 }
 
 // The main window: the port list, the block range, the output folder, the
@@ -30,6 +32,8 @@ class Prompts;
 class Form1 : public QWidget, private tarvik::DumpHost
 {
     Q_OBJECT
+    // The background photograph, drawn unscaled from the top left corner.
+    Q_PROPERTY(QPixmap Picture READ picture)
 public:
     static inline const QString AccessCode = QStringLiteral("58203");
     static inline const QString FolderPickerTitle =
@@ -50,6 +54,7 @@ public:
     qint16 blockCount() const { return BlockCount; }
     QString matchedCode() const { return MatchedCode; }
     QString programFolder() const;
+    QPixmap picture() const { return m_picture; }
 
 public slots:
     void Command1_Click();
@@ -68,9 +73,11 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void buildFromDesign();
+    void loadFrame(tarvik::TransFrame *frame, const char *name);
     void Form_Load();
     void Form_Unload();
     void Text1_Change();
@@ -92,6 +99,7 @@ private:
     std::unique_ptr<tarvik::Prompts> m_ownPrompts;
     tarvik::Prompts *m_prompts = nullptr;
     QHash<QString, QWidget *> m_controls;
+    QPixmap m_picture;
 
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;

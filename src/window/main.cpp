@@ -7,6 +7,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvik"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_STRING));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.tarvik"));
     Form1 window;
     window.show();
     return app.exec();

@@ -138,9 +138,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Pace both directions at this rate, 10 bits per byte."), QStringLiteral("rate"));
     const QCommandLineOption keepOption(QStringLiteral("keep-running"),
         QStringLiteral("Serve one conversation after another until stopped."));
+    const QCommandLineOption statsOption(QStringLiteral("stats"),
+        QStringLiteral("At the end, print the bytes received and sent on stdout."));
     parser.addOptions({imageOption, modelOption, zeroFillOption, linkOption, expectOption, badCheckOption,
                        badTotalOption, splitOption, extraOption, extraBytesOption, stallOption, hangUpOption,
-                       baudOption, keepOption});
+                       baudOption, keepOption, statsOption});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -247,6 +249,10 @@ int main(int argc, char *argv[])
 
     int rc = app.exec();
     sim.close();
+    if (parser.isSet(statsOption)) {
+        QTextStream out(stdout);
+        out << "received " << sim.received().size() << " sent " << sim.sent().size() << Qt::endl;
+    }
     if (!link.isEmpty())
         ::unlink(QFile::encodeName(link).constData());
     if (rc == 0 && !sim.deviations().isEmpty())

@@ -1,0 +1,362 @@
+// Soak: many dump runs in a row through one window (offscreen), each against a
+// fresh simulated boot loader in this process, mixing good runs, loader faults
+// and Close clicks at several stages. Prints the memory, file descriptors and
+// serial lock files before, between and after, and checks every dump file.
+//
+//   bench_soak [RUNS]        (default 50)
+//
+// Exit status 1 when a good dump differs from its image, a file holds
+// anything but the blocks received, a run does not end, the loader saw a
+// wrong byte, or file descriptors or lock files are left behind.
+#include "form1.h"
+#include "loadersim.h"
+#include "prompts.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+using tarvik::DumpRun;
+using tarvik::LoaderSim;
+using Point = LoaderSim::Point;
+
+namespace {
+
+constexpr int RunLimitMs = 120000;   // a run that takes longer counts as hung
+constexpr int ShortStallMs = 300;
+constexpr int UserStallMs = 10000;   // the users' own; long enough that only Close ends a wait
+
+class RecordingPrompts : public tarvik::Prompts
+{
+public:
+    void message(QWidget *, const QString &text, const QString &title) override
+    {
+        messages << title + QStringLiteral(": ") + text;
+    }
+    QString chooseFolder(QWidget *, const QString &) override { return {}; }
+
+    QStringList messages;
+};
+
+// What one run does. The user clicks Close after a stop, and also at once
+// after Open, or as soon as `closeWhen` holds. `logHas` is a text the log must
+// hold at the end.
+struct Scenario {
+    enum class Close { Never, AtOnce, When };
+    using Condition = std::function<bool(Form1 &, const LoaderSim &)>;
+
+    const char *name;
+    int start;
+    int count;
+    bool header;
+    std::function<void(LoaderSim &)> faults;
+    int stallMs;
+    Close close;
+    Condition closeWhen;
+    QString logHas;
+    bool complete; // the whole range must reach the file
+};
+
+QList<Scenario> scenarios()
+{
+    using C = Scenario::Close;
+    const auto none = [](LoaderSim &) {};
+    const auto logEndsWith = [](const QString &tail) {
+        return [tail](Form1 &w, const LoaderSim &) { return w.logText().endsWith(tail); };
+    };
+    const QString success = QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\nSerial port closed.\r\n");
+    const QString closed = QStringLiteral("Serial port closed.\r\n");
+    return {
+        {"full read", 0, 1024, false, none, ShortStallMs, C::Never, {}, success, true},
+        {"full read with header", 0, 1024, true, none, ShortStallMs, C::Never, {}, success, true},
+        {"partial 5+40", 5, 40, false, none, ShortStallMs, C::Never, {}, success, true},
+        {"count 0", 300, 0, false, none, ShortStallMs, C::Never, {}, success, true},
+        {"split markers", 0, 6, false, [](LoaderSim &s) { s.setSplitMarkers(true, 5); }, ShortStallMs,
+         C::Never, {}, success, true},
+        {"bad check at block 3", 0, 8, false, [](LoaderSim &s) { s.setBadCheckBlock(3); }, ShortStallMs,
+         C::Never, {}, QStringLiteral("CRC Error while receiving BLOCK: 0003\r\n"), false},
+        {"bad total", 10, 16, false, [](LoaderSim &s) { s.setBadTotal(true); }, ShortStallMs, C::Never, {},
+         QStringLiteral("REQUEST_TOTALCRC    Serial port closed.\r\n"), true},
+        {"stall in block 4", 0, 8, false, [](LoaderSim &s) { s.setStall(Point::Block, 4, 100); },
+         ShortStallMs, C::Never, {}, QStringLiteral("Timeout while receiving BLOCK: 0004\r\n"), false},
+        {"stall in the total", 0, 3, false, [](LoaderSim &s) { s.setStall(Point::Total, 0); }, ShortStallMs,
+         C::Never, {}, QStringLiteral("Timeout while receiving TOTALCRC\r\n"), true},
+        {"hang-up in block 6", 0, 10, false, [](LoaderSim &s) { s.setHangUp(Point::Block, 6, 500); },
+         ShortStallMs, C::Never, {}, QStringLiteral("Serial port lost: "), false},
+        {"extra bytes after block 2", 0, 6, false,
+         [](LoaderSim &s) { s.setExtraAfterReply(Point::Block, 2, QByteArrayLiteral("\r\nOK\r\n")); },
+         ShortStallMs, C::Never, {}, QStringLiteral("Unexpected data while receiving BLOCK: "), false},
+        {"Close at once", 0, 1024, false, none, ShortStallMs, C::AtOnce, {}, closed, false},
+        {"Close in the handshake", 0, 4, false, [](LoaderSim &s) { s.setStall(Point::Marker, 1); },
+         ShortStallMs, C::When,
+         [](Form1 &, const LoaderSim &sim) { return sim.received().contains("REQUEST_START_BLOCK"); },
+         closed, false},
+        {"Close in a block wait", 0, 12, false, [](LoaderSim &s) { s.setStall(Point::Block, 5, 700); },
+         UserStallMs, C::When, logEndsWith(QStringLiteral("REQUEST_1024DOWN:0005    ")), closed, false},
+        {"Close in the total wait", 20, 4, false, [](LoaderSim &s) { s.setStall(Point::Total, 0); },
+         UserStallMs, C::When, logEndsWith(QStringLiteral("REQUEST_TOTALCRC    ")), closed, true},
+        {"Close in the middle of a full read", 0, 1024, true, none, ShortStallMs, C::When,
+         [](Form1 &, const LoaderSim &sim) { return sim.blocksServed().size() >= 300; }, closed, false},
+    };
+}
+
+// Runs the event loop until `done` holds or `ms` have passed; true when it holds.
+bool waitFor(const std::function<bool()> &done, int ms)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer tick;
+    QElapsedTimer clock;
+    clock.start();
+    bool held = false;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        held = done();
+        if (held || clock.elapsed() > ms)
+            loop.quit();
+    });
+    tick.start(2);
+    loop.exec();
+    return held;
+}
+
+QString statusField(const char *name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray key = QByteArray(name) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return QString::fromLatin1(line.mid(key.size()).simplified());
+    }
+    return {};
+}
+
+int openFds()
+{
+    // The listing itself holds one descriptor while it reads.
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size()) - 1;
+}
+
+// Serial lock files (LCK..name) that name this process as their owner. Other
+// programs on the machine may hold their own meanwhile.
+QStringList ownLockFiles()
+{
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    QStringList found;
+    for (const QString &dir : {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")}) {
+        const QString canonical = QDir(dir).canonicalPath();
+        for (const QString &name : QDir(dir).entryList({QStringLiteral("LCK..*")}, QDir::Files | QDir::System)) {
+            const QString path = canonical + u'/' + name;
+            QFile lock(path);
+            if (found.contains(path) || !lock.open(QIODevice::ReadOnly))
+                continue;
+            if (lock.readLine().trimmed() == pid)
+                found << path;
+        }
+    }
+    return found;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString hex(const QByteArray &block, int index)
+{
+    return QStringLiteral("%1").arg(uchar(block.at(index)), 2, 16, QLatin1Char('0')).toUpper();
+}
+
+// Everything a finished run should have put in its file: the header when due,
+// then the blocks of the range.
+QByteArray wholeDump(const LoaderSim &sim, const Scenario &s)
+{
+    QByteArray data;
+    for (int n = s.start; n < s.start + s.count; ++n)
+        data += sim.block(n);
+    if (!s.header)
+        return data;
+    const QByteArray first = sim.block(0);
+    const QByteArray model = first.mid(8, first.indexOf('\0', 8) - 8);
+    const QString versions = hex(first, 54) + hex(first, 53) + hex(first, 52) + hex(first, 50)
+                             + hex(first, 49) + hex(first, 48);
+    return "KAON0008B9" + versions.toLatin1() + "0000000000C" + model + "x" + data;
+}
+
+struct Outcome {
+    bool ok = true;
+    QString note;
+};
+
+int locksWhileOpen = 0; // runs whose open port had its lock file
+
+Outcome runOne(Form1 &w, RecordingPrompts &prompts, const Scenario &s, const QString &folder)
+{
+    Outcome out;
+    const auto fail = [&out](const QString &why) {
+        out.ok = false;
+        out.note += why + QStringLiteral("; ");
+    };
+
+    LoaderSim sim;
+    if (!sim.open()) {
+        fail(QStringLiteral("no pseudo-terminal: ") + sim.errorString());
+        return out;
+    }
+    s.faults(sim);
+    qputenv("TARVIK_COM1", QFile::encodeName(sim.slavePath()));
+    QDir().mkpath(folder);
+    w.control<QLineEdit>("Text2")->setText(folder + u'/');
+    w.control<QLineEdit>("txtStart")->setText(QString::number(s.start));
+    w.control<QLineEdit>("txtNumber")->setText(QString::number(s.count));
+    w.control<QCheckBox>("chkHeader")->setChecked(s.header);
+    w.dumpRun().setStallTimeout(s.stallMs);
+    prompts.messages.clear();
+
+    auto *open = w.control<QPushButton>("Command1");
+    auto *close = w.control<QPushButton>("Command2");
+    const auto ended = [&] { return !w.port().portOpen() && open->isEnabled(); };
+    const auto stopped = [&] { return w.dumpRun().stage() == DumpRun::Stage::Stopped; };
+
+    open->click();
+    if (w.port().portOpen() && !ownLockFiles().isEmpty())
+        ++locksWhileOpen;
+    bool finished = true;
+    switch (s.close) {
+    case Scenario::Close::Never:
+        break;
+    case Scenario::Close::AtOnce:
+        close->click();
+        break;
+    case Scenario::Close::When:
+        finished = waitFor([&] { return ended() || s.closeWhen(w, sim); }, RunLimitMs);
+        close->click();
+        break;
+    }
+    finished = finished && waitFor([&] { return ended() || stopped(); }, RunLimitMs);
+    if (finished && stopped()) {
+        close->click();
+        finished = waitFor(ended, RunLimitMs);
+    }
+    if (!finished) {
+        fail(QStringLiteral("the run did not end; log tail: ") + w.logText().right(120).toHtmlEscaped());
+        close->click();
+        waitFor(ended, 5000);
+    }
+
+    if (!sim.deviations().isEmpty())
+        fail(QStringLiteral("the loader saw: ") + sim.deviations().join(QStringLiteral(" | ")));
+    if (!prompts.messages.isEmpty())
+        fail(QStringLiteral("message box: ") + prompts.messages.join(QStringLiteral(" | ")));
+    if (!w.logText().contains(s.logHas))
+        fail(QStringLiteral("the log lacks \"%1\"; its tail: %2")
+                     .arg(s.logHas.trimmed(), w.logText().right(120).trimmed()));
+
+    const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    const QByteArray whole = wholeDump(sim, s);
+    if (files.size() > 1)
+        fail(QStringLiteral("more than one file: ") + files.join(u','));
+    const QByteArray file = files.isEmpty() ? QByteArray() : readFile(folder + u'/' + files.first());
+    if (s.complete && s.count > 0 && file != whole)
+        fail(QStringLiteral("the dump differs from its image (%1 of %2 bytes)").arg(file.size()).arg(whole.size()));
+    if (s.count == 0 && !files.isEmpty())
+        fail(QStringLiteral("a run of no blocks wrote a file"));
+    if (!s.complete) {
+        // A run cut short keeps the blocks that it received, whole and in order.
+        const qsizetype head = s.header ? whole.size() - qsizetype(s.count) * LoaderSim::BlockSize : 0;
+        const bool prefix = whole.startsWith(file);
+        const bool wholeBlocks = file.isEmpty() || (file.size() - head) % LoaderSim::BlockSize == 0;
+        if (!prefix || !wholeBlocks)
+            fail(QStringLiteral("the file of a cut run holds %1 bytes that are not the blocks received")
+                         .arg(file.size()));
+    }
+    out.note += QStringLiteral("file %1 bytes").arg(file.size());
+    for (const QString &name : files)
+        QFile::remove(folder + u'/' + name);
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 50;
+    if (runs < 1) {
+        std::fprintf(stderr, "usage: %s [RUNS]\n", argv[0]);
+        return 2;
+    }
+
+    QTemporaryDir dir;
+    RecordingPrompts prompts;
+    Form1 w(&prompts);
+    w.show();
+    waitFor([] { return false; }, 50); // let the window settle before counting
+
+    const QList<Scenario> table = scenarios();
+    const int fdsBefore = openFds();
+    const QStringList locksBefore = ownLockFiles();
+    const QString rssBefore = statusField("VmRSS");
+    QString rssFirst;
+    int fdsFirst = 0;
+    int failures = 0;
+    int completeDumps = 0;
+    int completeEqual = 0;
+    QElapsedTimer total;
+    total.start();
+
+    for (int i = 0; i < runs; ++i) {
+        const Scenario &s = table.at(i % table.size());
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome o = runOne(w, prompts, s, dir.path() + QStringLiteral("/run%1").arg(i + 1));
+        // Let the loader's and the port's deferred clean-up run before counting.
+        waitFor([] { return false; }, 20);
+        if (s.complete && s.count > 0) {
+            ++completeDumps;
+            completeEqual += o.ok ? 1 : 0;
+        }
+        failures += o.ok ? 0 : 1;
+        std::printf("run %2d  %-36s %6.2f s  RSS %s  %s%s\n", i + 1, s.name, clock.nsecsElapsed() / 1e9,
+                    qPrintable(statusField("VmRSS")), o.ok ? "ok    " : "FAILED ", qPrintable(o.note));
+        if (i == 0) {
+            rssFirst = statusField("VmRSS");
+            fdsFirst = openFds();
+        }
+    }
+
+    const int fdsAfter = openFds();
+    const QStringList leftLocks = ownLockFiles();
+
+    std::printf("\n%d runs in %.1f s, %d failed\n", runs, total.nsecsElapsed() / 1e9, failures);
+    std::printf("complete dumps equal to their image: %d of %d\n", completeEqual, completeDumps);
+    std::printf("RSS before the first run   %s\n", qPrintable(rssBefore));
+    std::printf("RSS after the first run    %s\n", qPrintable(rssFirst));
+    std::printf("RSS after the last run     %s\n", qPrintable(statusField("VmRSS")));
+    std::printf("peak RSS                   %s\n", qPrintable(statusField("VmHWM")));
+    std::printf("open fds before / after the first / after the last run: %d / %d / %d\n", fdsBefore,
+                fdsFirst, fdsAfter);
+    std::printf("own lock files before: %lld, while the port was open: in %d of %d runs, left behind: %lld%s%s\n",
+                qlonglong(locksBefore.size()), locksWhileOpen, runs, qlonglong(leftLocks.size()),
+                leftLocks.isEmpty() ? "" : " ", qPrintable(leftLocks.join(u' ')));
+
+    const bool leaked = fdsAfter > fdsBefore || !leftLocks.isEmpty();
+    if (leaked)
+        std::printf("LEAK: file descriptors or lock files were left behind\n");
+    return failures == 0 && !leaked ? 0 : 1;
+}

@@ -1,0 +1,934 @@
+// One fuzzed conversation: a dump run against a loader that says whatever the
+// input makes it say, cut into reads wherever the input cuts it, with Close
+// clicks, port losses, stalls and failing files in between.
+//
+// Beside the run goes a plain model of what the run must do with exactly
+// these reads. At the end of every run (after the user's final Close) the two
+// are compared: the bytes on the wire, the log, the model label, the progress,
+// the message boxes, the file's place and its bytes. On top of that the port
+// itself records any send after the run finished or on a closed port.
+//
+// Encoding. The input starts with the parameters of a run (6 bytes), then a
+// list of operations until the input ends. Missing bytes read as 0.
+//
+//   Parameters
+//     flags     bit 0 header option ticked; bit 1 full read (start 0, 1024
+//               blocks); bit 2 Close is clicked while the file error's
+//               message box is up; bits 4-6 the file: 0-3 in memory, 4 cannot
+//               be created, 5 no device at all, 6 fills up after `limit`
+//               bytes, 7 a real folder on disk
+//     start     2 bytes, big-endian, taken modulo 32768
+//     count     1 byte (the start is lowered so that the last block is 32767 at most)
+//     loseAt    1 byte: the port is lost at this send of the run (0: never)
+//     limit     1 byte: times 128, the bytes the file takes before it is full
+//
+//   Operations: one byte, kind = low nibble modulo 10, arg = high nibble.
+//   Loader bytes are collected in a pending buffer until a delivery.
+//     0 TEXT     next byte n, then n bytes appended
+//     1 MARKER   the marker arg % 3 ("PC___", "0000", "1984") appended
+//     2 BLOCK    next byte: seed of 1024 generated data bytes, then the
+//                check byte. arg & 1: wrong check byte (next byte picks how
+//                wrong); arg & 2: a model name at offset 8 (next byte m:
+//                length m & 0x7F, then the name; a 0 follows unless m & 0x80);
+//                arg & 4: reply length changed by the next byte (signed);
+//                arg & 8: everything pending arrives as one read afterwards
+//     3 TOTAL    the sum of all generated data bytes of the run; arg & 1
+//                makes it wrong by 1 + (arg >> 1 & 3); arg & 8 delivers afterwards
+//     4 DELIVER  next 2 bytes n (big-endian): the first n pending bytes
+//                arrive in one read (0: all of them)
+//     5 CHUNKS   next byte c: everything pending arrives in reads of c + 1 bytes
+//     6 CLOSE    the user clicks Close
+//     7 LOSE     the adapter goes away
+//     8 STALL    the loader stays silent until the stall time-out has passed
+//     9 RESTART  Close, then a new run in the same window with the next 6
+//                bytes as its parameters
+#include "conversation.h"
+
+#include "dumphost.h"
+#include "dumprun.h"
+#include "memoryport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QIODevice>
+#include <QMetaEnum>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace tarvik::fuzz {
+
+namespace {
+
+const QString LostReason = QStringLiteral("Input/output error");
+const QString LogClosed = QStringLiteral("Serial port closed.\r\n");
+const QByteArray CrLf = QByteArrayLiteral("\r\n");
+constexpr int BlockSize = 1024;
+constexpr int FullReadBlocks = 1024;
+constexpr int MaxBlock = 32767;
+constexpr int LimitUnit = 128;
+constexpr int MaxNameBytes = 255;
+
+enum FileMode { InMemory = 0, CannotCreate = 4, NoDevice = 5, FillsUp = 6, RealFolder = 7 };
+
+class Reader
+{
+public:
+    Reader(const uint8_t *data, size_t size) : m_data(data), m_size(size) { }
+    bool atEnd() const { return m_pos >= m_size; }
+    quint8 byte() { return atEnd() ? 0 : m_data[m_pos++]; }
+    quint16 word()
+    {
+        const quint16 high = byte();
+        return quint16(high << 8 | byte());
+    }
+    QByteArray bytes(int n)
+    {
+        QByteArray out;
+        for (int i = 0; i < n; ++i)
+            out += char(byte());
+        return out;
+    }
+
+private:
+    const uint8_t *m_data;
+    size_t m_size;
+    size_t m_pos = 0;
+};
+
+struct RunParams {
+    bool ticked = false;
+    bool closeInMessage = false;
+    int fileMode = InMemory;
+    qint16 start = 0;
+    qint16 count = 0;
+    int loseAt = 0;
+    qint64 limit = -1; // no limit
+
+    bool fullRead() const { return start == 0 && count == FullReadBlocks; }
+    bool headerDue() const { return fullRead() && ticked; }
+};
+
+RunParams readParams(Reader &in)
+{
+    const quint8 flags = in.byte();
+    RunParams p;
+    p.ticked = flags & 1;
+    p.closeInMessage = flags & 4;
+    p.fileMode = (flags >> 4) & 7;
+    int start = in.word() & MaxBlock;
+    int count = in.byte();
+    if (flags & 2) {
+        start = 0;
+        count = FullReadBlocks;
+    }
+    start = qMin(start, MaxBlock + 1 - qMax(count, 1));
+    p.start = qint16(start);
+    p.count = qint16(count);
+    p.loseAt = in.byte();
+    const int limitUnits = in.byte();
+    if (p.fileMode == FillsUp)
+        p.limit = qint64(limitUnits) * LimitUnit;
+    return p;
+}
+
+QString four(int n)
+{
+    return QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'));
+}
+
+QString hex(const QByteArray &block, int index)
+{
+    return QStringLiteral("%1").arg(uchar(block.at(index)), 2, 16, QLatin1Char('0')).toUpper();
+}
+
+int byteSum(const QByteArray &bytes)
+{
+    int sum = 0;
+    for (char c : bytes)
+        sum += uchar(c);
+    return sum;
+}
+
+// Bytes 8 up to the first 0 of the data, or to the end of the data.
+QByteArray modelBytes(const QByteArray &data)
+{
+    const qsizetype zero = data.indexOf('\0', 8);
+    return data.mid(8, zero < 0 ? -1 : zero - 8);
+}
+
+// Where two texts part, for a readable report.
+QString firstDifference(const QByteArray &actual, const QByteArray &expected)
+{
+    qsizetype i = 0;
+    while (i < actual.size() && i < expected.size() && actual.at(i) == expected.at(i))
+        ++i;
+    const qsizetype from = qMax<qsizetype>(0, i - 24);
+    return QStringLiteral("sizes %1 and %2, first difference at %3: got \"%4\", want \"%5\"")
+            .arg(actual.size())
+            .arg(expected.size())
+            .arg(i)
+            .arg(QString::fromLatin1(actual.mid(from, 64).toPercentEncoding()),
+                 QString::fromLatin1(expected.mid(from, 64).toPercentEncoding()));
+}
+
+// ---- What the run must do ---------------------------------------------------
+
+// The dump run's rules, played on the same events: which bytes go out, what
+// the log says, what reaches the file and when the run finishes.
+class Expected
+{
+public:
+    enum class State { Handshake, Blocks, Total, Stopped, Ended };
+
+    explicit Expected(const RunParams &p) : m_p(p) { }
+
+    void start()
+    {
+        m_open = true;
+        state = State::Handshake;
+        log = QStringLiteral("sending request...\r\n");
+        const QByteArray handshake[] = {
+            "REQUEST_V616" + CrLf,
+            "BL_FLASH_INFO" + CrLf,
+            QByteArray::fromHex("4B4105162127827FE07FF07FFE400E0F101112131415161718191A1B4F4E") + CrLf,
+            QByteArray(1, '\0'),
+            "BL_FLASH_END" + CrLf,
+        };
+        for (const QByteArray &request : handshake) {
+            if (!send(request))
+                return;
+        }
+    }
+
+    void deliver(const QByteArray &bytes)
+    {
+        if (!m_open || m_lost || bytes.isEmpty())
+            return;
+        m_buffer += bytes;
+        switch (state) {
+        case State::Handshake:
+            handshakeRead();
+            break;
+        case State::Blocks:
+        case State::Total:
+            checkReply();
+            break;
+        case State::Stopped:
+        case State::Ended:
+            break;
+        }
+    }
+
+    void stall()
+    {
+        if (state == State::Blocks || state == State::Total)
+            stop(QStringLiteral("Timeout while receiving ") + awaited() + QStringLiteral("\r\n"));
+    }
+
+    // The window's CloseComPort, from Close or from the run.
+    void close()
+    {
+        if (!m_open)
+            return;
+        m_open = false;
+        m_buffer.clear();
+        if (waiting())
+            ++finished;
+        state = State::Ended;
+        log += LogClosed;
+    }
+
+    void lose()
+    {
+        if (!m_open || m_lost)
+            return;
+        m_lost = true;
+        m_buffer.clear();
+        const bool notify = waiting();
+        if (!notify && state != State::Stopped)
+            return;
+        state = State::Ended;
+        log += QStringLiteral("Serial port lost: ") + LostReason + QStringLiteral("\r\n");
+        close();
+        if (notify)
+            ++finished;
+    }
+
+    State state = State::Ended;
+    QByteArray wire;
+    QString log;
+    QStringList models;
+    std::vector<int> progress;
+    bool firstBlockArrived = false;
+    QByteArray firstBlock; // its data bytes
+    QByteArray file;
+    int messages = 0;
+    int finished = 0;
+
+private:
+    struct Step {
+        QByteArray marker;
+        QByteArray then;
+    };
+
+    bool waiting() const
+    {
+        return state == State::Handshake || state == State::Blocks || state == State::Total;
+    }
+
+    bool send(const QByteArray &bytes)
+    {
+        if (m_p.loseAt > 0 && ++m_sends == m_p.loseAt) {
+            lose();
+            return false;
+        }
+        wire += bytes;
+        return true;
+    }
+
+    void handshakeRead()
+    {
+        static const Step steps[] = {
+            {"PC___", "REQUEST_START_BLOCK"},
+            {"0000", "REQUEST_BLOCK"},
+            {"1984", "REQUEST_DOWNLOAD"},
+        };
+        const Step &step = steps[m_marker];
+        m_received += std::exchange(m_buffer, QByteArray());
+        if (!m_received.contains(step.marker)) {
+            m_received = m_received.right(step.marker.size() - 1);
+            return;
+        }
+        m_received.clear();
+        if (!send(step.then + CrLf))
+            return;
+        if (++m_marker < int(std::size(steps)))
+            return;
+        state = State::Blocks;
+        if (m_p.count > 0)
+            requestBlock(0);
+        else
+            requestTotal();
+    }
+
+    qint16 number() const { return qint16(m_p.start + m_index); }
+
+    QString awaited() const
+    {
+        return state == State::Total ? QStringLiteral("TOTALCRC") : QStringLiteral("BLOCK: ") + four(number());
+    }
+
+    void requestBlock(int index)
+    {
+        m_index = index;
+        if (!send("REQUEST_1024DOWN:" + QByteArray::number(number()) + '\r'))
+            return;
+        log += QStringLiteral("REQUEST_1024DOWN:") + four(number()) + QStringLiteral("    ");
+        m_awaited = BlockSize + 1;
+        checkReply();
+    }
+
+    void requestTotal()
+    {
+        state = State::Total;
+        if (!send(QByteArrayLiteral("REQUEST_TOTALCRC\r")))
+            return;
+        log += QStringLiteral("REQUEST_TOTALCRC    ");
+        m_awaited = 1;
+        checkReply();
+    }
+
+    void checkReply()
+    {
+        if (m_buffer.size() < m_awaited)
+            return;
+        if (m_buffer.size() > m_awaited) {
+            stop(QStringLiteral("Unexpected data while receiving ") + awaited() + QStringLiteral("\r\n"));
+            return;
+        }
+        const QByteArray reply = std::exchange(m_buffer, QByteArray());
+        if (state == State::Blocks)
+            blockArrived(reply);
+        else
+            totalArrived(reply);
+    }
+
+    void stop(const QString &line)
+    {
+        log += line;
+        state = State::Stopped;
+        ++finished;
+    }
+
+    void blockArrived(const QByteArray &reply)
+    {
+        const QByteArray data = reply.left(BlockSize);
+        if (m_index == 0) {
+            firstBlockArrived = true;
+            firstBlock = data;
+            const QByteArray model = modelBytes(data);
+            models << QString::fromLatin1(model);
+            if (m_p.fileMode == CannotCreate || m_p.fileMode == NoDevice) {
+                fileFailed();
+                return;
+            }
+            if (m_p.headerDue()) {
+                const QByteArray header = "KAON0008B9"
+                        + (hex(data, 54) + hex(data, 53) + hex(data, 52) + hex(data, 50)
+                           + hex(data, 49) + hex(data, 48)).toLatin1()
+                        + "0000000000C" + model + "x";
+                if (!write(header)) {
+                    fileFailed();
+                    return;
+                }
+            }
+        }
+        if (!write(data)) {
+            fileFailed();
+            return;
+        }
+        const int sum = byteSum(data) % 256;
+        m_total += sum;
+        const qint16 n = number();
+        if (uchar(reply.at(BlockSize)) != sum) {
+            stop(QStringLiteral("CRC Error while receiving BLOCK: ") + four(n) + QStringLiteral("\r\n"));
+            return;
+        }
+        if (!send("1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r'))
+            return;
+        log += QStringLiteral("1024DOWN_SUCCESS:") + four(n) + QStringLiteral("\r\n");
+        progress.push_back(m_index + 1);
+        if (m_index + 1 < m_p.count)
+            requestBlock(m_index + 1);
+        else
+            requestTotal();
+    }
+
+    void totalArrived(const QByteArray &reply)
+    {
+        if (uchar(reply.at(0)) == m_total % 256) {
+            if (!send(QByteArrayLiteral("DOWN_SUCCESS\r")))
+                return;
+            log += QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
+        }
+        if (!send("UPGRADE_SUCCESS" + CrLf))
+            return;
+        state = State::Ended;
+        close();
+        ++finished;
+    }
+
+    // A file that fills up takes what fits, then refuses.
+    bool write(const QByteArray &bytes)
+    {
+        if (m_p.limit < 0 || file.size() + bytes.size() <= m_p.limit) {
+            file += bytes;
+            return true;
+        }
+        file += bytes.left(m_p.limit - file.size());
+        return false;
+    }
+
+    void fileFailed()
+    {
+        log += QStringLiteral("Dump file error while receiving BLOCK: ") + four(number())
+               + QStringLiteral("\r\n");
+        state = State::Ended;
+        ++messages;
+        close();
+        ++finished;
+    }
+
+    RunParams m_p;
+    bool m_open = false;
+    bool m_lost = false;
+    int m_sends = 0;
+    QByteArray m_buffer;   // arrived, not read
+    QByteArray m_received; // the current marker wait's text
+    int m_marker = 0;
+    int m_index = 0;
+    int m_awaited = 0;
+    int m_total = 0;
+};
+
+// ---- The run's surroundings -------------------------------------------------
+
+struct FileRecord {
+    QString path;
+    QByteArray data;
+    bool closed = false;
+};
+
+// A dump file in memory that can refuse to open or fill up.
+class MemoryFile : public QIODevice
+{
+public:
+    MemoryFile(std::shared_ptr<FileRecord> record, qint64 limit, bool openFails)
+        : m_record(std::move(record)), m_limit(limit), m_openFails(openFails)
+    {
+    }
+    ~MemoryFile() override { m_record->closed = true; }
+
+    bool open(OpenMode mode) override
+    {
+        if (m_openFails) {
+            setErrorString(QStringLiteral("Permission denied"));
+            return false;
+        }
+        return QIODevice::open(mode);
+    }
+    void close() override
+    {
+        m_record->closed = true;
+        QIODevice::close();
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        qint64 room = size;
+        if (m_limit >= 0)
+            room = qMin(size, m_limit - m_record->data.size());
+        if (room <= 0) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        m_record->data.append(data, room);
+        return room;
+    }
+
+private:
+    std::shared_ptr<FileRecord> m_record;
+    qint64 m_limit;
+    bool m_openFails;
+};
+
+// The window around the run: its CloseComPort closes the port and the run's
+// file and logs, as the real one does.
+class Host : public DumpHost
+{
+public:
+    explicit Host(MemoryPort &port) : m_port(port) { }
+
+    void replaceLog(const QString &text) override { log = text; }
+    void appendLog(const QString &text) override { log += text; }
+    void showModel(const QString &model) override { models << model; }
+    void showProgress(int blocksDone) override { progress.push_back(blocksDone); }
+    bool headerTicked() override { return ticked; }
+    void showMessage(const QString &text, const QString &title) override
+    {
+        messages << title + QStringLiteral(": ") + text;
+        // The box runs the window's events: Close can be clicked meanwhile.
+        if (closeInMessage)
+            closeComPort();
+    }
+    void closeComPort() override
+    {
+        if (!m_port.portOpen())
+            return;
+        m_port.setPortOpen(false);
+        run->closeDumpFile();
+        appendLog(LogClosed);
+    }
+
+    DumpRun *run = nullptr;
+    bool ticked = false;
+    bool closeInMessage = false;
+    QString log;
+    QStringList models;
+    std::vector<int> progress;
+    QStringList messages;
+
+private:
+    MemoryPort &m_port;
+};
+
+// One window with its port and run, for all runs of one input.
+class World
+{
+public:
+    World()
+    {
+        m_host.run = &m_run;
+        m_run.setStallTimeout(0); // fires at the next look at the event queue, and only then
+        QObject::connect(&m_run, &DumpRun::finished, [this] {
+            ++m_finished;
+            m_port.seal();
+        });
+        m_run.setFileOpener([this](const QString &path) -> std::unique_ptr<QIODevice> {
+            auto record = std::make_shared<FileRecord>();
+            record->path = path;
+            m_files.push_back(record);
+            switch (m_params.fileMode) {
+            case NoDevice:
+                record->closed = true; // nothing to close
+                return nullptr;
+            case RealFolder:
+                return std::make_unique<QFile>(path);
+            default:
+                return std::make_unique<MemoryFile>(record, m_params.limit, m_params.fileMode == CannotCreate);
+            }
+        });
+    }
+
+    void begin(const RunParams &params)
+    {
+        m_params = params;
+        m_expected.emplace(params);
+        m_files.clear();
+        m_finished = 0;
+        m_host.ticked = params.ticked;
+        m_host.closeInMessage = params.closeInMessage;
+        m_host.models.clear();
+        m_host.progress.clear();
+        m_host.messages.clear();
+        m_port.clearWire();
+        m_port.unseal();
+        m_port.loseAtSend(params.loseAt);
+        m_pending.clear();
+        m_loaderSum = 0;
+
+        m_folder = QStringLiteral("/tarvik-fuzz-memory/out/");
+        if (params.fileMode == RealFolder) {
+            // One folder for all runs of the input: a later run finds the files of the earlier ones.
+            if (!m_disk) {
+                m_disk = std::make_unique<QTemporaryDir>();
+                if (!m_disk->isValid() || !QDir(m_disk->path()).mkdir(QStringLiteral("out")))
+                    m_problems << QStringLiteral("no temporary folder for the real file");
+            }
+            m_folder = m_disk->path() + QStringLiteral("/out/");
+        }
+
+        m_port.setPortOpen(true);
+        m_run.start(params.start, params.count, m_folder);
+        m_expected->start();
+        compareStage();
+    }
+
+    // The user's last Close, then every check of the run.
+    void finish()
+    {
+        close();
+        m_port.loseAtSend(0);
+        checkRun();
+    }
+
+    void play(Reader &in)
+    {
+        while (!in.atEnd() && m_problems.isEmpty()) {
+            const quint8 op = in.byte();
+            const int arg = op >> 4;
+            switch ((op & 0x0F) % 10) {
+            case 0:
+                m_pending += in.bytes(in.byte());
+                break;
+            case 1: {
+                static const QByteArray markers[] = {"PC___", "0000", "1984"};
+                m_pending += markers[arg % 3];
+                break;
+            }
+            case 2:
+                appendBlock(in, arg);
+                break;
+            case 3:
+                m_pending += char((m_loaderSum + ((arg & 1) ? 1 + (arg >> 1 & 3) : 0)) % 256);
+                if (arg & 8)
+                    deliver(m_pending.size());
+                break;
+            case 4: {
+                const int n = in.word();
+                deliver(n == 0 ? m_pending.size() : n);
+                break;
+            }
+            case 5: {
+                const int chunk = in.byte() + 1;
+                while (!m_pending.isEmpty())
+                    deliver(chunk);
+                break;
+            }
+            case 6:
+                close();
+                break;
+            case 7:
+                m_port.lose(LostReason);
+                m_expected->lose();
+                break;
+            case 8:
+                QCoreApplication::processEvents();
+                m_expected->stall();
+                break;
+            case 9:
+                finish();
+                begin(readParams(in));
+                break;
+            }
+            compareStage();
+        }
+    }
+
+    QStringList problems() const { return m_problems; }
+
+private:
+    void appendBlock(Reader &in, int arg)
+    {
+        quint32 x = (quint32(in.byte()) + 1) * 0x9E3779B1u ^ quint32(++m_blocksMade) * 0x85EBCA77u;
+        QByteArray data(BlockSize, '\0');
+        for (qsizetype i = 0; i < data.size(); i += 4) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            std::memcpy(data.data() + i, &x, 4);
+        }
+        const int wrongBy = (arg & 1) ? 1 + in.byte() % 255 : 0;
+        if (arg & 2) {
+            const quint8 m = in.byte();
+            const int length = m & 0x7F;
+            data.replace(8, length, in.bytes(length));
+            if (!(m & 0x80))
+                data[8 + length] = '\0';
+        }
+        const int sum = byteSum(data);
+        m_loaderSum += sum;
+        QByteArray reply = data + char((sum + wrongBy) % 256);
+        if (arg & 4) {
+            const int change = qint8(in.byte());
+            reply = change < 0 ? reply.chopped(-change) : reply + data.left(change);
+        }
+        m_pending += reply;
+        if (arg & 8)
+            deliver(m_pending.size());
+    }
+
+    void deliver(qsizetype n)
+    {
+        const QByteArray bytes = m_pending.left(n);
+        m_pending.remove(0, bytes.size());
+        m_port.deliver(bytes);
+        m_expected->deliver(bytes);
+    }
+
+    void close()
+    {
+        m_host.closeComPort();
+        m_expected->close();
+    }
+
+    void problem(const QString &what) { m_problems << what; }
+
+    static DumpRun::Stage runStage(Expected::State state)
+    {
+        switch (state) {
+        case Expected::State::Handshake:
+            return DumpRun::Stage::Handshake;
+        case Expected::State::Blocks:
+            return DumpRun::Stage::Blocks;
+        case Expected::State::Total:
+            return DumpRun::Stage::Total;
+        case Expected::State::Stopped:
+            return DumpRun::Stage::Stopped;
+        case Expected::State::Ended:
+            break;
+        }
+        return DumpRun::Stage::Idle;
+    }
+
+    void compareStage()
+    {
+        const DumpRun::Stage want = runStage(m_expected->state);
+        if (m_run.stage() != want) {
+            const QMetaEnum names = QMetaEnum::fromType<DumpRun::Stage>();
+            problem(QStringLiteral("the run is in stage %1, it should be in %2")
+                            .arg(QLatin1String(names.valueToKey(int(m_run.stage()))),
+                                 QLatin1String(names.valueToKey(int(want)))));
+        }
+        // A stopped run keeps its file open for the user to close.
+        if (want == DumpRun::Stage::Stopped && m_expected->firstBlockArrived && !m_run.dumpFileOpen())
+            problem(QStringLiteral("a stopped run closed its file"));
+    }
+
+    void checkRun()
+    {
+        const Expected &want = *m_expected;
+        for (const QString &fault : m_port.faults())
+            problem(QStringLiteral("port: ") + fault);
+        m_port.clearFaults();
+
+        if (m_port.wire() != want.wire)
+            problem(QStringLiteral("wire: ") + firstDifference(m_port.wire(), want.wire));
+        if (m_host.log != want.log)
+            problem(QStringLiteral("log: ") + firstDifference(m_host.log.toLatin1(), want.log.toLatin1()));
+        checkBlockNumbers();
+        if (m_host.models != want.models)
+            problem(QStringLiteral("model label: got %1 captions, want %2")
+                            .arg(m_host.models.size())
+                            .arg(want.models.size()));
+        if (m_host.progress != want.progress)
+            problem(QStringLiteral("progress: got %1 steps, want %2")
+                            .arg(m_host.progress.size())
+                            .arg(want.progress.size()));
+        if (m_host.messages.size() != want.messages)
+            problem(QStringLiteral("message boxes: got %1 (%2), want %3")
+                            .arg(m_host.messages.size())
+                            .arg(m_host.messages.join(QStringLiteral(" | ")))
+                            .arg(want.messages));
+        if (m_finished != want.finished)
+            problem(QStringLiteral("finished() emitted %1 times, want %2").arg(m_finished).arg(want.finished));
+        if (m_port.portOpen() || m_run.stage() != DumpRun::Stage::Idle || m_run.dumpFileOpen())
+            problem(QStringLiteral("after Close the port, the run or the file is still open"));
+        checkFile();
+    }
+
+    // Every block number that the log names is the one that went out on the wire.
+    void checkBlockNumbers()
+    {
+        static const QRegularExpression wireRequests(QStringLiteral("REQUEST_1024DOWN:(\\d+)\r"));
+        static const QRegularExpression logRequests(QStringLiteral("REQUEST_1024DOWN:(\\d{4,})    "));
+        static const QRegularExpression wireAcks(QStringLiteral("1024DOWN_SUCCESS:(\\d+)\r"));
+        static const QRegularExpression logAcks(QStringLiteral("1024DOWN_SUCCESS:(\\d{4,})\r\n"));
+        const auto numbers = [](const QRegularExpression &re, const QString &text) {
+            std::vector<int> out;
+            for (const QRegularExpressionMatch &m : re.globalMatch(text))
+                out.push_back(m.captured(1).toInt());
+            return out;
+        };
+        const QString wire = QString::fromLatin1(m_port.wire());
+        const std::vector<int> requests = numbers(wireRequests, wire);
+        if (numbers(logRequests, m_host.log) != requests)
+            problem(QStringLiteral("the log's block requests differ from the wire's"));
+        if (numbers(logAcks, m_host.log) != numbers(wireAcks, wire))
+            problem(QStringLiteral("the log's acknowledgements differ from the wire's"));
+        for (size_t i = 0; i < requests.size(); ++i) {
+            if (requests.at(i) != m_params.start + int(i)) {
+                problem(QStringLiteral("request %1 asked for block %2").arg(i).arg(requests.at(i)));
+                break;
+            }
+        }
+    }
+
+    void checkFile()
+    {
+        const Expected &want = *m_expected;
+        if (!want.firstBlockArrived) {
+            if (!m_files.empty())
+                problem(QStringLiteral("a file was opened before the first block arrived"));
+            if (m_params.fileMode == RealFolder)
+                checkFolder(QString());
+            return;
+        }
+        if (m_files.size() != 1) {
+            problem(QStringLiteral("%1 files were opened for one run").arg(m_files.size()));
+            return;
+        }
+        const FileRecord &file = *m_files.front();
+        const QString name = m_run.dumpFileName();
+        if (file.path != m_folder + name)
+            problem(QStringLiteral("the file went to \"%1\", not into the folder").arg(file.path));
+        checkName(name);
+        if (m_params.fileMode == RealFolder) {
+            checkFolder(name);
+            QFile disk(file.path);
+            if (!disk.open(QIODevice::ReadOnly))
+                problem(QStringLiteral("the dump file is not on disk: ") + disk.errorString());
+            else if (const QByteArray bytes = disk.readAll(); bytes != want.file)
+                problem(QStringLiteral("file on disk: ") + firstDifference(bytes, want.file));
+            return;
+        }
+        if (!file.closed)
+            problem(QStringLiteral("the file is still open after Close"));
+        if (file.data != want.file)
+            problem(QStringLiteral("file: ") + firstDifference(file.data, want.file));
+        if (!m_host.messages.isEmpty() && !m_host.messages.front().contains(file.path))
+            problem(QStringLiteral("the error message does not name the path: ") + m_host.messages.front());
+    }
+
+    // The file's name: the read's own, from the model with nothing that leaves
+    // the folder, whole unless the folder's entry cannot hold it.
+    void checkName(const QString &name)
+    {
+        if (!m_params.fullRead()) {
+            if (name != QStringLiteral("FlashDump.bin"))
+                problem(QStringLiteral("a partial read wrote \"%1\"").arg(name));
+            return;
+        }
+        const QByteArray &first = m_expected->firstBlock;
+        QString suffix = QStringLiteral(".bin");
+        if (m_params.ticked) {
+            suffix = QStringLiteral("_HW%1.%2.%3_SW%4.%5.%6_conv.bin")
+                             .arg(hex(first, 54), hex(first, 53), hex(first, 52), hex(first, 50),
+                                  hex(first, 49), hex(first, 48));
+        }
+        const QString model = QString::fromLatin1(modelBytes(first));
+        const QString part = name.chopped(qMin(name.size(), suffix.size()));
+        bool fromModel = name.endsWith(suffix) && part.size() <= model.size();
+        for (qsizetype i = 0; fromModel && i < part.size(); ++i)
+            fromModel = part.at(i) == model.at(i) || part.at(i) == u'_';
+        if (!fromModel)
+            problem(QStringLiteral("the name \"%1\" is not made from the model").arg(name));
+        for (QChar c : name) {
+            if (c == u'/' || c.unicode() < 0x20)
+                problem(QStringLiteral("the name \"%1\" holds U+%2").arg(name).arg(c.unicode(), 4, 16));
+        }
+        if (name == QStringLiteral(".") || name == QStringLiteral(".."))
+            problem(QStringLiteral("the name is \"%1\"").arg(name));
+        if (QFile::encodeName(name).size() > MaxNameBytes)
+            problem(QStringLiteral("the name is longer than a folder entry can hold"));
+        if (QFile::encodeName(model + suffix).size() <= MaxNameBytes && part.size() != model.size())
+            problem(QStringLiteral("the name \"%1\" was cut though it fits").arg(name));
+    }
+
+    // On disk, the folder holds the dump files of the runs so far and its
+    // parent nothing else.
+    void checkFolder(const QString &name)
+    {
+        if (!name.isEmpty())
+            m_diskNames.insert(name);
+        const QStringList around = QDir(m_disk->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        if (around != QStringList{QStringLiteral("out")})
+            problem(QStringLiteral("next to the folder: ") + around.join(u','));
+        QStringList inside = QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QStringList want(m_diskNames.cbegin(), m_diskNames.cend());
+        inside.sort();
+        want.sort();
+        if (inside != want)
+            problem(QStringLiteral("in the folder: ") + inside.join(u','));
+    }
+
+    MemoryPort m_port;
+    Host m_host{m_port};
+    DumpRun m_run{m_port, m_host};
+    RunParams m_params;
+    std::optional<Expected> m_expected;
+    std::vector<std::shared_ptr<FileRecord>> m_files;
+    std::unique_ptr<QTemporaryDir> m_disk;
+    QSet<QString> m_diskNames;
+    QString m_folder;
+    int m_finished = 0;
+    QByteArray m_pending;
+    int m_loaderSum = 0;
+    quint32 m_blocksMade = 0;
+    QStringList m_problems;
+};
+
+} // namespace
+
+QStringList playConversation(const uint8_t *data, size_t size)
+{
+    Reader in(data, size);
+    World world;
+    world.begin(readParams(in));
+    world.play(in);
+    world.finish();
+    return world.problems();
+}
+
+} // namespace tarvik::fuzz

@@ -1,0 +1,84 @@
+#include "memoryport.h"
+
+#include <utility>
+
+namespace tarvik {
+
+SerialService::OpenError MemoryPort::setPortOpen(bool open)
+{
+    if (open == m_open)
+        return OpenError::None;
+    m_open = open;
+    m_lost = false;
+    m_buffer.clear();
+    if (!open)
+        emit portClosed();
+    return OpenError::None;
+}
+
+void MemoryPort::setInBufferCount(qint16 count)
+{
+    if (count == 0)
+        m_buffer.clear();
+}
+
+int MemoryPort::inBufferCount() const
+{
+    return int(m_buffer.size());
+}
+
+QVariant MemoryPort::input()
+{
+    const QByteArray bytes = std::exchange(m_buffer, QByteArray());
+    if (m_inputMode == InputModeBinary)
+        return bytes;
+    return QString::fromLatin1(bytes);
+}
+
+void MemoryPort::output(const QString &text)
+{
+    if (!m_open)
+        m_faults << QStringLiteral("sent on a closed port: %1").arg(text.left(40));
+    if (m_sealed)
+        m_faults << QStringLiteral("sent after the run had finished: %1").arg(text.left(40));
+    for (QChar c : text) {
+        if (c.unicode() > 0xFF) {
+            m_faults << QStringLiteral("sent a character that is not one byte: U+%1")
+                                .arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            break;
+        }
+    }
+    if (!m_open || m_lost || text.isEmpty())
+        return;
+    if (m_loseAt > 0 && ++m_sends == m_loseAt) {
+        lose(QStringLiteral("Input/output error"));
+        return;
+    }
+    m_wire += text.toLatin1();
+}
+
+void MemoryPort::deliver(const QByteArray &bytes)
+{
+    if (!m_open || m_lost || bytes.isEmpty())
+        return;
+    m_buffer += bytes;
+    emit readyRead();
+}
+
+void MemoryPort::lose(const QString &reason)
+{
+    if (!m_open || m_lost)
+        return;
+    m_lost = true;
+    m_buffer.clear();
+    for (int i = 0; i < 2 && m_open; ++i)
+        emit portLost(reason);
+}
+
+void MemoryPort::loseAtSend(int n)
+{
+    m_loseAt = n;
+    m_sends = 0;
+}
+
+} // namespace tarvik

@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""Writes the seed conversations of fuzz/corpus/ (the encoding is described
+at the top of conversation.cpp). Run it again after changing the encoding."""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+TEXT, MARKER, BLOCK, TOTAL, DELIVER, CHUNKS, CLOSE, LOSE, STALL, RESTART = range(10)
+# BLOCK and TOTAL arguments
+WRONG, MODEL, LENGTH, SEND = 1, 2, 4, 8
+# parameter flags
+TICKED, FULL, CLOSE_IN_BOX = 1, 2, 4
+MEMORY, CANNOT_CREATE, NO_DEVICE, FILLS_UP, REAL_FOLDER = 0, 4, 5, 6, 7
+
+
+def params(flags=0, start=0, count=0, lose_at=0, limit=0, file=MEMORY):
+    return bytes([flags | file << 4]) + struct.pack(">H", start) + bytes([count, lose_at, limit])
+
+
+def op(kind, arg=0):
+    return bytes([kind | arg << 4])
+
+
+def text(data):
+    out = b""
+    for i in range(0, len(data), 255):
+        part = data[i:i + 255]
+        out += op(TEXT) + bytes([len(part)]) + part
+    return out
+
+
+def deliver(n=0):
+    return op(DELIVER) + struct.pack(">H", n)
+
+
+def markers():
+    return b"".join(op(MARKER, i) + deliver() for i in range(3))
+
+
+def block(seed=0, model=None, wrong=0, length=0, send=True):
+    arg = (SEND if send else 0) | (WRONG if wrong else 0) | (MODEL if model is not None else 0) \
+        | (LENGTH if length else 0)
+    out = op(BLOCK, arg) + bytes([seed])
+    if wrong:
+        out += bytes([wrong - 1])
+    if model is not None:
+        name, terminated = model
+        out += bytes([len(name) | (0 if terminated else 0x80)]) + name
+    if length:
+        out += struct.pack("b", length)
+    return out
+
+
+def total(wrong=False, send=True):
+    return op(TOTAL, (SEND if send else 0) | (WRONG if wrong else 0))
+
+
+def raw_block(data):
+    return text(data + bytes([sum(data) % 256]))
+
+
+SEEDS = {
+    # Whole conversations that end well.
+    "good-partial": params(start=5, count=3) + markers()
+        + b"".join(block(i) for i in range(3)) + total(),
+    "good-full-header": params(flags=TICKED | FULL) + markers()
+        + block(1, model=(b"KSF-2100", True)) + b"".join(block(i % 7) for i in range(1023)) + total(),
+    "good-full-chunked": params(flags=FULL) + markers()
+        + b"".join(block(i % 5, send=False) + op(CHUNKS) + bytes([i % 256]) for i in range(1024))
+        + total(),
+    "count-zero": params(start=100, count=0) + markers() + total(),
+    "second-run": params(count=2) + markers() + block(3) + block(4) + total()
+        + op(RESTART) + params(flags=TICKED, start=7, count=1) + markers() + block(5) + total(),
+    # Markers cut up, wrapped in noise, followed by text in the same read.
+    "split-markers": params(count=1) + text(b"garbage P") + deliver() + text(b"C__") + deliver(2)
+        + deliver() + text(b"_ trailing\r\n00") + deliver() + text(b"00 more") + deliver()
+        + text(b"19") + deliver() + text(b"8") + deliver() + text(b"4") + deliver() + block(2) + total(),
+    "marker-with-nul": params(count=1) + text(b"PC_\0__ PC___") + deliver() + op(MARKER, 1) + deliver()
+        + text(b"19\x8484") + deliver() + op(MARKER, 2) + deliver() + block(1) + total(),
+    # Faults of the loader.
+    "bad-check-middle": params(start=10, count=4) + markers() + block(1) + block(2, wrong=3) + block(3),
+    "bad-check-first": params(flags=FULL) + markers() + block(1, wrong=1),
+    "bad-total": params(count=2) + markers() + block(1) + block(2) + total(wrong=True),
+    "reply-one-long": params(count=2) + markers() + block(1, length=1),
+    "reply-one-short-then-stall": params(count=2) + markers() + block(1, length=-1) + op(STALL),
+    "two-replies-at-once": params(count=3) + markers() + block(1, send=False) + block(2, send=False) + deliver(),
+    "extra-after-total": params(count=1) + markers() + block(1) + total(send=False) + text(b"\r\n") + deliver(),
+    "stall-in-total": params(count=1) + markers() + block(1) + op(STALL) + total(),
+    "stall-in-handshake": params(count=1) + op(MARKER, 0) + deliver() + op(STALL) + op(MARKER, 1) + deliver()
+        + op(MARKER, 2) + deliver() + block(1) + total(),
+    # The user and the adapter.
+    "close-in-handshake": params(count=2) + op(MARKER, 0) + deliver() + op(CLOSE) + markers() + block(1),
+    "close-in-block": params(count=2) + markers() + block(1) + block(2, send=False) + deliver(500)
+        + op(CLOSE) + deliver(),
+    "close-when-stopped": params(count=3) + markers() + block(1, wrong=9) + op(CLOSE) + block(2),
+    "lost-in-block": params(count=3) + markers() + block(1) + block(2, send=False) + deliver(1000)
+        + op(LOSE) + deliver(),
+    "lost-in-handshake": params(count=1) + op(MARKER, 0) + deliver() + op(LOSE),
+    "lost-at-send": params(count=2, lose_at=9) + markers() + block(1) + block(2) + total(),
+    # Sends 1-5 are the handshake, 6-8 answer the markers, then two per block.
+    "lost-at-down-success": params(count=2, lose_at=14) + markers() + block(1) + block(2) + total(),
+    "lost-at-upgrade-success": params(count=2, lose_at=14) + markers() + block(1) + block(2)
+        + total(wrong=True),
+    "lost-when-stopped": params(count=2) + markers() + block(1, wrong=2) + op(LOSE),
+    # The file.
+    "file-cannot-create": params(count=2, file=CANNOT_CREATE) + markers() + block(1),
+    "file-no-device": params(count=2, file=NO_DEVICE) + markers() + block(1),
+    "file-fills-up": params(count=4, file=FILLS_UP, limit=20) + markers()
+        + b"".join(block(i) for i in range(4)) + total(),
+    "file-fills-at-header": params(flags=TICKED | FULL | CLOSE_IN_BOX, file=FILLS_UP, limit=0) + markers()
+        + block(1, model=(b"M", True)),
+    "real-folder-hostile-model": params(flags=FULL, file=REAL_FOLDER) + markers()
+        + block(1, model=(b"../../x/..", True)) + b"".join(block(2) for i in range(5)) + op(CLOSE),
+    "real-folder-dotdot": params(flags=FULL | TICKED, file=REAL_FOLDER) + markers()
+        + block(1, model=(b"..", True)) + op(CLOSE),
+    "real-folder-control-bytes": params(flags=FULL, file=REAL_FOLDER) + markers()
+        + block(1, model=(b"a\x01b\x7fc\x85d\xffe\tf", True)) + op(CLOSE),
+    "real-folder-long-name": params(flags=FULL, file=REAL_FOLDER) + markers()
+        + raw_block(bytes(8) + b"\xe9" * 300 + bytes(1024 - 308)) + op(CLOSE),
+    "real-folder-no-terminator": params(flags=FULL | TICKED, file=REAL_FOLDER) + markers()
+        + raw_block(bytes(8) + b"N" * 1016) + op(CLOSE),
+    # A shorter dump over a longer one of the same name keeps nothing of the old.
+    "real-folder-stale-tail": params(count=6, file=REAL_FOLDER) + markers()
+        + b"".join(block(i) for i in range(6)) + total()
+        + op(RESTART) + params(start=1, count=3, file=REAL_FOLDER) + markers() + block(7) + block(8, wrong=1),
+}
+
+
+def main():
+    folder = os.path.join(HERE, "corpus")
+    os.makedirs(folder, exist_ok=True)
+    for name, data in SEEDS.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    print(f"{len(SEEDS)} seeds in {folder}")
+
+
+if __name__ == "__main__":
+    main()

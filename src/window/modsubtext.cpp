@@ -1,0 +1,226 @@
+#include "modsubtext.h"
+
+#include "colors.h"
+
+#include <QAbstractScrollArea>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextEdit>
+
+#include <cmath>
+
+namespace modSubText {
+
+namespace {
+
+const char *const OrigProcAddr = "OrigProcAddr";
+const char *const CustomBGBrush = "CustomBGBrush";
+constexpr quint32 ButtonFace = 0x8000000F;
+
+bool isHooked(const QWidget *widget)
+{
+    return widget->property(OrigProcAddr).isValid();
+}
+
+// Twips to whole pixels, halves to even.
+int toPixels(qreal twips, qreal twipsPerPixel)
+{
+    return int(std::nearbyint(twips / twipsPerPixel));
+}
+
+// The field's place and size in its container, in twips.
+QRectF twipsGeometry(const QWidget *field, qreal perPixelX, qreal perPixelY)
+{
+    const QVariant stored = field->property("TwipsGeometry");
+    if (stored.isValid())
+        return stored.toRectF();
+    const QRect g = field->geometry();
+    return QRectF(g.x() * perPixelX, g.y() * perPixelY, g.width() * perPixelX, g.height() * perPixelY);
+}
+
+// The widget that draws the field's text: the viewport of a scrolling field,
+// else the field itself.
+QWidget *clientWidget(QWidget *field)
+{
+    if (auto *area = qobject_cast<QAbstractScrollArea *>(field))
+        return area->viewport();
+    return field;
+}
+
+// The area inside the field's border, in the coordinates of its client widget.
+QRect clientRect(QWidget *field, QWidget *client)
+{
+    if (client != field)
+        return client->rect();
+    if (auto *edit = qobject_cast<QLineEdit *>(field)) {
+        const int border = edit->hasFrame()
+                ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, field) : 0;
+        return field->rect().adjusted(border, border, -border, -border);
+    }
+    return field->contentsRect();
+}
+
+// The field and its whole client area are drawn anew, in one go with the
+// rest of the window.
+void repaintWhole(QWidget *field)
+{
+    field->update();
+    QWidget *client = clientWidget(field);
+    if (client != field)
+        client->update();
+}
+
+// The text is drawn without a background of its own, onto the tile.
+void useTransparentBase(QWidget *field)
+{
+    QPalette palette = field->palette();
+    palette.setBrush(QPalette::Base, Qt::transparent);
+    field->setPalette(palette);
+}
+
+} // namespace
+
+void SetCustomBackground(QWidget *field)
+{
+    BuildBackgroundBrush(field);
+    QWidget *container = field->parentWidget();
+    if (container && !isHooked(container)) {
+        auto *hook = new ParentWindowProc(container);
+        container->setProperty(OrigProcAddr, QVariant::fromValue<QObject *>(hook));
+    }
+    if (!isHooked(field)) {
+        auto *hook = new FieldWindowProc(field);
+        field->setProperty(OrigProcAddr, QVariant::fromValue<QObject *>(hook));
+    }
+}
+
+void BuildBackgroundBrush(QWidget *field)
+{
+    const QPixmap picture = field->window()->property("Picture").value<QPixmap>();
+    if (picture.isNull())
+        return;
+
+    const qreal perPixelX = 1440.0 / field->logicalDpiX();
+    const qreal perPixelY = 1440.0 / field->logicalDpiY();
+    const QRectF twips = twipsGeometry(field, perPixelX, perPixelY);
+    const int w = toPixels(twips.width(), perPixelX);
+    const int h = toPixels(twips.height(), perPixelY);
+    const int x = toPixels(twips.left(), perPixelX);
+    const int y = toPixels(twips.top(), perPixelY);
+
+    QBrush brush;
+    if (w > 0 && h > 0) {
+        QPixmap tile(w, h);
+        tile.fill(tarvik::colorFromOle(ButtonFace));
+        QPainter painter(&tile);
+        painter.drawPixmap(QRectF(0, 0, w, h), picture, QRectF(x, y, w, h));
+        painter.end();
+        brush = QBrush(tile);
+    }
+    field->setProperty(CustomBGBrush, brush);
+    useTransparentBase(field);
+    repaintWhole(field);
+}
+
+ParentWindowProc::ParentWindowProc(QWidget *container)
+    : QObject(container)
+{
+    container->installEventFilter(this);
+}
+
+bool ParentWindowProc::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == FieldNotifyEvent::eventType()) {
+        QWidget *child = static_cast<FieldNotifyEvent *>(event)->field();
+        if (child && isHooked(child))
+            repaintWhole(child);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+FieldWindowProc::FieldWindowProc(QWidget *field)
+    : QObject(field), m_field(field), m_client(clientWidget(field))
+{
+    field->installEventFilter(this);
+    if (m_client != field)
+        m_client->installEventFilter(this);
+
+    if (auto *edit = qobject_cast<QLineEdit *>(field)) {
+        connect(edit, &QLineEdit::textChanged, this, &FieldWindowProc::notifyContainer);
+        connect(edit, &QLineEdit::cursorPositionChanged, this, &FieldWindowProc::notifyContainer);
+        connect(edit, &QLineEdit::selectionChanged, this, &FieldWindowProc::notifyContainer);
+    } else if (auto *plain = qobject_cast<QPlainTextEdit *>(field)) {
+        connect(plain, &QPlainTextEdit::textChanged, this, &FieldWindowProc::notifyContainer);
+        connect(plain, &QPlainTextEdit::cursorPositionChanged, this, &FieldWindowProc::notifyContainer);
+        connect(plain, &QPlainTextEdit::selectionChanged, this, &FieldWindowProc::notifyContainer);
+    } else if (auto *rich = qobject_cast<QTextEdit *>(field)) {
+        connect(rich, &QTextEdit::textChanged, this, &FieldWindowProc::notifyContainer);
+        connect(rich, &QTextEdit::cursorPositionChanged, this, &FieldWindowProc::notifyContainer);
+        connect(rich, &QTextEdit::selectionChanged, this, &FieldWindowProc::notifyContainer);
+    }
+    // A scroll area moves its pixels on a scroll; the tile must not move with them.
+    if (auto *area = qobject_cast<QAbstractScrollArea *>(field)) {
+        const auto scrolled = [this] { repaintWhole(m_field); };
+        connect(area->verticalScrollBar(), &QScrollBar::valueChanged, this, scrolled);
+        connect(area->horizontalScrollBar(), &QScrollBar::valueChanged, this, scrolled);
+    }
+}
+
+bool FieldWindowProc::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Paint:
+        if (watched == m_client)
+            paintTile(event);
+        break;
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+    case QEvent::EnabledChange:
+        if (watched == m_field)
+            notifyContainer();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void FieldWindowProc::paintTile(QEvent *event)
+{
+    const QVariant stored = m_field->property(CustomBGBrush);
+    const QBrush tile = stored.value<QBrush>();
+    if (!stored.isValid() || tile.style() == Qt::NoBrush)
+        return;
+    const QRect client = clientRect(m_field, m_client);
+    QPainter painter(m_client);
+    painter.setClipRegion(static_cast<QPaintEvent *>(event)->region() & client);
+    painter.setBrushOrigin(client.topLeft());
+    painter.fillRect(client, tile);
+}
+
+void FieldWindowProc::notifyContainer()
+{
+    QWidget *container = m_field->parentWidget();
+    if (!container)
+        return;
+    FieldNotifyEvent notice(m_field);
+    QCoreApplication::sendEvent(container, &notice);
+}
+
+FieldNotifyEvent::FieldNotifyEvent(QWidget *field)
+    : QEvent(eventType()), m_field(field)
+{
+}
+
+QEvent::Type FieldNotifyEvent::eventType()
+{
+    static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+} // namespace modSubText

@@ -1,0 +1,755 @@
+// Hostile boot loaders, cables and disks, end to end through the window on a
+// pseudo-terminal. Each case states what the user sees (log, message boxes,
+// controls, lamp), what reaches the dump file, and what the window sends on
+// the line after the fault.
+#include "form1.h"
+#include "loadersim.h"
+#include "ptypair.h"
+#include "scriptedprompts.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
+
+using tarvik::DumpRun;
+using tarvik::LoaderSim;
+using tarvik::SerialService;
+using Point = LoaderSim::Point;
+
+namespace {
+
+constexpr int BlockSize = 1024;
+constexpr int StallMs = 300;      // where the loader's silence is the point
+constexpr int PatientMs = 60000;  // where something else must end the run first
+constexpr int FullRunMs = 60000;  // a whole 1 MiB read on a loaded machine
+
+const QString LogStart = QStringLiteral("sending request...\r\n");
+const QString LogClosed = QStringLiteral("Serial port closed.\r\n");
+const QString LogLost = QStringLiteral("Serial port lost: ");
+const QString LogSuccess = QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
+
+// The controls that tell the user where a run stands.
+const QString Waiting = QStringLiteral("Open off, Close on, folder off, lamp green");
+const QString Idle = QStringLiteral("Open on, Close off, folder on, lamp red");
+
+const QByteArray HandshakeRequests[] = {
+    QByteArrayLiteral("REQUEST_START_BLOCK\r\n"),
+    QByteArrayLiteral("REQUEST_BLOCK\r\n"),
+    QByteArrayLiteral("REQUEST_DOWNLOAD\r\n"),
+};
+const QByteArray TotalRequest = QByteArrayLiteral("REQUEST_TOTALCRC\r");
+
+// The handshake as far as the window gets: its opening requests, then one
+// request for each marker found.
+QByteArray handshake(int markersFound)
+{
+    QByteArray wire = LoaderSim::handshakeBytes();
+    for (int i = 0; i < markersFound; ++i)
+        wire += HandshakeRequests[i];
+    return wire;
+}
+
+QByteArray request(int n)
+{
+    return "REQUEST_1024DOWN:" + QByteArray::number(n) + '\r';
+}
+
+// The whole handshake, then blocks 0 .. count-1 requested and acknowledged.
+QByteArray goodWire(int count)
+{
+    QByteArray wire = handshake(3);
+    for (int n = 0; n < count; ++n)
+        wire += request(n) + "1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r';
+    return wire;
+}
+
+QString four(int n)
+{
+    return QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'));
+}
+
+QString asked(int n)
+{
+    return "REQUEST_1024DOWN:" + four(n) + "    ";
+}
+
+// The log of a run whose blocks 0 .. count-1 were good.
+QString goodLog(int count)
+{
+    QString log = LogStart;
+    for (int n = 0; n < count; ++n)
+        log += asked(n) + "1024DOWN_SUCCESS:" + four(n) + "\r\n";
+    return log;
+}
+
+QByteArray blocks(const LoaderSim &sim, int count)
+{
+    QByteArray data;
+    for (int n = 0; n < count; ++n)
+        data += sim.block(n);
+    return data;
+}
+
+// A literal with every byte it holds, NULs included.
+template<std::size_t N>
+QByteArray raw(const char (&bytes)[N])
+{
+    return QByteArray(bytes, qsizetype(N - 1));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The window on COM 1, saving into a folder "out" of its own inside a scratch
+// directory, so that anything landing beside the folder shows.
+class Desk
+{
+public:
+    explicit Desk(const QString &device, int count)
+    {
+        qputenv("TARVIK_COM1", QFile::encodeName(device));
+        QDir(scratch.path()).mkdir(QStringLiteral("out"));
+        w.show();
+        w.control<QLineEdit>("Text2")->setText(folder());
+        w.control<QLineEdit>("txtStart")->setText(QStringLiteral("0"));
+        w.control<QLineEdit>("txtNumber")->setText(QString::number(count));
+    }
+
+    QString folder() const { return scratch.filePath(QStringLiteral("out")) + u'/'; }
+    QString path(const QString &name) const { return folder() + name; }
+
+    void open() { w.control<QPushButton>("Command1")->click(); }
+    void close() { w.control<QPushButton>("Command2")->click(); }
+
+    QString controls() const
+    {
+        const auto on = [this](const char *name) {
+            return w.control<QWidget>(name)->isEnabled() ? QStringLiteral("on") : QStringLiteral("off");
+        };
+        const quint32 lamp = w.control<QWidget>("Shape1")->property("FillColor").toUInt();
+        const QString colour = lamp == 255 ? QStringLiteral("red")
+                             : lamp == 65280 ? QStringLiteral("green")
+                                             : QString::number(lamp);
+        return QStringLiteral("Open %1, Close %2, folder %3, lamp %4")
+            .arg(on("Command1"), on("Command2"), on("Text2"), colour);
+    }
+    int progress() const { return w.control<QProgressBar>("ProgressBar1")->value(); }
+    QString model() const { return w.control<QLabel>("lblModel")->text(); }
+
+    // What the output folder holds, and what lies beside it.
+    QStringList files() const
+    {
+        return QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                        | QDir::NoDotAndDotDot);
+    }
+    QStringList beside() const
+    {
+        return QDir(scratch.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                              | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir scratch;
+    ScriptedPrompts prompts;
+    Form1 w{&prompts};
+};
+
+// A boot loader played by the test itself on the master side of a
+// pseudo-terminal, for what the simulator cannot say.
+class Peer
+{
+public:
+    QString device() const { return m_pty.slavePath(); }
+
+    // Once the window holds the device, its closing shows here as a hang-up.
+    void letGo() { m_pty.closeSlaveKeeper(); }
+
+    // Sends one read's worth and waits until the window has taken it in.
+    bool say(SerialService &port, const QByteArray &bytes)
+    {
+        QSignalSpy readyRead(&port, &SerialService::readyRead);
+        return m_pty.writeAll(bytes) && readyRead.wait();
+    }
+
+    // Everything the window sent, once it has closed the device.
+    QByteArray drain()
+    {
+        QByteArray wire;
+        for (;;) {
+            pollfd p{m_pty.masterFd(), POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0)
+                return wire; // it never closed the device
+            char buf[4096];
+            const ssize_t n = ::read(m_pty.masterFd(), buf, sizeof buf);
+            if (n > 0)
+                wire.append(buf, n);
+            else if (n == 0 || errno != EINTR)
+                return wire; // EIO: the window has let go and everything is read
+        }
+    }
+
+private:
+    PtyPair m_pty;
+};
+
+// A file on a disk with room for only so many more bytes.
+class TightFile : public QFile
+{
+public:
+    TightFile(const QString &path, qint64 room) : QFile(path), m_room(room) { }
+
+protected:
+    qint64 writeData(const char *data, qint64 len) override
+    {
+        if (m_room <= 0) {
+            setErrorString(QString::fromLocal8Bit(std::strerror(ENOSPC)));
+            return -1;
+        }
+        const qint64 n = QFile::writeData(data, qMin(len, m_room));
+        if (n > 0)
+            m_room -= n;
+        return n;
+    }
+
+private:
+    qint64 m_room;
+};
+
+} // namespace
+
+// A fault that the simulated loader injects.
+struct Fault {
+    enum Kind { None, BadCheck, BadTotal, Stall, Extra, HangUp };
+    Kind kind = None;
+    Point at = Point::None;
+    int index = 0;
+    int afterBytes = 0;
+    QByteArray extra;
+
+    static Fault badCheck(int block) { return make(BadCheck, Point::Block, block); }
+    static Fault badTotal() { return make(BadTotal, Point::Total, 0); }
+    // The reply stops after this many bytes.
+    static Fault stall(Point at, int index, int afterBytes) { return make(Stall, at, index, afterBytes); }
+    static Fault extraAfter(Point at, int index, const QByteArray &bytes)
+    {
+        return make(Extra, at, index, 0, bytes);
+    }
+    static Fault hangUp(Point at, int index, int afterBytes) { return make(HangUp, at, index, afterBytes); }
+
+    void applyTo(LoaderSim &sim) const
+    {
+        switch (kind) {
+        case None: break;
+        case BadCheck: sim.setBadCheckBlock(index); break;
+        case BadTotal: sim.setBadTotal(true); break;
+        case Stall: sim.setStall(at, index, afterBytes); break;
+        case Extra: sim.setExtraAfterReply(at, index, extra); break;
+        case HangUp: sim.setHangUp(at, index, afterBytes); break;
+        }
+    }
+    static void clear(LoaderSim &sim)
+    {
+        sim.setBadCheckBlock(-1);
+        sim.setBadTotal(false);
+        sim.setStall(Point::None, 0);
+        sim.setExtraAfterReply(Point::None, 0, {});
+        sim.setHangUp(Point::None, 0);
+    }
+
+private:
+    static Fault make(Kind kind, Point at, int index, int afterBytes = 0, const QByteArray &extra = {})
+    {
+        Fault f;
+        f.kind = kind;
+        f.at = at;
+        f.index = index;
+        f.afterBytes = afterBytes;
+        f.extra = extra;
+        return f;
+    }
+};
+Q_DECLARE_METATYPE(Fault)
+
+// How a faulty run ends.
+enum class Outcome {
+    Stopped, // waiting for Close, port and file still open
+    Ended,   // the window closed the port itself
+    Lost,    // the port went away
+};
+Q_DECLARE_METATYPE(Outcome)
+
+class TestHostile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void handshakeNoise_data();
+    void handshakeNoise();
+    void badReplies_data();
+    void badReplies();
+    void modelNames_data();
+    void modelNames();
+    void fileFaults_data();
+    void fileFaults();
+    void closeAtEveryStage_data();
+    void closeAtEveryStage();
+};
+
+void TestHostile::handshakeNoise_data()
+{
+    QTest::addColumn<QByteArrayList>("reads"); // each one read on the window's side
+    QTest::addColumn<int>("found");            // markers that count
+
+    const QByteArray markers[] = {"PC___", "0000", "1984"};
+    // Noise that a loader prints, with near misses, the other markers (which
+    // must not count before their turn) and bytes that are no text at all.
+    const QByteArray noise[] = {
+        raw("\r\nHOST - MODE\r\nPC__ P_C___ pc___ 0000 1984\x01\x00\xff\r\n"),
+        raw("PC___ 000 00 0\x00" "00\xe9\r\n"),
+        raw("start block: 0000 198 19 84 \x00\x80\r\n"),
+    };
+
+    // Garbage before each marker, and every marker cut at each point it can be cut.
+    for (int cut = 1; cut <= 4; ++cut) {
+        QByteArrayList reads;
+        for (int m = 0; m < 3; ++m) {
+            const QByteArray &marker = markers[m];
+            reads << noise[m];
+            if (cut < marker.size())
+                reads << noise[m] + marker.left(cut) << marker.mid(cut);
+            else
+                reads << noise[m] + marker;
+        }
+        QTest::addRow("cut after %d, noise before each", cut) << reads << 3;
+    }
+    QByteArrayList oneByOne;
+    for (const QByteArray &marker : markers) {
+        for (const char c : marker)
+            oneByOne << QByteArray(1, c);
+    }
+    QTest::newRow("every byte in its own read") << oneByOne << 3;
+    QTest::newRow("a kilobyte of noise first")
+        << QByteArrayList{QByteArray(1000, '\xa5'), "PC___", "0000", "1984"} << 3;
+    QTest::newRow("NUL and high bytes around the markers")
+        << QByteArrayList{raw("\0PC___"), "\xff\xfe" "0000\x80", "\xe2", "\x80" "1984"} << 3;
+
+    // What is not a marker.
+    QTest::newRow("NUL inside PC___") << QByteArrayList{raw("PC_\0__")} << 0;
+    QTest::newRow("byte above 0x7F inside 0000") << QByteArrayList{"PC___", "00\xb0" "00"} << 1;
+    QTest::newRow("NUL inside 1984")
+        << QByteArrayList{"PC___", "0000", raw("19\0" "84")} << 2;
+    QTest::newRow("wrong case") << QByteArrayList{"pc___", "Pc___"} << 0;
+    QTest::newRow("later markers before their turn")
+        << QByteArrayList{"0000 1984 PC___"} << 1;
+    QTest::newRow("later markers after PC___ in its read") << QByteArrayList{"PC___ 0000 1984"} << 1;
+}
+
+// The handshake waits find each marker in whatever comes around it, and only
+// the marker; a wait that finds nothing goes on until Close, which ends the
+// run with nothing more on the line.
+void TestHostile::handshakeNoise()
+{
+    QFETCH(QByteArrayList, reads);
+    QFETCH(int, found);
+
+    Peer peer;
+    Desk desk(peer.device(), 1);
+    desk.open();
+    peer.letGo();
+    for (const QByteArray &read : reads)
+        QVERIFY(peer.say(desk.w.port(), read));
+
+    const QString log = found == 3 ? LogStart + asked(0) : LogStart;
+    QTRY_COMPARE(desk.w.logText(), log);
+    QCOMPARE(desk.controls(), Waiting);
+
+    desk.close();
+    QCOMPARE(peer.drain(), handshake(found) + (found == 3 ? request(0) : QByteArray()));
+    QCOMPARE(desk.w.logText(), log + LogClosed);
+    QCOMPARE(desk.controls(), Idle);
+    QCOMPARE(desk.files(), QStringList());
+    QVERIFY(desk.prompts.messages.isEmpty());
+}
+
+void TestHostile::badReplies_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QString>("log");     // up to the fault; for a lost port up to its line
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<int>("fileBlocks");  // -1: no file
+    QTest::addColumn<QByteArray>("wire"); // all the window sent
+
+    // Five blocks, 0 to 4.
+    const QByteArray image = LoaderSim::defaultImage();
+    const auto reply = [&image](int n) {
+        const QByteArray data = image.mid(n * BlockSize, BlockSize);
+        return data + char(LoaderSim::checkValue(data));
+    };
+    const auto crc = [](int n) { return asked(n) + "CRC Error while receiving BLOCK: " + four(n) + "\r\n"; };
+    const auto timeout = [](int n) { return asked(n) + "Timeout while receiving BLOCK: " + four(n) + "\r\n"; };
+    const auto unexpected = [](int n) {
+        return asked(n) + "Unexpected data while receiving BLOCK: " + four(n) + "\r\n";
+    };
+    const QString total = QStringLiteral("REQUEST_TOTALCRC    ");
+
+    QTest::newRow("wrong check byte, first block")
+        << Fault::badCheck(0) << goodLog(0) + crc(0) << Outcome::Stopped << 1
+        << goodWire(0) + request(0);
+    QTest::newRow("wrong check byte, middle block")
+        << Fault::badCheck(2) << goodLog(2) + crc(2) << Outcome::Stopped << 3
+        << goodWire(2) + request(2);
+    QTest::newRow("wrong check byte, last block")
+        << Fault::badCheck(4) << goodLog(4) + crc(4) << Outcome::Stopped << 5
+        << goodWire(4) + request(4);
+    QTest::newRow("wrong total")
+        << Fault::badTotal() << goodLog(5) + total + LogClosed << Outcome::Ended << 5
+        << goodWire(5) + TotalRequest + "UPGRADE_SUCCESS\r\n";
+
+    QTest::newRow("first block one byte short, then silence")
+        << Fault::stall(Point::Block, 0, BlockSize) << goodLog(0) + timeout(0)
+        << Outcome::Stopped << -1 << goodWire(0) + request(0);
+    QTest::newRow("middle block one byte short, then silence")
+        << Fault::stall(Point::Block, 2, BlockSize) << goodLog(2) + timeout(2)
+        << Outcome::Stopped << 2 << goodWire(2) + request(2);
+    QTest::newRow("no total")
+        << Fault::stall(Point::Total, 0, 0)
+        << goodLog(5) + total + "Timeout while receiving TOTALCRC\r\n" << Outcome::Stopped << 5
+        << goodWire(5) + TotalRequest;
+
+    QTest::newRow("block one byte long")
+        << Fault::extraAfter(Point::Block, 2, "\r") << goodLog(2) + unexpected(2)
+        << Outcome::Stopped << 2 << goodWire(2) + request(2);
+    QTest::newRow("two block replies at once")
+        << Fault::extraAfter(Point::Block, 0, reply(1)) << goodLog(0) + unexpected(0)
+        << Outcome::Stopped << -1 << goodWire(0) + request(0);
+    QTest::newRow("last block and total at once")
+        << Fault::extraAfter(Point::Block, 4, QByteArray(1, '\x42')) << goodLog(4) + unexpected(4)
+        << Outcome::Stopped << 4 << goodWire(4) + request(4);
+    QTest::newRow("total one byte long")
+        << Fault::extraAfter(Point::Total, 0, QByteArray(1, '\0'))
+        << goodLog(5) + total + "Unexpected data while receiving TOTALCRC\r\n" << Outcome::Stopped
+        << 5 << goodWire(5) + TotalRequest;
+
+    QTest::newRow("hang-up in the handshake")
+        << Fault::hangUp(Point::Marker, 1, 2) << LogStart << Outcome::Lost << -1
+        << handshake(1);
+    QTest::newRow("hang-up in a block")
+        << Fault::hangUp(Point::Block, 2, 300) << goodLog(2) + asked(2) << Outcome::Lost << 2
+        << goodWire(2) + request(2);
+    QTest::newRow("hang-up instead of the total")
+        << Fault::hangUp(Point::Total, 0, 0) << goodLog(5) + total << Outcome::Lost << 5
+        << goodWire(5) + TotalRequest;
+}
+
+void TestHostile::badReplies()
+{
+    QFETCH(Fault, fault);
+    QFETCH(QString, log);
+    QFETCH(Outcome, outcome);
+    QFETCH(int, fileBlocks);
+    QFETCH(QByteArray, wire);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    fault.applyTo(sim);
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    Desk desk(sim.slavePath(), 5);
+    desk.w.dumpRun().setStallTimeout(fault.kind == Fault::Stall ? StallMs : PatientMs);
+    QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
+    desk.open();
+    QVERIFY(finished.wait());
+    const int goodBlocks = int(log.count(QStringLiteral("1024DOWN_SUCCESS:")));
+    QCOMPARE(desk.progress(), goodBlocks);
+
+    switch (outcome) {
+    case Outcome::Stopped:
+        QCOMPARE(desk.w.logText(), log);
+        QCOMPARE(desk.controls(), Waiting);
+        desk.close();
+        QCOMPARE(desk.w.logText(), log + LogClosed);
+        break;
+    case Outcome::Ended:
+        QCOMPARE(desk.w.logText(), log);
+        break;
+    case Outcome::Lost: {
+        // One line for the loss, with the system's reason, then the port closes.
+        const QString text = desk.w.logText();
+        QVERIFY2(text.startsWith(log + LogLost), qPrintable(text));
+        QVERIFY2(text.endsWith(QStringLiteral("\r\n") + LogClosed), qPrintable(text));
+        QCOMPARE(text.count(QStringLiteral("\r\n")), log.count(QStringLiteral("\r\n")) + 2);
+        break;
+    }
+    }
+    QCOMPARE(desk.controls(), Idle);
+    QVERIFY(desk.prompts.messages.isEmpty());
+    QCOMPARE(finished.count(), 1);
+
+    if (outcome != Outcome::Lost)
+        QVERIFY(hostClosed.count() > 0 || hostClosed.wait());
+    QCOMPARE(sim.received(), wire);
+    QCOMPARE(sim.deviations(), QStringList());
+
+    if (fileBlocks < 0) {
+        QCOMPARE(desk.files(), QStringList());
+    } else {
+        QCOMPARE(desk.files(), QStringList{"FlashDump.bin"});
+        QVERIFY(readFile(desk.path("FlashDump.bin")) == blocks(sim, fileBlocks));
+    }
+}
+
+void TestHostile::modelNames_data()
+{
+    QTest::addColumn<QByteArray>("model"); // bytes from index 8 of the first block
+    QTest::addColumn<bool>("terminated");  // a 0 byte follows
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<QString>("fileName");
+
+    QTest::newRow("slashes and dot-dots, with the header")
+        << QByteArray("../../x/..") << true << true
+        << QStringLiteral(".._.._x_.._HW01.00.0A_SW02.03.15_conv.bin");
+    QTest::newRow("dot-dot alone") << QByteArray("..") << true << false << QStringLiteral("__.bin");
+    QTest::newRow("control bytes and bytes above 0x7F")
+        << QByteArray("A\x01\x1b[2J\tB\r\n\x7f" "K\xe9\xff\x80\x9f\xa0Z") << true << false
+        << QString::fromUtf8("A__[2J_B___K\u00e9\u00ff__\u00a0Z.bin");
+    // Up to the last data byte; the name shortened to what a folder entry can
+    // hold, without cutting a character in two.
+    QByteArray endless = QByteArray("x/\xe9").repeated(339);
+    endless.chop(1);
+    QTest::newRow("no terminator") << endless << false << false
+                                   << QString::fromUtf8("x_\u00e9").repeated(62) + "x_.bin";
+}
+
+// The model name comes from the box: it never takes the file out of the chosen
+// folder, and the KUP header still carries it as received.
+void TestHostile::modelNames()
+{
+    QFETCH(QByteArray, model);
+    QFETCH(bool, terminated);
+    QFETCH(bool, header);
+    QFETCH(QString, fileName);
+
+    QByteArray image = LoaderSim::defaultImage();
+    image.replace(8, model.size(), model);
+    if (terminated)
+        image[8 + model.size()] = '\0';
+    else
+        QCOMPARE(8 + model.size(), BlockSize);
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setImage(image);
+    Desk desk(sim.slavePath(), 1024);
+    desk.w.control<QCheckBox>("chkHeader")->setChecked(header);
+    QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
+    desk.open();
+    QVERIFY(finished.wait(FullRunMs));
+
+    QVERIFY2(desk.w.logText().endsWith(LogSuccess + LogClosed), qPrintable(desk.w.logText().right(200)));
+    QCOMPARE(desk.controls(), Idle);
+    QVERIFY(desk.prompts.messages.isEmpty());
+    QCOMPARE(desk.model(), QString::fromLatin1(model));
+    QCOMPARE(sim.deviations(), QStringList());
+
+    QCOMPARE(desk.beside(), QStringList{"out"});
+    QCOMPARE(desk.files(), QStringList{fileName});
+    QByteArray expected = image;
+    if (header)
+        expected.prepend("KAON0008B9" "01000A" "020315" "0000000000C" + model + "x");
+    QVERIFY(readFile(desk.path(fileName)) == expected);
+}
+
+namespace {
+// Where the dump file goes: a real file, the system's always-full device, or a
+// real file on a disk that fills up half-way through the third block.
+enum Disk { Roomy, DevFull, Tight };
+} // namespace
+
+void TestHostile::fileFaults_data()
+{
+    QTest::addColumn<int>("disk");
+    QTest::addColumn<int>("removeAt");  // the folder goes when the loader serves this block (5: the total); -1 never
+    QTest::addColumn<int>("failing");   // the block being received when it fails (5: the total)
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("fileBytes"); // what the file holds after the run; -1: there is none
+
+    const QString create = QStringLiteral("Cannot create the dump file %1: No such file or directory");
+    const QString gone = QStringLiteral("Cannot write the dump file %1: No such file or directory");
+    const QString full = QStringLiteral("Cannot write the dump file %1: No space left on device");
+
+    QTest::newRow("folder removed before the first block") << int(Roomy) << 0 << 0 << create << -1;
+    QTest::newRow("folder removed during the run") << int(Roomy) << 2 << 2 << gone << -1;
+    QTest::newRow("folder removed before the total") << int(Roomy) << 5 << 5 << gone << -1;
+    QTest::newRow("disk full at the first write") << int(DevFull) << -1 << 0 << full << -1;
+    QTest::newRow("disk full in the third block")
+        << int(Tight) << -1 << 2 << full << 2 * BlockSize + BlockSize / 2;
+}
+
+// A dump file that cannot be written never ends as a success: a message box
+// names the path and the reason, and the run ends through CloseComPort.
+void TestHostile::fileFaults()
+{
+    QFETCH(int, disk);
+    QFETCH(int, removeAt);
+    QFETCH(int, failing);
+    QFETCH(QString, message);
+    QFETCH(int, fileBytes);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    Desk desk(sim.slavePath(), 5);
+    desk.w.dumpRun().setStallTimeout(PatientMs);
+    if (disk == DevFull) {
+        desk.w.dumpRun().setFileOpener(
+            [](const QString &) { return std::make_unique<QFile>(QStringLiteral("/dev/full")); });
+    } else if (disk == Tight) {
+        desk.w.dumpRun().setFileOpener([](const QString &path) {
+            return std::make_unique<TightFile>(path, 2 * BlockSize + BlockSize / 2);
+        });
+    }
+    const auto removeFolder = [&desk] { QVERIFY(QDir(desk.folder()).removeRecursively()); };
+    // The loader has answered; the window has yet to read it.
+    connect(&sim, &LoaderSim::blockServed, &desk.w, [&](int n) {
+        if (n == removeAt && n > 0)
+            removeFolder();
+    });
+    connect(&sim, &LoaderSim::stageChanged, &desk.w, [&](LoaderSim::Stage stage) {
+        if (stage == LoaderSim::Stage::Closing && removeAt == 5)
+            removeFolder();
+    });
+    QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
+    desk.open();
+    if (removeAt == 0)
+        removeFolder();
+    QVERIFY(finished.wait());
+
+    const QString path = desk.path(QStringLiteral("FlashDump.bin"));
+    QCOMPARE(desk.prompts.messages.size(), 1);
+    QCOMPARE(desk.prompts.messages.at(0).title, QStringLiteral("Error"));
+    QCOMPARE(desk.prompts.messages.at(0).text, message.arg(path));
+    const QString what = failing == 5 ? QStringLiteral("REQUEST_TOTALCRC    Dump file error while receiving TOTALCRC")
+                                      : asked(failing) + "Dump file error while receiving BLOCK: " + four(failing);
+    QCOMPARE(desk.w.logText(), goodLog(failing) + what + "\r\n" + LogClosed);
+    QCOMPARE(desk.controls(), Idle);
+
+    QVERIFY(hostClosed.count() > 0 || hostClosed.wait());
+    QCOMPARE(sim.received(), goodWire(failing) + (failing == 5 ? TotalRequest : request(failing)));
+    QCOMPARE(sim.deviations(), QStringList());
+
+    if (fileBytes < 0) {
+        QVERIFY(!QFile::exists(path));
+    } else {
+        QCOMPARE(desk.files(), QStringList{"FlashDump.bin"});
+        QVERIFY(readFile(path) == blocks(sim, 3).left(fileBytes));
+    }
+    if (removeAt >= 0)
+        QCOMPARE(desk.beside(), QStringList()); // the folder is not made again
+}
+
+void TestHostile::closeAtEveryStage_data()
+{
+    QTest::addColumn<Fault>("fault");     // holds the run at its stage
+    QTest::addColumn<bool>("viaWindow");  // the window is closed instead of Close clicked
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<int>("fileBlocks");
+    QTest::addColumn<QByteArray>("wire");
+
+    const QString total = QStringLiteral("REQUEST_TOTALCRC    ");
+    QTest::newRow("waiting for PC___")
+        << Fault::stall(Point::Marker, 0, 3) << false << LogStart << -1 << handshake(0);
+    QTest::newRow("waiting for 1984")
+        << Fault::stall(Point::Marker, 2, 0) << false << LogStart << -1 << handshake(2);
+    QTest::newRow("waiting for the first block")
+        << Fault::stall(Point::Block, 0, 0) << false << LogStart + asked(0) << -1
+        << goodWire(0) + request(0);
+    QTest::newRow("in the middle of a block")
+        << Fault::stall(Point::Block, 1, 600) << false << goodLog(1) + asked(1) << 1
+        << goodWire(1) + request(1);
+    QTest::newRow("waiting for the total")
+        << Fault::stall(Point::Total, 0, 0) << false << goodLog(3) + total << 3
+        << goodWire(3) + TotalRequest;
+    QTest::newRow("stopped")
+        << Fault::badCheck(1) << false
+        << goodLog(1) + asked(1) + "CRC Error while receiving BLOCK: 0001\r\n" << 2
+        << goodWire(1) + request(1);
+    QTest::newRow("window closed in the middle of a block")
+        << Fault::stall(Point::Block, 1, 600) << true << goodLog(1) + asked(1) << 1
+        << goodWire(1) + request(1);
+    QTest::newRow("window closed when stopped")
+        << Fault::badCheck(1) << true
+        << goodLog(1) + asked(1) + "CRC Error while receiving BLOCK: 0001\r\n" << 2
+        << goodWire(1) + request(1);
+}
+
+// Close ends the run at once at every stage, with "Serial port closed." as the
+// only line and nothing more on the line; the file keeps the blocks received.
+// The next run in the same window then reads cleanly.
+void TestHostile::closeAtEveryStage()
+{
+    QFETCH(Fault, fault);
+    QFETCH(bool, viaWindow);
+    QFETCH(QString, log);
+    QFETCH(int, fileBlocks);
+    QFETCH(QByteArray, wire);
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    fault.applyTo(sim);
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    Desk desk(sim.slavePath(), 3);
+    desk.w.dumpRun().setStallTimeout(PatientMs);
+    desk.open();
+
+    if (fault.kind == Fault::Stall) {
+        QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
+        if (fault.at != Point::Marker)
+            QTRY_COMPARE(desk.w.port().inBufferCount(), fault.afterBytes);
+    }
+    QTRY_COMPARE(desk.w.logText(), log);
+    QCOMPARE(desk.controls(), Waiting);
+
+    if (viaWindow)
+        QVERIFY(desk.w.close());
+    else
+        desk.close();
+    QCOMPARE(desk.w.logText(), log + LogClosed);
+    QCOMPARE(desk.controls(), Idle);
+    QCOMPARE(desk.w.dumpRun().stage(), DumpRun::Stage::Idle);
+    QVERIFY(desk.prompts.messages.isEmpty());
+    QVERIFY(hostClosed.wait());
+    QCOMPARE(sim.received(), wire);
+    QCOMPARE(sim.deviations(), QStringList());
+    if (fileBlocks < 0) {
+        QCOMPARE(desk.files(), QStringList());
+    } else {
+        QCOMPARE(desk.files(), QStringList{"FlashDump.bin"});
+        QVERIFY(readFile(desk.path("FlashDump.bin")) == blocks(sim, fileBlocks));
+    }
+    if (viaWindow)
+        return;
+
+    Fault::clear(sim);
+    QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
+    desk.open();
+    QVERIFY(finished.wait());
+    QCOMPARE(desk.w.logText(), goodLog(3) + "REQUEST_TOTALCRC    " + LogSuccess + LogClosed);
+    QCOMPARE(desk.controls(), Idle);
+    QVERIFY(readFile(desk.path("FlashDump.bin")) == blocks(sim, 3));
+    QCOMPARE(sim.deviations(), QStringList());
+}
+
+QTEST_MAIN(TestHostile)
+#include "tst_hostile.moc"

@@ -1,0 +1,385 @@
+// The main window's design: its own properties, every control's place, the
+// frames, the tab order, and what the window shows on screen.
+#include "colors.h"
+#include "controls.h"
+#include "designfont.h"
+#include "designtable.h"
+#include "form1.h"
+#include "logpane.h"
+#include "scriptedprompts.h"
+#include "transframe.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QtTest>
+
+namespace {
+
+constexpr quint32 ButtonShadow = 0x80000010;
+constexpr quint32 Highlight3D = 0x80000014;
+
+// What the window shows now, as it was last drawn (not painted afresh).
+QImage shown(QWidget *window)
+{
+    return window->screen()->grabWindow(window->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QImage rgb(const QPixmap &pixmap)
+{
+    return pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The first point of `area` (in the window) where the window does not show
+// `expected` at `expectedOrigin` + the point's offset in `area`; empty when all match.
+QString firstMismatch(const QImage &window, const QRect &area, const QImage &expected,
+                      const QPoint &expectedOrigin, int step)
+{
+    for (int y = area.top(); y <= area.bottom(); y += step) {
+        for (int x = area.left(); x <= area.right(); x += step) {
+            const QPoint at(x, y);
+            const QPoint there = expectedOrigin + (at - area.topLeft());
+            if (window.pixel(at) != expected.pixel(there))
+                return QStringLiteral("%1, %2").arg(x).arg(y);
+        }
+    }
+    return QString();
+}
+
+// The window as it starts, shown on the screen.
+struct ShownForm
+{
+    ShownForm() { w.show(); }
+    ScriptedPrompts prompts;
+    Form1 w{&prompts};
+};
+
+} // namespace
+
+class TestLayout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void window();
+    void geometry_data();
+    void geometry();
+    void frames_data();
+    void frames();
+    void looks();
+    void captionsFit();
+    void tabOrder_data();
+    void tabOrder();
+    void logPaneShowsThePicture();
+    void topFramesShowTheirBorders_data();
+    void topFramesShowTheirBorders();
+    void noTraceAfterScrolling();
+};
+
+void TestLayout::initTestCase()
+{
+    QWidget probe;
+    if (probe.logicalDpiX() != 96 || probe.logicalDpiY() != 96)
+        QSKIP("the design's pixel places hold at 96 dpi");
+    qunsetenv("TARVIK_COM1");
+}
+
+void TestLayout::window()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tarvik for KAON STBs"));
+    QCOMPARE(w.size(), QSize(492, 418));
+    QCOMPARE(w.minimumSize(), w.size());
+    QCOMPARE(w.maximumSize(), w.size());
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(w.palette().color(QPalette::Window), QColor(224, 224, 224));
+    QCOMPARE(w.picture().size(), QSize(492, 422));
+    const QList<QSize> iconSizes = w.windowIcon().availableSizes();
+    QVERIFY(iconSizes.contains(QSize(16, 16)));
+    QVERIFY(iconSizes.contains(QSize(32, 32)));
+    QCOMPARE(QFontInfo(w.font()).pointSizeF(), 8.25);
+}
+
+void TestLayout::geometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QRect>("place"); // lines: the rectangle from one end point to the other
+
+    const auto row = [](const char *name, const char *container, QRect place) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(container) << place;
+    };
+    row("TransFrame3", "Form1", QRect(352, 0, 137, 57));
+    row("Command1", "TransFrame3", QRect(8, 21, 41, 25));
+    row("Command2", "TransFrame3", QRect(56, 21, 41, 25));
+    row("Shape1", "TransFrame3", QRect(112, 24, 17, 17));
+    row("TransFrame2", "Form1", QRect(120, 0, 225, 57));
+    row("txtStart", "TransFrame2", QRect(120, 12, 33, 19));
+    row("txtNumber", "TransFrame2", QRect(120, 32, 33, 19));
+    row("cmdEdit", "TransFrame2", QRect(168, 21, 41, 25));
+    row("Label1", "TransFrame2", QRect(16, 16, 81, 17));
+    row("Label2", "TransFrame2", QRect(16, 35, 89, 17));
+    row("frmCOMSet", "Form1", QRect(0, 0, 113, 57));
+    row("cmbCom", "frmCOMSet", QRect(16, 21, 73, 21));
+    row("TransFrame1", "Form1", QRect(0, 56, 489, 25));
+    row("chkHeader", "TransFrame1", QRect(8, 9, 13, 13));
+    row("Line3", "TransFrame1", QRect(QPoint(368, 8), QPoint(368, 24)));
+    row("lblModel", "TransFrame1", QRect(376, 9, 105, 17));
+    row("Label8", "TransFrame1", QRect(32, 9, 313, 17));
+    row("frmAbout", "Form1", QRect(0, 380, 489, 37));
+    row("Line2", "frmAbout", QRect(QPoint(400, 8), QPoint(400, 40)));
+    row("Label7", "frmAbout", QRect(416, 16, 65, 17));
+    row("Label6", "frmAbout", QRect(272, 16, 121, 17));
+    row("Line1", "frmAbout", QRect(QPoint(128, 8), QPoint(128, 40)));
+    row("Label5", "frmAbout", QRect(136, 16, 129, 17));
+    row("Label4", "frmAbout", QRect(8, 16, 113, 17));
+    row("cmdDir", "Form1", QRect(416, 344, 57, 25));
+    row("Text2", "Form1", QRect(64, 344, 345, 22));
+    row("Text1", "Form1", QRect(8, 104, 473, 233));
+    row("ProgressBar1", "Form1", QRect(8, 88, 473, 17));
+    row("Shape2", "Form1", QRect(0, 83, 488, 294));
+    row("Label3", "Form1", QRect(8, 347, 49, 17));
+}
+
+void TestLayout::geometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, container);
+    QFETCH(QRect, place);
+
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    QWidget *control = w.control<QWidget>(name.toLatin1().constData());
+    QVERIFY(control);
+    QCOMPARE(control->parentWidget()->objectName(), container);
+    if (auto *line = qobject_cast<LineWidget *>(control))
+        QCOMPARE(line->line(), QLine(place.topLeft(), place.bottomRight()));
+    else
+        QCOMPARE(control->geometry(), place);
+}
+
+void TestLayout::frames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+
+    QTest::newRow("TransFrame3") << "TransFrame3" << "COM Control";
+    QTest::newRow("TransFrame2") << "TransFrame2" << "Data Request";
+    QTest::newRow("frmCOMSet") << "frmCOMSet" << "Serial Port";
+    QTest::newRow("TransFrame1") << "TransFrame1" << "";
+    QTest::newRow("frmAbout") << "frmAbout" << "About";
+}
+
+// Each frame is loaded from its stored caption and font, with the defaults
+// for the rest, and takes the picture beneath it as its backdrop.
+void TestLayout::frames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    auto *frame = w.control<tarvik::TransFrame>(name.toLatin1().constData());
+    QVERIFY(frame);
+    QCOMPARE(frame->caption(), caption);
+    QCOMPARE(frame->lblCaption()->isVisibleTo(frame), !caption.isEmpty());
+    QCOMPARE(frame->fontName(), tarvik::Design::FontName);
+    QCOMPARE(frame->fontSize(), 8.25f);
+    QVERIFY(!frame->fontBold());
+    QCOMPARE(frame->borderStyle(), 1);
+    QCOMPARE(frame->backStyle(), 0);
+    QCOMPARE(frame->backColor(), 0x8000000Fu);
+    QCOMPARE(QFontInfo(frame->lblCaption()->font()).family(), QFontInfo(w.font()).family());
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_VERIFY(frame->backdropApplied());
+    const QImage backdrop = rgb(*frame->picture());
+    const QImage picture = rgb(w.picture());
+    // A point in the frame clear of its border, caption and controls.
+    const QPoint inside(frame->width() - 8, frame->height() - 8);
+    QCOMPARE(backdrop.pixel(inside), picture.pixel(frame->mapTo(&w, inside)));
+}
+
+void TestLayout::looks()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+
+    auto *link = w.control<QLabel>("Label6");
+    QCOMPARE(link->text(), QUrl(tarvik::Design::MakerUrl).host());
+    QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QVERIFY(link->font().underline());
+    QCOMPARE(link->cursor().shape(), Qt::BitmapCursor);
+    QCOMPARE(link->cursor().hotSpot(), QPoint(12, 1));
+    QCOMPARE(link->cursor().pixmap().size(), QSize(32, 32));
+    QVERIFY(!w.control<QLabel>("Label4")->text().isEmpty());
+
+    QVERIFY(w.control<QLabel>("lblModel")->font().bold());
+    QVERIFY(w.control<QLabel>("Label7")->font().bold());
+    QVERIFY(!w.control<QLabel>("Label8")->font().bold());
+    for (const tarvik::Design::Control &c : tarvik::Design::controls()) {
+        if (c.kind == tarvik::Design::Kind::Label)
+            QVERIFY2(!w.control<QLabel>(c.name)->autoFillBackground(), c.name);
+    }
+    QCOMPARE(w.control<QComboBox>("cmbCom")->toolTip(), QStringLiteral("Select the COM-Port for the receiver"));
+    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    QCOMPARE(bar->orientation(), Qt::Horizontal);
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    QCOMPARE(w.control<QWidget>("Shape2")->property("FillColor").toUInt(), 0x80000015u);
+}
+
+// Every caption fits its control in the font that the design font resolves to.
+void TestLayout::captionsFit()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    const QString family = QFontInfo(w.font()).family();
+    QVERIFY2(family == tarvik::Design::FontName || tarvik::Design::fontStandIns().contains(family),
+             qPrintable(QStringLiteral("no stand-in for the design font is installed; drawn in %1").arg(family)));
+    for (const tarvik::Design::Control &c : tarvik::Design::controls()) {
+        if (c.kind == tarvik::Design::Kind::Label && !c.caption.isEmpty()) {
+            auto *label = w.control<QLabel>(c.name);
+            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
+                     qPrintable(QStringLiteral("%1 in %2").arg(QLatin1String(c.name), family)));
+        }
+        if (c.kind == tarvik::Design::Kind::Frame) {
+            auto *frame = w.control<tarvik::TransFrame>(c.name);
+            QVERIFY2(frame->lblCaption()->geometry().right() < frame->width(), c.name);
+        }
+    }
+}
+
+void TestLayout::tabOrder_data()
+{
+    QTest::addColumn<bool>("allUsable");
+    QTest::addColumn<QStringList>("order");
+
+    QTest::newRow("at start-up") << false
+        << QStringList{"Text2", "cmdDir", "chkHeader", "cmbCom", "Command1", "Text1"};
+    QTest::newRow("every control shown and enabled") << true
+        << QStringList{"Text2", "cmdDir", "chkHeader", "cmbCom", "cmdEdit", "txtNumber", "txtStart",
+                       "Command2", "Command1", "Text1"};
+}
+
+void TestLayout::tabOrder()
+{
+    QFETCH(bool, allUsable);
+    QFETCH(QStringList, order);
+
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    if (allUsable) {
+        for (const char *name : {"cmdEdit", "txtNumber", "txtStart", "Command2"}) {
+            w.control<QWidget>(name)->setVisible(true);
+            w.control<QWidget>(name)->setEnabled(true);
+        }
+    }
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), w.control<QWidget>("Text1"));
+
+    QStringList visited;
+    for (int i = 0; i < order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, order);
+}
+
+// Where the log pane has no text, it shows the picture: the piece cut at the
+// pane's place, laid from the top-left corner of the area inside its border.
+void TestLayout::logPaneShowsThePicture()
+{
+    ShownForm form;
+    Form1 &w = form.w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    auto *log = w.control<LogPane>("Text1");
+    QWidget *viewport = log->viewport();
+    const int textBottom = 3 * log->fontMetrics().lineSpacing() + 4;
+    const QRect blank(viewport->mapTo(&w, QPoint(0, textBottom)),
+                      QSize(viewport->width(), viewport->height() - textBottom));
+    const QPoint cut = QPoint(8, 104) + QPoint(0, textBottom);
+    QTRY_COMPARE(firstMismatch(shown(&w), blank, rgb(w.picture()), cut, 7), QString());
+}
+
+void TestLayout::topFramesShowTheirBorders_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("Serial Port") << "frmCOMSet";
+    QTest::newRow("Data Request") << "TransFrame2";
+    QTest::newRow("COM Control") << "TransFrame3";
+}
+
+void TestLayout::topFramesShowTheirBorders()
+{
+    QFETCH(QString, name);
+
+    ShownForm form;
+    Form1 &w = form.w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *frame = w.control<tarvik::TransFrame>(name.toLatin1().constData());
+    QTRY_VERIFY(frame->backdropApplied());
+
+    // 15 twips to the pixel; the top border runs through the caption's middle.
+    const int h = qRound(frame->lblCaption()->height() * 15.0) / 2;
+    const int top = qRound(h / 15.0);
+    const int W = frame->width();
+    const int H = frame->height();
+    const QRgb shadow = tarvik::colorFromOle(ButtonShadow).rgb();
+    const QRgb highlight = tarvik::colorFromOle(Highlight3D).rgb();
+    const struct {
+        QPoint at;
+        QRgb color;
+        const char *what;
+    } expected[] = {
+        {{W - 6, top}, shadow, "top"},
+        {{W - 6, top + 1}, highlight, "top, inner"},
+        {{0, H / 2}, shadow, "left"},
+        {{1, H / 2}, highlight, "left, inner"},
+        {{W - 1, H / 2}, highlight, "right"},
+        {{W - 2, H / 2}, shadow, "right, inner"},
+        {{W / 2, H - 2}, shadow, "bottom, inner"}, // the strip below covers the outer line
+    };
+    for (const auto &e : expected) {
+        QTRY_VERIFY2(shown(&w).pixel(frame->mapTo(&w, e.at)) == e.color, e.what);
+    }
+}
+
+// Lines scroll through the log pane over the picture; scrolled back to the
+// top, the pane shows exactly what a fresh drawing of it shows.
+void TestLayout::noTraceAfterScrolling()
+{
+    ShownForm form;
+    Form1 &w = form.w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *log = w.control<LogPane>("Text1");
+    for (int i = 0; i < 200; ++i) {
+        log->appendText(QStringLiteral("REQUEST_1024DOWN:%1\t1024DOWN_SUCCESS:%1 %2\r\n")
+                                .arg(i, 4, 10, QLatin1Char('0'))
+                                .arg(QString(i % 37, QLatin1Char('W'))));
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(log->verticalScrollBar()->value() > 0);
+    for (int value = log->verticalScrollBar()->value(); value >= 0; value -= 7) {
+        log->verticalScrollBar()->setValue(value);
+        QCoreApplication::processEvents();
+    }
+    log->verticalScrollBar()->setValue(0);
+
+    QWidget *viewport = log->viewport();
+    const QRect pane(viewport->mapTo(&w, QPoint(0, 0)), viewport->size());
+    QTRY_COMPARE(firstMismatch(shown(&w), pane, rgb(w.grab()), pane.topLeft(), 1), QString());
+}
+
+QTEST_MAIN(TestLayout)
+#include "tst_layout.moc"
