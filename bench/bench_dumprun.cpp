@@ -2,7 +2,10 @@
 // simulated boot loader running as its own process, so that the CPU time
 // measured here is Tarvik's alone.
 //
-//   bench_dumprun [path/to/tarvik-loader-sim]
+//   bench_dumprun [a|b] [--hidden] [path/to/tarvik-loader-sim]
+//
+// --hidden runs without showing the window, which tells the cost of painting
+// apart from the rest.
 //
 // Case (a): a full 1 MiB read, unpaced. Case (b): 64 blocks paced at 115200
 // baud, compared with the time the bytes need on the wire (10 bits a byte).
@@ -66,7 +69,7 @@ struct Result {
     bool ok = false;
 };
 
-Result runCase(const QString &simPath, const Case &c)
+Result runCase(const QString &simPath, const Case &c, bool hidden)
 {
     Result r;
     QProcess sim;
@@ -86,10 +89,14 @@ Result runCase(const QString &simPath, const Case &c)
     QTemporaryDir dir;
     SilentPrompts prompts;
     Form1 w(&prompts);
-    w.show();
+    if (!hidden)
+        w.show();
     w.control<QLineEdit>("Text2")->setText(dir.path() + QLatin1Char('/'));
     w.control<QLineEdit>("txtNumber")->setText(QString::number(c.blocks));
-    QCoreApplication::processEvents();
+    // Let the window show and take its frames' backdrops before measuring.
+    QEventLoop settle;
+    QTimer::singleShot(500, &settle, &QEventLoop::quit);
+    settle.exec();
 
     QEventLoop loop;
     QObject::connect(&w.dumpRun(), &tarvik::DumpRun::finished, &loop, &QEventLoop::quit);
@@ -125,8 +132,13 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString simPath = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                     : QCoreApplication::applicationDirPath()
+    QStringList args = QCoreApplication::arguments().mid(1);
+    QString only;
+    if (!args.isEmpty() && (args.first() == QLatin1String("a") || args.first() == QLatin1String("b")))
+        only = args.takeFirst();
+    const bool hidden = args.removeAll(QStringLiteral("--hidden")) > 0;
+    const QString simPath = !args.isEmpty() ? args.first()
+                                            : QCoreApplication::applicationDirPath()
                     + QStringLiteral("/tarvik-loader-sim");
 
     const Case cases[] = {
@@ -136,7 +148,9 @@ int main(int argc, char *argv[])
     bool allOk = true;
     QTextStream out(stdout);
     for (const Case &c : cases) {
-        const Result r = runCase(simPath, c);
+        if (!only.isEmpty() && QLatin1String(c.name).mid(1, 1) != only)
+            continue;
+        const Result r = runCase(simPath, c, hidden);
         allOk = allOk && r.ok && r.logLines == c.blocks;
         out << c.name << Qt::endl;
         out << QStringLiteral("  wall time      %1 s").arg(r.wall, 0, 'f', 3) << Qt::endl;

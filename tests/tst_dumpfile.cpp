@@ -95,6 +95,7 @@ private slots:
     void writeFailures_data();
     void writeFailures();
     void missingFolder();
+    void commitBeforeSuccess();
     void closeAndReset();
 };
 
@@ -395,6 +396,27 @@ void TestDumpFile::missingFolder()
     QCOMPARE(file.error(), DumpFile::Error::CannotCreate);
     QCOMPARE(file.path(), folder + QStringLiteral("ABC.bin"));
     QVERIFY2(file.errorMessage().contains(file.path()), qPrintable(file.errorMessage()));
+    QVERIFY2(file.errorMessage().contains(QStringLiteral("No such file or directory")),
+             qPrintable(file.errorMessage()));
+}
+
+// The last word before a run reports success: still on disk, and synced.
+void TestDumpFile::commitBeforeSuccess()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(folder));
+    DumpFile file;
+    const QByteArray first = firstBlock("ABC");
+    QVERIFY(file.begin(folder + u'/', 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(file.appendBlock(first));
+    QVERIFY(file.commit());
+    QCOMPARE(file.error(), DumpFile::Error::None);
+
+    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(!file.commit());
+    QCOMPARE(file.error(), DumpFile::Error::CannotWrite);
     QVERIFY2(file.errorMessage().contains(QStringLiteral("No such file or directory")),
              qPrintable(file.errorMessage()));
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvik {
 
@@ -177,6 +178,18 @@ bool DumpFile::checkPresent()
         return true;
     fail(Error::CannotWrite, QString::fromLocal8Bit(std::strerror(ENOENT)));
     return false;
+}
+
+bool DumpFile::commit()
+{
+    if (!checkPresent())
+        return false;
+    const auto *file = qobject_cast<const QFileDevice *>(m_device.get());
+    if (file && file->handle() >= 0 && ::fdatasync(file->handle()) != 0 && errno != EINVAL) {
+        fail(Error::CannotWrite, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return true;
 }
 
 void DumpFile::fail(Error error, const QString &reason)

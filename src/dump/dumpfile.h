@@ -59,6 +59,9 @@ public:
     // False, with the error set, when the open file no longer has a name on
     // disk: whatever is written to it is lost.
     bool checkPresent();
+    // Before a run reports success: the file is still there and its data has
+    // reached the disk (fdatasync), so a failing medium cannot pass as a good dump.
+    bool commit();
     // Closing when nothing is open does nothing.
     void close();
     // A new run: closes the file and forgets its name and error. The header text stays.

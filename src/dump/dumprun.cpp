@@ -312,8 +312,8 @@ void DumpRun::blockArrived()
 
 void DumpRun::totalArrived()
 {
-    // No success for a dump that is no longer on disk.
-    if (m_file.isOpen() && !m_file.checkPresent()) {
+    // No success for a dump that is no longer on disk, or never reached it.
+    if (m_file.isOpen() && !m_file.commit()) {
         fileFailed();
         return;
     }
