@@ -1,4 +1,5 @@
 #include "dumpfile.h"
+#include "failingdevice.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -26,45 +27,6 @@ QByteArray blockReply(char fill, char check)
     reply.append(check);
     return reply;
 }
-
-// A device that takes `room` bytes and then fails as a full disk does; or
-// refuses to open at all. What it took lands in `sink`.
-class FailingDevice : public QIODevice
-{
-public:
-    FailingDevice(QByteArray *sink, qint64 room, bool refuseOpen)
-        : m_sink(sink), m_room(room), m_refuseOpen(refuseOpen)
-    {
-    }
-
-    bool open(OpenMode mode) override
-    {
-        if (m_refuseOpen) {
-            setErrorString(QStringLiteral("Permission denied"));
-            return false;
-        }
-        return QIODevice::open(mode);
-    }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        if (m_room <= 0) {
-            setErrorString(QStringLiteral("No space left on device"));
-            return -1;
-        }
-        const qint64 n = qMin(len, m_room);
-        m_sink->append(data, n);
-        m_room -= n;
-        return n;
-    }
-
-private:
-    QByteArray *m_sink;
-    qint64 m_room;
-    bool m_refuseOpen;
-};
 
 QByteArray readFile(const QString &path)
 {
@@ -364,7 +326,7 @@ void TestDumpFile::writeFailures()
     DumpFile file;
     file.setOpener([&](const QString &path) {
         openedPath = path;
-        return std::make_unique<FailingDevice>(&sink, room, refuseOpen);
+        return std::make_unique<FailingDevice>(room, refuseOpen, &sink);
     });
 
     const QByteArray first = firstBlock("ABC");

@@ -2,6 +2,7 @@
 // simulated boot loader (or a scripted peer) on the master side.
 #include "dumphost.h"
 #include "dumprun.h"
+#include "failingdevice.h"
 #include "loadersim.h"
 #include "ptypair.h"
 #include "serialport.h"
@@ -508,43 +509,6 @@ void TestDumpRun::closeDuringWait()
         QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")),
                  blocks(sim, 0, fileBlocks));
 }
-
-namespace {
-
-// Takes `room` bytes, then fails as a full disk; or refuses to open.
-class FailingDevice : public QIODevice
-{
-public:
-    FailingDevice(qint64 room, bool refuseOpen) : m_room(room), m_refuseOpen(refuseOpen) { }
-
-    bool open(OpenMode mode) override
-    {
-        if (m_refuseOpen) {
-            setErrorString(QStringLiteral("Permission denied"));
-            return false;
-        }
-        return QIODevice::open(mode);
-    }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *, qint64 len) override
-    {
-        if (m_room <= 0) {
-            setErrorString(QStringLiteral("No space left on device"));
-            return -1;
-        }
-        const qint64 n = qMin(len, m_room);
-        m_room -= n;
-        return n;
-    }
-
-private:
-    qint64 m_room;
-    bool m_refuseOpen;
-};
-
-} // namespace
 
 void TestDumpRun::fileErrors_data()
 {
