@@ -42,6 +42,7 @@ private slots:
     void refusedRange_data();
     void refusedRange();
     void secondRunStartsAfresh();
+    void stoppedRunShowsNoTimeLeft();
 };
 
 void TestDumpWindow::fullRead_data()
@@ -175,6 +176,27 @@ void TestDumpWindow::secondRunStartsAfresh()
         QVERIFY(w.logText().startsWith("sending request...\r\n"));
         QVERIFY(w.logText().contains("TOTALCRC OK!\r\nTransfer succesfull!\r\n"));
     }
+}
+
+// Once a run has stopped, the bar no longer shows a speed or a time left.
+void TestDumpWindow::stoppedRunShowsNoTimeLeft()
+{
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setBadCheckBlock(2);
+    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
+    w.control<QLineEdit>("txtNumber")->setText("4");
+    w.Command1_Click();
+    QTRY_COMPARE(w.dumpRun().stage(), tarvik::DumpRun::Stage::Stopped);
+    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    QCOMPARE(bar->value(), 2);
+    QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
+    w.Command2_Click();
+    QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
 }
 
 QTEST_MAIN(TestDumpWindow)

@@ -242,6 +242,15 @@ void Form1::buildFromDesign()
     connect(Label8, &ClickLabel::clicked, this, &Form1::Label8_Click);
     connect(chkHeader, &QCheckBox::stateChanged, this, &Form1::chkHeader_Click);
     connect(Text1, &QPlainTextEdit::textChanged, this, &Form1::Text1_Change);
+    // A run that ended early no longer has a speed or a time left.
+    connect(&m_run, &tarvik::DumpRun::stageChanged, this, [this](tarvik::DumpRun::Stage stage) {
+        using Stage = tarvik::DumpRun::Stage;
+        if ((stage == Stage::Stopped || stage == Stage::Idle)
+            && ProgressBar1->value() < ProgressBar1->maximum())
+            ProgressBar1->setFormat(tarvik::ProgressMeter::format(ProgressBar1->value(),
+                                                                   ProgressBar1->maximum(), -1)
+                                    + QStringLiteral(" · stopped"));
+    });
     new KeyPressFilter(Text1, [this](short &k) { Text1_KeyPress(k); });
     new KeyPressFilter(txtStart, [this](short &k) { txtStart_KeyPress(k); });
     new KeyPressFilter(txtNumber, [this](short &k) { txtNumber_KeyPress(k); });
