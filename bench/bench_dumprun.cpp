@@ -2,13 +2,17 @@
 // simulated boot loader running as its own process, so that the CPU time
 // measured here is Tarvik's alone.
 //
-//   bench_dumprun [a|b] [--hidden] [path/to/tarvik-loader-sim]
+//   bench_dumprun [a|b] [--hidden] [--runs N] [path/to/tarvik-loader-sim]
 //
 // --hidden runs without showing the window, which tells the cost of painting
-// apart from the rest.
+// apart from the rest. --runs repeats each case (default 3) and gives the
+// median of every figure.
 //
 // Case (a): a full 1 MiB read, unpaced. Case (b): 64 blocks paced at 115200
-// baud, compared with the time the bytes need on the wire (10 bits a byte).
+// baud, compared with the time the bytes need on the wire (10 bits a byte),
+// and with a bare host that does the same exchange without any of Tarvik
+// around it, right after each run: the pseudo-terminals' own latency varies
+// from machine to machine and from minute to minute.
 #include "form1.h"
 #include "prompts.h"
 
@@ -17,6 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -24,8 +29,14 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "loadersim.h"
+
+#include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,22 +80,153 @@ struct Result {
     bool ok = false;
 };
 
+// The least any host can do: the same exchange with blocking reads on the
+// bare device, no window, no log, no file. Its wall time is what the machine's
+// pseudo-terminals and the simulator leave for a host to reach.
+class BareHost
+{
+public:
+    explicit BareHost(const QString &device)
+        : m_fd(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC))
+    {
+        termios tio{};
+        if (m_fd >= 0 && ::tcgetattr(m_fd, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(m_fd, TCSANOW, &tio);
+        }
+    }
+    ~BareHost()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    bool run(int blocks)
+    {
+        using tarvik::LoaderSim;
+        if (m_fd < 0 || !send(LoaderSim::handshakeBytes()))
+            return false;
+        const char *const markers[] = {"PC___", "0000", "1984"};
+        const char *const then[] = {"REQUEST_START_BLOCK\r\n", "REQUEST_BLOCK\r\n", "REQUEST_DOWNLOAD\r\n"};
+        for (int i = 0; i < 3; ++i) {
+            if (!readUntil(markers[i]) || !send(then[i]))
+                return false;
+        }
+        int total = 0;
+        for (int n = 0; n < blocks; ++n) {
+            const QByteArray number = QByteArray::number(n);
+            if (!send("REQUEST_1024DOWN:" + number + '\r'))
+                return false;
+            const QByteArray reply = readExactly(LoaderSim::BlockSize + 1);
+            if (reply.size() != LoaderSim::BlockSize + 1)
+                return false;
+            total += LoaderSim::checkValue(reply.left(LoaderSim::BlockSize));
+            if (!send("1024DOWN_SUCCESS:" + number + '\r'))
+                return false;
+        }
+        if (!send("REQUEST_TOTALCRC\r"))
+            return false;
+        const QByteArray sum = readExactly(1);
+        return sum.size() == 1 && quint8(sum.at(0)) == quint8(total) && send("DOWN_SUCCESS\r")
+                && send("UPGRADE_SUCCESS\r\n");
+    }
+
+private:
+    bool send(const QByteArray &bytes)
+    {
+        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    bool readSome()
+    {
+        char buf[4096];
+        const ssize_t n = ::read(m_fd, buf, sizeof buf);
+        if (n <= 0)
+            return false;
+        m_in.append(buf, n);
+        return true;
+    }
+    bool readUntil(const char *marker)
+    {
+        while (!m_in.contains(marker)) {
+            if (!readSome())
+                return false;
+        }
+        m_in.clear();
+        return true;
+    }
+    QByteArray readExactly(int count)
+    {
+        while (m_in.size() < count) {
+            if (!readSome())
+                return {};
+        }
+        const QByteArray out = m_in.left(count);
+        m_in.remove(0, count);
+        return out;
+    }
+
+    int m_fd;
+    QByteArray m_in;
+};
+
+struct Simulator {
+    QProcess process;
+    QString device;
+
+    bool start(const QString &path, const Case &c)
+    {
+        QStringList args{QStringLiteral("--stats"), QStringLiteral("--expect"),
+                         QStringLiteral("0,%1").arg(c.blocks)};
+        if (c.baud)
+            args << QStringLiteral("--baud") << QString::number(c.baud);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(path, args);
+        if (!process.waitForStarted() || !process.waitForReadyRead(5000)) {
+            std::fprintf(stderr, "cannot start %s\n", qPrintable(path));
+            return false;
+        }
+        device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return true;
+    }
+    // Bytes both ways, or -1 when the simulator saw a deviation.
+    qint64 finish()
+    {
+        process.waitForFinished(10000);
+        const QStringList words = QString::fromLocal8Bit(process.readAllStandardOutput())
+                                          .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (process.exitCode() != 0) {
+            std::fprintf(stderr, "the simulated loader reported deviations (exit %d)\n", process.exitCode());
+            return -1;
+        }
+        return words.size() >= 4 ? words.at(1).toLongLong() + words.at(3).toLongLong() : 0;
+    }
+};
+
+// Wall time of the bare host, or a negative value when it failed.
+double runBare(const QString &simPath, const Case &c, qint64 *wireBytes)
+{
+    Simulator sim;
+    if (!sim.start(simPath, c))
+        return -1;
+    QElapsedTimer wall;
+    wall.start();
+    bool ok = false;
+    {
+        BareHost host(sim.device);
+        ok = host.run(c.blocks);
+    }
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    *wireBytes = sim.finish();
+    return ok && *wireBytes > 0 ? seconds : -1;
+}
+
 Result runCase(const QString &simPath, const Case &c, bool hidden)
 {
     Result r;
-    QProcess sim;
-    QStringList args{QStringLiteral("--stats"), QStringLiteral("--expect"),
-                     QStringLiteral("0,%1").arg(c.blocks)};
-    if (c.baud)
-        args << QStringLiteral("--baud") << QString::number(c.baud);
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(simPath, args);
-    if (!sim.waitForStarted() || !sim.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "cannot start %s\n", qPrintable(simPath));
+    Simulator sim;
+    if (!sim.start(simPath, c))
         return r;
-    }
-    const QString device = QString::fromLocal8Bit(sim.readLine()).trimmed();
-    qputenv("TARVIK_COM1", device.toLocal8Bit());
+    qputenv("TARVIK_COM1", sim.device.toLocal8Bit());
 
     QTemporaryDir dir;
     SilentPrompts prompts;
@@ -113,16 +255,25 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
     r.logLines = int(w.logText().count(QStringLiteral("1024DOWN_SUCCESS:")));
     r.ok = w.logText().contains(QStringLiteral("Transfer succesfull!"));
 
-    sim.waitForFinished(10000);
-    const QString stats = QString::fromLocal8Bit(sim.readAllStandardOutput());
-    const QStringList words = stats.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (words.size() >= 4)
-        r.wireBytes = words.at(1).toLongLong() + words.at(3).toLongLong();
-    if (sim.exitCode() != 0) {
-        std::fprintf(stderr, "the simulated loader reported deviations (exit %d)\n", sim.exitCode());
+    r.wireBytes = sim.finish();
+    if (r.wireBytes < 0)
         r.ok = false;
-    }
     return r;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+}
+
+QString figures(const QList<double> &values, int decimals)
+{
+    QStringList parts;
+    for (double v : values)
+        parts << QString::number(v, 'f', decimals);
+    return QStringLiteral("%1  (runs: %2)").arg(median(values), 0, 'f', decimals).arg(parts.join(QLatin1String(", ")));
 }
 
 } // namespace
@@ -137,6 +288,12 @@ int main(int argc, char *argv[])
     if (!args.isEmpty() && (args.first() == QLatin1String("a") || args.first() == QLatin1String("b")))
         only = args.takeFirst();
     const bool hidden = args.removeAll(QStringLiteral("--hidden")) > 0;
+    int runs = 3;
+    const qsizetype runsAt = args.indexOf(QStringLiteral("--runs"));
+    if (runsAt >= 0 && runsAt + 1 < args.size()) {
+        runs = qMax(1, args.at(runsAt + 1).toInt());
+        args.remove(runsAt, 2);
+    }
     const QString simPath = !args.isEmpty() ? args.first()
                                             : QCoreApplication::applicationDirPath()
                     + QStringLiteral("/tarvik-loader-sim");
@@ -150,22 +307,47 @@ int main(int argc, char *argv[])
     for (const Case &c : cases) {
         if (!only.isEmpty() && QLatin1String(c.name).mid(1, 1) != only)
             continue;
-        const Result r = runCase(simPath, c, hidden);
-        allOk = allOk && r.ok && r.logLines == c.blocks;
-        out << c.name << Qt::endl;
-        out << QStringLiteral("  wall time      %1 s").arg(r.wall, 0, 'f', 3) << Qt::endl;
-        out << QStringLiteral("  CPU time       %1 s (%2 % of wall)")
-                        .arg(r.cpu, 0, 'f', 3).arg(100.0 * r.cpu / r.wall, 0, 'f', 2) << Qt::endl;
-        out << QStringLiteral("  peak RSS       %1 MiB").arg(r.peakRss / 1024.0, 0, 'f', 1) << Qt::endl;
-        out << QStringLiteral("  block lines    %1").arg(r.logLines) << Qt::endl;
-        if (c.baud) {
+        QList<double> wall, cpu, cpuShare, rss, ratio, bareRatio, overBare;
+        qint64 wireBytes = 0;
+        for (int i = 0; i < runs; ++i) {
+            const Result r = runCase(simPath, c, hidden);
+            if (!r.ok || r.logLines != c.blocks) {
+                out << c.name << QStringLiteral(": run %1 FAILED").arg(i + 1) << Qt::endl;
+                allOk = false;
+                continue;
+            }
+            wall << r.wall;
+            cpu << r.cpu;
+            cpuShare << 100.0 * r.cpu / r.wall;
+            rss << r.peakRss / 1024.0;
+            if (!c.baud)
+                continue;
+            wireBytes = r.wireBytes;
             const double wire = double(r.wireBytes) * 10.0 / c.baud;
-            out << QStringLiteral("  wire time      %1 s (%2 bytes both ways)").arg(wire, 0, 'f', 3).arg(r.wireBytes)
-                << Qt::endl;
-            out << QStringLiteral("  wall / wire    %1").arg(r.wall / wire, 0, 'f', 4) << Qt::endl;
+            ratio << r.wall / wire;
+            qint64 bareBytes = 0;
+            const double bare = runBare(simPath, c, &bareBytes);
+            if (bare <= 0 || bareBytes != r.wireBytes) {
+                out << c.name << QStringLiteral(": bare host %1 FAILED").arg(i + 1) << Qt::endl;
+                allOk = false;
+                continue;
+            }
+            bareRatio << bare / wire;
+            overBare << r.wall / bare;
         }
-        out << QStringLiteral("  result         %1").arg(r.ok ? QStringLiteral("transfer complete")
-                                                            : QStringLiteral("FAILED")) << Qt::endl;
+        out << c.name << QStringLiteral(", median of %1 runs").arg(wall.size()) << Qt::endl;
+        out << QStringLiteral("  wall time      %1 s").arg(figures(wall, 3)) << Qt::endl;
+        out << QStringLiteral("  CPU time       %1 s").arg(figures(cpu, 3)) << Qt::endl;
+        out << QStringLiteral("  CPU / wall     %1 %").arg(figures(cpuShare, 2)) << Qt::endl;
+        out << QStringLiteral("  peak RSS       %1 MiB").arg(figures(rss, 1)) << Qt::endl;
+        if (c.baud && wireBytes > 0) {
+            out << QStringLiteral("  wire time      %1 s (%2 bytes both ways)")
+                            .arg(double(wireBytes) * 10.0 / c.baud, 0, 'f', 3).arg(wireBytes) << Qt::endl;
+            out << QStringLiteral("  wall / wire    %1").arg(figures(ratio, 4)) << Qt::endl;
+            out << QStringLiteral("  bare / wire    %1").arg(figures(bareRatio, 4)) << Qt::endl;
+            out << QStringLiteral("  wall / bare    %1").arg(figures(overBare, 4)) << Qt::endl;
+        }
     }
+    out << (allOk ? "result: every transfer complete" : "result: FAILED") << Qt::endl;
     return allOk ? 0 : 1;
 }

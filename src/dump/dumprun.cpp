@@ -67,7 +67,6 @@ DumpRun::DumpRun(SerialService &port, DumpHost &host, QObject *parent)
     : QObject(parent), m_port(port), m_host(host)
 {
     m_stall.setSingleShot(true);
-    m_stall.setInterval(DefaultStallMs);
     connect(&m_stall, &QTimer::timeout, this, &DumpRun::onStall);
     connect(&m_port, &SerialService::readyRead, this, &DumpRun::onReadyRead);
     connect(&m_port, &SerialService::portClosed, this, &DumpRun::onPortClosed);
@@ -78,7 +77,7 @@ DumpRun::~DumpRun() = default;
 
 void DumpRun::setStallTimeout(int ms)
 {
-    m_stall.setInterval(ms);
+    m_stallMs = ms;
 }
 
 void DumpRun::setFileOpener(DumpFile::Opener opener)
@@ -219,7 +218,7 @@ void DumpRun::requestBlock(int index)
     m_host.appendLog(QString::fromLatin1(BlockRequest) + logNumber(n) + LogGap);
     m_awaited = ReplySize;
     m_waiting = 0;
-    m_stall.start();
+    watchForStall();
     checkReply();
 }
 
@@ -231,7 +230,7 @@ void DumpRun::requestTotal()
     m_host.appendLog(QString::fromLatin1(TotalRequest) + LogGap);
     m_awaited = TotalReplySize;
     m_waiting = 0;
-    m_stall.start();
+    watchForStall();
     checkReply();
 }
 
@@ -240,7 +239,7 @@ void DumpRun::checkReply()
     const int waiting = m_port.inBufferCount();
     if (waiting > m_waiting) {
         m_waiting = waiting;
-        m_stall.start();
+        m_lastByte.start();
     }
     if (waiting < m_awaited)
         return;
@@ -258,10 +257,22 @@ void DumpRun::checkReply()
     stop(LogUnexpected + whatAwaited(m_stage, blockNumber()) + LogEol);
 }
 
+void DumpRun::watchForStall()
+{
+    m_lastByte.start();
+    m_stall.start(m_stallMs);
+}
+
 void DumpRun::onStall()
 {
-    if (m_stage == Stage::Blocks || m_stage == Stage::Total)
-        stop(LogTimeout + whatAwaited(m_stage, blockNumber()) + LogEol);
+    if (m_stage != Stage::Blocks && m_stage != Stage::Total)
+        return;
+    const qint64 quiet = m_lastByte.elapsed();
+    if (quiet < m_stallMs) {
+        m_stall.start(int(m_stallMs - quiet));
+        return;
+    }
+    stop(LogTimeout + whatAwaited(m_stage, blockNumber()) + LogEol);
 }
 
 void DumpRun::stop(const QString &logLine)

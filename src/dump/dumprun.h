@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace tarvik {
@@ -70,6 +71,7 @@ private:
     void onPortClosed();
     void onPortLost(const QString &reason);
     void onStall();
+    void watchForStall();
 
     bool active() const;
     void setStage(Stage stage);
@@ -91,7 +93,11 @@ private:
     SerialService &m_port;
     DumpHost &m_host;
     DumpFile m_file;
+    // The stall watch: armed at each request, it looks at the time of the last
+    // byte when it fires rather than being restarted for every read.
     QTimer m_stall;
+    int m_stallMs = DefaultStallMs;
+    QElapsedTimer m_lastByte;
     Stage m_stage = Stage::Idle;
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;

@@ -101,23 +101,26 @@ QString PortMap::environmentName(int n)
     return QStringLiteral("TARVIK_COM%1").arg(n);
 }
 
-PortMap::Entry PortMap::resolve(int n)
+QString PortMap::path(int n)
 {
     if (n < FirstPort || n > LastPort)
         return {};
     const QByteArray variable = environmentName(n).toLatin1();
-    if (!qEnvironmentVariableIsEmpty(variable.constData())) {
-        const QString path = qEnvironmentVariable(variable.constData());
-        QString text = description(QFileInfo(path).canonicalFilePath());
-        if (text.isEmpty())
-            text = QString::fromLatin1(variable);
-        return {path, text};
-    }
+    if (!qEnvironmentVariableIsEmpty(variable.constData()))
+        return qEnvironmentVariable(variable.constData());
     const QStringList present = presentPorts();
-    if (n > present.size())
+    return n > present.size() ? QString() : present.at(n - 1);
+}
+
+PortMap::Entry PortMap::resolve(int n)
+{
+    const QString device = path(n);
+    if (device.isEmpty())
         return {};
-    const QString path = present.at(n - 1);
-    return {path, description(path)};
+    QString text = description(QFileInfo(device).canonicalFilePath());
+    if (text.isEmpty() && !qEnvironmentVariableIsEmpty(environmentName(n).toLatin1().constData()))
+        text = environmentName(n);
+    return {device, text};
 }
 
 QString PortMap::tooltip(int n)

@@ -25,6 +25,10 @@ public:
     // description is the device's own when it is a present port, else the
     // variable's name.
     static Entry resolve(int n);
+    // Only the device path of COM n (empty when it has none). Cheaper than
+    // resolve(): an override is taken as it stands, without asking the system
+    // for port descriptions.
+    static QString path(int n);
     // "TARVIK_COMn"
     static QString environmentName(int n);
     // The ports present, in the order above (without the environment overrides).

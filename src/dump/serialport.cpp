@@ -135,8 +135,7 @@ SerialService::OpenError SerialPort::setPortOpen(bool open)
         return OpenError::None;
 
     m_errorString.clear();
-    const PortMap::Entry entry = PortMap::resolve(m_commPort);
-    m_devicePath = entry.path;
+    m_devicePath = PortMap::path(m_commPort);
     if (m_devicePath.isEmpty()) {
         m_errorString = QStringLiteral("No serial device for COM %1").arg(m_commPort);
         return OpenError::NotPresent;

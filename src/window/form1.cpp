@@ -79,7 +79,9 @@ Form1::Form1(tarvik::Prompts *prompts, QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     buildFromDesign();
     Form_Load();
-    new RepaintPacer(this);
+    auto *pacer = new RepaintPacer(this);
+    Text1->setFlushDelay(RepaintPacer::IdleMs);
+    connect(pacer, &RepaintPacer::aboutToRepaint, Text1, &LogPane::flush);
 }
 
 Form1::~Form1() = default;
@@ -307,6 +309,13 @@ QString Form1::programFolder() const
     return QCoreApplication::applicationDirPath();
 }
 
+// Every box shows over the log as it stands.
+void Form1::prompt(const QString &text, const QString &title)
+{
+    Text1->flush();
+    m_prompts->message(this, text, title);
+}
+
 QString Form1::logText() const
 {
     return Text1->text();
@@ -329,7 +338,7 @@ void Form1::replaceLog(const QString &text)
 
 void Form1::appendLog(const QString &text)
 {
-    Text1->appendText(text);
+    Text1->post(text);
 }
 
 // ---- Opening and closing the port ---------------------------------------
@@ -370,10 +379,10 @@ void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
     case SerialService::OpenError::None:
         break;
     case SerialService::OpenError::NotPresent:
-        m_prompts->message(this, QStringLiteral("Serial port COM %1 not present.").arg(port), title);
+        prompt(QStringLiteral("Serial port COM %1 not present.").arg(port), title);
         break;
     case SerialService::OpenError::Busy:
-        m_prompts->message(this, QStringLiteral("COM %1 blocked by another application.").arg(port), title);
+        prompt(QStringLiteral("COM %1 blocked by another application.").arg(port), title);
         break;
     case SerialService::OpenError::PermissionDenied: {
         const QString path = MSComm1.devicePath();
@@ -384,8 +393,7 @@ void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
                 : QStringLiteral("Add your user to the group \"%1\", which owns the device "
                                  "(for example: sudo usermod -aG %1 $USER), "
                                  "then log out and log in again.").arg(group);
-        m_prompts->message(this, QStringLiteral("No permission to open %1.\n\n%2").arg(path, remedy),
-                           title);
+        prompt(QStringLiteral("No permission to open %1.\n\n%2").arg(path, remedy), title);
         break;
     }
     case SerialService::OpenError::Other:
@@ -440,14 +448,13 @@ void Form1::Command1_Click()
 {
     const tarvik::BlockRange range = tarvik::parseBlockRange(txtStart->text(), txtNumber->text());
     if (!range.ok) {
-        m_prompts->message(this, range.error, QStringLiteral("Error"));
+        prompt(range.error, QStringLiteral("Error"));
         return;
     }
     StartBlock = range.startBlock;
     BlockCount = range.blockCount;
     if (Text2->text().isEmpty()) {
-        m_prompts->message(this, QStringLiteral("Select a directory for saving data first."),
-                           QStringLiteral("Error"));
+        prompt(QStringLiteral("Select a directory for saving data first."), QStringLiteral("Error"));
         return;
     }
     const qint16 port = qint16(cmbCom->currentData().toInt());
@@ -465,8 +472,12 @@ void Form1::showModel(const QString &model)
 
 void Form1::showProgress(int blocksDone)
 {
+    // A progress bar paints a new value at once, outside the window's paced
+    // repaints; with updates held it is only marked for the next one.
+    ProgressBar1->setUpdatesEnabled(false);
     ProgressBar1->setValue(blocksDone);
     ProgressBar1->setFormat(m_meter.update(blocksDone));
+    ProgressBar1->setUpdatesEnabled(true);
 }
 
 bool Form1::headerTicked()
@@ -476,7 +487,7 @@ bool Form1::headerTicked()
 
 void Form1::showMessage(const QString &text, const QString &title)
 {
-    m_prompts->message(this, text, title);
+    prompt(text, title);
 }
 
 void Form1::closeComPort()
@@ -533,9 +544,8 @@ void Form1::chkHeader_Click()
     if (m_inHeaderRule || isFullRange())
         return;
     m_inHeaderRule = true;
-    m_prompts->message(this,
-                       QStringLiteral("It's useless to add a header if you don't want to backup the software!"),
-                       QStringLiteral("Error"));
+    prompt(QStringLiteral("It's useless to add a header if you don't want to backup the software!"),
+           QStringLiteral("Error"));
     chkHeader->setChecked(false);
     m_inHeaderRule = false;
 }

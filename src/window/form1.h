@@ -86,6 +86,7 @@ private:
     void digitFilter(short &KeyAscii);
     bool isFullRange() const;
     void reportOpenError(tarvik::SerialService::OpenError error, qint16 port);
+    void prompt(const QString &text, const QString &title);
 
     // DumpHost
     void replaceLog(const QString &text) override;

@@ -65,14 +65,11 @@ QRect clientRect(QWidget *field, QWidget *client)
     return field->contentsRect();
 }
 
-// The field and its whole client area are drawn anew, in one go with the
-// rest of the window.
+// The field's whole client area is drawn anew, in one go with the rest of
+// the window. The frame and scroll bars around it do not change with its text.
 void repaintWhole(QWidget *field)
 {
-    field->update();
-    QWidget *client = clientWidget(field);
-    if (client != field)
-        client->update();
+    clientWidget(field)->update();
 }
 
 // The text is drawn without a background of its own, onto the tile.
@@ -122,6 +119,11 @@ void BuildBackgroundBrush(QWidget *field)
         painter.end();
         brush = QBrush(tile);
     }
+    // A scrolling field's client area is covered by the tile: nothing behind it
+    // needs drawing first.
+    QWidget *client = clientWidget(field);
+    if (client != field)
+        client->setAttribute(Qt::WA_OpaquePaintEvent, brush.style() != Qt::NoBrush);
     field->setProperty(CustomBGBrush, brush);
     useTransparentBase(field);
     repaintWhole(field);

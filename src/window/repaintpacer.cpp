@@ -4,27 +4,74 @@
 #include <QEvent>
 #include <QWidget>
 
-RepaintPacer::RepaintPacer(QWidget *window, int intervalMs)
-    : QObject(window), m_window(window), m_intervalMs(intervalMs)
+RepaintPacer::RepaintPacer(QWidget *window, int frameMs, int idleMs)
+    : QObject(window), m_window(window), m_frameMs(frameMs), m_idleMs(idleMs)
 {
     m_deferred.setSingleShot(true);
     m_deferred.setTimerType(Qt::PreciseTimer);
     connect(&m_deferred, &QTimer::timeout, this, [this] {
         QCoreApplication::postEvent(m_window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
     });
-    window->installEventFilter(this);
+    // Input goes to the widget under the pointer or in focus, not to the window.
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+int RepaintPacer::intervalMs() const
+{
+    const bool working = m_lastInput.isValid() && m_lastInput.elapsed() < InputGraceMs;
+    return working ? m_frameMs : m_idleMs;
+}
+
+bool RepaintPacer::isInputToWindow(QObject *watched, const QEvent *event) const
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::Enter:
+    case QEvent::Leave:
+    case QEvent::HoverEnter:
+    case QEvent::HoverLeave:
+    case QEvent::HoverMove:
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+    case QEvent::InputMethod:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+        break;
+    default:
+        return false;
+    }
+    return watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == m_window;
 }
 
 bool RepaintPacer::eventFilter(QObject *watched, QEvent *event)
 {
+    if (isInputToWindow(watched, event)) {
+        m_lastInput.start();
+        // A repaint held back for the idle interval now comes within a frame.
+        if (m_deferred.isActive() && m_lastSync.isValid())
+            m_deferred.start(int(qMax<qint64>(0, m_frameMs - m_lastSync.elapsed())));
+        return false;
+    }
     if (watched != m_window || event->type() != QEvent::UpdateRequest)
         return false;
-    if (m_lastSync.isValid() && m_lastSync.elapsed() < m_intervalMs) {
+    const int interval = intervalMs();
+    if (m_lastSync.isValid() && m_lastSync.elapsed() < interval) {
         if (!m_deferred.isActive())
-            m_deferred.start(int(m_intervalMs - m_lastSync.elapsed()));
+            m_deferred.start(int(interval - m_lastSync.elapsed()));
         return true; // painted when the timer fires
     }
     m_deferred.stop();
     m_lastSync.start();
+    emit aboutToRepaint();
     return false;
 }

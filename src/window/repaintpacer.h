@@ -6,26 +6,41 @@
 
 class QWidget;
 
-// Paces the repaints of a top-level window to at most one per interval (a
-// display frame by default). A fast loader changes the log and the progress
-// bar for every block; painting each change would cost far more than the
-// change itself, and no screen shows more frames than it refreshes. Changes
-// are never dropped: a deferred repaint paints everything that changed since.
+// Paces the repaints of a top-level window. A fast loader changes the log and
+// the progress bar for every block; painting each change would cost far more
+// than the change itself. While the user works in the window (any input in
+// the last InputGraceMs), the window repaints at most once a display frame;
+// otherwise, when only the program changes what it shows, at most once every
+// idle interval, which still reads as a live log and progress bar. Changes are
+// never dropped: a deferred repaint paints everything that changed since.
+// Exposing or resizing the window paints at once, as always.
 class RepaintPacer : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int DefaultIntervalMs = 16;
+    static constexpr int FrameMs = 16;
+    static constexpr int IdleMs = 250;
+    static constexpr int InputGraceMs = 1000;
 
-    explicit RepaintPacer(QWidget *window, int intervalMs = DefaultIntervalMs);
+    explicit RepaintPacer(QWidget *window, int frameMs = FrameMs, int idleMs = IdleMs);
+
+    // The interval that applies now.
+    int intervalMs() const;
+
+signals:
+    // The window is about to repaint: last moment to bring what it shows up to date.
+    void aboutToRepaint();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool isInputToWindow(QObject *watched, const QEvent *event) const;
+
     QWidget *m_window;
-    int m_intervalMs;
+    int m_frameMs;
+    int m_idleMs;
     QElapsedTimer m_lastSync;
+    QElapsedTimer m_lastInput;
     QTimer m_deferred;
-    bool m_posting = false;
 };

@@ -2,13 +2,16 @@
 
 #include <QFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/timerfd.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace tarvik {
@@ -37,7 +40,7 @@ const char *const MarkerPrefixes[] = {"\r\nHOST - MODE\r\n", "start block: ", "b
 const char *const MarkerSuffixes[] = {"\r\nflash info ok\r\n", "\r\n", ""};
 
 constexpr int MaxBlockDigits = 5;
-constexpr qint64 PacingSlackNs = 500000; // bytes may go out or be taken in this much early
+constexpr qint64 PacingSlackNs = 50000; // bytes may go out or be taken in this much early
 constexpr qint64 PacingChunkNs = 8000000;  // a paced reply goes out in pieces of about this time
 constexpr int HangUpGraceMs = 100;       // lets the host read what preceded a hang-up
 constexpr int ReadChunk = 4096;
@@ -76,15 +79,35 @@ LoaderSim::LoaderSim(QObject *parent)
     : QObject(parent)
     , m_image(defaultImage())
 {
-    m_pacing.setSingleShot(true);
-    m_pacing.setTimerType(Qt::PreciseTimer);
-    connect(&m_pacing, &QTimer::timeout, this, &LoaderSim::onPacingTimer);
-    m_clock.start();
+    m_pacingFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_pacingFd >= 0) {
+        m_pacingNotifier = new QSocketNotifier(m_pacingFd, QSocketNotifier::Read, this);
+        connect(m_pacingNotifier, &QSocketNotifier::activated, this, &LoaderSim::onPacingTimer);
+    }
 }
 
 LoaderSim::~LoaderSim()
 {
     close();
+    delete m_pacingNotifier;
+    if (m_pacingFd >= 0)
+        ::close(m_pacingFd);
+}
+
+// Arms the pacing timer for the moment atNs of the monotonic clock; a
+// negative moment disarms it.
+void LoaderSim::armPacing(qint64 atNs)
+{
+    if (m_pacingFd < 0)
+        return;
+    itimerspec spec{};
+    if (atNs >= 0) {
+        // Zero would disarm the timer: a moment already past is taken as 1 ns.
+        atNs = qMax<qint64>(atNs, 1);
+        spec.it_value.tv_sec = time_t(atNs / 1000000000);
+        spec.it_value.tv_nsec = long(atNs % 1000000000);
+    }
+    ::timerfd_settime(m_pacingFd, TFD_TIMER_ABSTIME, &spec, nullptr);
 }
 
 QByteArray LoaderSim::flashInfoRecord()
@@ -248,7 +271,7 @@ void LoaderSim::close()
     }
     m_readNotifier = nullptr;
     m_writeNotifier = nullptr;
-    m_pacing.stop();
+    armPacing(-1);
     m_rxQueue.clear();
     m_txQueue.clear();
     m_writeBuffer.clear();
@@ -299,7 +322,9 @@ void LoaderSim::setStage(Stage stage)
 
 qint64 LoaderSim::nowNs() const
 {
-    return m_clock.nsecsElapsed();
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 qint64 LoaderSim::wireNs(qsizetype bytes) const
@@ -327,6 +352,7 @@ void LoaderSim::onReadable()
                 m_rxLineFreeNs = due;
                 m_rxQueue.push_back({bytes, due, false});
             } else {
+                m_takenAtNs = nowNs();
                 take(bytes);
                 if (m_master < 0)
                     return;
@@ -367,9 +393,15 @@ void LoaderSim::hostGone()
 
 void LoaderSim::onPacingTimer()
 {
+    quint64 expirations = 0;
+    if (m_pacingFd >= 0 && ::read(m_pacingFd, &expirations, sizeof expirations) < 0 && errno != EAGAIN)
+        return;
     const qint64 now = nowNs();
     while (!m_rxQueue.empty() && m_rxQueue.front().dueNs <= now + PacingSlackNs) {
         const QByteArray bytes = m_rxQueue.front().bytes;
+        // The loader answers as soon as the request is through the line, not
+        // when this process got round to it.
+        m_takenAtNs = m_rxQueue.front().dueNs;
         m_rxQueue.pop_front();
         take(bytes);
         if (m_master < 0)
@@ -426,12 +458,7 @@ void LoaderSim::schedule()
         const qint64 due = e.dueNs + qMin<qsizetype>(chunk, e.bytes.size()) * byteNs;
         next = next < 0 ? due : qMin(next, due);
     }
-    if (next < 0) {
-        m_pacing.stop();
-        return;
-    }
-    const qint64 wait = next - PacingSlackNs - now;
-    m_pacing.start(int(qMax<qint64>(0, (wait + 999999) / 1000000)));
+    armPacing(next < 0 ? -1 : next - PacingSlackNs);
 }
 
 void LoaderSim::flushOut()
@@ -482,7 +509,7 @@ void LoaderSim::reply(Point at, int index, const QByteArray &bytes)
     QByteArray out = bytes;
     if (matches(m_extra))
         out += m_extraBytes;
-    const qint64 now = nowNs();
+    const qint64 now = m_takenAtNs;
     if (matches(m_hangUp)) {
         send(out.left(m_hangUp.afterBytes), now, true);
         setStage(Stage::Silent);
@@ -515,7 +542,7 @@ void LoaderSim::sendMarker(int index)
         marker.mid(1, marker.size() - 2),
         marker.right(1) + MarkerSuffixes[index],
     };
-    const qint64 now = nowNs();
+    const qint64 now = m_takenAtNs;
     const qint64 gapNs = qint64(m_markerGapMs) * 1000000;
     for (int i = 0; i < 3; ++i) {
         QByteArray piece = pieces[i];

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include <deque>
 
@@ -233,8 +231,12 @@ private:
     QByteArray m_writeBuffer;      // due, not yet taken by the pseudo-terminal
     qint64 m_rxLineFreeNs = 0;    // when pacing: the receive line is busy until then
     qint64 m_txLineFreeNs = 0;    // when pacing: the send line is busy until then
-    QElapsedTimer m_clock;
-    QTimer m_pacing;
+    qint64 m_takenAtNs = 0;       // when the bytes being processed were through the line
+    // Pacing runs on a timer descriptor: a timer of whole milliseconds would
+    // add up to a millisecond to every turn of the conversation.
+    int m_pacingFd = -1;
+    QSocketNotifier *m_pacingNotifier = nullptr;
+    void armPacing(qint64 atNs);
 };
 
 } // namespace tarvik
