@@ -58,6 +58,17 @@ double cpuSeconds()
             + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
+// CPU time that the hypervisor gave to others while this machine wanted it
+// (all cores, from /proc/stat): a busy host shows here, not in our own figures.
+double stealSeconds()
+{
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    return fields.size() > 8 ? fields.at(8).toDouble() / double(::sysconf(_SC_CLK_TCK)) : 0;
+}
+
 long peakRssKiB()
 {
     rusage ru{};
@@ -76,6 +87,7 @@ struct Result {
     double cpu = 0;
     long peakRss = 0;
     qint64 wireBytes = 0;
+    double steal = 0;
     int logLines = 0;
     bool ok = false;
 };
@@ -245,12 +257,14 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
     QTimer::singleShot(10 * 60 * 1000, &loop, &QEventLoop::quit);
 
     const double cpu0 = cpuSeconds();
+    const double steal0 = stealSeconds();
     QElapsedTimer wall;
     wall.start();
     w.control<QPushButton>("Command1")->click();
     loop.exec();
     r.wall = double(wall.nsecsElapsed()) / 1e9;
     r.cpu = cpuSeconds() - cpu0;
+    r.steal = stealSeconds() - steal0;
     r.peakRss = peakRssKiB();
     r.logLines = int(w.logText().count(QStringLiteral("1024DOWN_SUCCESS:")));
     r.ok = w.logText().contains(QStringLiteral("Transfer succesfull!"));
@@ -307,7 +321,7 @@ int main(int argc, char *argv[])
     for (const Case &c : cases) {
         if (!only.isEmpty() && QLatin1String(c.name).mid(1, 1) != only)
             continue;
-        QList<double> wall, cpu, cpuShare, rss, ratio, bareRatio, overBare;
+        QList<double> wall, cpu, cpuShare, rss, steal, ratio, bareRatio, overBare;
         qint64 wireBytes = 0;
         for (int i = 0; i < runs; ++i) {
             const Result r = runCase(simPath, c, hidden);
@@ -320,6 +334,7 @@ int main(int argc, char *argv[])
             cpu << r.cpu;
             cpuShare << 100.0 * r.cpu / r.wall;
             rss << r.peakRss / 1024.0;
+            steal << r.steal;
             if (!c.baud)
                 continue;
             wireBytes = r.wireBytes;
@@ -340,6 +355,7 @@ int main(int argc, char *argv[])
         out << QStringLiteral("  CPU time       %1 s").arg(figures(cpu, 3)) << Qt::endl;
         out << QStringLiteral("  CPU / wall     %1 %").arg(figures(cpuShare, 2)) << Qt::endl;
         out << QStringLiteral("  peak RSS       %1 MiB").arg(figures(rss, 1)) << Qt::endl;
+        out << QStringLiteral("  machine steal  %1 s").arg(figures(steal, 2)) << Qt::endl;
         if (c.baud && wireBytes > 0) {
             out << QStringLiteral("  wire time      %1 s (%2 bytes both ways)")
                             .arg(double(wireBytes) * 10.0 / c.baud, 0, 'f', 3).arg(wireBytes) << Qt::endl;

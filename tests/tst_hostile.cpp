@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -634,6 +635,8 @@ void TestHostile::fileFaults()
         if (stage == LoaderSim::Stage::Closing && removeAt == 5)
             removeFolder();
     });
+    QString paneAtBox;
+    desk.prompts.onMessage = [&] { paneAtBox = desk.w.control<QPlainTextEdit>("Text1")->toPlainText(); };
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
     if (removeAt == 0)
@@ -647,6 +650,8 @@ void TestHostile::fileFaults()
     const QString what = failing == 5 ? QStringLiteral("REQUEST_TOTALCRC    Dump file error while receiving TOTALCRC")
                                       : asked(failing) + "Dump file error while receiving BLOCK: " + four(failing);
     QCOMPARE(desk.w.logText(), goodLog(failing) + what + "\r\n" + LogClosed);
+    // The box shows over the log as it stands, up to the line that it explains.
+    QVERIFY2(paneAtBox.endsWith(what + u'\n'), qPrintable(paneAtBox));
     QCOMPARE(desk.controls(), Idle);
 
     QVERIFY(hostClosed.count() > 0 || hostClosed.wait());

@@ -78,6 +78,7 @@ void TestPortMap::environmentWins()
 
     const PortMap::Entry entry = PortMap::resolve(n);
     QCOMPARE(entry.path, path);
+    QCOMPARE(PortMap::path(n), path);
     const QString variable = QStringLiteral("TARVIK_COM%1").arg(n);
     QCOMPARE(entry.description, variable);
     QCOMPARE(PortMap::tooltip(n), exists ? QStringLiteral("%1 (%2)").arg(path, variable)
@@ -112,6 +113,7 @@ void TestPortMap::noSuchPort()
     if (!override.isNull())
         qputenv(qPrintable(PortMap::environmentName(n)), override);
     QCOMPARE(PortMap::resolve(n).path, QString());
+    QCOMPARE(PortMap::path(n), QString());
     QCOMPARE(PortMap::tooltip(n), QStringLiteral("No serial device present"));
 }
 

@@ -4,8 +4,8 @@
 #include <QEvent>
 #include <QWidget>
 
-RepaintPacer::RepaintPacer(QWidget *window, int frameMs, int idleMs)
-    : QObject(window), m_window(window), m_frameMs(frameMs), m_idleMs(idleMs)
+RepaintPacer::RepaintPacer(QWidget *window, int frameMs, int idleMs, int inputGraceMs)
+    : QObject(window), m_window(window), m_frameMs(frameMs), m_idleMs(idleMs), m_inputGraceMs(inputGraceMs)
 {
     m_deferred.setSingleShot(true);
     m_deferred.setTimerType(Qt::PreciseTimer);
@@ -18,7 +18,7 @@ RepaintPacer::RepaintPacer(QWidget *window, int frameMs, int idleMs)
 
 int RepaintPacer::intervalMs() const
 {
-    const bool working = m_lastInput.isValid() && m_lastInput.elapsed() < InputGraceMs;
+    const bool working = m_lastInput.isValid() && m_lastInput.elapsed() < m_inputGraceMs;
     return working ? m_frameMs : m_idleMs;
 }
 
@@ -37,8 +37,6 @@ bool RepaintPacer::isInputToWindow(QObject *watched, const QEvent *event) const
     case QEvent::HoverEnter:
     case QEvent::HoverLeave:
     case QEvent::HoverMove:
-    case QEvent::FocusIn:
-    case QEvent::FocusOut:
     case QEvent::InputMethod:
     case QEvent::TouchBegin:
     case QEvent::TouchUpdate:

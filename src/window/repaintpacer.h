@@ -8,9 +8,10 @@ class QWidget;
 
 // Paces the repaints of a top-level window. A fast loader changes the log and
 // the progress bar for every block; painting each change would cost far more
-// than the change itself. While the user works in the window (any input in
-// the last InputGraceMs), the window repaints at most once a display frame;
-// otherwise, when only the program changes what it shows, at most once every
+// than the change itself. While the user works in the window (pointer, keys,
+// wheel or touch in the last InputGraceMs; not the focus, which moves when
+// the window is shown), it repaints at most once a display frame. Otherwise,
+// when only the program changes what it shows, it repaints at most once every
 // idle interval, which still reads as a live log and progress bar. Changes are
 // never dropped: a deferred repaint paints everything that changed since.
 // Exposing or resizing the window paints at once, as always.
@@ -22,7 +23,8 @@ public:
     static constexpr int IdleMs = 250;
     static constexpr int InputGraceMs = 1000;
 
-    explicit RepaintPacer(QWidget *window, int frameMs = FrameMs, int idleMs = IdleMs);
+    explicit RepaintPacer(QWidget *window, int frameMs = FrameMs, int idleMs = IdleMs,
+                          int inputGraceMs = InputGraceMs);
 
     // The interval that applies now.
     int intervalMs() const;
@@ -40,6 +42,7 @@ private:
     QWidget *m_window;
     int m_frameMs;
     int m_idleMs;
+    int m_inputGraceMs;
     QElapsedTimer m_lastSync;
     QElapsedTimer m_lastInput;
     QTimer m_deferred;
