@@ -3,9 +3,9 @@
 #include "dumpfile.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QElapsedTimer>
 #include <QTimer>
 
 namespace tarvik {
