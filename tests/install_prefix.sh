@@ -56,6 +56,7 @@ fi
 expected="bin/tarvik
 bin/tarvik-loader-sim
 share/applications/$app_id.desktop
+share/doc/tarvik/copyright
 share/icons/hicolor/128x128/apps/tarvik.png
 share/icons/hicolor/16x16/apps/tarvik.png
 share/icons/hicolor/256x256/apps/tarvik.png
