@@ -16,7 +16,10 @@
 #include <QStyleFactory>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <memory>
 
 namespace {
 

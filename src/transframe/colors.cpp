@@ -1,6 +1,5 @@
 #include "colors.h"
 
-
 namespace tarvik {
 
 namespace {
