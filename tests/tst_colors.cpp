@@ -14,9 +14,12 @@ private slots:
     void initTestCase();
     void colorFromOle_data();
     void colorFromOle();
+    void designPaletteSetsEveryRole();
 };
 
-// Every role gets its own colour, so that a wrong role shows.
+// The application's palette gets a colour of its own for every role, so that
+// a wrong role shows, and so does reading the application's palette instead
+// of the design's.
 void tst_Colors::initTestCase()
 {
     QPalette palette;
@@ -58,8 +61,28 @@ void tst_Colors::colorFromOle()
     QFETCH(QColor, expected);
 
     if (role >= 0)
-        expected = QApplication::palette().color(QPalette::ColorRole(role));
+        expected = tarvik::designPalette().color(QPalette::ColorRole(role));
     QCOMPARE(::colorFromOle(value), expected);
+    if (role >= 0)
+        QVERIFY(expected != QApplication::palette().color(QPalette::ColorRole(role)));
+}
+
+// A role left unset would be filled from the application's palette, or from
+// one that it keeps for a class of widgets, in every widget that inherits it.
+void tst_Colors::designPaletteSetsEveryRole()
+{
+    const QPalette &palette = tarvik::designPalette();
+    for (int group = 0; group < QPalette::NColorGroups; ++group) {
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+            if (role != QPalette::NoRole)
+                QVERIFY2(palette.isBrushSet(QPalette::ColorGroup(group), QPalette::ColorRole(role)),
+                         qPrintable(QStringLiteral("group %1, role %2").arg(group).arg(role)));
+        }
+    }
+    // Light: dark text on a light window and a white field.
+    QVERIFY(palette.color(QPalette::Window).lightness() > 200);
+    QCOMPARE(palette.color(QPalette::Base), QColor(Qt::white));
+    QCOMPARE(palette.color(QPalette::Text), QColor(Qt::black));
 }
 
 QTEST_MAIN(tst_Colors)

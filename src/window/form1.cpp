@@ -1,9 +1,11 @@
 #include "form1.h"
 
 #include "blockrange.h"
+#include "colors.h"
 #include "controls.h"
 #include "designfont.h"
 #include "designtable.h"
+#include "fixedlook.h"
 #include "logpane.h"
 #include "modsubtext.h"
 #include "prompts.h"
@@ -101,8 +103,9 @@ void Form1::buildFromDesign()
     setFixedSize(px(Design::ClientWidth), px(Design::ClientHeight));
 
     // The window keeps its light look on a dark desktop theme too: its
-    // controls stand on a light photograph.
-    QPalette pal = style()->standardPalette();
+    // controls stand on a light photograph. (The style's standard palette is
+    // the desktop's own under some themes.)
+    QPalette pal = tarvik::designPalette();
     pal.setColor(QPalette::Window, QColor(Design::BackRed, Design::BackGreen, Design::BackBlue));
     setPalette(pal);
     setAutoFillBackground(true);
@@ -257,6 +260,7 @@ void Form1::buildFromDesign()
     new KeyPressFilter(txtStart, [this](short &k) { txtStart_KeyPress(k); });
     new KeyPressFilter(txtNumber, [this](short &k) { txtNumber_KeyPress(k); });
 
+    new FixedLook(this, tarvik::designPalette());
     Text1->setFocus();
 }
 
