@@ -75,6 +75,7 @@ constexpr int FullReadBlocks = 1024;
 constexpr int MaxBlock = 32767;
 constexpr int LimitUnit = 128;
 constexpr int MaxNameBytes = 255;
+constexpr int PartBytes = 5; // ".part"
 
 enum FileMode { InMemory = 0, CannotCreate = 4, NoDevice = 5, FillsUp = 6, RealFolder = 7 };
 
@@ -268,6 +269,7 @@ public:
     QStringList models;
     std::vector<int> progress;
     bool firstBlockArrived = false;
+    bool saved = false; // the dump took its own name
     QByteArray firstBlock; // its data bytes
     QByteArray file;
     int messages = 0;
@@ -414,10 +416,15 @@ private:
 
     void totalArrived(const QByteArray &reply)
     {
-        if (uchar(reply.at(0)) == m_total % 256) {
+        const int received = uchar(reply.at(0));
+        if (received == m_total % 256) {
             if (!send(QByteArrayLiteral("DOWN_SUCCESS\r")))
                 return;
             log += QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
+            saved = true;
+        } else {
+            log += QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n")
+                           .arg(QString::asprintf("%02X", m_total % 256), QString::asprintf("%02X", received));
         }
         if (!send("UPGRADE_SUCCESS" + CrLf))
             return;
@@ -831,12 +838,16 @@ private:
         }
         const FileRecord &file = *m_files.front();
         const QString name = m_run.dumpFileName();
-        if (file.path != m_folder + name)
+        const QString part = name + QStringLiteral(".part");
+        if (file.path != m_folder + part)
             problem(QStringLiteral("the file went to \"%1\", not into the folder").arg(file.path));
         checkName(name);
         if (m_params.fileMode == RealFolder) {
-            checkFolder(name);
-            QFile disk(file.path);
+            // Only a good dump takes its own name; any other stays as received.
+            if (want.saved)
+                m_diskNames.remove(part);
+            checkFolder(want.saved ? name : part);
+            QFile disk(m_folder + (want.saved ? name : part));
             if (!disk.open(QIODevice::ReadOnly))
                 problem(QStringLiteral("the dump file is not on disk: ") + disk.errorString());
             else if (const QByteArray bytes = disk.readAll(); bytes != want.file)
@@ -872,17 +883,21 @@ private:
         bool fromModel = name.endsWith(suffix) && part.size() <= model.size();
         for (qsizetype i = 0; fromModel && i < part.size(); ++i)
             fromModel = part.at(i) == model.at(i) || part.at(i) == u'_';
+        if (model.isEmpty())
+            fromModel = part == QStringLiteral("FlashDump");
         if (!fromModel)
             problem(QStringLiteral("the name \"%1\" is not made from the model").arg(name));
         for (QChar c : name) {
             if (c == u'/' || c.unicode() < 0x20)
                 problem(QStringLiteral("the name \"%1\" holds U+%2").arg(name).arg(c.unicode(), 4, 16));
         }
-        if (name == QStringLiteral(".") || name == QStringLiteral(".."))
-            problem(QStringLiteral("the name is \"%1\"").arg(name));
-        if (QFile::encodeName(name).size() > MaxNameBytes)
+        if (name.startsWith(u'.'))
+            problem(QStringLiteral("the name \"%1\" is hidden").arg(name));
+        // The file is received under the name with ".part" after it.
+        if (QFile::encodeName(name).size() + PartBytes > MaxNameBytes)
             problem(QStringLiteral("the name is longer than a folder entry can hold"));
-        if (QFile::encodeName(model + suffix).size() <= MaxNameBytes && part.size() != model.size())
+        if (!model.isEmpty() && QFile::encodeName(model + suffix).size() + PartBytes <= MaxNameBytes
+            && part.size() != model.size())
             problem(QStringLiteral("the name \"%1\" was cut though it fits").arg(name));
     }
 

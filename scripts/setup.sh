@@ -33,4 +33,19 @@ fi
 build_type=${TARVIK_BUILD_TYPE:-RelWithDebInfo}
 build_dir=${TARVIK_BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE="$build_type" "$@" >/dev/null
-cmake --build "$build_dir" -j"$(nproc)"
+
+# The build's output shows from the first compile or link on; a build with
+# nothing to do stays quiet. When the build fails, all of it shows.
+build_log=$(mktemp)
+shown=$(mktemp)
+trap 'rm -f "$build_log" "$shown"' EXIT
+if ! cmake --build "$build_dir" -j"$(nproc)" 2>&1 | tee "$build_log" | awk -v shown="$shown" '
+        on { print; fflush(); next }
+        /Building |Linking |[Ee]rror|[Ww]arning/ {
+            on = 1; printf "%s", held; print; fflush(); printf "1" > shown; next
+        }
+        { held = held $0 "\n" }'; then
+    [ -s "$shown" ] || cat "$build_log" >&2
+    echo "The build failed." >&2
+    exit 1
+fi

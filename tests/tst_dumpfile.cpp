@@ -1,6 +1,7 @@
 #include "dumpfile.h"
 #include "failingdevice.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -42,6 +43,8 @@ class TestDumpFile : public QObject
 private slots:
     void fileName_data();
     void fileName();
+    void joinPath_data();
+    void joinPath();
     void headerText();
     void modelText_data();
     void modelText();
@@ -58,6 +61,9 @@ private slots:
     void writeFailures();
     void missingFolder();
     void commitBeforeSuccess();
+    void earlierDumpSurvives();
+    void renameFails();
+    void oneWriterAtATime();
     void closeAndReset();
 };
 
@@ -77,9 +83,12 @@ void TestDumpFile::fileName_data()
                                   << "ABC_HW01.02.0A_SW03.10.FF_conv.bin";
     QTest::newRow("full, no header") << 0 << 1024 << false << QByteArray("ABC") << sw << hw
                                      << "ABC.bin";
-    QTest::newRow("full, empty model") << 0 << 1024 << false << QByteArray() << sw << hw << ".bin";
+    QTest::newRow("full, empty model")
+        << 0 << 1024 << false << QByteArray() << sw << hw << "FlashDump.bin";
     QTest::newRow("full, empty model, header")
-        << 0 << 1024 << true << QByteArray() << sw << hw << "_HW01.02.0A_SW03.10.FF_conv.bin";
+        << 0 << 1024 << true << QByteArray() << sw << hw << "FlashDump_HW01.02.0A_SW03.10.FF_conv.bin";
+    QTest::newRow("full, hidden model") << 0 << 1024 << false << QByteArray(".hidden") << sw << hw
+                                        << "_hidden.bin";
     QTest::newRow("version digits 00 0F FF")
         << 0 << 1024 << true << QByteArray("M") << QByteArray::fromHex("00FF0F")
         << QByteArray::fromHex("FF0F00") << "M_HW00.0F.FF_SW0F.FF.00_conv.bin";
@@ -105,6 +114,31 @@ void TestDumpFile::fileName()
     QCOMPARE(DumpFile::fileName(qint16(start), qint16(count), ticked, DumpFile::modelText(block),
                                 block),
              name);
+}
+
+void TestDumpFile::joinPath_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("path");
+
+    const QString home = QDir::homePath();
+    QTest::newRow("ends in /") << "/srv/dumps/" << "/srv/dumps/A.bin";
+    QTest::newRow("typed without /") << "/srv/dumps" << "/srv/dumps/A.bin";
+    QTest::newRow("ends in //") << "/srv/dumps//" << "/srv/dumps//A.bin";
+    QTest::newRow("root") << "/" << "/A.bin";
+    QTest::newRow("~ alone") << "~" << home + "/A.bin";
+    QTest::newRow("~/") << "~/" << home + "/A.bin";
+    QTest::newRow("~/ and a folder") << "~/dumps" << home + "/dumps/A.bin";
+    QTest::newRow("~ inside stays") << "/srv/~/x" << "/srv/~/x/A.bin";
+    QTest::newRow("another user's ~ stays") << "~bob/x" << "~bob/x/A.bin";
+    QTest::newRow("relative") << "dumps" << "dumps/A.bin";
+}
+
+void TestDumpFile::joinPath()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, path);
+    QCOMPARE(DumpFile::joinPath(folder, QStringLiteral("A.bin")), path);
 }
 
 void TestDumpFile::headerText()
@@ -145,10 +179,13 @@ void TestDumpFile::unsafeModelNames_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("part");
 
-    QTest::newRow("slash") << QStringLiteral("../../etc/x") << QStringLiteral(".._.._etc_x");
+    QTest::newRow("slash") << QStringLiteral("../../etc/x") << QStringLiteral("___.._etc_x");
     QTest::newRow("dot") << QStringLiteral(".") << QStringLiteral("_");
     QTest::newRow("dot dot") << QStringLiteral("..") << QStringLiteral("__");
-    QTest::newRow("three dots") << QStringLiteral("...") << QStringLiteral("...");
+    QTest::newRow("three dots") << QStringLiteral("...") << QStringLiteral("___");
+    QTest::newRow("hidden") << QStringLiteral(".hidden") << QStringLiteral("_hidden");
+    QTest::newRow("dots inside stay") << QStringLiteral("a..b.") << QStringLiteral("a..b.");
+    QTest::newRow("empty") << QString() << QStringLiteral("FlashDump");
     QTest::newRow("NUL") << QString(QChar(0)) << QStringLiteral("_");
     QTest::newRow("C0 controls") << QString::fromLatin1("a\x01\x09\x0A\x1F" "b")
                                  << QStringLiteral("a____b");
@@ -175,7 +212,8 @@ void TestDumpFile::unsafeModelNames()
     file.close();
     QCOMPARE(file.name(), part + QStringLiteral(".bin"));
     QCOMPARE(QFileInfo(file.path()).absolutePath(), dir.path());
-    QVERIFY(QFileInfo::exists(folder + part + QStringLiteral(".bin")));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{part + QStringLiteral(".bin.part")});
 }
 
 void TestDumpFile::longModelNames_data()
@@ -206,8 +244,10 @@ void TestDumpFile::longModelNames()
              qPrintable(file.errorMessage()));
     QVERIFY(file.name().endsWith(suffix));
     QVERIFY(model.startsWith(file.name().chopped(suffix.size())));
-    QVERIFY(QFile::encodeName(file.name()).size() <= DumpFile::MaxNameBytes);
-    QVERIFY(QFile::encodeName(file.name()).size() > DumpFile::MaxNameBytes - 2);
+    // The name the file is received under fits too.
+    const qsizetype bytes = QFile::encodeName(QFileInfo(file.partPath()).fileName()).size();
+    QVERIFY(bytes <= DumpFile::MaxNameBytes);
+    QVERIFY(bytes > DumpFile::MaxNameBytes - 2);
     // The header still carries the whole name.
     if (ticked)
         QVERIFY(file.header().contains(model));
@@ -246,7 +286,9 @@ void TestDumpFile::writesHeaderAndBlocks()
 
     const QByteArray expected = header + first.left(DumpFile::BlockSize)
                                 + QByteArray(DumpFile::BlockSize, '\x11');
-    QCOMPARE(readFile(file.path()), expected);
+    QCOMPARE(readFile(file.partPath()), expected);
+    QCOMPARE(file.size(), expected.size());
+    QCOMPARE(file.sha256(), QCryptographicHash::hash(expected, QCryptographicHash::Sha256));
 }
 
 void TestDumpFile::cutsStaleTail_data()
@@ -265,7 +307,7 @@ void TestDumpFile::cutsStaleTail()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("FlashDump.bin"));
+    const QString path = dir.filePath(QStringLiteral("FlashDump.bin.part"));
     if (oldSize >= 0) {
         QFile old(path);
         QVERIFY(old.open(QIODevice::WriteOnly));
@@ -288,7 +330,7 @@ void TestDumpFile::eachBlockReachesTheSystem()
     QVERIFY(file.begin(dir.path() + u'/', 0, 4, false, QString(), firstBlock("x")));
     QVERIFY(file.appendBlock(blockReply('\x42', '\x00')));
     // Still open: another reader sees the block already.
-    QCOMPARE(readFile(file.path()), QByteArray(DumpFile::BlockSize, '\x42'));
+    QCOMPARE(readFile(file.partPath()), QByteArray(DumpFile::BlockSize, '\x42'));
 }
 
 void TestDumpFile::writeFailures_data()
@@ -339,7 +381,7 @@ void TestDumpFile::writeFailures()
     if (ok)
         QVERIFY(!file.appendBlock(first));
 
-    QCOMPARE(openedPath, QStringLiteral("/media/stick/") + file.name());
+    QCOMPARE(openedPath, QStringLiteral("/media/stick/") + file.name() + QStringLiteral(".part"));
     QCOMPARE(int(file.error()), error);
     QCOMPARE(file.errorString(), reason);
     QVERIFY(file.errorMessage().contains(openedPath));
@@ -357,30 +399,114 @@ void TestDumpFile::missingFolder()
     QVERIFY(!file.isOpen());
     QCOMPARE(file.error(), DumpFile::Error::CannotCreate);
     QCOMPARE(file.path(), folder + QStringLiteral("ABC.bin"));
-    QVERIFY2(file.errorMessage().contains(file.path()), qPrintable(file.errorMessage()));
+    QVERIFY2(file.errorMessage().contains(file.partPath()), qPrintable(file.errorMessage()));
     QVERIFY2(file.errorMessage().contains(QStringLiteral("No such file or directory")),
              qPrintable(file.errorMessage()));
 }
 
-// The last word before a run reports success: still on disk, and synced.
+// The last word before a run reports success: still on disk, synced, and
+// under its own name in place of an earlier dump.
 void TestDumpFile::commitBeforeSuccess()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString folder = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(folder));
+    QFile earlier(folder + QStringLiteral("/ABC.bin"));
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    QCOMPARE(earlier.write(QByteArray(3 * DumpFile::BlockSize, '\xEE')), qint64(3 * DumpFile::BlockSize));
+    earlier.close();
+
     DumpFile file;
     const QByteArray first = firstBlock("ABC");
     QVERIFY(file.begin(folder + u'/', 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(file.appendBlock(first));
     QVERIFY(file.commit());
     QCOMPARE(file.error(), DumpFile::Error::None);
+    QVERIFY(file.isCommitted());
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"ABC.bin"});
+    QCOMPARE(readFile(file.path()), first.left(DumpFile::BlockSize));
 
+    QVERIFY(file.begin(folder + u'/', 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(file.appendBlock(first));
     QVERIFY(QDir(folder).removeRecursively());
     QVERIFY(!file.commit());
     QCOMPARE(file.error(), DumpFile::Error::CannotWrite);
     QVERIFY2(file.errorMessage().contains(QStringLiteral("No such file or directory")),
              qPrintable(file.errorMessage()));
+}
+
+// A run that is not committed leaves an earlier dump of its name as it was.
+void TestDumpFile::earlierDumpSurvives()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray earlier(2 * DumpFile::BlockSize, '\xEE');
+    QFile old(dir.filePath(QStringLiteral("ABC.bin")));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    QCOMPARE(old.write(earlier), qint64(earlier.size()));
+    old.close();
+
+    DumpFile file;
+    const QByteArray first = firstBlock("ABC");
+    QVERIFY(file.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(file.appendBlock(first));
+    QVERIFY(file.sync());
+    file.close();
+    QVERIFY(!file.isCommitted());
+    QCOMPARE(readFile(file.path()), earlier);
+    QCOMPARE(readFile(file.partPath()), first.left(DumpFile::BlockSize));
+}
+
+// The dump cannot take its name: the error names both paths and the
+// system's reason, and everything received stays.
+void TestDumpFile::renameFails()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("ABC.bin/inside")));
+
+    DumpFile file;
+    const QByteArray first = firstBlock("ABC");
+    QVERIFY(file.begin(dir.path() + u'/', 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(file.appendBlock(first));
+    QVERIFY(!file.commit());
+    QCOMPARE(file.error(), DumpFile::Error::CannotRename);
+    QVERIFY(!file.isCommitted());
+    const QString message = file.errorMessage();
+    QVERIFY2(message.contains(file.path() + u':'), qPrintable(message));
+    QVERIFY2(message.contains(file.partPath()), qPrintable(message));
+    QVERIFY2(message.contains(file.errorString()) && !file.errorString().isEmpty(), qPrintable(message));
+    file.close();
+    QCOMPARE(readFile(file.partPath()), first.left(DumpFile::BlockSize));
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("ABC.bin/inside"))).isDir());
+}
+
+// Two runs of one name, in one process or two, never write one file: the
+// second is refused and the first one's bytes are not touched.
+void TestDumpFile::oneWriterAtATime()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray first = firstBlock("ABC");
+    DumpFile writing;
+    QVERIFY(writing.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(writing.appendBlock(first));
+
+    DumpFile second;
+    QVERIFY(!second.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(!second.isOpen());
+    QCOMPARE(second.error(), DumpFile::Error::InUse);
+    QVERIFY2(second.errorMessage().contains(second.partPath()), qPrintable(second.errorMessage()));
+    QVERIFY2(second.errorMessage().contains(QStringLiteral("another Tarvik")),
+             qPrintable(second.errorMessage()));
+    QCOMPARE(readFile(writing.partPath()), first.left(DumpFile::BlockSize));
+
+    // Once the first has closed its file, the name is free again.
+    writing.close();
+    QVERIFY2(second.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first),
+             qPrintable(second.errorMessage()));
+    QCOMPARE(readFile(second.partPath()), QByteArray());
 }
 
 void TestDumpFile::closeAndReset()

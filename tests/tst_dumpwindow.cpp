@@ -5,14 +5,20 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
 
 using tarvik::LoaderSim;
 
@@ -29,6 +35,99 @@ bool runEnded(Form1 &w)
     return !w.port().portOpen() && w.control<QPushButton>("Command1")->isEnabled();
 }
 
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+QString hex2(int value)
+{
+    return QString::asprintf("%02X", value);
+}
+
+// The default image with the same model and versions, but data of its own
+// for each run, so that a file shows which run wrote it.
+QByteArray imageOfRun(int run)
+{
+    QByteArray image = LoaderSim::defaultImage();
+    for (qsizetype i = 64; i < image.size(); i += 7)
+        image[i] = char(image.at(i) ^ (run * 37 + 1));
+    return image;
+}
+
+// As QTRY_VERIFY waits, for helpers that return a result: events are
+// processed between looks (qWaitFor would sleep after every single pass).
+template<typename Predicate>
+bool waitUntil(Predicate done, int timeoutMs = 60000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QTest::qWait(20);
+    return done();
+}
+
+// One run through the window against a fresh simulated loader. `how` is
+// "good", "check N" (wrong check byte at block N, then Close), "close N"
+// (Close once block N is on its way), "hang-up N" (the adapter is gone
+// instead of block N) or "total" (the total differs). Returns the bytes
+// that the run received.
+QByteArray runOnce(Form1 &w, const QByteArray &image, const QString &how, int start)
+{
+    const QStringList words = how.split(u' ');
+    const QString kind = words.first();
+    const int at = words.size() > 1 ? words.at(1).toInt() : -1;
+    LoaderSim sim;
+    if (!sim.open())
+        return "simulator failed";
+    sim.setImage(image);
+    if (kind == u"check")
+        sim.setBadCheckBlock(at);
+    else if (kind == u"hang-up")
+        sim.setHangUp(LoaderSim::Point::Block, at);
+    else if (kind == u"total")
+        sim.setBadTotal(true);
+    QObject::connect(&sim, &LoaderSim::blockServed, &w, [&w, kind, at](int n) {
+        if (kind == u"close" && n == at)
+            w.Command2_Click();
+    });
+    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    w.Command1_Click();
+    if (kind == u"check") {
+        if (!waitUntil([&w] { return w.dumpRun().stage() == tarvik::DumpRun::Stage::Stopped; }))
+            return "never stopped";
+        w.Command2_Click();
+    }
+    if (!waitUntil([&w] { return runEnded(w); }))
+        return "never ended";
+    if (!sim.deviations().isEmpty())
+        return sim.deviations().join(u'\n').toUtf8();
+    const int written = w.control<QProgressBar>("ProgressBar1")->value() + (kind == u"check" ? 1 : 0);
+    return image.mid(qsizetype(start) * 1024, qsizetype(written) * 1024);
+}
+
+// Sets an environment variable for the life of the object.
+class EnvGuard
+{
+public:
+    EnvGuard(const char *name, const QByteArray &value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~EnvGuard()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
 } // namespace
 
 class TestDumpWindow : public QObject
@@ -38,7 +137,16 @@ class TestDumpWindow : public QObject
 private slots:
     void fullRead_data();
     void fullRead();
-    void partialReadIntoTypedFolder();
+    void keepsEveryDump_data();
+    void keepsEveryDump();
+    void renameFails();
+    void anotherWriter();
+    void typedFolder_data();
+    void typedFolder();
+    void modelNames_data();
+    void modelNames();
+    void totalCheck_data();
+    void totalCheck();
     void refusedRange_data();
     void refusedRange();
     void secondRunStartsAfresh();
@@ -97,31 +205,264 @@ void TestDumpWindow::fullRead()
     QCOMPARE(bar->value(), 1024);
     QCOMPARE(bar->maximum(), 1024);
     QVERIFY2(bar->format().startsWith("1024 / 1024 blocks"), qPrintable(bar->format()));
+    // The tooltip names the dump and its check value, header included.
+    QCOMPARE(bar->toolTip(), QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
+                                 .arg(dir.filePath(fileName))
+                                 .arg(file.size())
+                                 .arg(QString::fromLatin1(
+                                     QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex())));
     QCOMPARE(w.control<QWidget>("Shape1")->property("FillColor").toUInt(), 255u);
 }
 
-// A folder typed by hand is used as it stands: without a separator at its end,
-// the file name is joined straight to it.
-void TestDumpWindow::partialReadIntoTypedFolder()
+void TestDumpWindow::keepsEveryDump_data()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setExpectedRange(5, 3);
-    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    QTest::addColumn<QStringList>("runs");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("savedRun"); // whose dump is under the name; -1: none
+    QTest::addColumn<bool>("partKept"); // the last run's bytes are in <name>.part
+
+    QTest::newRow("good, then stopped at block 5, then closed")
+        << QStringList{"good", "check 5", "close 3"} << 0 << 1024 << "KSF-2100.bin" << 0 << true;
+    QTest::newRow("good re-run replaces the dump")
+        << QStringList{"good", "good"} << 0 << 1024 << "KSF-2100.bin" << 1 << false;
+    QTest::newRow("partial read closed after a good one")
+        << QStringList{"good", "close 6"} << 5 << 8 << "FlashDump.bin" << 0 << true;
+    QTest::newRow("partial read stopped after a stopped one")
+        << QStringList{"check 7", "check 6"} << 5 << 8 << "FlashDump.bin" << -1 << true;
+    QTest::newRow("adapter lost after a good run")
+        << QStringList{"good", "hang-up 8"} << 5 << 8 << "FlashDump.bin" << 0 << true;
+    QTest::newRow("total differs after a good run")
+        << QStringList{"good", "total"} << 5 << 8 << "FlashDump.bin" << 0 << true;
+    QTest::newRow("good run after a stopped one")
+        << QStringList{"check 6", "good"} << 5 << 8 << "FlashDump.bin" << 1 << false;
+}
+
+// Only a run that ends with "Transfer succesfull!" puts its dump under the
+// file's name; every other run leaves what it received in <name>.part and an
+// earlier dump as it was.
+void TestDumpWindow::keepsEveryDump()
+{
+    QFETCH(QStringList, runs);
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(QString, name);
+    QFETCH(int, savedRun);
+    QFETCH(bool, partKept);
+
     QTemporaryDir dir;
     ScriptedPrompts prompts;
     Form1 w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/run");
+    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
+    w.control<QLineEdit>("txtStart")->setText(QString::number(start));
+    w.control<QLineEdit>("txtNumber")->setText(QString::number(count));
+    QByteArray received;
+    for (int i = 0; i < runs.size(); ++i)
+        received = runOnce(w, imageOfRun(i), runs.at(i), start);
+    QVERIFY(prompts.messages.isEmpty());
+
+    QStringList expected;
+    if (savedRun >= 0)
+        expected << name;
+    if (partKept)
+        expected << name + ".part";
+    QCOMPARE(entries(dir.path()), expected);
+    if (savedRun >= 0)
+        QVERIFY(readFile(dir.filePath(name)) == imageOfRun(savedRun).mid(start * 1024, count * 1024));
+    if (partKept) {
+        QVERIFY2(received.size() % 1024 == 0, received.constData());
+        QCOMPARE(readFile(dir.filePath(name + ".part")), received);
+    }
+}
+
+// The good dump cannot take its name: a file error naming both paths, and
+// everything received stays in the .part.
+void TestDumpWindow::renameFails()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("FlashDump.bin/inside"));
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
+    w.control<QLineEdit>("txtNumber")->setText("3");
+    const QByteArray image = imageOfRun(0);
+    QCOMPARE(runOnce(w, image, "good", 0), image.left(3 * 1024));
+
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
+    const QString text = prompts.messages.at(0).text;
+    QVERIFY2(text.contains(dir.filePath("FlashDump.bin") + ':'), qPrintable(text));
+    QVERIFY2(text.contains(dir.filePath("FlashDump.bin.part")), qPrintable(text));
+    QVERIFY2(text.contains(QString::fromLocal8Bit(strerror(EISDIR))), qPrintable(text));
+    QVERIFY2(w.logText().endsWith("REQUEST_1024DOWN:0002    1024DOWN_SUCCESS:0002\r\n"
+                                  "REQUEST_TOTALCRC    Dump file error while receiving TOTALCRC\r\n"
+                                  "Serial port closed.\r\n"),
+             qPrintable(w.logText().right(200)));
+    QCOMPARE(entries(dir.path()), (QStringList{"FlashDump.bin", "FlashDump.bin.part"}));
+    QCOMPARE(entries(dir.filePath("FlashDump.bin")), QStringList{"inside"});
+    QVERIFY(readFile(dir.filePath("FlashDump.bin.part")) == image.left(3 * 1024));
+}
+
+// Another process writes the .part right now: the run stops as a file error
+// and leaves that file alone.
+void TestDumpWindow::anotherWriter()
+{
+    const QString flock = QStandardPaths::findExecutable("flock");
+    if (flock.isEmpty())
+        QSKIP("flock (util-linux) is not installed: no second process can hold the lock");
+    QTemporaryDir dir;
+    const QString part = dir.filePath("FlashDump.bin.part");
+    QFile other(part);
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write("OTHER");
+    other.close();
+    QProcess holder;
+    holder.start(flock, {"--exclusive", part, "-c", "echo locked; exec cat"});
+    QVERIFY(holder.waitForReadyRead(10000));
+    QCOMPARE(holder.readAll(), QByteArray("locked\n"));
+
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
+    w.control<QLineEdit>("txtNumber")->setText("3");
+    runOnce(w, imageOfRun(0), "good", 0);
+
+    QCOMPARE(w.logText(), QStringLiteral("sending request...\r\n"
+                                         "REQUEST_1024DOWN:0000    Dump file error while receiving BLOCK: 0000\r\n"
+                                         "Serial port closed.\r\n"));
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
+    QVERIFY2(prompts.messages.at(0).text.contains(part), qPrintable(prompts.messages.at(0).text));
+    QVERIFY2(prompts.messages.at(0).text.contains("another Tarvik"), qPrintable(prompts.messages.at(0).text));
+    QCOMPARE(readFile(part), QByteArray("OTHER"));
+    QCOMPARE(entries(dir.path()), QStringList{"FlashDump.bin.part"});
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(10000));
+}
+
+void TestDumpWindow::typedFolder_data()
+{
+    QTest::addColumn<QString>("typed"); // "@" stands for the scratch folder
+    QTest::addColumn<QString>("home");
+
+    QTest::newRow("without /") << "@/sub" << "@";
+    QTest::newRow("with /") << "@/sub/" << "@";
+    QTest::newRow("~/ without /") << "~/sub" << "@";
+    QTest::newRow("~/ with /") << "~/sub/" << "@";
+    QTest::newRow("~ alone") << "~" << "@/sub";
+}
+
+// A folder typed by hand gets the file inside it; "~" is the home folder.
+void TestDumpWindow::typedFolder()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, home);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("sub"));
+    const EnvGuard homeGuard("HOME", QFile::encodeName(home.replace('@', dir.path())));
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QLineEdit>("Text2")->setText(typed.replace('@', dir.path()));
     w.control<QLineEdit>("txtStart")->setText("5");
     w.control<QLineEdit>("txtNumber")->setText("3");
+    const QByteArray image = imageOfRun(0);
+    QCOMPARE(runOnce(w, image, "good", 5), image.mid(5 * 1024, 3 * 1024));
 
+    QVERIFY(prompts.messages.isEmpty());
+    QCOMPARE(entries(dir.path()), QStringList{"sub"});
+    QCOMPARE(entries(dir.filePath("sub")), QStringList{"FlashDump.bin"});
+    QVERIFY(readFile(dir.filePath("sub/FlashDump.bin")) == image.mid(5 * 1024, 3 * 1024));
+    QVERIFY(w.logText().contains("REQUEST_1024DOWN:0007    1024DOWN_SUCCESS:0007\r\nREQUEST_TOTALCRC"));
+}
+
+void TestDumpWindow::modelNames_data()
+{
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<QString>("fileName");
+
+    QTest::newRow("empty") << QByteArray() << false << "FlashDump.bin";
+    QTest::newRow("empty, header") << QByteArray() << true << "FlashDump_HW01.00.0A_SW02.03.15_conv.bin";
+    QTest::newRow(".hidden") << QByteArray(".hidden") << false << "_hidden.bin";
+    QTest::newRow(".hidden, header") << QByteArray(".hidden") << true
+                                     << "_hidden_HW01.00.0A_SW02.03.15_conv.bin";
+}
+
+// No model name hides the dump; the label and the header keep the name as the box reports it.
+void TestDumpWindow::modelNames()
+{
+    QFETCH(QByteArray, model);
+    QFETCH(bool, header);
+    QFETCH(QString, fileName);
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QLineEdit>("Text2")->setText(dir.path());
+    w.control<QCheckBox>("chkHeader")->setChecked(header);
+    const QByteArray image = LoaderSim::defaultImage(model);
+    QCOMPARE(runOnce(w, image, "good", 0).size(), image.size());
+
+    QVERIFY(prompts.messages.isEmpty());
+    QCOMPARE(w.control<QLabel>("lblModel")->text(), QString::fromLatin1(model));
+    QCOMPARE(entries(dir.path()), QStringList{fileName});
+    const QByteArray kup = header ? "KAON0008B9" "01000A" "020315" "0000000000C" + model + "x" : QByteArray();
+    QVERIFY(readFile(dir.filePath(fileName)) == kup + image);
+}
+
+void TestDumpWindow::totalCheck_data()
+{
+    QTest::addColumn<bool>("differs");
+    QTest::newRow("differs") << true;
+    QTest::newRow("matches") << false;
+}
+
+// A differing total is said in the log and on the bar; the wire stays as it
+// is. A matching one adds nothing new to the log.
+void TestDumpWindow::totalCheck()
+{
+    QFETCH(bool, differs);
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
+    w.control<QLineEdit>("txtNumber")->setText("4");
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setBadTotal(differs);
+    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
     w.Command1_Click();
     QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 20000);
 
-    QVERIFY2(sim.deviations().isEmpty(), qPrintable(sim.deviations().join('\n')));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"runFlashDump.bin"});
-    QVERIFY(readFile(dir.filePath("runFlashDump.bin")) == sim.image().mid(5 * 1024, 3 * 1024));
-    QVERIFY(w.logText().contains("REQUEST_1024DOWN:0007    1024DOWN_SUCCESS:0007\r\nREQUEST_TOTALCRC"));
+    // DOWN_SUCCESS only for a match, UPGRADE_SUCCESS always.
+    QTRY_VERIFY(sim.received().endsWith("UPGRADE_SUCCESS\r\n"));
+    QCOMPARE(sim.deviations(), QStringList());
+    QVERIFY(prompts.messages.isEmpty());
+    int total = 0;
+    for (int n = 0; n < 4; ++n)
+        total += LoaderSim::checkValue(sim.block(n));
+    total %= 256;
+    const QString ending = differs
+            ? "TOTALCRC Error! (expected " + hex2(total) + ", received " + hex2((total + 1) % 256) + ")\r\n"
+            : QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
+    QVERIFY2(w.logText().endsWith("REQUEST_1024DOWN:0003    1024DOWN_SUCCESS:0003\r\nREQUEST_TOTALCRC    "
+                                  + ending + "Serial port closed.\r\n"),
+             qPrintable(w.logText().right(200)));
+
+    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    QCOMPARE(bar->value(), 4);
+    const QByteArray data = readFile(dir.filePath(differs ? "FlashDump.bin.part" : "FlashDump.bin"));
+    QVERIFY(data == sim.image().left(4 * 1024));
+    if (differs) {
+        QCOMPARE(bar->format(), QStringLiteral("4 / 4 blocks \u00B7 total check failed"));
+        QCOMPARE(bar->toolTip(), QString());
+        QCOMPARE(entries(dir.path()), QStringList{"FlashDump.bin.part"});
+    } else {
+        QVERIFY2(bar->format().startsWith("4 / 4 blocks") && !bar->format().contains("failed"),
+                 qPrintable(bar->format()));
+        QVERIFY(bar->toolTip().startsWith(dir.filePath("FlashDump.bin") + "\n4096 bytes\nSHA-256 "));
+        QCOMPARE(entries(dir.path()), QStringList{"FlashDump.bin"});
+    }
 }
 
 void TestDumpWindow::refusedRange_data()

@@ -8,14 +8,20 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -78,6 +84,8 @@ private slots:
     void openErrors();
     void environmentWinsOverPresentPorts();
     void missingNthPortIsNotPresent();
+    void startFolder_data();
+    void startFolder();
 
 private:
     void clearPortEnvironment();
@@ -281,5 +289,94 @@ void TestForm1::missingNthPortIsNotPresent()
     QCOMPARE(w.logText(), StartupLog);
 }
 
-QTEST_MAIN(TestForm1)
+void TestForm1::startFolder_data()
+{
+    QTest::addColumn<bool>("readOnly"); // the program's folder
+    QTest::addColumn<bool>("documents"); // the home folder has Documents
+    QTest::addColumn<QString>("expected"); // "prog", "docs" or "home"
+
+    QTest::newRow("program folder the user can write") << false << true << "prog";
+    QTest::newRow("read-only program folder") << true << true << "docs";
+    QTest::newRow("read-only program folder, no Documents") << true << false << "home";
+}
+
+// An installed program's folder is not one the user can write: the output
+// folder then starts as Documents, or the home folder, and a cancelled
+// picker goes back to the same. A copy of this test program plays the
+// installed program, its folder mounted read-only.
+void TestForm1::startFolder()
+{
+    QFETCH(bool, readOnly);
+    QFETCH(bool, documents);
+    QFETCH(QString, expected);
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString prog = scratch.filePath("bin");
+    const QString home = scratch.filePath("home");
+    const QString docs = home + "/Documents";
+    QVERIFY(QDir().mkpath(prog));
+    QVERIFY(QDir().mkpath(documents ? docs : home));
+    const QString copy = prog + "/tst_form1";
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TARVIK_PRINT_START_FOLDERS", "1");
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/.config"); // no user-dirs.dirs: Documents is ~/Documents
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess child;
+    child.setProcessEnvironment(env);
+    // Root may write into any folder that is not on a read-only mount.
+    const bool asRoot = ::geteuid() == 0;
+    const auto restore = qScopeGuard([&prog] {
+        QFile::setPermissions(prog, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (readOnly && asRoot) {
+        // A read-only bind mount in a mount namespace of the child's own.
+        const QString unshare = QStandardPaths::findExecutable("unshare");
+        if (unshare.isEmpty())
+            QSKIP("unshare (util-linux) is not installed: no private mount namespace for a read-only folder");
+        child.start(unshare, {"--mount", "--propagation", "private", "sh", "-c",
+                              "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" "
+                              "&& ! touch \"$1/probe\" 2>/dev/null && exec \"$1/tst_form1\"",
+                              "sh", prog});
+    } else {
+        if (readOnly)
+            QVERIFY(QFile::setPermissions(prog, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
+                                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+        child.start(copy, QStringList());
+    }
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray errors = child.readAllStandardError();
+    if (readOnly && asRoot && child.exitCode() != 0 && child.readAllStandardOutput().isEmpty())
+        QSKIP(qPrintable("no read-only bind mount here (a container without CAP_SYS_ADMIN?): "
+                         + QString::fromLocal8Bit(errors)));
+    QCOMPARE(child.exitCode(), 0);
+
+    const QString folder = expected == u"prog" ? prog : expected == u"docs" ? docs : home;
+    const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n');
+    QCOMPARE(lines, (QStringList{folder + "/", folder + "/", ""}));
+}
+
+namespace {
+
+// As the copy of the program in startFolder(): the output folder at start-up
+// and after a cancelled picker.
+int printStartFolders()
+{
+    ScriptedPrompts prompts;
+    Form1 w(&prompts);
+    auto *field = w.control<QLineEdit>("Text2");
+    const QString atStart = field->text();
+    field->setText("/somewhere/else/");
+    w.control<QPushButton>("cmdDir")->click();
+    std::printf("%s\n%s\n", qPrintable(atStart), qPrintable(field->text()));
+    return 0;
+}
+
+} // namespace
+
+QTEST_MAIN_WRAPPER(TestForm1, QTEST_MAIN_SETUP()
+                   if (qEnvironmentVariableIsSet("TARVIK_PRINT_START_FOLDERS")) return printStartFolders();)
 #include "tst_form1.moc"

@@ -1,10 +1,14 @@
 #include "dumpfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDevice>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +21,24 @@ const QString HeaderEnd = QStringLiteral("x");
 const QString PlainSuffix = QStringLiteral(".bin");
 const QString ConvSuffix = QStringLiteral("_conv.bin");
 const QChar Replacement = u'_';
+const QString InUseReason = QStringLiteral("another Tarvik is writing it right now");
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Makes a rename in the folder last across a crash. A folder that cannot be
+// synced still holds the renamed file; there is nothing better to do then.
+void syncFolder(const QString &filePath)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(filePath).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
 
 QString hexByte(const QByteArray &block, int index)
 {
@@ -72,9 +94,30 @@ QString DumpFile::safeNamePart(const QString &modelText)
         if (isUnsafe(c))
             c = Replacement;
     }
-    if (part == u"." || part == u"..")
-        part.fill(Replacement);
-    return part;
+    // A name that begins with a dot is hidden in the folder.
+    for (QChar &c : part) {
+        if (c != u'.')
+            break;
+        c = Replacement;
+    }
+    return part.isEmpty() ? UnnamedModel : part;
+}
+
+QString DumpFile::expandFolder(const QString &folderText)
+{
+    if (folderText == u"~")
+        return QDir::homePath();
+    if (folderText.startsWith(u"~/"))
+        return QDir::homePath() + folderText.mid(1);
+    return folderText;
+}
+
+QString DumpFile::joinPath(const QString &folderText, const QString &name)
+{
+    const QString folder = expandFolder(folderText);
+    if (folder.isEmpty() || folder.endsWith(u'/'))
+        return folder + name;
+    return folder + u'/' + name;
 }
 
 QString DumpFile::fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
@@ -91,9 +134,10 @@ QString DumpFile::fileName(qint16 startBlock, qint16 blockCount, bool headerTick
                  + ConvSuffix;
     }
 
-    // The model part gives way so that the whole name fits in one directory entry.
+    // The model part gives way so that the whole name, as received, fits in one
+    // directory entry.
     QString part = safeNamePart(modelText);
-    const qsizetype suffixBytes = QFile::encodeName(suffix).size();
+    const qsizetype suffixBytes = QFile::encodeName(suffix + PartSuffix).size();
     while (!part.isEmpty() && QFile::encodeName(part).size() + suffixBytes > MaxNameBytes) {
         part.chop(1);
         if (!part.isEmpty() && part.back().isHighSurrogate())
@@ -115,21 +159,72 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     close();
     m_error = Error::None;
     m_errorString.clear();
+    m_hash.reset();
+    m_size = 0;
+    m_committed = false;
     m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
-    m_path = folder + m_name;
+    m_path = joinPath(folder, m_name);
     const bool withHeader = headerDue(startBlock, blockCount, headerTicked);
     if (withHeader)
         m_header = headerText(modelText, firstBlock);
 
-    m_device = m_opener(m_path);
-    if (!m_device || !m_device->open(QIODevice::WriteOnly | QIODevice::Truncate
-                                     | QIODevice::Unbuffered)) {
-        fail(Error::CannotCreate);
+    if (!openDevice())
+        return false;
+    if (withHeader)
+        return writeAll(m_header.toLatin1());
+    return true;
+}
+
+bool DumpFile::openDevice()
+{
+    m_device = m_opener(partPath());
+    auto *file = qobject_cast<QFile *>(m_device.get());
+    if (!file) {
+        if (!m_device || !m_device->open(QIODevice::WriteOnly | QIODevice::Truncate
+                                         | QIODevice::Unbuffered)) {
+            fail(Error::CannotCreate);
+            m_device.reset();
+            return false;
+        }
+        return true;
+    }
+
+    // Opened without cutting it: a file that another Tarvik is writing is left
+    // alone. The kernel drops the lock when this process ends, however it ends.
+    const int fd = ::open(QFile::encodeName(file->fileName()).constData(),
+                          O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        fail(Error::CannotCreate, systemReason(errno));
         m_device.reset();
         return false;
     }
-    if (withHeader)
-        return writeAll(m_header.toLatin1());
+    Error error = Error::None;
+    QString reason;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // A file system without locks still takes the dump.
+        if (errno == EWOULDBLOCK) {
+            error = Error::InUse;
+            reason = InUseReason;
+        }
+    }
+    // Only a regular file has a length to cut.
+    struct stat st {};
+    if (error == Error::None && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        error = Error::CannotCreate;
+        reason = systemReason(errno);
+    }
+    if (error == Error::None
+        && !file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                       QFileDevice::AutoCloseHandle)) {
+        error = Error::CannotCreate;
+    }
+    if (error != Error::None) {
+        fail(error, reason);
+        if (!file->isOpen())
+            ::close(fd);
+        m_device.reset();
+        return false;
+    }
     return true;
 }
 
@@ -151,6 +246,8 @@ bool DumpFile::writeAll(const QByteArray &bytes)
             fail(Error::CannotWrite);
             return false;
         }
+        m_hash.addData(QByteArrayView(bytes.constData() + done, n));
+        m_size += n;
         done += n;
     }
     if (auto *file = qobject_cast<QFileDevice *>(m_device.get())) {
@@ -173,22 +270,43 @@ bool DumpFile::checkPresent()
     if (!file || file->handle() < 0 || ::fstat(file->handle(), &st) != 0 || st.st_nlink > 0)
         return true;
     struct stat named {};
-    if (::stat(QFile::encodeName(m_path).constData(), &named) == 0 && named.st_dev == st.st_dev
+    if (::stat(QFile::encodeName(currentPath()).constData(), &named) == 0 && named.st_dev == st.st_dev
         && named.st_ino == st.st_ino)
         return true;
-    fail(Error::CannotWrite, QString::fromLocal8Bit(std::strerror(ENOENT)));
+    fail(Error::CannotWrite, systemReason(ENOENT));
     return false;
 }
 
-bool DumpFile::commit()
+bool DumpFile::sync()
 {
     if (!checkPresent())
         return false;
     const auto *file = qobject_cast<const QFileDevice *>(m_device.get());
     if (file && file->handle() >= 0 && ::fdatasync(file->handle()) != 0 && errno != EINVAL) {
-        fail(Error::CannotWrite, QString::fromLocal8Bit(std::strerror(errno)));
+        fail(Error::CannotWrite, systemReason(errno));
         return false;
     }
+    return true;
+}
+
+bool DumpFile::commit()
+{
+    if (!sync())
+        return false;
+    if (m_committed)
+        return true;
+    // Only a file on disk has a name to give up; other devices have nothing to rename.
+    if (!qobject_cast<const QFileDevice *>(m_device.get())) {
+        m_committed = true;
+        return true;
+    }
+    if (::rename(QFile::encodeName(partPath()).constData(),
+                 QFile::encodeName(m_path).constData()) != 0) {
+        fail(Error::CannotRename, systemReason(errno));
+        return false;
+    }
+    m_committed = true;
+    syncFolder(m_path);
     return true;
 }
 
@@ -213,6 +331,9 @@ void DumpFile::reset()
     close();
     m_name.clear();
     m_path.clear();
+    m_hash.reset();
+    m_size = 0;
+    m_committed = false;
     m_error = Error::None;
     m_errorString.clear();
 }
@@ -228,9 +349,15 @@ QString DumpFile::errorMessage() const
     case Error::None:
         break;
     case Error::CannotCreate:
-        return QStringLiteral("Cannot create the dump file %1: %2").arg(m_path, m_errorString);
+        return QStringLiteral("Cannot create the dump file %1: %2").arg(currentPath(), m_errorString);
+    case Error::InUse:
+        return QStringLiteral("Cannot write the dump file %1: %2. Wait until that run has ended, "
+                              "or choose another folder.").arg(currentPath(), m_errorString);
     case Error::CannotWrite:
-        return QStringLiteral("Cannot write the dump file %1: %2").arg(m_path, m_errorString);
+        return QStringLiteral("Cannot write the dump file %1: %2").arg(currentPath(), m_errorString);
+    case Error::CannotRename:
+        return QStringLiteral("Cannot save the dump as %1: %2\n\nEverything received is kept in %3.")
+            .arg(m_path, m_errorString, partPath());
     }
     return {};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QIODevice>
 #include <QString>
 
@@ -12,6 +13,11 @@ namespace tarvik {
 // The one dump file of a run: its name, the KUP header, and the blocks in
 // order. Every block is handed to the system as it arrives, so a stopped or
 // crashed run keeps everything it received.
+//
+// While a run receives, the bytes go to "<name>.part" in the output folder,
+// locked against other Tarvik processes. Only commit() puts the dump under
+// its own name, so an earlier dump of that name survives every run that
+// fails after it.
 class DumpFile
 {
 public:
@@ -20,15 +26,20 @@ public:
     static constexpr int ModelOffset = 8;
     static constexpr int SoftwareVersionOffset = 48; // bytes 48..50
     static constexpr int HardwareVersionOffset = 52; // bytes 52..54
-    // The longest file name (in bytes, as the system stores it) that a folder can hold.
+    // The longest file name (in bytes, as the system stores it) that a folder
+    // can hold; the name of the file being received, with PartSuffix, must fit.
     static constexpr int MaxNameBytes = 255;
     static inline const QString HeaderPrefix = QStringLiteral("KAON0008B9");
     static inline const QString PartialReadName = QStringLiteral("FlashDump.bin");
+    // The name part of a model that reports no name.
+    static inline const QString UnnamedModel = QStringLiteral("FlashDump");
+    static inline const QString PartSuffix = QStringLiteral(".part");
 
-    enum class Error { None, CannotCreate, CannotWrite };
+    enum class Error { None, CannotCreate, InUse, CannotWrite, CannotRename };
 
     // Makes the (unopened) device for a path: a QFile by default; tests hand in
-    // devices that fail. begin() opens it for writing, cut to nothing.
+    // devices that fail. begin() opens it for writing, cut to nothing; a QFile
+    // is locked first and only then cut.
     using Opener = std::function<std::unique_ptr<QIODevice>(const QString &path)>;
 
     DumpFile();
@@ -46,12 +57,18 @@ public:
     // The model name of a first block: bytes from index 8 up to the first 0, or up to
     // the last data byte when there is none. One character per byte.
     static QString modelText(const QByteArray &firstBlockReply);
-    // A model name made safe as part of a file name in one folder.
+    // A model name made safe as part of a file name in one folder, never
+    // hidden and never empty.
     static QString safeNamePart(const QString &modelText);
+    // The output folder as typed: a leading "~/" (or "~" alone) is the home folder.
+    static QString expandFolder(const QString &folderText);
+    // The path of a file in the output folder: "/" goes between them unless
+    // the folder text already ends in one.
+    static QString joinPath(const QString &folderText, const QString &name);
     static bool headerDue(qint16 startBlock, qint16 blockCount, bool headerTicked);
 
     // Called when the first block of a run arrived: chooses the name, opens
-    // folder + name (cut to the new content) and writes the header when due.
+    // "<folder>/<name>.part" (cut to the new content) and writes the header when due.
     bool begin(const QString &folder, qint16 startBlock, qint16 blockCount, bool headerTicked,
                const QString &modelText, const QByteArray &firstBlock);
     // Appends the 1024 data bytes of a block reply; the check byte is never written.
@@ -59,8 +76,11 @@ public:
     // False, with the error set, when the open file no longer has a name on
     // disk: whatever is written to it is lost.
     bool checkPresent();
-    // Before a run reports success: the file is still there and its data has
-    // reached the disk (fdatasync), so a failing medium cannot pass as a good dump.
+    // The file is still there and its data has reached the disk (fdatasync),
+    // so a failing medium cannot pass as a good dump.
+    bool sync();
+    // Before a run reports success: sync(), then the received file replaces
+    // path() in one rename. On failure the received file stays as it is.
     bool commit();
     // Closing when nothing is open does nothing.
     void close();
@@ -69,7 +89,13 @@ public:
 
     bool isOpen() const;
     QString name() const { return m_name; }
+    // Where the dump goes once committed, and where it is received until then.
     QString path() const { return m_path; }
+    QString partPath() const { return m_path.isEmpty() ? QString() : m_path + PartSuffix; }
+    bool isCommitted() const { return m_committed; }
+    // The file's bytes so far (header and data): their count and SHA-256.
+    qint64 size() const { return m_size; }
+    QByteArray sha256() const { return m_hash.result(); }
     QString header() const { return m_header; }
     Error error() const { return m_error; }
     QString errorString() const { return m_errorString; }
@@ -77,7 +103,10 @@ public:
     QString errorMessage() const;
 
 private:
+    bool openDevice();
     bool writeAll(const QByteArray &bytes);
+    // Where the file's bytes are now.
+    QString currentPath() const { return m_committed ? m_path : partPath(); }
     // The reason defaults to the device's own error text.
     void fail(Error error, const QString &reason = QString());
 
@@ -86,6 +115,9 @@ private:
     QString m_name;
     QString m_path;
     QString m_header = HeaderPrefix;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    qint64 m_size = 0;
+    bool m_committed = false;
     Error m_error = Error::None;
     QString m_errorString;
 };

@@ -42,6 +42,7 @@ const QString LogGap = QStringLiteral("    ");
 const QString LogEol = QStringLiteral("\r\n");
 const QString LogCrcError = QStringLiteral("CRC Error while receiving BLOCK: ");
 const QString LogTotalOk = QStringLiteral("TOTALCRC OK!\r\n");
+const QString LogTotalError = QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n");
 const QString LogSuccess = QStringLiteral("Transfer succesfull!\r\n");
 const QString LogAlreadyClosed = QStringLiteral("Serial port closed\r\n");
 const QString LogUnexpected = QStringLiteral("Unexpected data while receiving ");
@@ -54,6 +55,11 @@ const QString LogWhatTotal = QStringLiteral("TOTALCRC");
 const QString ErrorTitle = QStringLiteral("Error");
 
 constexpr int ByteValues = 256;
+
+QString hexByte(int value)
+{
+    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+}
 
 // What a reply wait was for, as its log lines name it.
 QString whatAwaited(DumpRun::Stage stage, qint16 n)
@@ -323,17 +329,24 @@ void DumpRun::blockArrived()
 
 void DumpRun::totalArrived()
 {
+    m_totalSum %= ByteValues;
+    const int received = uchar(m_replyBytes.at(0));
+    const bool matched = received == m_totalSum;
     // No success for a dump that is no longer on disk, or never reached it.
-    if (m_file.isOpen() && !m_file.commit()) {
+    // Only a good dump takes its own name; any other stays as received.
+    if (m_file.isOpen() && !(matched ? m_file.commit() : m_file.sync())) {
         fileFailed();
         return;
     }
-    m_totalSum %= ByteValues;
-    if (uchar(m_replyBytes.at(0)) == m_totalSum) {
+    if (matched) {
         if (!send(TotalAck + Cr))
             return;
         m_host.appendLog(LogTotalOk);
         m_host.appendLog(LogSuccess);
+        emit succeeded();
+    } else {
+        m_host.appendLog(LogTotalError.arg(hexByte(m_totalSum), hexByte(received)));
+        emit totalCheckFailed();
     }
     if (!send(Closing + CrLf))
         return;

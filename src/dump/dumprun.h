@@ -48,6 +48,8 @@ public:
     QString dumpFilePath() const { return m_file.path(); }
     QString headerText() const { return m_file.header(); }
     bool dumpFileOpen() const { return m_file.isOpen(); }
+    // The run's dump file: where it is, its size and SHA-256.
+    const DumpFile &dumpFile() const { return m_file; }
     int blockSum() const { return m_blockSum; }
     int totalSum() const { return m_totalSum; }
     QByteArray replyBytes() const { return m_replyBytes; }
@@ -65,6 +67,10 @@ signals:
     // The run ended: after the closing message, on a stop, or when the port
     // closed or was lost. Emitted once per run.
     void finished();
+    // Every block and the total were good: the dump is under its own name.
+    void succeeded();
+    // The total check value differed; the dump stays as received, with PartSuffix.
+    void totalCheckFailed();
 
 private:
     void onReadyRead();

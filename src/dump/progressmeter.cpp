@@ -59,4 +59,11 @@ QString ProgressMeter::format(int done, int total, double bytesPerSecond)
     return text;
 }
 
+QString ProgressMeter::ended(int done, int total, Ending ending)
+{
+    const QString why = ending == Ending::TotalCheckFailed ? QStringLiteral("total check failed")
+                                                           : QStringLiteral("stopped");
+    return format(done, total, -1) + Separator + why;
+}
+
 } // namespace tarvik

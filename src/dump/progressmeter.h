@@ -19,6 +19,9 @@ public:
     QString update(int done);
     // Pure formatting, for tests: bytesPerSecond < 0 means not measured yet.
     static QString format(int done, int total, double bytesPerSecond);
+    // The text once a run has ended without success: no speed, no time left.
+    enum class Ending { Stopped, TotalCheckFailed };
+    static QString ended(int done, int total, Ending ending);
 
 private:
     QElapsedTimer m_clock; // since the first good block

@@ -18,14 +18,17 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using tarvik::SerialService;
 namespace Design = tarvik::Design;
@@ -61,6 +64,32 @@ QString deviceGroup(const QString &path)
     if (const group *g = ::getgrgid(st.st_gid))
         return QString::fromLocal8Bit(g->gr_name);
     return QString::number(st.st_gid);
+}
+
+// Where dumps go until the user picks a folder: the program's folder when the
+// user may write there (a build tree, a copy in the user's own folder), else
+// the Documents folder, else the home folder. An installed program's folder is
+// not one the user can write.
+QString startFolder(const QString &programFolder)
+{
+    const auto writable = [](const QString &folder) {
+        return !folder.isEmpty()
+                && ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+    };
+    if (writable(programFolder))
+        return programFolder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
+
+QString dumpToolTip(const tarvik::DumpFile &file)
+{
+    return QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
+            .arg(file.path())
+            .arg(file.size())
+            .arg(QString::fromLatin1(file.sha256().toHex()));
 }
 
 } // namespace
@@ -248,14 +277,20 @@ void Form1::buildFromDesign()
     connect(chkHeader, &QCheckBox::stateChanged, this, &Form1::chkHeader_Click);
     connect(Text1, &QPlainTextEdit::textChanged, this, &Form1::Text1_Change);
     // A run that ended early no longer has a speed or a time left.
-    connect(&m_run, &tarvik::DumpRun::stageChanged, this, [this](tarvik::DumpRun::Stage stage) {
+    const auto showEnding = [this](tarvik::ProgressMeter::Ending ending) {
+        ProgressBar1->setFormat(tarvik::ProgressMeter::ended(ProgressBar1->value(),
+                                                             ProgressBar1->maximum(), ending));
+    };
+    connect(&m_run, &tarvik::DumpRun::stageChanged, this, [this, showEnding](tarvik::DumpRun::Stage stage) {
         using Stage = tarvik::DumpRun::Stage;
         if ((stage == Stage::Stopped || stage == Stage::Idle)
             && ProgressBar1->value() < ProgressBar1->maximum())
-            ProgressBar1->setFormat(tarvik::ProgressMeter::format(ProgressBar1->value(),
-                                                                   ProgressBar1->maximum(), -1)
-                                    + QStringLiteral(" · stopped"));
+            showEnding(tarvik::ProgressMeter::Ending::Stopped);
     });
+    connect(&m_run, &tarvik::DumpRun::totalCheckFailed, this,
+            [showEnding] { showEnding(tarvik::ProgressMeter::Ending::TotalCheckFailed); });
+    connect(&m_run, &tarvik::DumpRun::succeeded, this,
+            [this] { ProgressBar1->setToolTip(dumpToolTip(m_run.dumpFile())); });
     new KeyPressFilter(Text1, [this](short &k) { Text1_KeyPress(k); });
     new KeyPressFilter(txtStart, [this](short &k) { txtStart_KeyPress(k); });
     new KeyPressFilter(txtNumber, [this](short &k) { txtNumber_KeyPress(k); });
@@ -299,7 +334,7 @@ void Form1::Form_Load()
     MSComm1.setInBufferSize(32000);
     ProgressBar1->setValue(0);
     ProgressBar1->setVisible(false);
-    Text2->setText(programFolder() + QDir::separator());
+    Text2->setText(startFolder(programFolder()) + QDir::separator());
     Text1->replaceText(firstStartupLine() + CrLf);
     Text1->appendText(secondStartupLine() + CrLf);
     modSubText::SetCustomBackground(Text1);
@@ -363,6 +398,7 @@ bool Form1::OpenComPort(qint16 port)
             chkHeader->setEnabled(false);
             Shape1->setFillColor(LampGreen);
             ProgressBar1->setValue(0);
+            ProgressBar1->setToolTip(QString());
             ProgressBar1->setMaximum(qMax<int>(0, BlockCount));
             m_meter.start(BlockCount);
             ProgressBar1->setFormat(tarvik::ProgressMeter::format(0, BlockCount, -1));
@@ -594,7 +630,7 @@ void Form1::cmdDir_Click()
 {
     Text2->setText(BrowseForFolder(FolderPickerTitle) + QDir::separator());
     if (Text2->text() == QString(QDir::separator()))
-        Text2->setText(programFolder() + QDir::separator());
+        Text2->setText(startFolder(programFolder()) + QDir::separator());
 }
 
 void Form1::Label6_Click()
