@@ -116,6 +116,8 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     m_error = Error::None;
     m_errorString.clear();
     m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
+    if (m_nameFilter)
+        m_name = m_nameFilter(m_name);
     m_path = folder + m_name;
     const bool withHeader = headerDue(startBlock, blockCount, headerTicked);
     if (withHeader)

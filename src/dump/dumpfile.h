@@ -37,6 +37,10 @@ public:
     DumpFile &operator=(const DumpFile &) = delete;
 
     void setOpener(Opener opener);
+    // Turns the chosen file name into the one used, e.g. to keep two boxes of
+    // one model apart.
+    using NameFilter = std::function<QString(const QString &name)>;
+    void setNameFilter(NameFilter filter) { m_nameFilter = std::move(filter); }
 
     // File name for a run (no folder). firstBlock holds at least the data bytes of the first block.
     static QString fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
@@ -82,6 +86,7 @@ private:
     void fail(Error error, const QString &reason = QString());
 
     Opener m_opener;
+    NameFilter m_nameFilter;
     std::unique_ptr<QIODevice> m_device;
     QString m_name;
     QString m_path;

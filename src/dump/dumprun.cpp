@@ -61,6 +61,11 @@ QString whatAwaited(DumpRun::Stage stage, qint16 n)
     return stage == DumpRun::Stage::Total ? LogWhatTotal : LogWhatBlock + DumpRun::logNumber(n);
 }
 
+QString hexByte(int value)
+{
+    return QStringLiteral("%1").arg(uchar(value), 2, 16, QLatin1Char('0')).toUpper();
+}
+
 } // namespace
 
 DumpRun::DumpRun(SerialService &port, DumpHost &host, QObject *parent)
@@ -102,6 +107,7 @@ void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
     m_host.replaceLog(LogStart);
     m_modelText.clear();
     m_totalSum = 0;
+    setOutcome(Outcome::None);
     m_port.setInBufferCount(0);
     m_port.setInputMode(SerialService::InputModeText);
 
@@ -254,7 +260,7 @@ void DumpRun::checkReply()
             return;
         }
     }
-    stop(LogUnexpected + whatAwaited(m_stage, blockNumber()) + LogEol);
+    stop(Outcome::UnexpectedData, LogUnexpected + whatAwaited(m_stage, blockNumber()) + LogEol);
 }
 
 void DumpRun::watchForStall()
@@ -272,11 +278,20 @@ void DumpRun::onStall()
         m_stall.start(int(m_stallMs - quiet));
         return;
     }
-    stop(LogTimeout + whatAwaited(m_stage, blockNumber()) + LogEol);
+    stop(Outcome::Timeout, LogTimeout + whatAwaited(m_stage, blockNumber()) + LogEol);
 }
 
-void DumpRun::stop(const QString &logLine)
+void DumpRun::setOutcome(Outcome outcome, const QString &text)
 {
+    m_outcome = outcome;
+    m_outcomeText = text;
+    if (m_outcomeText.endsWith(LogEol))
+        m_outcomeText.chop(LogEol.size());
+}
+
+void DumpRun::stop(Outcome outcome, const QString &logLine)
+{
+    setOutcome(outcome, logLine);
     m_stall.stop();
     m_host.appendLog(logLine);
     setStage(Stage::Stopped);
@@ -289,13 +304,13 @@ void DumpRun::blockArrived()
     if (m_blockIndex == 0) {
         m_modelText = DumpFile::modelText(m_replyBytes);
         m_host.showModel(m_modelText);
-        if (!m_file.begin(m_folder, m_startBlock, m_blockCount, m_host.headerTicked(),
+        if (m_writeFile && !m_file.begin(m_folder, m_startBlock, m_blockCount, m_host.headerTicked(),
                           m_modelText, m_replyBytes)) {
             fileFailed();
             return;
         }
     }
-    if (!m_file.appendBlock(m_replyBytes)) {
+    if (m_writeFile && !m_file.appendBlock(m_replyBytes)) {
         fileFailed();
         return;
     }
@@ -307,10 +322,11 @@ void DumpRun::blockArrived()
     m_totalSum += m_blockSum;
 
     if (uchar(m_replyBytes.at(DumpFile::BlockSize)) != m_blockSum) {
-        stop(LogCrcError + logNumber(n) + LogEol);
+        stop(Outcome::CheckError, LogCrcError + logNumber(n) + LogEol);
         return;
     }
-    if (!send(BlockAck + QByteArray::number(n) + Cr))
+    emit blockReceived(m_blockIndex, m_replyBytes.left(DumpFile::BlockSize));
+    if (!active() || !send(BlockAck + QByteArray::number(n) + Cr))
         return;
     m_host.appendLog(QString::fromLatin1(BlockAck) + logNumber(n) + LogEol);
     const int done = m_blockIndex + 1;
@@ -329,7 +345,13 @@ void DumpRun::totalArrived()
         return;
     }
     m_totalSum %= ByteValues;
-    if (uchar(m_replyBytes.at(0)) == m_totalSum) {
+    const bool totalHeld = uchar(m_replyBytes.at(0)) == m_totalSum;
+    if (totalHeld)
+        setOutcome(Outcome::Success);
+    else
+        setOutcome(Outcome::TotalMismatch, QStringLiteral("TOTALCRC Error! (expected %1, received %2)")
+                                                    .arg(hexByte(m_totalSum), hexByte(m_replyBytes.at(0))));
+    if (totalHeld) {
         if (!send(TotalAck + Cr))
             return;
         m_host.appendLog(LogTotalOk);
@@ -347,6 +369,7 @@ void DumpRun::totalArrived()
 void DumpRun::fileFailed()
 {
     const QString message = m_file.errorMessage();
+    setOutcome(Outcome::FileError, message);
     m_host.appendLog(LogFileError + whatAwaited(m_stage, blockNumber()) + LogEol);
     // Nothing of the run may touch the port or the file while the message is up.
     end();
@@ -357,7 +380,11 @@ void DumpRun::fileFailed()
 
 void DumpRun::onPortClosed()
 {
-    if ((active() || m_stage == Stage::Stopped) && end())
+    if (!active() && m_stage != Stage::Stopped)
+        return;
+    if (active())
+        setOutcome(Outcome::PortClosed, LogAlreadyClosed);
+    if (end())
         emit finished();
 }
 
@@ -366,6 +393,7 @@ void DumpRun::onPortLost(const QString &reason)
     if (!active() && m_stage != Stage::Stopped)
         return;
     const bool notify = end();
+    setOutcome(Outcome::PortLost, LogLost + reason);
     m_host.appendLog(LogLost + reason + LogEol);
     m_host.closeComPort();
     if (notify)
