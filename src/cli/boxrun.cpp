@@ -41,7 +41,8 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     m_run.setWriteFile(!verifying());
     m_log.setFileName(logPathFor(m_options.logPath, device, severalPorts));
     connect(&m_run, &DumpRun::blockReceived, this, &BoxRun::onBlock);
-    connect(&m_run, &DumpRun::finished, this, &BoxRun::onRunFinished);
+    // Not from inside the closing of the port: its log line comes first.
+    connect(&m_run, &DumpRun::finished, this, &BoxRun::onRunFinished, Qt::QueuedConnection);
 }
 
 BoxRun::~BoxRun() = default;
