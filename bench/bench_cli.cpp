@@ -27,6 +27,7 @@ struct Result {
     bool ok = false;
     double wall = 0;
     double cpu = 0;
+    double sys = 0; // of cpu, in the kernel
     double peakRssMiB = 0;
     double steal = 0;
     qint64 wireBytes = 0; // of one box
@@ -78,6 +79,7 @@ Result runCase(const QString &simPath, const QString &dumpPath, int boxes, int b
     r.steal = stealSeconds() - steal0;
     r.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
             + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    r.sys = double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6;
     r.peakRssMiB = double(usage.ru_maxrss) / 1024.0;
     r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     for (auto &sim : sims) {
@@ -113,7 +115,7 @@ int main(int argc, char *argv[])
     bool allOk = true;
     double oneBoxWall = 0;
     for (const int boxes : {1, 4}) {
-        QList<double> wall, cpuShare, rss, steal, ratio;
+        QList<double> wall, cpuShare, sysShare, rss, steal, ratio;
         qint64 wireBytes = 0;
         for (int i = 0; i < runs; ++i) {
             const Result r = runCase(simPath, dumpPath, boxes, blocks);
@@ -125,6 +127,7 @@ int main(int argc, char *argv[])
             wireBytes = r.wireBytes;
             wall << r.wall;
             cpuShare << 100.0 * r.cpu / r.wall;
+            sysShare << 100.0 * r.sys / r.wall;
             rss << r.peakRssMiB;
             steal << r.steal;
             ratio << r.wall / (double(r.wireBytes) * 10.0 / Baud);
@@ -136,6 +139,7 @@ int main(int argc, char *argv[])
                         .arg(double(wireBytes) * 10.0 / Baud, 0, 'f', 3).arg(wireBytes) << Qt::endl;
         out << QStringLiteral("  wall / wire    %1").arg(figures(ratio, 4)) << Qt::endl;
         out << QStringLiteral("  CPU / wall     %1 %").arg(figures(cpuShare, 3)) << Qt::endl;
+        out << QStringLiteral("  of it kernel   %1 %").arg(figures(sysShare, 3)) << Qt::endl;
         out << QStringLiteral("  peak RSS       %1 MiB").arg(figures(rss, 1)) << Qt::endl;
         out << QStringLiteral("  machine steal  %1 s").arg(figures(steal, 2)) << Qt::endl;
         if (boxes == 1)

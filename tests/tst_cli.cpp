@@ -2,6 +2,7 @@
 // boot loader on a pseudo-terminal served by this test's event loop.
 #include "dumpfile.h"
 #include "loadersim.h"
+#include "ordinaryuser.h"
 #include "wirelog.h"
 
 #include <QCryptographicHash>
@@ -526,8 +527,7 @@ void TestCli::openRefusedToOrdinaryUser_data()
     QTest::newRow("held exclusively by another program") << "busy" << "%1 blocked by another application.";
 }
 
-// The rights on a device and an exclusive opener do not keep root out, so
-// under root the program runs as the ordinary user "nobody".
+// Refusals that only an ordinary user meets, even when the tests run as root.
 void TestCli::openRefusedToOrdinaryUser()
 {
     QFETCH(QString, situation);
@@ -548,21 +548,11 @@ void TestCli::openRefusedToOrdinaryUser()
         QCOMPARE(::ioctl(holder, TIOCEXCL), 0);
     }
 
-    QStringList arguments{"--port", bench.port("boxA"), "--output", QDir::tempPath()};
-    QString program = Program;
-    if (::geteuid() == 0) {
-        // The links' folder and the program must be reachable for that user.
-        QVERIFY(QFile::setPermissions(bench.dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                                | QFileDevice::ExeOwner | QFileDevice::ExeOther));
-        arguments.prepend(Program);
-        arguments = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"} + arguments;
-        program = QStringLiteral("setpriv");
-    }
-    QProcess process;
-    process.start(program, arguments);
-    QVERIFY2(process.waitForFinished(RunMs), qPrintable(process.errorString()));
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
-    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(openFolderToOrdinaryUser(bench.dir.path()));
+    const ProcessOutcome outcome =
+            runAsOrdinaryUser(Program, {"--port", bench.port("boxA"), "--output", QDir::tempPath()}, RunMs);
+    const QString err = QString::fromLocal8Bit(outcome.err);
+    QCOMPARE(outcome.exitCode, 1);
     QVERIFY2(err.contains(QStringLiteral("tarvik-dump: %1: ").arg(bench.port("boxA")) + line.arg(bench.port("boxA"))),
              qPrintable(err));
     QVERIFY(sim.received().isEmpty());
