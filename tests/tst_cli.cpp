@@ -157,6 +157,7 @@ private slots:
     void sameModel();
     void verify_data();
     void verify();
+    void interrupt_data();
     void interrupt();
     void lockedFile();
     void openRefusedToOrdinaryUser_data();
@@ -467,10 +468,18 @@ void TestCli::verify()
     QCOMPARE(bench.files(), QStringList());
 }
 
-// Ctrl+C half-way ends the run as Close does: nothing more is sent, the file
-// keeps its whole blocks, the exit code is 130.
+void TestCli::interrupt_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+// Ctrl+C (or SIGTERM) half-way ends the run as Close does: nothing more is
+// sent, the file keeps its whole blocks, the exit code is 130.
 void TestCli::interrupt()
 {
+    QFETCH(int, signal);
     Bench bench;
     LoaderSim &sim = bench.box(QStringLiteral("boxA"));
     sim.setBaudRate(115200);
@@ -478,9 +487,9 @@ void TestCli::interrupt()
     QSignalSpy served(&sim, &LoaderSim::blockServed);
 
     const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--json", "--log", log},
-                         [&served](QProcess &process) {
+                         [&served, signal](QProcess &process) {
                              QTRY_VERIFY_WITH_TIMEOUT(served.count() >= 20, RunMs);
-                             ::kill(pid_t(process.processId()), SIGINT);
+                             ::kill(pid_t(process.processId()), signal);
                          });
     QVERIFY(r.finished);
     QCOMPARE(r.exitCode, 130);
@@ -489,6 +498,10 @@ void TestCli::interrupt()
     QVERIFY(bench.hostGone(sim));
     QCOMPARE(sim.deviations(), QStringList());
     QVERIFY(readFile(log).endsWith("Serial port closed.\r\n"));
+    // The last thing on the wire is a block's request or acknowledgement.
+    const QByteArray lastRequest = sim.received().mid(sim.received().lastIndexOf("1024DOWN"));
+    QVERIFY2(lastRequest.endsWith('\r') && !lastRequest.contains("UPGRADE") && !lastRequest.contains("TOTALCRC"),
+             lastRequest.constData());
 
     const QStringList files = bench.files();
     QCOMPARE(files.size(), 2); // the dump and the log

@@ -42,7 +42,8 @@ void Display::write(const QString &text)
 
 void Display::notice(BoxRun *box, const QString &line, bool always)
 {
-    if (m_quiet && !always)
+    // The live lines show the rest.
+    if ((m_quiet || m_live) && !always)
         return;
     clearLive();
     write(QStringLiteral("tarvik-dump: %1: %2\n").arg(box->device(), line));

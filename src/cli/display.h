@@ -23,6 +23,7 @@ public:
 
     Display(const QList<BoxRun *> &boxes, bool live, bool quiet, QObject *parent = nullptr);
 
+    // A line for the box; unless `always`, only when there are no live lines and not quiet.
     void notice(BoxRun *box, const QString &line, bool always);
     void progressed(BoxRun *box);
     // The last picture of the live lines; nothing is redrawn afterwards.
