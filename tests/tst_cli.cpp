@@ -152,7 +152,7 @@ private slots:
     void failures();
     void badArguments_data();
     void badArguments();
-    void helpAndVersion();
+    void informationOptions();
     void threeBoxesOneFailing();
     void sameModel();
     void verify_data();
@@ -345,7 +345,7 @@ void TestCli::badArguments()
     QCOMPARE(bench.files(), QStringList());
 }
 
-void TestCli::helpAndVersion()
+void TestCli::informationOptions()
 {
     const Result help = run({QStringLiteral("--help")});
     QCOMPARE(help.exitCode, 0);
@@ -357,6 +357,16 @@ void TestCli::helpAndVersion()
     const Result version = run({QStringLiteral("--version")});
     QCOMPARE(version.exitCode, 0);
     QVERIFY2(version.out.startsWith(QStringLiteral("tarvik-dump ")), qPrintable(version.out));
+
+    // One line per port present: device, description and by-id link, "-" for none.
+    const Result list = run({QStringLiteral("--list")});
+    QCOMPARE(list.exitCode, 0);
+    for (const QString &line : list.out.split(u'\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(u'\t');
+        QCOMPARE(fields.size(), 3);
+        QVERIFY2(fields.at(0).startsWith(QStringLiteral("/dev/")), qPrintable(line));
+        QVERIFY(!fields.at(1).isEmpty() && !fields.at(2).isEmpty());
+    }
 }
 
 // Three boxes on one event loop: the one that fails does not disturb the others.
