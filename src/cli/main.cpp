@@ -18,6 +18,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
