@@ -213,6 +213,10 @@ void TestCli::fullRead()
     QVERIFY(!o.contains("differing_blocks"));
     QVERIFY2(r.err.contains(QStringLiteral(": ok, %1, 1048576 bytes, SHA-256 %2, ").arg(bench.output(name), sha256(image))),
              qPrintable(r.err));
+    // Not a terminal: one plain line at every tenth of the blocks.
+    for (int tenth = 1; tenth <= 10; ++tenth)
+        QCOMPARE(r.err.count(QStringLiteral("%1: %2 % (").arg(bench.port(QStringLiteral("boxA"))).arg(tenth * 10)), 1);
+    QVERIFY(!r.err.contains(u'\x1b'));
 }
 
 void TestCli::failures_data()

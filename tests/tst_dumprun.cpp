@@ -84,7 +84,7 @@ private:
     SerialService &m_port;
 };
 
-// One run's world: a serial port on COM 1, the window around the run, the run
+// One run's world: a serial port, the window around the run, the run
 // and an output folder.
 struct Rig {
     tarvik::SerialPort port;
@@ -99,10 +99,7 @@ struct Rig {
 
     bool open(const QString &device)
     {
-        qputenv("TARVIK_COM1", QFile::encodeName(device));
-        tarvik::Session::applyLineSettings(port);
-        port.setCommPort(1);
-        return port.setPortOpen(true) == SerialService::OpenError::None;
+        return tarvik::Session::openDevice(port, device) == SerialService::OpenError::None;
     }
 
     void start(int startBlock, int count) { run.start(qint16(startBlock), qint16(count), folder()); }
