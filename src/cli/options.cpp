@@ -113,12 +113,16 @@ ParseResult parseArguments(const QStringList &arguments)
         QFile file(o.verifyPath);
         if (!file.open(QIODevice::ReadOnly))
             return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
-        const QByteArray data = file.readAll();
-        const qsizetype wanted = qsizetype(o.blockCount) * DumpFile::BlockSize;
-        if (data.size() < wanted)
+        // Only the tail is read: whatever comes before it (a header, say) is not compared.
+        const qint64 wanted = qint64(o.blockCount) * DumpFile::BlockSize;
+        if (file.size() < wanted)
             return usage(QStringLiteral("%1 holds %2 bytes, less than the %3 of %4 blocks.")
-                                 .arg(o.verifyPath).arg(data.size()).arg(wanted).arg(o.blockCount));
-        o.verifyData = data.right(wanted);
+                                 .arg(o.verifyPath).arg(file.size()).arg(wanted).arg(o.blockCount));
+        if (!file.seek(file.size() - wanted))
+            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
+        o.verifyData = file.read(wanted);
+        if (o.verifyData.size() != wanted)
+            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
     }
 
     o.json = parser.isSet(json);
