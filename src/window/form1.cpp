@@ -24,7 +24,6 @@
 #include <QPushButton>
 #include <QUrl>
 
-
 using tarvik::SerialService;
 namespace Design = tarvik::Design;
 
