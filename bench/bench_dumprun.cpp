@@ -29,6 +29,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include "benchsupport.h"
 #include "loadersim.h"
 
 #include <algorithm>
@@ -56,17 +57,6 @@ double cpuSeconds()
     ::getrusage(RUSAGE_SELF, &ru);
     return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
             + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-// CPU time that the hypervisor gave to others while this machine wanted it
-// (all cores, from /proc/stat): a busy host shows here, not in our own figures.
-double stealSeconds()
-{
-    QFile stat(QStringLiteral("/proc/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
-    return fields.size() > 8 ? fields.at(8).toDouble() / double(::sysconf(_SC_CLK_TCK)) : 0;
 }
 
 long peakRssKiB()
@@ -181,44 +171,11 @@ private:
     QByteArray m_in;
 };
 
-struct Simulator {
-    QProcess process;
-    QString device;
-
-    bool start(const QString &path, const Case &c)
-    {
-        QStringList args{QStringLiteral("--stats"), QStringLiteral("--expect"),
-                         QStringLiteral("0,%1").arg(c.blocks)};
-        if (c.baud)
-            args << QStringLiteral("--baud") << QString::number(c.baud);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(path, args);
-        if (!process.waitForStarted() || !process.waitForReadyRead(5000)) {
-            std::fprintf(stderr, "cannot start %s\n", qPrintable(path));
-            return false;
-        }
-        device = QString::fromLocal8Bit(process.readLine()).trimmed();
-        return true;
-    }
-    // Bytes both ways, or -1 when the simulator saw a deviation.
-    qint64 finish()
-    {
-        process.waitForFinished(10000);
-        const QStringList words = QString::fromLocal8Bit(process.readAllStandardOutput())
-                                          .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (process.exitCode() != 0) {
-            std::fprintf(stderr, "the simulated loader reported deviations (exit %d)\n", process.exitCode());
-            return -1;
-        }
-        return words.size() >= 4 ? words.at(1).toLongLong() + words.at(3).toLongLong() : 0;
-    }
-};
-
 // Wall time of the bare host, or a negative value when it failed.
 double runBare(const QString &simPath, const Case &c, qint64 *wireBytes)
 {
     Simulator sim;
-    if (!sim.start(simPath, c))
+    if (!sim.start(simPath, c.blocks, c.baud))
         return -1;
     QElapsedTimer wall;
     wall.start();
@@ -236,7 +193,7 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
 {
     Result r;
     Simulator sim;
-    if (!sim.start(simPath, c))
+    if (!sim.start(simPath, c.blocks, c.baud))
         return r;
     qputenv("TARVIK_COM1", sim.device.toLocal8Bit());
 
@@ -273,21 +230,6 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
     if (r.wireBytes < 0)
         r.ok = false;
     return r;
-}
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    return n == 0 ? 0 : n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
-}
-
-QString figures(const QList<double> &values, int decimals)
-{
-    QStringList parts;
-    for (double v : values)
-        parts << QString::number(v, 'f', decimals);
-    return QStringLiteral("%1  (runs: %2)").arg(median(values), 0, 'f', decimals).arg(parts.join(QLatin1String(", ")));
 }
 
 } // namespace

@@ -47,6 +47,7 @@
 #include "dumphost.h"
 #include "dumprun.h"
 #include "memoryport.h"
+#include "session.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -539,14 +540,7 @@ public:
         if (closeInMessage)
             closeComPort();
     }
-    void closeComPort() override
-    {
-        if (!m_port.portOpen())
-            return;
-        m_port.setPortOpen(false);
-        run->closeDumpFile();
-        appendLog(LogClosed);
-    }
+    void closeComPort() override { tarvik::Session::end(m_port, *run, *this); }
 
     DumpRun *run = nullptr;
     bool ticked = false;

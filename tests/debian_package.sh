@@ -73,7 +73,7 @@ if ! cmp -s "$work/installed" "$work/packaged"; then
     fail "the package's files differ from an installation's:"
     diff -u "$work/installed" "$work/packaged" | sed -n '3,$p'
 fi
-for program in tarvik tarvik-loader-sim; do
+for program in tarvik tarvik-dump tarvik-loader-sim; do
     grep -qE "^-rwxr-xr-x .* \./usr/bin/$program\$" "$work/contents" \
         || fail "usr/bin/$program is not an executable of the package"
 done

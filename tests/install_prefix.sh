@@ -54,6 +54,7 @@ fi
 # ---------------------------------------------------------------- what lands in the prefix
 
 expected="bin/tarvik
+bin/tarvik-dump
 bin/tarvik-loader-sim
 share/applications/$app_id.desktop
 share/doc/tarvik/copyright
@@ -72,9 +73,22 @@ if [ "$actual" != "$expected" ]; then
     diff -u "$work/expected" "$work/actual" | sed -n '3,$p'
 fi
 
-for program in tarvik tarvik-loader-sim; do
+for program in tarvik tarvik-dump tarvik-loader-sim; do
     [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
 done
+
+# The command-line program runs from the prefix without a display, and links neither Qt
+# Gui nor Qt Widgets.
+if [ -x "$prefix/bin/tarvik-dump" ]; then
+    version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/tarvik-dump" --version 2>&1)
+    case "$version" in
+    "tarvik-dump "*) ;;
+    *) fail "bin/tarvik-dump --version printed: $version" ;;
+    esac
+    if readelf -d "$prefix/bin/tarvik-dump" | grep -qE 'NEEDED.*libQt6(Gui|Widgets)'; then
+        fail "bin/tarvik-dump links Qt Gui or Qt Widgets"
+    fi
+fi
 
 # Each icon is a PNG of the size that its folder names.
 for size in 16 32 48 128 256; do

@@ -5,7 +5,9 @@
 #include "failingdevice.h"
 #include "loadersim.h"
 #include "ptypair.h"
+#include "wirelog.h"
 #include "serialport.h"
+#include "session.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,54 +25,6 @@ namespace {
 
 constexpr int FullRunMs = 60000; // an upper bound for a whole 1 MiB read on a loaded machine
 constexpr int TestStallMs = 300;
-
-const QByteArray Handshake = QByteArrayLiteral("REQUEST_V616\r\nBL_FLASH_INFO\r\n")
-    + QByteArray::fromHex("4B41051621278" "27FE07FF07FFE400E0F101112131415161718191A1B4F4E")
-    + QByteArrayLiteral("\r\n") + QByteArray(1, '\0') + QByteArrayLiteral("BL_FLASH_END\r\n");
-const QByteArray StartBlockRequest = QByteArrayLiteral("REQUEST_START_BLOCK\r\n");
-const QByteArray BlockListRequest = QByteArrayLiteral("REQUEST_BLOCK\r\n");
-const QByteArray DownloadRequest = QByteArrayLiteral("REQUEST_DOWNLOAD\r\n");
-const QByteArray AllHandshake = Handshake + StartBlockRequest + BlockListRequest + DownloadRequest;
-const QString LogStart = QStringLiteral("sending request...\r\n");
-const QString LogClosed = QStringLiteral("Serial port closed.\r\n");
-
-QString four(int n)
-{
-    return QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'));
-}
-
-QByteArray blockRequest(int n)
-{
-    return "REQUEST_1024DOWN:" + QByteArray::number(n) + '\r';
-}
-
-QString blockLine(int n)
-{
-    return "REQUEST_1024DOWN:" + four(n) + "    1024DOWN_SUCCESS:" + four(n) + "\r\n";
-}
-
-// What goes on the wire for a run that reaches its end.
-QByteArray wholeWire(int start, int count, bool totalOk)
-{
-    QByteArray wire = AllHandshake;
-    for (int n = start; n < start + count; ++n)
-        wire += blockRequest(n) + "1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r';
-    wire += "REQUEST_TOTALCRC\r";
-    if (totalOk)
-        wire += "DOWN_SUCCESS\r";
-    return wire + "UPGRADE_SUCCESS\r\n";
-}
-
-QString wholeLog(int start, int count, bool totalOk)
-{
-    QString log = LogStart;
-    for (int n = start; n < start + count; ++n)
-        log += blockLine(n);
-    log += QStringLiteral("REQUEST_TOTALCRC    ");
-    if (totalOk)
-        log += QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
-    return log + LogClosed;
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -106,11 +60,7 @@ public:
     void closeComPort() override
     {
         ++closeCalls;
-        if (!m_port.portOpen())
-            return;
-        m_port.setPortOpen(false);
-        run->closeDumpFile();
-        appendLog(LogClosed);
+        tarvik::Session::end(m_port, *run, *this);
     }
 
     QString log;
@@ -134,7 +84,7 @@ private:
     SerialService &m_port;
 };
 
-// One run's world: a serial port on COM 1, the window around the run, the run
+// One run's world: a serial port, the window around the run, the run
 // and an output folder.
 struct Rig {
     tarvik::SerialPort port;
@@ -149,12 +99,7 @@ struct Rig {
 
     bool open(const QString &device)
     {
-        qputenv("TARVIK_COM1", QFile::encodeName(device));
-        port.setSettings(QStringLiteral("115200,N,8,1"));
-        port.setInputLen(0);
-        port.setInBufferSize(32000);
-        port.setCommPort(1);
-        return port.setPortOpen(true) == SerialService::OpenError::None;
+        return tarvik::Session::openDevice(port, device) == SerialService::OpenError::None;
     }
 
     void start(int startBlock, int count) { run.start(qint16(startBlock), qint16(count), folder()); }

@@ -1,5 +1,7 @@
+#include "ordinaryuser.h"
 #include "ptypair.h"
 #include "serialport.h"
+#include "session.h"
 
 #include <QFileInfo>
 #include <QFile>
@@ -46,9 +48,7 @@ bool lockFileExists(const QString &device)
 // The port as the window sets it up at start-up, on COM n.
 void setUp(SerialPort &port, qint16 n = 1)
 {
-    port.setSettings(LineSettings);
-    port.setInputLen(0);
-    port.setInBufferSize(32000);
+    tarvik::Session::applyLineSettings(port);
     port.setCommPort(n);
 }
 
@@ -360,8 +360,6 @@ void TestSerialPort::busy()
     if (holder == QLatin1String("port")) {
         QCOMPARE(first.setPortOpen(true), OpenError::None);
     } else if (holder == QLatin1String("exclusive")) {
-        if (::geteuid() == 0)
-            QSKIP("Running as root: an exclusive opener does not keep root out.");
         exclusive = ::open(QFile::encodeName(m_pty->slavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         QVERIFY(exclusive >= 0);
         QCOMPARE(::ioctl(exclusive, TIOCEXCL), 0);
@@ -386,6 +384,13 @@ void TestSerialPort::busy()
     } else {
         qputenv("TARVIK_COM2", m_pty->slavePath().toLocal8Bit());
     }
+    if (exclusive >= 0 && ::geteuid() == 0) {
+        // An exclusive opener does not keep root out: an ordinary user tries.
+        QCOMPARE(::chmod(QFile::encodeName(m_pty->slavePath()).constData(), 0666), 0);
+        QVERIFY(openFolderToOrdinaryUser(dir.path()));
+        QCOMPARE(probeOpenAsOrdinaryUser(qEnvironmentVariable("TARVIK_COM2")).value(0), QStringLiteral("Busy"));
+        return;
+    }
     SerialPort second;
     setUp(second, 2);
     QCOMPARE(second.setPortOpen(true), OpenError::Busy);
@@ -403,14 +408,20 @@ void TestSerialPort::busy()
 
 void TestSerialPort::permissionDenied()
 {
-    if (::geteuid() == 0)
-        QSKIP("Running as root: the rights on a device are not enforced.");
-
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("COM1"));
     QVERIFY(QFile::link(m_pty->slavePath(), link));
     qputenv("TARVIK_COM1", QFile::encodeName(link));
     QCOMPARE(::chmod(QFile::encodeName(m_pty->slavePath()).constData(), 0), 0);
+    if (::geteuid() == 0) {
+        // The rights on a device do not hold for root: an ordinary user tries.
+        QVERIFY(openFolderToOrdinaryUser(dir.path()));
+        const QStringList probe = probeOpenAsOrdinaryUser(link);
+        QCOMPARE(probe.value(0), QStringLiteral("PermissionDenied"));
+        QVERIFY2(probe.value(1).startsWith(QStringLiteral("No permission to open ") + link), qPrintable(probe.value(1)));
+        QVERIFY(!lockFileExists(m_pty->slavePath()));
+        return;
+    }
 
     SerialPort port;
     setUp(port);

@@ -15,6 +15,10 @@ struct BlockRange {
     QString error; // the message box text when !ok
 };
 
+// Told when the header is asked for with anything but the full read.
+inline const QString HeaderNeedsFullRead =
+        QStringLiteral("It's useless to add a header if you don't want to backup the software!");
+
 // Both fields as whole decimal numbers from 0 to 32767 whose last block
 // (start + count - 1) is at most 32767. A count of 0 is a valid range.
 BlockRange parseBlockRange(const QString &startText, const QString &numberText);

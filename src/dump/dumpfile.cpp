@@ -163,6 +163,8 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     m_size = 0;
     m_committed = false;
     m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
+    if (m_nameFilter)
+        m_name = m_nameFilter(m_name);
     m_path = joinPath(folder, m_name);
     const bool withHeader = headerDue(startBlock, blockCount, headerTicked);
     if (withHeader)

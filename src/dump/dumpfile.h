@@ -48,6 +48,10 @@ public:
     DumpFile &operator=(const DumpFile &) = delete;
 
     void setOpener(Opener opener);
+    // Turns the chosen file name into the one used, e.g. to keep two boxes of
+    // one model apart.
+    using NameFilter = std::function<QString(const QString &name)>;
+    void setNameFilter(NameFilter filter) { m_nameFilter = std::move(filter); }
 
     // File name for a run (no folder). firstBlock holds at least the data bytes of the first block.
     static QString fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
@@ -93,6 +97,8 @@ public:
     QString path() const { return m_path; }
     QString partPath() const { return m_path.isEmpty() ? QString() : m_path + PartSuffix; }
     bool isCommitted() const { return m_committed; }
+    // Where the file's bytes are now.
+    QString currentPath() const { return m_committed ? m_path : partPath(); }
     // The file's bytes so far (header and data): their count and SHA-256.
     qint64 size() const { return m_size; }
     QByteArray sha256() const { return m_hash.result(); }
@@ -105,12 +111,11 @@ public:
 private:
     bool openDevice();
     bool writeAll(const QByteArray &bytes);
-    // Where the file's bytes are now.
-    QString currentPath() const { return m_committed ? m_path : partPath(); }
     // The reason defaults to the device's own error text.
     void fail(Error error, const QString &reason = QString());
 
     Opener m_opener;
+    NameFilter m_nameFilter;
     std::unique_ptr<QIODevice> m_device;
     QString m_name;
     QString m_path;

@@ -56,15 +56,15 @@ const QString ErrorTitle = QStringLiteral("Error");
 
 constexpr int ByteValues = 256;
 
-QString hexByte(int value)
-{
-    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
-}
-
 // What a reply wait was for, as its log lines name it.
 QString whatAwaited(DumpRun::Stage stage, qint16 n)
 {
     return stage == DumpRun::Stage::Total ? LogWhatTotal : LogWhatBlock + DumpRun::logNumber(n);
+}
+
+QString hexByte(int value)
+{
+    return QStringLiteral("%1").arg(uchar(value), 2, 16, QLatin1Char('0')).toUpper();
 }
 
 } // namespace
@@ -108,6 +108,7 @@ void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
     m_host.replaceLog(LogStart);
     m_modelText.clear();
     m_totalSum = 0;
+    setOutcome(Outcome::None);
     m_port.setInBufferCount(0);
     m_port.setInputMode(SerialService::InputModeText);
 
@@ -260,7 +261,7 @@ void DumpRun::checkReply()
             return;
         }
     }
-    stop(LogUnexpected + whatAwaited(m_stage, blockNumber()) + LogEol);
+    stop(Outcome::UnexpectedData, LogUnexpected + whatAwaited(m_stage, blockNumber()) + LogEol);
 }
 
 void DumpRun::watchForStall()
@@ -278,11 +279,20 @@ void DumpRun::onStall()
         m_stall.start(int(m_stallMs - quiet));
         return;
     }
-    stop(LogTimeout + whatAwaited(m_stage, blockNumber()) + LogEol);
+    stop(Outcome::Timeout, LogTimeout + whatAwaited(m_stage, blockNumber()) + LogEol);
 }
 
-void DumpRun::stop(const QString &logLine)
+void DumpRun::setOutcome(Outcome outcome, const QString &text)
 {
+    m_outcome = outcome;
+    m_outcomeText = text;
+    if (m_outcomeText.endsWith(LogEol))
+        m_outcomeText.chop(LogEol.size());
+}
+
+void DumpRun::stop(Outcome outcome, const QString &logLine)
+{
+    setOutcome(outcome, logLine);
     m_stall.stop();
     m_host.appendLog(logLine);
     setStage(Stage::Stopped);
@@ -295,13 +305,13 @@ void DumpRun::blockArrived()
     if (m_blockIndex == 0) {
         m_modelText = DumpFile::modelText(m_replyBytes);
         m_host.showModel(m_modelText);
-        if (!m_file.begin(m_folder, m_startBlock, m_blockCount, m_host.headerTicked(),
+        if (m_writeFile && !m_file.begin(m_folder, m_startBlock, m_blockCount, m_host.headerTicked(),
                           m_modelText, m_replyBytes)) {
             fileFailed();
             return;
         }
     }
-    if (!m_file.appendBlock(m_replyBytes)) {
+    if (m_writeFile && !m_file.appendBlock(m_replyBytes)) {
         fileFailed();
         return;
     }
@@ -313,10 +323,11 @@ void DumpRun::blockArrived()
     m_totalSum += m_blockSum;
 
     if (uchar(m_replyBytes.at(DumpFile::BlockSize)) != m_blockSum) {
-        stop(LogCrcError + logNumber(n) + LogEol);
+        stop(Outcome::CheckError, LogCrcError + logNumber(n) + LogEol);
         return;
     }
-    if (!send(BlockAck + QByteArray::number(n) + Cr))
+    emit blockReceived(m_blockIndex, m_replyBytes.left(DumpFile::BlockSize));
+    if (!active() || !send(BlockAck + QByteArray::number(n) + Cr))
         return;
     m_host.appendLog(QString::fromLatin1(BlockAck) + logNumber(n) + LogEol);
     const int done = m_blockIndex + 1;
@@ -338,6 +349,10 @@ void DumpRun::totalArrived()
         fileFailed();
         return;
     }
+    if (matched)
+        setOutcome(Outcome::Success);
+    else
+        setOutcome(Outcome::TotalMismatch, LogTotalError.arg(hexByte(m_totalSum), hexByte(received)));
     if (matched) {
         if (!send(TotalAck + Cr))
             return;
@@ -360,6 +375,7 @@ void DumpRun::totalArrived()
 void DumpRun::fileFailed()
 {
     const QString message = m_file.errorMessage();
+    setOutcome(Outcome::FileError, message);
     m_host.appendLog(LogFileError + whatAwaited(m_stage, blockNumber()) + LogEol);
     // Nothing of the run may touch the port or the file while the message is up.
     end();
@@ -370,7 +386,11 @@ void DumpRun::fileFailed()
 
 void DumpRun::onPortClosed()
 {
-    if ((active() || m_stage == Stage::Stopped) && end())
+    if (!active() && m_stage != Stage::Stopped)
+        return;
+    if (active())
+        setOutcome(Outcome::PortClosed, LogAlreadyClosed);
+    if (end())
         emit finished();
 }
 
@@ -379,6 +399,7 @@ void DumpRun::onPortLost(const QString &reason)
     if (!active() && m_stage != Stage::Stopped)
         return;
     const bool notify = end();
+    setOutcome(Outcome::PortLost, LogLost + reason);
     m_host.appendLog(LogLost + reason + LogEol);
     m_host.closeComPort();
     if (notify)

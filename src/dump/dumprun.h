@@ -28,6 +28,19 @@ class DumpRun : public QObject
 public:
     enum class Stage { Idle, Handshake, Blocks, Total, Stopped };
     Q_ENUM(Stage)
+    // How the last run ended.
+    enum class Outcome {
+        None,           // not ended yet
+        Success,        // all blocks and the total check held
+        TotalMismatch,  // all blocks held, the total check did not
+        CheckError,
+        UnexpectedData,
+        Timeout,
+        PortLost,
+        PortClosed,     // closed from outside (Close) before the end
+        FileError,
+    };
+    Q_ENUM(Outcome)
 
     static constexpr int ReplySize = DumpFile::BlockSize + 1;
     static constexpr int TotalReplySize = 1;
@@ -54,6 +67,14 @@ public:
     int totalSum() const { return m_totalSum; }
     QByteArray replyBytes() const { return m_replyBytes; }
 
+    // Without a dump file: the blocks only go out through blockReceived().
+    void setWriteFile(bool write) { m_writeFile = write; }
+    void setNameFilter(DumpFile::NameFilter filter) { m_file.setNameFilter(std::move(filter)); }
+    Outcome outcome() const { return m_outcome; }
+    // The log line (without its line end) or message that tells why the run
+    // did not succeed; empty on success.
+    QString outcomeText() const { return m_outcomeText; }
+
     // For tests: a shorter stall time-out than the ten seconds users get.
     void setStallTimeout(int ms);
     // For tests: where the dump file is opened.
@@ -71,6 +92,8 @@ signals:
     void succeeded();
     // The total check value differed; the dump stays as received, with PartSuffix.
     void totalCheckFailed();
+    // The data bytes of a block whose check byte held; index from 0 within the run.
+    void blockReceived(int index, const QByteArray &data);
 
 private:
     void onReadyRead();
@@ -90,7 +113,8 @@ private:
     void checkReply();
     void blockArrived();
     void totalArrived();
-    void stop(const QString &logLine);
+    void stop(Outcome outcome, const QString &logLine);
+    void setOutcome(Outcome outcome, const QString &text = QString());
     void fileFailed();
     // Leaves the run; true when finished() is still due.
     bool end();
@@ -112,6 +136,9 @@ private:
     QByteArray m_replyBytes;
     int m_blockSum = 0;
     int m_totalSum = 0;
+    bool m_writeFile = true;
+    Outcome m_outcome = Outcome::None;
+    QString m_outcomeText;
 
     int m_marker = 0;        // the handshake marker awaited
     QString m_receiveText;   // what the current marker wait has read

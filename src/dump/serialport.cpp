@@ -1,5 +1,6 @@
 #include "serialport.h"
 
+#include "openfailure.h"
 #include "portmap.h"
 
 #include <QFile>
@@ -109,6 +110,11 @@ void SerialPort::setInBufferSize(qint16 size)
     m_port.setReadBufferSize(m_inBufferSize);
 }
 
+void SerialPort::setDevice(const QString &path)
+{
+    m_device = path;
+}
+
 void SerialPort::setCommPort(qint16 port)
 {
     m_commPort = port;
@@ -135,7 +141,7 @@ SerialService::OpenError SerialPort::setPortOpen(bool open)
         return OpenError::None;
 
     m_errorString.clear();
-    m_devicePath = PortMap::path(m_commPort);
+    m_devicePath = m_device.isEmpty() ? PortMap::path(m_commPort) : m_device;
     if (m_devicePath.isEmpty()) {
         m_errorString = QStringLiteral("No serial device for COM %1").arg(m_commPort);
         return OpenError::NotPresent;
@@ -143,19 +149,12 @@ SerialService::OpenError SerialPort::setPortOpen(bool open)
 
     const QByteArray native = QFile::encodeName(m_devicePath);
     struct stat st {};
-    if (::stat(native.constData(), &st) != 0) {
-        const int error = errno;
-        m_errorString = systemReason(error);
-        if (error == ENOENT || error == ENOTDIR || error == ENXIO || error == ENODEV)
-            return OpenError::NotPresent;
-        return error == EACCES ? OpenError::PermissionDenied : OpenError::Other;
-    }
     // QSerialPort reports a lock held by another program and missing rights
     // alike, so the rights are looked at first.
-    if (::access(native.constData(), R_OK | W_OK) != 0) {
+    if (::stat(native.constData(), &st) != 0 || ::access(native.constData(), R_OK | W_OK) != 0) {
         const int error = errno;
         m_errorString = systemReason(error);
-        return error == EACCES || error == EPERM ? OpenError::PermissionDenied : OpenError::Other;
+        return openErrorFromErrno(error);
     }
 
     LineSettings line;
@@ -181,15 +180,7 @@ SerialService::OpenError SerialPort::setPortOpen(bool open)
         const QSerialPort::SerialPortError error = m_port.error();
         m_errorString = m_port.errorString();
         m_port.clearError();
-        switch (error) {
-        case QSerialPort::DeviceNotFoundError:
-            return OpenError::NotPresent;
-        case QSerialPort::PermissionError:
-            // The rights were there a moment ago: a lock file or an exclusive opener.
-            return OpenError::Busy;
-        default:
-            return OpenError::Other;
-        }
+        return openErrorFromSerialPort(error);
     }
     m_open = true;
     m_lost = false;

@@ -22,6 +22,9 @@ public:
     void setInputLen(qint16 len) override;
     void setInBufferSize(qint16 size) override;
 
+    // Opens this device from now on instead of the port number's; an empty path
+    // goes back to the port number.
+    void setDevice(const QString &path);
     void setCommPort(qint16 port) override;
     qint16 commPort() const override;
 
@@ -47,6 +50,7 @@ private:
     qint16 m_inBufferSize = 1024;
     qint16 m_commPort = 1;
     int m_inputMode = InputModeText;
+    QString m_device;
     QString m_devicePath;
     QString m_errorString;
     bool m_open = false;    // as the caller sees it: until setPortOpen(false), also after a loss

@@ -8,9 +8,11 @@
 #include "fixedlook.h"
 #include "logpane.h"
 #include "modsubtext.h"
+#include "openfailure.h"
 #include "prompts.h"
 #include "repaintpacer.h"
 #include "propertybag.h"
+#include "session.h"
 #include "transframe.h"
 
 #include <QCheckBox>
@@ -26,10 +28,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-#include <grp.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
 using tarvik::SerialService;
 namespace Design = tarvik::Design;
 
@@ -50,20 +49,6 @@ QString secondStartupLine()
 {
     return Form1::AccessCode
             + QStringLiteral(" for editing start block and number of blocks. (You must know what you do!!!)");
-}
-
-// The group whose members may open a device, or an empty text when joining a
-// group would not help (no rights for the group, or the group is root's).
-QString deviceGroup(const QString &path)
-{
-    struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    if (st.st_gid == 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
-        return {};
-    if (const group *g = ::getgrgid(st.st_gid))
-        return QString::fromLocal8Bit(g->gr_name);
-    return QString::number(st.st_gid);
 }
 
 // Where dumps go until the user picks a folder: the program's folder when the
@@ -329,9 +314,7 @@ void Form1::Form_Load()
     }
     cmbCom->setCurrentIndex(0);
     cmbCom->refreshToolTips();
-    MSComm1.setSettings(QStringLiteral("115200,N,8,1"));
-    MSComm1.setInputLen(0);
-    MSComm1.setInBufferSize(32000);
+    tarvik::Session::applyLineSettings(MSComm1);
     ProgressBar1->setValue(0);
     ProgressBar1->setVisible(false);
     Text2->setText(startFolder(programFolder()) + QDir::separator());
@@ -414,42 +397,28 @@ bool Form1::OpenComPort(qint16 port)
 
 void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
 {
-    const QString title = QStringLiteral("Error opening COM %1").arg(port);
-    switch (error) {
-    case SerialService::OpenError::None:
+    const QString path = MSComm1.devicePath();
+    const QString group = error == SerialService::OpenError::PermissionDenied ? tarvik::deviceGroup(path)
+                                                                              : QString();
+    const tarvik::OpenFailureReport report = tarvik::describeOpenFailure(
+            error, tarvik::PortName::comPort(port), path, group, MSComm1.errorString());
+    switch (report.shown) {
+    case tarvik::OpenFailureReport::Shown::Nothing:
         break;
-    case SerialService::OpenError::NotPresent:
-        prompt(QStringLiteral("Serial port COM %1 not present.").arg(port), title);
+    case tarvik::OpenFailureReport::Shown::Message:
+        prompt(report.text, report.title);
         break;
-    case SerialService::OpenError::Busy:
-        prompt(QStringLiteral("COM %1 blocked by another application.").arg(port), title);
-        break;
-    case SerialService::OpenError::PermissionDenied: {
-        const QString path = MSComm1.devicePath();
-        const QString group = deviceGroup(path);
-        const QString remedy = group.isEmpty()
-                ? QStringLiteral("No group of users may open it. Give it one with a udev rule "
-                                 "(the README shows one for USB adapters), then plug the adapter in again.")
-                : QStringLiteral("Add your user to the group \"%1\", which owns the device "
-                                 "(for example: sudo usermod -aG %1 $USER), "
-                                 "then log out and log in again.").arg(group);
-        prompt(QStringLiteral("No permission to open %1.\n\n%2").arg(path, remedy), title);
-        break;
-    }
-    case SerialService::OpenError::Other:
-        appendLog(QStringLiteral("error opening COM%1: %2").arg(port).arg(MSComm1.errorString()) + CrLf);
+    case tarvik::OpenFailureReport::Shown::LogLine:
+        appendLog(report.text + CrLf);
         break;
     }
 }
 
 void Form1::CloseComPort()
 {
-    if (MSComm1.portOpen()) {
+    if (MSComm1.portOpen())
         Shape1->setFillColor(LampRed);
-        MSComm1.setPortOpen(false);
-        m_run.closeDumpFile();
-        appendLog(QStringLiteral("Serial port closed.") + CrLf);
-    }
+    tarvik::Session::end(MSComm1, m_run, *this);
     chkHeader->setEnabled(true);
     cmdDir->setEnabled(true);
     cmbCom->setEnabled(true);
@@ -584,8 +553,7 @@ void Form1::chkHeader_Click()
     if (m_inHeaderRule || isFullRange())
         return;
     m_inHeaderRule = true;
-    prompt(QStringLiteral("It's useless to add a header if you don't want to backup the software!"),
-           QStringLiteral("Error"));
+    prompt(tarvik::HeaderNeedsFullRead, QStringLiteral("Error"));
     chkHeader->setChecked(false);
     m_inHeaderRule = false;
 }

@@ -1,0 +1,73 @@
+#pragma once
+
+// What the benchmarks share: the simulated loader as a separate process, the
+// machine's steal time and medians.
+#include <QFile>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+// CPU time that the hypervisor gave to others while this machine wanted it
+// (all cores, from /proc/stat): a busy host shows here, not in our own figures.
+inline double stealSeconds()
+{
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    return fields.size() > 8 ? fields.at(8).toDouble() / double(::sysconf(_SC_CLK_TCK)) : 0;
+}
+
+struct Simulator {
+    QProcess process;
+    QString device;
+
+    bool start(const QString &path, int blocks, int baud)
+    {
+        QStringList args{QStringLiteral("--stats"), QStringLiteral("--expect"),
+                         QStringLiteral("0,%1").arg(blocks)};
+        if (baud)
+            args << QStringLiteral("--baud") << QString::number(baud);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(path, args);
+        if (!process.waitForStarted() || !process.waitForReadyRead(5000)) {
+            std::fprintf(stderr, "cannot start %s\n", qPrintable(path));
+            return false;
+        }
+        device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return true;
+    }
+    // Bytes both ways, or -1 when the simulator saw a deviation.
+    qint64 finish()
+    {
+        process.waitForFinished(10000);
+        const QStringList words = QString::fromLocal8Bit(process.readAllStandardOutput())
+                                          .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (process.exitCode() != 0) {
+            std::fprintf(stderr, "the simulated loader reported deviations (exit %d)\n", process.exitCode());
+            return -1;
+        }
+        return words.size() >= 4 ? words.at(1).toLongLong() + words.at(3).toLongLong() : 0;
+    }
+};
+
+inline double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+}
+
+inline QString figures(const QList<double> &values, int decimals)
+{
+    QStringList parts;
+    for (double v : values)
+        parts << QString::number(v, 'f', decimals);
+    return QStringLiteral("%1  (runs: %2)").arg(median(values), 0, 'f', decimals).arg(parts.join(QLatin1String(", ")));
+}
+

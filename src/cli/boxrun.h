@@ -1,0 +1,103 @@
+#pragma once
+
+#include "dumphost.h"
+#include "dumprun.h"
+#include "progressmeter.h"
+#include "serialport.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace tarvik::cli {
+
+struct Options;
+
+// One box on one port: opens the port, runs the dump (or the comparison with
+// --verify), writes the protocol log, and sums up how it went.
+class BoxRun : public QObject, private DumpHost
+{
+    Q_OBJECT
+public:
+    // The results as scripts see them.
+    static inline const QString ResultOk = QStringLiteral("ok");
+    static inline const QString ResultIdentical = QStringLiteral("identical");
+    static inline const QString ResultDifferent = QStringLiteral("different");
+    static inline const QString ResultInterrupted = QStringLiteral("interrupted");
+    static inline const QString ResultOpenFailed = QStringLiteral("open-failed");
+
+    BoxRun(const Options &options, const QString &device, bool severalPorts, QObject *parent = nullptr);
+    ~BoxRun() override;
+
+    void setNameFilter(DumpFile::NameFilter filter) { m_run.setNameFilter(std::move(filter)); }
+    // Opens the port and starts the run; false when the port did not open (finished() follows).
+    void start();
+    // Ends the run as the window's Close does.
+    void interrupt();
+
+    bool isDone() const { return m_done; }
+    QString device() const { return m_device; }
+    QString model() const { return m_model; }
+    bool handshakeDone() const { return m_run.stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
+    int blocksDone() const { return m_blocksDone; }
+    int blockCount() const;
+    QString progressText() const { return m_progressText; }
+    QString result() const { return m_result; }
+    // Why it failed, one line; empty on success.
+    QString failure() const { return m_failure; }
+    QString filePath() const { return m_filePath; }
+    qint64 bytes() const { return qint64(m_blocksDone) * DumpFile::BlockSize; }
+    QString sha256() const;
+    double seconds() const { return m_seconds; }
+    QList<int> differingBlocks() const { return m_differing; }
+    bool verifying() const;
+
+    // "700-703, 900"
+    static QString blockList(const QList<int> &blocks);
+
+signals:
+    void progressed();
+    // A line for the user, at once (waiting for the box, a failure).
+    void notice(const QString &line);
+    void finished();
+
+private:
+    void replaceLog(const QString &text) override;
+    void appendLog(const QString &text) override;
+    void showModel(const QString &model) override;
+    void showProgress(int blocksDone) override;
+    bool headerTicked() override;
+    void showMessage(const QString &text, const QString &title) override;
+    void closeComPort() override;
+
+    void onBlock(int index, const QByteArray &data);
+    void onRunFinished();
+    void finish(const QString &result, const QString &failure);
+
+    const Options &m_options;
+    QString m_device;
+    SerialPort m_port;
+    DumpRun m_run{m_port, *this};
+    ProgressMeter m_meter;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    QElapsedTimer m_clock;
+    QFile m_log;
+    QString m_model;
+    QString m_progressText;
+    QString m_result;
+    QString m_failure;
+    QString m_fileMessage;
+    QString m_filePath;
+    QList<int> m_differing;
+    int m_blocksDone = 0;
+    double m_seconds = 0;
+    bool m_interrupted = false;
+    bool m_done = false;
+};
+
+} // namespace tarvik::cli

@@ -1,0 +1,126 @@
+#include "display.h"
+
+#include "boxrun.h"
+#include "options.h"
+
+#include <cstdio>
+
+namespace tarvik::cli {
+
+namespace {
+
+const QString ClearLine = QStringLiteral("\r\x1b[2K");
+const QString ClearBelow = QStringLiteral("\x1b[J");
+
+// What the box reports goes to a terminal: no control characters of its own.
+QString printable(QString text)
+{
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+            c = u'?';
+    }
+    return text;
+}
+
+QString cursorUp(int lines)
+{
+    return QStringLiteral("\x1b[%1A").arg(lines);
+}
+
+} // namespace
+
+Display::Display(const QList<BoxRun *> &boxes, bool live, bool quiet, QObject *parent)
+    : QObject(parent), m_boxes(boxes), m_live(live && !quiet), m_quiet(quiet)
+{
+    m_timer.setInterval(RedrawMs);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (m_dirty)
+            redraw();
+    });
+    if (m_live) {
+        m_timer.start();
+        redraw();
+    }
+}
+
+void Display::write(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void Display::notice(BoxRun *box, const QString &line, bool always)
+{
+    // The live lines show the rest.
+    if ((m_quiet || m_live) && !always)
+        return;
+    clearLive();
+    write(QStringLiteral("tarvik-dump: %1: %2\n").arg(box->device(), line));
+    if (m_live && !m_closed)
+        redraw();
+}
+
+void Display::progressed(BoxRun *box)
+{
+    if (m_quiet)
+        return;
+    if (m_live) {
+        m_dirty = true;
+        return;
+    }
+    const int total = box->blockCount();
+    if (total <= 0)
+        return;
+    const int tenth = int(qint64(box->blocksDone()) * 10 / total);
+    if (tenth <= m_tenthShown.value(box, 0))
+        return;
+    m_tenthShown.insert(box, tenth);
+    write(QStringLiteral("%1: %2 % (%3)\n").arg(box->device()).arg(tenth * 10).arg(box->progressText()));
+}
+
+QString Display::liveLine(const BoxRun &box)
+{
+    QString line = deviceName(box.device());
+    if (!box.model().isEmpty())
+        line += QStringLiteral("  ") + printable(box.model());
+    if (box.isDone() && !box.failure().isEmpty())
+        return line + QStringLiteral("  ") + box.result();
+    if (!box.isDone() && box.blocksDone() == 0 && box.model().isEmpty())
+        return line + QStringLiteral("  waiting for the boot loader");
+    const int total = box.blockCount();
+    const int filled = total > 0 ? int(qint64(box.blocksDone()) * BarWidth / total) : BarWidth;
+    line += QStringLiteral("  [") + QString(filled, u'#') + QString(BarWidth - filled, u'-')
+            + QStringLiteral("]  ") + box.progressText();
+    return line;
+}
+
+void Display::clearLive()
+{
+    if (m_drawnLines > 0)
+        write(cursorUp(m_drawnLines) + ClearLine + ClearBelow);
+    m_drawnLines = 0;
+}
+
+void Display::redraw()
+{
+    QString text;
+    if (m_drawnLines > 0)
+        text += cursorUp(m_drawnLines);
+    for (const BoxRun *box : std::as_const(m_boxes))
+        text += ClearLine + liveLine(*box) + u'\n';
+    write(text);
+    m_drawnLines = int(m_boxes.size());
+    m_dirty = false;
+}
+
+void Display::close()
+{
+    if (m_live && !m_closed)
+        redraw();
+    m_timer.stop();
+    m_closed = true;
+    m_drawnLines = 0;
+}
+
+} // namespace tarvik::cli

@@ -1,0 +1,160 @@
+#include "options.h"
+
+#include "blockrange.h"
+#include "dumpfile.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+namespace tarvik::cli {
+
+ParseResult parseArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads the whole flash of KAON set-top boxes through their boot loader over serial ports\n"
+        "into dump files, the way the Tarvik window does. Put each box into its \"HOST - MODE\".\n"
+        "Exit status: 0 all read and checked, 3 --verify found differing blocks, 2 bad usage,\n"
+        "1 any other failure, 130 interrupted."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
+        QStringLiteral("Serial device, e.g. /dev/ttyUSB0 or a /dev/serial/by-id/ link; repeat it to "
+                       "read several boxes at once."), QStringLiteral("DEVICE"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Folder for the dump files (default: the current folder)."), QStringLiteral("DIR"));
+    const QCommandLineOption header(QStringLiteral("header"),
+        QStringLiteral("Full read with the KUP-loader header."));
+    const QCommandLineOption start(QStringLiteral("start"), QStringLiteral("First block (default 0)."),
+                                   QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption count(QStringLiteral("count"),
+        QStringLiteral("Number of blocks (default 1024)."), QStringLiteral("N"), QStringLiteral("1024"));
+    const QCommandLineOption verify(QStringLiteral("verify"),
+        QStringLiteral("Read the box and compare it with FILE block by block; write no dump. FILE may "
+                       "carry a KUP header: its last blocks are compared."), QStringLiteral("FILE"));
+    const QCommandLineOption json(QStringLiteral("json"),
+        QStringLiteral("One JSON object per box on standard output, one line each."));
+    const QCommandLineOption log(QStringLiteral("log"),
+        QStringLiteral("Write the protocol log to FILE (CR LF lines); with several ports FILE gets "
+                       "\"-<device name>\" before its extension."), QStringLiteral("FILE"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("No progress display."));
+    const QCommandLineOption list(QStringLiteral("list"),
+        QStringLiteral("List the serial ports present (device, description, by-id link) and exit."));
+    // For tests and slow benches: the time a box may stay silent within a reply.
+    QCommandLineOption stall(QStringLiteral("stall-ms"), QStringLiteral("Stall time-out in ms."),
+                             QStringLiteral("MS"));
+    stall.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({help, version, port, output, header, start, count, verify, json, log, quiet, list,
+                       stall});
+
+    ParseResult result;
+    const auto usage = [&result](const QString &error) {
+        result.action = ParseResult::Action::Usage;
+        result.error = error;
+        return result;
+    };
+    if (!parser.parse(arguments))
+        return usage(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().constFirst()));
+    if (parser.isSet(help)) {
+        result.action = ParseResult::Action::Help;
+        result.helpText = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.action = ParseResult::Action::Version;
+        return result;
+    }
+    Options &o = result.options;
+    o.list = parser.isSet(list);
+    if (o.list) {
+        result.action = ParseResult::Action::List;
+        return result;
+    }
+
+    o.ports = parser.values(port);
+    if (o.ports.isEmpty())
+        return usage(QStringLiteral("Name at least one serial device with --port."));
+    QSet<QString> names;
+    for (const QString &p : std::as_const(o.ports)) {
+        if (p.isEmpty())
+            return usage(QStringLiteral("--port wants a device."));
+        if (names.contains(deviceName(p)))
+            return usage(QStringLiteral("Two ports go by the name \"%1\".").arg(deviceName(p)));
+        names.insert(deviceName(p));
+    }
+
+    const BlockRange range = parseBlockRange(parser.value(start), parser.value(count));
+    if (!range.ok)
+        return usage(range.error);
+    o.startBlock = range.startBlock;
+    o.blockCount = range.blockCount;
+
+    o.header = parser.isSet(header);
+    if (o.header && !DumpFile::headerDue(o.startBlock, o.blockCount, true))
+        return usage(HeaderNeedsFullRead);
+
+    const QString folder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return usage(QStringLiteral("The output folder %1 does not exist.").arg(folder));
+    o.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
+
+    if (parser.isSet(verify)) {
+        if (o.header)
+            return usage(QStringLiteral("--verify writes no dump, so it takes no --header."));
+        o.verifyPath = parser.value(verify);
+        QFile file(o.verifyPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
+        // Only the tail is read: whatever comes before it (a header, say) is not compared.
+        const qint64 wanted = qint64(o.blockCount) * DumpFile::BlockSize;
+        if (file.size() < wanted)
+            return usage(QStringLiteral("%1 holds %2 bytes, less than the %3 of %4 blocks.")
+                                 .arg(o.verifyPath).arg(file.size()).arg(wanted).arg(o.blockCount));
+        if (!file.seek(file.size() - wanted))
+            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
+        o.verifyData = file.read(wanted);
+        if (o.verifyData.size() != wanted)
+            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
+    }
+
+    o.json = parser.isSet(json);
+    o.logPath = parser.value(log);
+    if (parser.isSet(log) && o.logPath.isEmpty())
+        return usage(QStringLiteral("--log wants a file."));
+    o.quiet = parser.isSet(quiet);
+    if (parser.isSet(stall)) {
+        bool ok = false;
+        o.stallMs = parser.value(stall).toInt(&ok);
+        if (!ok || o.stallMs <= 0)
+            return usage(QStringLiteral("--stall-ms wants a positive number."));
+    }
+    result.action = ParseResult::Action::Run;
+    return result;
+}
+
+QString deviceName(const QString &port)
+{
+    return QFileInfo(port).fileName();
+}
+
+QString logPathFor(const QString &logPath, const QString &port, bool severalPorts)
+{
+    if (!severalPorts || logPath.isEmpty())
+        return logPath;
+    const QFileInfo info(logPath);
+    const QString suffix = info.suffix();
+    const QString tag = u'-' + deviceName(port);
+    if (suffix.isEmpty() || info.fileName() == u'.' + suffix)
+        return logPath + tag;
+    return logPath.left(logPath.size() - suffix.size() - 1) + tag + u'.' + suffix;
+}
+
+} // namespace tarvik::cli

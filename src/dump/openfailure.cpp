@@ -1,0 +1,104 @@
+#include "openfailure.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <grp.h>
+#include <sys/stat.h>
+
+namespace tarvik {
+
+PortName PortName::comPort(qint16 n)
+{
+    return {QStringLiteral("COM %1").arg(n), QStringLiteral("COM%1").arg(n)};
+}
+
+PortName PortName::device(const QString &path)
+{
+    return {path, path};
+}
+
+QString OpenFailureReport::oneLine() const
+{
+    return QString(text).replace(QStringLiteral("\n\n"), QStringLiteral(" ")).replace(u'\n', u' ');
+}
+
+OpenFailureReport describeOpenFailure(SerialService::OpenError error, const PortName &name,
+                                      const QString &devicePath, const QString &group,
+                                      const QString &reason)
+{
+    using OpenError = SerialService::OpenError;
+    using Shown = OpenFailureReport::Shown;
+    const QString title = QStringLiteral("Error opening ") + name.spaced;
+    switch (error) {
+    case OpenError::None:
+        break;
+    case OpenError::NotPresent:
+        return {Shown::Message, title, QStringLiteral("Serial port %1 not present.").arg(name.spaced)};
+    case OpenError::Busy:
+        return {Shown::Message, title, QStringLiteral("%1 blocked by another application.").arg(name.spaced)};
+    case OpenError::PermissionDenied: {
+        const QString remedy = group.isEmpty()
+                ? QStringLiteral("No group of users may open it. Give it one with a udev rule "
+                                 "(the README shows one for USB adapters), then plug the adapter in again.")
+                : QStringLiteral("Add your user to the group \"%1\", which owns the device "
+                                 "(for example: sudo usermod -aG %1 $USER), "
+                                 "then log out and log in again.").arg(group);
+        return {Shown::Message, title,
+                QStringLiteral("No permission to open %1.\n\n%2").arg(devicePath, remedy)};
+    }
+    case OpenError::Other:
+        return {Shown::LogLine, QString(), QStringLiteral("error opening %1: %2").arg(name.compact, reason)};
+    }
+    return {};
+}
+
+SerialService::OpenError openErrorFromErrno(int error)
+{
+    using OpenError = SerialService::OpenError;
+    switch (error) {
+    case 0:
+        return OpenError::None;
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+        return OpenError::NotPresent;
+    case EACCES:
+    case EPERM:
+        return OpenError::PermissionDenied;
+    case EBUSY:
+        return OpenError::Busy;
+    default:
+        return OpenError::Other;
+    }
+}
+
+SerialService::OpenError openErrorFromSerialPort(QSerialPort::SerialPortError error)
+{
+    using OpenError = SerialService::OpenError;
+    switch (error) {
+    case QSerialPort::NoError:
+        return OpenError::None;
+    case QSerialPort::DeviceNotFoundError:
+        return OpenError::NotPresent;
+    case QSerialPort::PermissionError:
+        return OpenError::Busy;
+    default:
+        return OpenError::Other;
+    }
+}
+
+QString deviceGroup(const QString &path)
+{
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    if (st.st_gid == 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+        return {};
+    if (const group *g = ::getgrgid(st.st_gid))
+        return QString::fromLocal8Bit(g->gr_name);
+    return QString::number(st.st_gid);
+}
+
+} // namespace tarvik

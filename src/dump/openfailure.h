@@ -1,0 +1,49 @@
+#pragma once
+
+#include "serialservice.h"
+
+#include <QSerialPort>
+#include <QString>
+
+namespace tarvik {
+
+// How a port is named to the user: the window's "COM 3" (and "COM3" in its log
+// line), or a device path on the command line.
+struct PortName {
+    QString spaced;
+    QString compact;
+
+    static PortName comPort(qint16 n);
+    static PortName device(const QString &path);
+};
+
+// What the user is told when a port does not open.
+struct OpenFailureReport {
+    enum class Shown { Nothing, Message, LogLine };
+
+    Shown shown = Shown::Nothing;
+    QString title; // of the message box
+    QString text;  // the message box's text, or the log line without its line end
+
+    // The text on one line, for a terminal.
+    QString oneLine() const;
+};
+
+// The report for a failed opening: the failure, how the port is named, the
+// device path, the group whose members may open the device (empty when joining
+// a group would not help) and the system's reason.
+OpenFailureReport describeOpenFailure(SerialService::OpenError error, const PortName &name,
+                                      const QString &devicePath, const QString &group,
+                                      const QString &reason);
+
+// Which failure an errno of looking at or opening a device is.
+SerialService::OpenError openErrorFromErrno(int error);
+// Which failure Qt's error of opening a device is, once the rights were found
+// in order: Qt tells a lock held by another program and missing rights alike.
+SerialService::OpenError openErrorFromSerialPort(QSerialPort::SerialPortError error);
+
+// The group whose members may open the device at `path`, or an empty text when
+// joining a group would not help (no rights for the group, or the group is root's).
+QString deviceGroup(const QString &path);
+
+} // namespace tarvik

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Rights on a device and an exclusive opener do not hold for root, and the
+// suite runs as root on CI. A program started through runAsOrdinaryUser()
+// runs, under root, as the user "nobody" (group "nogroup", no other groups);
+// otherwise as the user running the tests.
+struct ProcessOutcome {
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+ProcessOutcome runAsOrdinaryUser(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
+// Lets every user look up names in `folder` (a test's temporary folder is its owner's alone).
+bool openFolderToOrdinaryUser(const QString &folder);
+// The result of the probe program for opening `device` as an ordinary user,
+// e.g. "PermissionDenied", followed by a line with the window's message text.
+QStringList probeOpenAsOrdinaryUser(const QString &device);

@@ -1,0 +1,594 @@
+// tarvik-dump end to end: the built program as a process, each box a simulated
+// boot loader on a pseudo-terminal served by this test's event loop.
+#include "dumpfile.h"
+#include "loadersim.h"
+#include "ordinaryuser.h"
+#include "wirelog.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using tarvik::DumpFile;
+using tarvik::LoaderSim;
+using Point = LoaderSim::Point;
+
+namespace {
+
+constexpr int RunMs = 120000; // an upper bound for a few 1 MiB reads on a loaded machine
+const QString Program = QStringLiteral(TARVIK_DUMP);
+const QString TestStallMs = QStringLiteral("300");
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// Simulated boxes, each reached through a link named after the box in the
+// test's folder, and an output folder.
+struct Bench {
+    QTemporaryDir dir;
+    QTemporaryDir out;
+    std::vector<std::unique_ptr<LoaderSim>> sims;
+    std::vector<std::unique_ptr<QSignalSpy>> hostClosed;
+
+    // A box serving `image` (the default one when empty) at dir/<name>.
+    LoaderSim &box(const QString &name, const QByteArray &image = QByteArray())
+    {
+        auto sim = std::make_unique<LoaderSim>();
+        sim->setImage(image.isEmpty() ? LoaderSim::defaultImage() : image);
+        if (!sim->open() || !QFile::link(sim->slavePath(), port(name)))
+            qFatal("cannot set up the simulated box %s", qPrintable(name));
+        hostClosed.push_back(std::make_unique<QSignalSpy>(sim.get(), &LoaderSim::hostClosed));
+        sims.push_back(std::move(sim));
+        return *sims.back();
+    }
+    // Whether the box has seen its host close the device, so that every byte
+    // the program sent has been taken in.
+    bool hostGone(const LoaderSim &sim)
+    {
+        for (size_t i = 0; i < sims.size(); ++i) {
+            if (sims[i].get() == &sim)
+                return hostClosed[i]->count() > 0 || hostClosed[i]->wait(5000);
+        }
+        return false;
+    }
+    QString port(const QString &name) const { return dir.filePath(name); }
+    QString output(const QString &name) const { return out.filePath(name); }
+    QStringList files() const { return QDir(out.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot); }
+};
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QList<QJsonObject> json;
+    bool finished = false;
+
+    QJsonObject box(const QString &port) const
+    {
+        for (const QJsonObject &o : json) {
+            if (o.value(QStringLiteral("port")).toString() == port)
+                return o;
+        }
+        return {};
+    }
+};
+
+// Runs the program to its end while the boxes are served. `whileRunning` is
+// called once the process has started.
+Result run(const QStringList &arguments, const std::function<void(QProcess &)> &whileRunning = {})
+{
+    Result r;
+    QProcess process;
+    process.start(Program, arguments);
+    if (!process.waitForStarted())
+        return r;
+    QSignalSpy finished(&process, &QProcess::finished);
+    if (whileRunning)
+        whileRunning(process);
+    r.finished = finished.count() > 0 || finished.wait(RunMs);
+    if (!r.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = QString::fromUtf8(process.readAllStandardOutput());
+    r.err = QString::fromUtf8(process.readAllStandardError());
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8());
+        if (doc.isObject())
+            r.json << doc.object();
+    }
+    return r;
+}
+
+QByteArray blocks(const LoaderSim &sim, int start, int count)
+{
+    QByteArray data;
+    for (int n = start; n < start + count; ++n)
+        data += sim.block(n);
+    return data;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fullRead_data();
+    void fullRead();
+    void failures_data();
+    void failures();
+    void badArguments_data();
+    void badArguments();
+    void informationOptions();
+    void threeBoxesOneFailing();
+    void sameModel();
+    void verify_data();
+    void verify();
+    void interrupt_data();
+    void interrupt();
+    void lockedFile();
+    void openRefusedToOrdinaryUser_data();
+    void openRefusedToOrdinaryUser();
+};
+
+void TestCli::fullRead_data()
+{
+    QTest::addColumn<bool>("header");
+    QTest::newRow("plain") << false;
+    QTest::newRow("KUP header") << true;
+}
+
+// The dump byte for byte, its name, the JSON line with the SHA-256 and the log
+// file as the window's log pane would show it.
+void TestCli::fullRead()
+{
+    QFETCH(bool, header);
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const QByteArray image = sim.image();
+    QStringList args{QStringLiteral("--port"), bench.port(QStringLiteral("boxA")), QStringLiteral("--output"),
+                     bench.out.path(), QStringLiteral("--json"), QStringLiteral("--log"),
+                     bench.output(QStringLiteral("run.log"))};
+    if (header)
+        args << QStringLiteral("--header");
+
+    const Result r = run(args);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(bench.hostGone(sim));
+    QCOMPARE(sim.deviations(), QStringList());
+
+    const QString model = QStringLiteral("KSF-2100");
+    const QString name = DumpFile::fileName(0, 1024, header, model, image);
+    QCOMPARE(name, header ? QStringLiteral("KSF-2100_HW01.00.0A_SW02.03.15_conv.bin") : QStringLiteral("KSF-2100.bin"));
+    const QByteArray expected =
+            (header ? DumpFile::headerText(model, image).toLatin1() : QByteArray()) + image;
+    QCOMPARE(readFile(bench.output(name)), expected);
+    QCOMPARE(QFile::encodeName(readFile(bench.output(QStringLiteral("run.log")))),
+             wholeLog(0, 1024, true).toLatin1());
+
+    QCOMPARE(r.json.size(), 1);
+    const QJsonObject o = r.json.first();
+    QCOMPARE(o.value("port").toString(), bench.port(QStringLiteral("boxA")));
+    QCOMPARE(o.value("model").toString(), model);
+    QCOMPARE(o.value("file").toString(), bench.output(name));
+    QCOMPARE(o.value("bytes").toInteger(), 1048576);
+    QCOMPARE(o.value("blocks").toInt(), 1024);
+    QCOMPARE(o.value("sha256").toString(), sha256(image));
+    QCOMPARE(o.value("result").toString(), QStringLiteral("ok"));
+    QVERIFY(o.value("seconds").isDouble());
+    QVERIFY(!o.contains("differing_blocks"));
+    QVERIFY2(r.err.contains(QStringLiteral(": ok, %1, 1048576 bytes, SHA-256 %2, ").arg(bench.output(name), sha256(image))),
+             qPrintable(r.err));
+    // Not a terminal: one plain line at every tenth of the blocks.
+    for (int tenth = 1; tenth <= 10; ++tenth)
+        QCOMPARE(r.err.count(QStringLiteral("%1: %2 % (").arg(bench.port(QStringLiteral("boxA"))).arg(tenth * 10)), 1);
+    QVERIFY(!r.err.contains(u'\x1b'));
+}
+
+void TestCli::failures_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QByteArray>("wireEnd"); // the last bytes the box received
+    QTest::addColumn<int>("fileBlocks");     // whole blocks in FlashDump.bin.part; -1: no file
+
+    QTest::newRow("wrong check byte") << "check" << 1 << "check-error"
+                                      << "CRC Error while receiving BLOCK: 0005" << blockRequest(5) << 6;
+    QTest::newRow("wrong total") << "total" << 1 << "total-mismatch" << "TOTALCRC Error! (expected "
+                                 << QByteArray("REQUEST_TOTALCRC\rUPGRADE_SUCCESS\r\n") << 16;
+    QTest::newRow("stall") << "stall" << 1 << "timeout" << "Timeout while receiving BLOCK: 0003"
+                           << blockRequest(3) << 3;
+    QTest::newRow("extra bytes") << "extra" << 1 << "unexpected-data"
+                                 << "Unexpected data while receiving BLOCK: 0002" << blockRequest(2) << 2;
+    QTest::newRow("adapter pulled") << "hang-up" << 1 << "port-lost" << "Serial port lost: " << blockRequest(4)
+                                    << 4;
+    QTest::newRow("missing port") << "missing" << 1 << "open-failed" << "Serial port %1 not present."
+                                  << QByteArray() << -1;
+    QTest::newRow("dump file cannot be created") << "file" << 1 << "file-error"
+                                                 << "Cannot create the dump file " << blockRequest(0) << -1;
+}
+
+// Each failure: its exit code, its result, one line on stderr naming the
+// device and the reason, and nothing sent to the box after the stop.
+void TestCli::failures()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+    QFETCH(QString, line);
+    QFETCH(QByteArray, wireEnd);
+    QFETCH(int, fileBlocks);
+
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    QString port = bench.port(QStringLiteral("boxA"));
+    if (fault == "check")
+        sim.setBadCheckBlock(5);
+    else if (fault == "total")
+        sim.setBadTotal(true);
+    else if (fault == "stall")
+        sim.setStall(Point::Block, 3, 100);
+    else if (fault == "extra")
+        sim.setExtraAfterReply(Point::Block, 2, QByteArrayLiteral("\r\nOK\r\n"));
+    else if (fault == "hang-up")
+        sim.setHangUp(Point::Block, 4, 10);
+    else if (fault == "missing")
+        port = bench.port(QStringLiteral("ttyGone"));
+    else if (fault == "file")
+        QVERIFY(QDir(bench.out.path()).mkdir(QStringLiteral("FlashDump.bin.part")));
+
+    QStringList arguments{"-p", port, "-o", bench.out.path(), "--count", "16", "--json"};
+    // Only where the stall is the fault: elsewhere a busy machine must not pass for one.
+    if (fault == "stall")
+        arguments << "--stall-ms" << TestStallMs;
+    const Result r = run(arguments);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.json.size(), 1);
+    QCOMPARE(r.json.first().value("result").toString(), result);
+    const QString expectedLine = QStringLiteral("tarvik-dump: %1: %2").arg(port, line.contains("%1") ? line.arg(port) : line);
+    QVERIFY2(r.err.contains(expectedLine), qPrintable(r.err));
+
+    if (fault != "missing") {
+        if (fault != "hang-up")
+            QVERIFY(bench.hostGone(sim));
+        QVERIFY2(sim.received().endsWith(wireEnd), sim.received().right(40).constData());
+        QCOMPARE(sim.deviations(), QStringList());
+    }
+    // A failed run never takes the dump's own name; what it received stays as .part.
+    QVERIFY(!QFileInfo::exists(bench.output(QStringLiteral("FlashDump.bin"))));
+    const QString part = bench.output(QStringLiteral("FlashDump.bin.part"));
+    if (fileBlocks >= 0)
+        QCOMPARE(readFile(part), blocks(sim, 0, fileBlocks));
+    else
+        QVERIFY(!QFileInfo(part).isFile());
+}
+
+void TestCli::badArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // BOX stands for a present box's device
+    QTest::addColumn<QString>("message");
+
+    const QString box = QStringLiteral("BOX");
+    QTest::newRow("no port") << QStringList{} << "Name at least one serial device with --port.";
+    QTest::newRow("unknown option") << QStringList{"-p", box, "--fast"} << "Unknown option 'fast'.";
+    QTest::newRow("stray argument") << QStringList{"-p", box, "extra"} << "Unexpected argument \"extra\".";
+    QTest::newRow("start not a number") << QStringList{"-p", box, "--start", "x"}
+                                        << "The start block must be a whole number from 0 to 32767.";
+    QTest::newRow("start too big") << QStringList{"-p", box, "--start", "32768"}
+                                   << "The start block must be a whole number from 0 to 32767.";
+    QTest::newRow("count negative") << QStringList{"-p", box, "--count", "-1"}
+                                    << "The number of blocks must be a whole number from 0 to 32767.";
+    QTest::newRow("last block beyond 32767") << QStringList{"-p", box, "--start", "32767", "--count", "2"}
+                                             << "The blocks 32767 to 32768 cannot be read";
+    QTest::newRow("header with a partial range")
+            << QStringList{"-p", box, "--header", "--count", "10"}
+            << "It's useless to add a header if you don't want to backup the software!";
+    QTest::newRow("header with verify") << QStringList{"-p", box, "--header", "--verify", "FILE"}
+                                        << "--verify writes no dump, so it takes no --header.";
+    QTest::newRow("verify file missing") << QStringList{"-p", box, "--verify", "nothing.bin"}
+                                         << "Cannot read nothing.bin: ";
+    QTest::newRow("verify file too short") << QStringList{"-p", box, "--verify", "FILE", "--count", "1025"}
+                                           << "holds 1048576 bytes, less than the 1049600 of 1025 blocks.";
+    QTest::newRow("output folder missing") << QStringList{"-p", box, "-o", "/nonexistent/folder"}
+                                           << "The output folder /nonexistent/folder does not exist.";
+    QTest::newRow("same port twice") << QStringList{"-p", box, "-p", box} << "Two ports go by the name \"boxA\".";
+}
+
+// Bad usage ends with code 2 and the reason, before any port is touched.
+void TestCli::badArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const QString verifyFile = bench.dir.filePath(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(verifyFile, sim.image()));
+    arguments.replaceInStrings(QRegularExpression("^BOX$"), bench.port(QStringLiteral("boxA")));
+    arguments.replaceInStrings(QRegularExpression("^FILE$"), verifyFile);
+    if (!arguments.contains("-o"))
+        arguments << "-o" << bench.out.path();
+
+    const Result r = run(arguments);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.startsWith(QStringLiteral("tarvik-dump: ")) && r.err.contains(message), qPrintable(r.err));
+    QCOMPARE(r.out, QString());
+    QVERIFY(sim.received().isEmpty());
+    QCOMPARE(bench.files(), QStringList());
+}
+
+void TestCli::informationOptions()
+{
+    const Result help = run({QStringLiteral("--help")});
+    QCOMPARE(help.exitCode, 0);
+    for (const char *option : {"--port", "--output", "--header", "--start", "--count", "--verify", "--json",
+                               "--log", "--quiet", "--list", "--version"})
+        QVERIFY2(help.out.contains(QLatin1String(option)), option);
+    QVERIFY(!help.out.contains(QStringLiteral("--stall-ms")));
+
+    const Result version = run({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(version.out.startsWith(QStringLiteral("tarvik-dump ")), qPrintable(version.out));
+
+    // One line per port present: device, description and by-id link, "-" for none.
+    const Result list = run({QStringLiteral("--list")});
+    QCOMPARE(list.exitCode, 0);
+    for (const QString &line : list.out.split(u'\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(u'\t');
+        QCOMPARE(fields.size(), 3);
+        QVERIFY2(fields.at(0).startsWith(QStringLiteral("/dev/")), qPrintable(line));
+        QVERIFY(!fields.at(1).isEmpty() && !fields.at(2).isEmpty());
+    }
+}
+
+// Three boxes on one event loop: the one that fails does not disturb the others.
+void TestCli::threeBoxesOneFailing()
+{
+    Bench bench;
+    LoaderSim &a = bench.box(QStringLiteral("boxA"), LoaderSim::defaultImage("MODEL-A"));
+    LoaderSim &b = bench.box(QStringLiteral("boxB"), LoaderSim::defaultImage("MODEL-B"));
+    LoaderSim &c = bench.box(QStringLiteral("boxC"), LoaderSim::defaultImage("MODEL-C"));
+    b.setBadCheckBlock(300);
+    const QString log = bench.output(QStringLiteral("run.log"));
+
+    const Result r = run({"-p", bench.port("boxA"), "-p", bench.port("boxB"), "-p", bench.port("boxC"), "-o",
+                          bench.out.path(), "--json", "--log", log});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.json.size(), 3);
+    QCOMPARE(r.box(bench.port("boxA")).value("result").toString(), QStringLiteral("ok"));
+    QCOMPARE(r.box(bench.port("boxB")).value("result").toString(), QStringLiteral("check-error"));
+    QCOMPARE(r.box(bench.port("boxC")).value("result").toString(), QStringLiteral("ok"));
+    QVERIFY2(r.err.contains(QStringLiteral("tarvik-dump: %1: CRC Error while receiving BLOCK: 0300")
+                                    .arg(bench.port("boxB"))), qPrintable(r.err));
+
+    QCOMPARE(readFile(bench.output("MODEL-A.bin")), a.image());
+    QCOMPARE(readFile(bench.output("MODEL-C.bin")), c.image());
+    QVERIFY(!QFileInfo::exists(bench.output("MODEL-B.bin")));
+    QCOMPARE(readFile(bench.output("MODEL-B.bin.part")), b.image().left(301 * 1024));
+    QCOMPARE(readFile(bench.output("run-boxA.log")), wholeLog(0, 1024, true).toLatin1());
+    QCOMPARE(readFile(bench.output("run-boxC.log")), wholeLog(0, 1024, true).toLatin1());
+    QVERIFY(readFile(bench.output("run-boxB.log")).endsWith("CRC Error while receiving BLOCK: 0300\r\nSerial port closed.\r\n"));
+    for (LoaderSim *sim : {&a, &b, &c}) {
+        QVERIFY(bench.hostGone(*sim));
+        QCOMPARE(sim->deviations(), QStringList());
+    }
+}
+
+// Two boxes of one model in one process: the later one gets its device's name.
+void TestCli::sameModel()
+{
+    Bench bench;
+    QByteArray otherImage = LoaderSim::defaultImage();
+    otherImage[100 * 1024] = char(otherImage.at(100 * 1024) ^ 0x55);
+    LoaderSim &a = bench.box(QStringLiteral("boxA"));
+    LoaderSim &b = bench.box(QStringLiteral("boxB"), otherImage);
+
+    const Result r = run({"-p", bench.port("boxA"), "-p", bench.port("boxB"), "-o", bench.out.path(), "--json"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    const QString fileA = r.box(bench.port("boxA")).value("file").toString();
+    const QString fileB = r.box(bench.port("boxB")).value("file").toString();
+    const QSet<QString> names{QFileInfo(fileA).fileName(), QFileInfo(fileB).fileName()};
+    QVERIFY(names == QSet<QString>({"KSF-2100.bin", "KSF-2100_boxA.bin"})
+            || names == QSet<QString>({"KSF-2100.bin", "KSF-2100_boxB.bin"}));
+    QCOMPARE(readFile(fileA), a.image());
+    QCOMPARE(readFile(fileB), b.image());
+}
+
+void TestCli::verify_data()
+{
+    QTest::addColumn<QList<int>>("changed"); // blocks of the file that differ from the box
+    QTest::addColumn<bool>("withHeader");    // the file carries a KUP header
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("summary");
+
+    QTest::newRow("identical") << QList<int>{} << false << 0 << ": identical, ";
+    QTest::newRow("identical, file with a KUP header") << QList<int>{} << true << 0 << ": identical, ";
+    QTest::newRow("one block, same 8-bit sum") << QList<int>{700} << false << 3
+                                              << ": different in blocks 700, ";
+    QTest::newRow("runs compressed") << QList<int>{700, 701, 702, 703, 900} << true << 3
+                                     << ": different in blocks 700-703, 900, ";
+}
+
+// --verify compares block by block, so it sees a difference that the box's
+// 8-bit sums cannot; it writes no dump.
+void TestCli::verify()
+{
+    QFETCH(QList<int>, changed);
+    QFETCH(bool, withHeader);
+    QFETCH(int, exitCode);
+    QFETCH(QString, summary);
+
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    QByteArray file = sim.image();
+    for (const int n : changed) {
+        // Two bytes swapped: the block's sum stays the same.
+        const qsizetype at = qsizetype(n) * 1024 + 100;
+        QVERIFY(file.at(at) != file.at(at + 1));
+        std::swap(file[at], file[at + 1]);
+        QCOMPARE(LoaderSim::checkValue(file.mid(qsizetype(n) * 1024, 1024)), LoaderSim::checkValue(sim.block(n)));
+    }
+    if (withHeader)
+        file.prepend(DumpFile::headerText(QStringLiteral("KSF-2100"), file).toLatin1());
+    const QString verifyFile = bench.dir.filePath(QStringLiteral("saved.bin"));
+    QVERIFY(writeFile(verifyFile, file));
+
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--verify", verifyFile, "--json"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.json.size(), 1);
+    const QJsonObject o = r.json.first();
+    QCOMPARE(o.value("result").toString(), changed.isEmpty() ? QStringLiteral("identical") : QStringLiteral("different"));
+    QList<int> differing;
+    for (const QJsonValue &v : o.value("differing_blocks").toArray())
+        differing << v.toInt();
+    QCOMPARE(differing, changed);
+    QVERIFY(!o.contains("file"));
+    QCOMPARE(o.value("sha256").toString(), sha256(sim.image()));
+    QVERIFY2(r.err.contains(bench.port("boxA") + summary), qPrintable(r.err));
+    QCOMPARE(bench.files(), QStringList());
+}
+
+void TestCli::interrupt_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+// Ctrl+C (or SIGTERM) half-way ends the run as Close does: nothing more is
+// sent, the file keeps its whole blocks, the exit code is 130.
+void TestCli::interrupt()
+{
+    QFETCH(int, signal);
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    sim.setBaudRate(115200);
+    const QString log = bench.output(QStringLiteral("run.log"));
+    QSignalSpy served(&sim, &LoaderSim::blockServed);
+
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--json", "--log", log},
+                         [&served, signal](QProcess &process) {
+                             QTRY_VERIFY_WITH_TIMEOUT(served.count() >= 20, RunMs);
+                             ::kill(pid_t(process.processId()), signal);
+                         });
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 130);
+    QCOMPARE(r.json.size(), 1);
+    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("interrupted"));
+    QVERIFY(bench.hostGone(sim));
+    QCOMPARE(sim.deviations(), QStringList());
+    QVERIFY(readFile(log).endsWith("Serial port closed.\r\n"));
+    // The last thing on the wire is a block's request or acknowledgement.
+    const QByteArray lastRequest = sim.received().mid(sim.received().lastIndexOf("1024DOWN"));
+    QVERIFY2(lastRequest.endsWith('\r') && !lastRequest.contains("UPGRADE") && !lastRequest.contains("TOTALCRC"),
+             lastRequest.constData());
+
+    const QStringList files = bench.files();
+    QCOMPARE(files.size(), 2); // the dump and the log
+    const QByteArray dump = readFile(r.json.first().value("file").toString());
+    QVERIFY(dump.size() >= 1024); // the box had sent 20 blocks, some of them still on the line
+    QVERIFY(dump.size() < 1024 * 1024);
+    QCOMPARE(dump.size() % 1024, 0);
+    QCOMPARE(dump, sim.image().left(dump.size()));
+}
+
+// A dump file that another Tarvik process is writing is left alone.
+void TestCli::lockedFile()
+{
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const QString dump = bench.output(QStringLiteral("KSF-2100.bin.part"));
+    QVERIFY(writeFile(dump, "being written"));
+    const int fd = ::open(QFile::encodeName(dump).constData(), O_RDWR | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--json"});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("file-error"));
+    QCOMPARE(readFile(dump), QByteArray("being written"));
+    QVERIFY(bench.hostGone(sim));
+}
+
+void TestCli::openRefusedToOrdinaryUser_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("no permission") << "denied" << "No permission to open %1. ";
+    QTest::newRow("held exclusively by another program") << "busy" << "%1 blocked by another application.";
+}
+
+// Refusals that only an ordinary user meets, even when the tests run as root.
+void TestCli::openRefusedToOrdinaryUser()
+{
+    QFETCH(QString, situation);
+    QFETCH(QString, line);
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const QByteArray device = QFile::encodeName(sim.slavePath());
+    const mode_t mode = situation == "denied" ? 0 : 0666;
+    QCOMPARE(::chmod(device.constData(), mode), 0);
+    int holder = -1;
+    const auto closeHolder = qScopeGuard([&holder] {
+        if (holder >= 0)
+            ::close(holder);
+    });
+    if (situation == "busy") {
+        holder = ::open(device.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(holder >= 0);
+        QCOMPARE(::ioctl(holder, TIOCEXCL), 0);
+    }
+
+    QVERIFY(openFolderToOrdinaryUser(bench.dir.path()));
+    const ProcessOutcome outcome =
+            runAsOrdinaryUser(Program, {"--port", bench.port("boxA"), "--output", QDir::tempPath()}, RunMs);
+    const QString err = QString::fromLocal8Bit(outcome.err);
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(err.contains(QStringLiteral("tarvik-dump: %1: ").arg(bench.port("boxA")) + line.arg(bench.port("boxA"))),
+             qPrintable(err));
+    QVERIFY(sim.received().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

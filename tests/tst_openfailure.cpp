@@ -1,0 +1,128 @@
+// What the user is told when a port does not open, in the window and on the command line.
+#include "openfailure.h"
+
+#include <QTest>
+
+#include <cerrno>
+
+using tarvik::OpenFailureReport;
+using tarvik::PortName;
+using OpenError = tarvik::SerialService::OpenError;
+using Shown = OpenFailureReport::Shown;
+
+class TestOpenFailure : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fromErrno_data();
+    void fromErrno();
+    void fromSerialPort_data();
+    void fromSerialPort();
+    void report_data();
+    void report();
+};
+
+void TestOpenFailure::fromErrno_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<OpenError>("expected");
+    QTest::newRow("none") << 0 << OpenError::None;
+    QTest::newRow("ENOENT") << ENOENT << OpenError::NotPresent;
+    QTest::newRow("ENOTDIR") << ENOTDIR << OpenError::NotPresent;
+    QTest::newRow("ENXIO") << ENXIO << OpenError::NotPresent;
+    QTest::newRow("ENODEV") << ENODEV << OpenError::NotPresent;
+    QTest::newRow("EACCES") << EACCES << OpenError::PermissionDenied;
+    QTest::newRow("EPERM") << EPERM << OpenError::PermissionDenied;
+    QTest::newRow("EBUSY") << EBUSY << OpenError::Busy;
+    QTest::newRow("EIO") << EIO << OpenError::Other;
+    QTest::newRow("ELOOP") << ELOOP << OpenError::Other;
+}
+
+void TestOpenFailure::fromErrno()
+{
+    QFETCH(int, error);
+    QFETCH(OpenError, expected);
+    QCOMPARE(tarvik::openErrorFromErrno(error), expected);
+}
+
+void TestOpenFailure::fromSerialPort_data()
+{
+    QTest::addColumn<QSerialPort::SerialPortError>("error");
+    QTest::addColumn<OpenError>("expected");
+    QTest::newRow("none") << QSerialPort::NoError << OpenError::None;
+    QTest::newRow("not found") << QSerialPort::DeviceNotFoundError << OpenError::NotPresent;
+    // The rights were found in order before: a lock file or an exclusive opener.
+    QTest::newRow("permission") << QSerialPort::PermissionError << OpenError::Busy;
+    QTest::newRow("open") << QSerialPort::OpenError << OpenError::Other;
+    QTest::newRow("unsupported") << QSerialPort::UnsupportedOperationError << OpenError::Other;
+}
+
+void TestOpenFailure::fromSerialPort()
+{
+    QFETCH(QSerialPort::SerialPortError, error);
+    QFETCH(OpenError, expected);
+    QCOMPARE(tarvik::openErrorFromSerialPort(error), expected);
+}
+
+void TestOpenFailure::report_data()
+{
+    QTest::addColumn<OpenError>("error");
+    QTest::addColumn<bool>("window"); // named "COM 3" as in the window, else by its device path
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+
+    const QString dev = QStringLiteral("/dev/ttyUSB0");
+    const int nothing = int(Shown::Nothing);
+    const int message = int(Shown::Message);
+    const int logLine = int(Shown::LogLine);
+    const QString groupRemedy = QStringLiteral(
+            "No permission to open /dev/ttyUSB0.\n\nAdd your user to the group \"dialout\", which owns the "
+            "device (for example: sudo usermod -aG dialout $USER), then log out and log in again.");
+    const QString udevRemedy = QStringLiteral(
+            "No permission to open /dev/ttyUSB0.\n\nNo group of users may open it. Give it one with a udev "
+            "rule (the README shows one for USB adapters), then plug the adapter in again.");
+
+    QTest::newRow("opened") << OpenError::None << true << QString() << nothing << QString() << QString();
+    QTest::newRow("window: not present") << OpenError::NotPresent << true << QString() << message
+                                         << "Error opening COM 3" << "Serial port COM 3 not present.";
+    QTest::newRow("window: busy") << OpenError::Busy << true << QString() << message << "Error opening COM 3"
+                                  << "COM 3 blocked by another application.";
+    QTest::newRow("window: no permission, group") << OpenError::PermissionDenied << true << "dialout" << message
+                                                  << "Error opening COM 3" << groupRemedy;
+    QTest::newRow("window: no permission, no group") << OpenError::PermissionDenied << true << QString()
+                                                     << message << "Error opening COM 3" << udevRemedy;
+    QTest::newRow("window: other") << OpenError::Other << true << QString() << logLine << QString()
+                                   << "error opening COM3: Input/output error";
+    QTest::newRow("device: not present") << OpenError::NotPresent << false << QString() << message
+                                         << "Error opening " + dev << "Serial port /dev/ttyUSB0 not present.";
+    QTest::newRow("device: busy") << OpenError::Busy << false << QString() << message << "Error opening " + dev
+                                  << "/dev/ttyUSB0 blocked by another application.";
+    QTest::newRow("device: no permission") << OpenError::PermissionDenied << false << "dialout" << message
+                                           << "Error opening " + dev << groupRemedy;
+    QTest::newRow("device: other") << OpenError::Other << false << QString() << logLine << QString()
+                                   << "error opening /dev/ttyUSB0: Input/output error";
+}
+
+void TestOpenFailure::report()
+{
+    QFETCH(OpenError, error);
+    QFETCH(bool, window);
+    QFETCH(QString, group);
+    QFETCH(int, shown);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+
+    const QString dev = QStringLiteral("/dev/ttyUSB0");
+    const OpenFailureReport r = tarvik::describeOpenFailure(
+            error, window ? PortName::comPort(3) : PortName::device(dev), dev, group,
+            QStringLiteral("Input/output error"));
+    QCOMPARE(int(r.shown), shown);
+    QCOMPARE(r.title, title);
+    QCOMPARE(r.text, text);
+    QVERIFY(!r.oneLine().contains(u'\n'));
+}
+
+QTEST_GUILESS_MAIN(TestOpenFailure)
+#include "tst_openfailure.moc"
