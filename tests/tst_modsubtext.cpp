@@ -162,7 +162,7 @@ void TestModSubText::halvesRoundToEven()
     if (f.form.logicalDpiX() != 96 || f.form.logicalDpiY() != 96)
         QSKIP("the rows are worked out for 15 twips to the pixel");
     QLineEdit *field = f.field(twips);
-    modSubText::SetCustomBackground(field);
+    SeeThrough::makeSeeThrough(field);
     QCOMPARE(tileOf(field), picture.toImage().convertToFormat(QImage::Format_RGB32).copy(cut));
 }
 
@@ -184,7 +184,7 @@ void TestModSubText::outsideThePicture()
     const qreal perPixel = 1440.0 / f.form.logicalDpiX();
     QLineEdit *field = f.field(QRectF(place.x() * perPixel, place.y() * perPixel, place.width() * perPixel,
                                       place.height() * perPixel));
-    modSubText::SetCustomBackground(field);
+    SeeThrough::makeSeeThrough(field);
 
     const QImage tile = tileOf(field);
     QCOMPARE(tile.size(), place.size());
@@ -205,22 +205,22 @@ void TestModSubText::secondCallRebuildsAndHooksOnce()
     QLineEdit *first = f.field(QRectF(150, 150, 600, 300));
     QLineEdit *second = f.field(QRectF(150, 600, 600, 300));
 
-    modSubText::SetCustomBackground(first);
+    SeeThrough::makeSeeThrough(first);
     const QVariant firstHook = first->property("OrigProcAddr");
     const QVariant containerHook = f.form.property("OrigProcAddr");
-    modSubText::SetCustomBackground(second);
+    SeeThrough::makeSeeThrough(second);
 
     // The picture changes; a second call cuts the tile anew from it.
     QPixmap plain(200, 200);
     plain.fill(Qt::darkGreen);
     f.form.setProperty("Picture", plain);
-    modSubText::SetCustomBackground(first);
+    SeeThrough::makeSeeThrough(first);
 
     QCOMPARE(first->property("OrigProcAddr"), firstHook);
     QCOMPARE(f.form.property("OrigProcAddr"), containerHook);
-    QCOMPARE(hooksOn<modSubText::FieldWindowProc>(first), 1);
-    QCOMPARE(hooksOn<modSubText::FieldWindowProc>(second), 1);
-    QCOMPARE(hooksOn<modSubText::ParentWindowProc>(&f.form), 1);
+    QCOMPARE(hooksOn<SeeThrough::FieldHook>(first), 1);
+    QCOMPARE(hooksOn<SeeThrough::FieldHook>(second), 1);
+    QCOMPARE(hooksOn<SeeThrough::ContainerHook>(&f.form), 1);
     QCOMPARE(tileOf(first).pixel(0, 0), QColor(Qt::darkGreen).rgb());
     QCOMPARE(tileOf(second).pixel(0, 0), qRgb(10, 40, 100));
 }
@@ -231,7 +231,7 @@ void TestModSubText::withoutPicture()
     QWidget form;
     auto *field = new QLineEdit(&form);
     const QColor base = field->palette().color(QPalette::Base);
-    modSubText::SetCustomBackground(field);
+    SeeThrough::makeSeeThrough(field);
     QVERIFY(field->property("OrigProcAddr").isValid());
     QVERIFY(form.property("OrigProcAddr").isValid());
     QVERIFY(!field->property("CustomBGBrush").isValid());
@@ -260,7 +260,7 @@ void TestModSubText::textOverTheTile()
     palette.setColor(QPalette::Text, Qt::black);
     field->setPalette(palette);
     field->setEnabled(enabled);
-    modSubText::SetCustomBackground(field);
+    SeeThrough::makeSeeThrough(field);
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
 
@@ -314,8 +314,8 @@ void TestModSubText::changesRepaintTheWholeField()
         log->appendPlainText(QStringLiteral("line %1").arg(i));
     auto *other = new QLineEdit(&f.form);
     other->setGeometry(10, 180, 100, 22);
-    modSubText::SetCustomBackground(edit);
-    modSubText::SetCustomBackground(log);
+    SeeThrough::makeSeeThrough(edit);
+    SeeThrough::makeSeeThrough(log);
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
     QApplication::setActiveWindow(&f.form);

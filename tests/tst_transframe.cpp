@@ -845,7 +845,7 @@ void tst_TransFrame::keyInput_data()
                                          << QStringList({"KeyDown 116 0"}) << false;
 }
 
-// A handler that sets KeyAscii to 0 changes it for later handlers and for
+// A handler that sets character to 0 changes it for later handlers and for
 // the key event itself, which then goes no further.
 void tst_TransFrame::keyInput()
 {

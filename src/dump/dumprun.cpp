@@ -109,8 +109,7 @@ void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
     m_modelText.clear();
     m_totalSum = 0;
     setOutcome(Outcome::None);
-    m_port.setInBufferCount(0);
-    m_port.setInputMode(SerialService::InputModeText);
+    m_port.discardInput();
 
     setStage(Stage::Handshake);
     m_marker = 0;
@@ -141,7 +140,7 @@ void DumpRun::setStage(Stage stage)
 
 bool DumpRun::send(const QByteArray &bytes)
 {
-    m_port.output(QString::fromLatin1(bytes));
+    m_port.send(QString::fromLatin1(bytes));
     // A failing port may end the run from inside the write.
     return active();
 }
@@ -158,7 +157,7 @@ void DumpRun::awaitMarker()
 {
     m_receiveText.clear();
     // The marker waits look at the port before every read: a closed port ends the run.
-    if (!m_port.portOpen() && end())
+    if (!m_port.isOpen() && end())
         emit finished();
 }
 
@@ -180,12 +179,12 @@ void DumpRun::onReadyRead()
 
 void DumpRun::handshakeRead()
 {
-    if (!m_port.portOpen()) {
+    if (!m_port.isOpen()) {
         if (end())
             emit finished();
         return;
     }
-    m_receiveText += m_port.input().toString();
+    m_receiveText += m_port.readText();
     const HandshakeStep &step = Handshake[m_marker];
     if (!m_receiveText.contains(step.marker)) {
         // Only the tail can still become part of the marker.
@@ -202,7 +201,6 @@ void DumpRun::handshakeRead()
         awaitMarker();
         return;
     }
-    m_port.setInputMode(SerialService::InputModeBinary);
     setStage(Stage::Blocks);
     if (m_blockCount > 0)
         requestBlock(0);
@@ -243,7 +241,7 @@ void DumpRun::requestTotal()
 
 void DumpRun::checkReply()
 {
-    const int waiting = m_port.inBufferCount();
+    const int waiting = m_port.bytesWaiting();
     if (waiting > m_waiting) {
         m_waiting = waiting;
         m_lastByte.start();
@@ -251,7 +249,7 @@ void DumpRun::checkReply()
     if (waiting < m_awaited)
         return;
     if (waiting == m_awaited) {
-        m_replyBytes = m_port.input().toByteArray();
+        m_replyBytes = m_port.readBytes();
         if (m_replyBytes.size() == m_awaited) {
             m_stall.stop();
             if (m_stage == Stage::Blocks)
@@ -366,9 +364,9 @@ void DumpRun::totalArrived()
     if (!send(Closing + CrLf))
         return;
     end();
-    if (!m_port.portOpen())
+    if (!m_port.isOpen())
         m_host.appendLog(LogAlreadyClosed);
-    m_host.closeComPort();
+    m_host.closePort();
     emit finished();
 }
 
@@ -380,7 +378,7 @@ void DumpRun::fileFailed()
     // Nothing of the run may touch the port or the file while the message is up.
     end();
     m_host.showMessage(message, ErrorTitle);
-    m_host.closeComPort();
+    m_host.closePort();
     emit finished();
 }
 
@@ -401,7 +399,7 @@ void DumpRun::onPortLost(const QString &reason)
     const bool notify = end();
     setOutcome(Outcome::PortLost, LogLost + reason);
     m_host.appendLog(LogLost + reason + LogEol);
-    m_host.closeComPort();
+    m_host.closePort();
     if (notify)
         emit finished();
 }

@@ -130,12 +130,12 @@ signals:
 
     // Raised for input on the frame itself, not on the caption or on the
     // controls it holds. Handlers get the arguments by reference (connect
-    // them directly); setting KeyCode or KeyAscii to 0 swallows the key,
+    // them directly); setting KeyCode or character to 0 swallows the key,
     // which otherwise goes on to the parent.
     void Click();
     void DblClick();
     void KeyDown(qint16 &KeyCode, qint16 &Shift);
-    void KeyPress(qint16 &KeyAscii);
+    void KeyPress(qint16 &character);
     void KeyUp(qint16 &KeyCode, qint16 &Shift);
     void MouseDown(qint16 &Button, qint16 &Shift, float &X, float &Y);
     void MouseMove(qint16 &Button, qint16 &Shift, float &X, float &Y);
