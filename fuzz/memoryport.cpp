@@ -4,22 +4,29 @@
 
 namespace tarvik {
 
-SerialService::OpenError MemoryPort::setPortOpen(bool open)
+SerialService::OpenError MemoryPort::open()
 {
-    if (open == m_open)
+    if (m_open)
         return OpenError::None;
-    m_open = open;
+    m_open = true;
     m_lost = false;
     m_buffer.clear();
-    if (!open)
-        emit portClosed();
     return OpenError::None;
 }
 
-void MemoryPort::setInBufferCount(qint16 count)
+void MemoryPort::close()
 {
-    if (count == 0)
-        m_buffer.clear();
+    if (!m_open)
+        return;
+    m_open = false;
+    m_lost = false;
+    m_buffer.clear();
+    emit portClosed();
+}
+
+void MemoryPort::discardInput()
+{
+    m_buffer.clear();
 }
 
 int MemoryPort::bytesWaiting() const
@@ -27,12 +34,14 @@ int MemoryPort::bytesWaiting() const
     return int(m_buffer.size());
 }
 
-QVariant MemoryPort::input()
+QString MemoryPort::readText()
 {
-    const QByteArray bytes = std::exchange(m_buffer, QByteArray());
-    if (m_inputMode == InputModeBinary)
-        return bytes;
-    return QString::fromLatin1(bytes);
+    return QString::fromLatin1(readBytes());
+}
+
+QByteArray MemoryPort::readBytes()
+{
+    return std::exchange(m_buffer, QByteArray());
 }
 
 void MemoryPort::send(const QString &text)

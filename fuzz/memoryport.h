@@ -24,21 +24,20 @@ public:
 
     void setLineSettings(const QString &settings) override { m_settings = settings; }
     QString lineSettings() const override { return m_settings; }
-    void setInputLen(qint16) override { }
     void setReadBufferSize(qint16) override { }
     void setPortNumber(qint16 port) override { m_portNumber = port; }
     qint16 portNumber() const override { return m_portNumber; }
 
-    OpenError setPortOpen(bool open) override;
+    OpenError open() override;
+    void close() override;
     bool isOpen() const override { return m_open; }
     QString devicePath() const override { return QStringLiteral("memory"); }
     QString errorString() const override { return {}; }
 
-    void setInBufferCount(qint16 count) override;
+    void discardInput() override;
     int bytesWaiting() const override;
-    void setInputMode(int mode) override { m_inputMode = mode; }
-    int inputMode() const override { return m_inputMode; }
-    QVariant input() override;
+    QString readText() override;
+    QByteArray readBytes() override;
     void send(const QString &text) override;
 
     // The loader's side. One call is one arrival: the bytes are added to the
@@ -64,7 +63,6 @@ public:
 private:
     QString m_settings;
     qint16 m_portNumber = 1;
-    int m_inputMode = InputModeText;
     bool m_open = false;
     bool m_lost = false;
     bool m_sealed = false;

@@ -171,42 +171,37 @@ void TestSerialPort::invalidSettingsFailOpen()
 
 void TestSerialPort::read_data()
 {
-    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("asText");
     QTest::addColumn<QByteArray>("bytes");
 
     const QByteArray mixed("A\0B\xff\x80\x7f\r\n", 8);
-    QTest::newRow("text") << int(SerialService::InputModeText) << mixed;
-    QTest::newRow("binary") << int(SerialService::InputModeBinary) << mixed;
-    QTest::newRow("text NUL only") << int(SerialService::InputModeText) << QByteArray(1, '\0');
-    QTest::newRow("binary 0xFF only") << int(SerialService::InputModeBinary) << QByteArray(1, '\xff');
+    QTest::newRow("text") << true << mixed;
+    QTest::newRow("binary") << false << mixed;
+    QTest::newRow("text NUL only") << true << QByteArray(1, '\0');
+    QTest::newRow("binary 0xFF only") << false << QByteArray(1, '\xff');
 }
 
 void TestSerialPort::read()
 {
-    QFETCH(int, mode);
+    QFETCH(bool, asText);
     QFETCH(QByteArray, bytes);
 
     SerialPort port;
     setUp(port);
     QCOMPARE(port.open(), OpenError::None);
-    port.setInputMode(mode);
-    QCOMPARE(port.inputMode(), mode);
     QSignalSpy readyRead(&port, &SerialService::readyRead);
 
     QVERIFY(m_pty->writeAll(bytes));
     QTRY_COMPARE(port.bytesWaiting(), int(bytes.size()));
     QVERIFY(readyRead.count() > 0);
 
-    const QVariant value = port.input();
-    if (mode == SerialService::InputModeText) {
-        QCOMPARE(value.typeId(), QMetaType::QString);
-        const QString text = value.toString();
+    if (asText) {
+        const QString text = port.readText();
         QCOMPARE(text.size(), bytes.size());
         for (qsizetype i = 0; i < bytes.size(); ++i)
             QCOMPARE(text.at(i).unicode(), ushort(quint8(bytes.at(i))));
     } else {
-        QCOMPARE(value.typeId(), QMetaType::QByteArray);
-        QCOMPARE(value.toByteArray(), bytes);
+        QCOMPARE(port.readBytes(), bytes);
     }
     QCOMPARE(port.bytesWaiting(), 0);
 }

@@ -99,11 +99,6 @@ QString SerialPort::lineSettings() const
     return m_settings;
 }
 
-void SerialPort::setInputLen(qint16 len)
-{
-    m_inputLen = qMax<qint16>(0, len);
-}
-
 void SerialPort::setReadBufferSize(qint16 size)
 {
     m_readBufferSize = qMax<qint16>(0, size);
@@ -125,18 +120,19 @@ qint16 SerialPort::portNumber() const
     return m_portNumber;
 }
 
-SerialService::OpenError SerialPort::setPortOpen(bool open)
+void SerialPort::close()
 {
-    if (!open) {
-        if (!m_open)
-            return OpenError::None;
-        if (m_port.isOpen())
-            m_port.close();
-        m_open = false;
-        m_lost = false;
-        emit portClosed();
-        return OpenError::None;
-    }
+    if (!m_open)
+        return;
+    if (m_port.isOpen())
+        m_port.close();
+    m_open = false;
+    m_lost = false;
+    emit portClosed();
+}
+
+SerialService::OpenError SerialPort::open()
+{
     if (m_open)
         return OpenError::None;
 
@@ -203,11 +199,10 @@ QString SerialPort::errorString() const
     return m_errorString;
 }
 
-void SerialPort::setInBufferCount(qint16 count)
+void SerialPort::discardInput()
 {
-    if (count != 0 || !m_port.isOpen())
-        return;
-    m_port.clear(QSerialPort::Input);
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Input);
 }
 
 int SerialPort::bytesWaiting() const
@@ -215,24 +210,14 @@ int SerialPort::bytesWaiting() const
     return m_port.isOpen() ? int(m_port.bytesAvailable()) : 0;
 }
 
-void SerialPort::setInputMode(int mode)
+QString SerialPort::readText()
 {
-    m_inputMode = mode == InputModeBinary ? InputModeBinary : InputModeText;
+    return QString::fromLatin1(readBytes());
 }
 
-int SerialPort::inputMode() const
+QByteArray SerialPort::readBytes()
 {
-    return m_inputMode;
-}
-
-QVariant SerialPort::input()
-{
-    QByteArray bytes;
-    if (m_port.isOpen())
-        bytes = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
-    if (m_inputMode == InputModeBinary)
-        return bytes;
-    return QString::fromLatin1(bytes);
+    return m_port.isOpen() ? m_port.readAll() : QByteArray();
 }
 
 void SerialPort::send(const QString &text)

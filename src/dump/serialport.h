@@ -19,7 +19,6 @@ public:
 
     void setLineSettings(const QString &settings) override;
     QString lineSettings() const override;
-    void setInputLen(qint16 len) override;
     void setReadBufferSize(qint16 size) override;
 
     // Opens this device from now on instead of the port number's; an empty path
@@ -28,16 +27,16 @@ public:
     void setPortNumber(qint16 port) override;
     qint16 portNumber() const override;
 
-    OpenError setPortOpen(bool open) override;
+    OpenError open() override;
+    void close() override;
     bool isOpen() const override;
     QString devicePath() const override;
     QString errorString() const override;
 
-    void setInBufferCount(qint16 count) override;
+    void discardInput() override;
     int bytesWaiting() const override;
-    void setInputMode(int mode) override;
-    int inputMode() const override;
-    QVariant input() override;
+    QString readText() override;
+    QByteArray readBytes() override;
 
     void send(const QString &text) override;
 
@@ -46,10 +45,8 @@ private:
 
     QSerialPort m_port;
     QString m_settings = QStringLiteral("9600,N,8,1");
-    qint16 m_inputLen = 0;
     qint16 m_readBufferSize = 1024;
     qint16 m_portNumber = 1;
-    int m_inputMode = InputModeText;
     QString m_device;
     QString m_devicePath;
     QString m_errorString;

@@ -143,7 +143,5 @@ bool KeyPressFilter::eventFilter(QObject *watched, QEvent *event)
     auto *key = static_cast<QKeyEvent *>(event);
     if (!typesCharacter(key))
         return false;
-    short keyAscii = short(key->text().at(0).unicode());
-    m_handler(keyAscii);
-    return keyAscii == 0;
+    return m_handler(key->text().at(0)).isNull();
 }

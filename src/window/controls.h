@@ -92,15 +92,15 @@ public:
     void showPopup() override;
 };
 
-// Routes the characters typed into a widget through a key handler that
-// receives the character code by reference; setting it to 0 discards the
-// character. Keys that type no character (Delete, arrows, Home, End ...) and
-// shortcuts with Ctrl, Alt or Meta never reach the handler.
+// Routes the characters typed into a widget through a key handler that gets
+// the character and returns the one to type, or a null QChar to discard it.
+// Keys that type no character (Delete, arrows, Home, End ...) and shortcuts
+// with Ctrl, Alt or Meta never reach the handler.
 class KeyPressFilter : public QObject
 {
     Q_OBJECT
 public:
-    using Handler = std::function<void(short &keyAscii)>;
+    using Handler = std::function<QChar(QChar typed)>;
     KeyPressFilter(QWidget *target, Handler handler);
 
     static bool typesCharacter(const QKeyEvent *event);

@@ -9,6 +9,7 @@
 #include "logpane.h"
 #include "modsubtext.h"
 #include "openfailure.h"
+#include "portmap.h"
 #include "prompts.h"
 #include "repaintpacer.h"
 #include "propertybag.h"
@@ -75,6 +76,11 @@ QString dumpToolTip(const tarvik::DumpFile &file)
             .arg(file.path())
             .arg(file.size())
             .arg(QString::fromLatin1(file.sha256().toHex()));
+}
+
+QChar digitOnly(QChar typed)
+{
+    return typed >= QLatin1Char('0') && typed <= QLatin1Char('9') ? typed : QChar();
 }
 
 } // namespace
@@ -276,9 +282,9 @@ void Form1::buildFromDesign()
             [showEnding] { showEnding(tarvik::ProgressMeter::Ending::TotalCheckFailed); });
     connect(&m_run, &tarvik::DumpRun::succeeded, this,
             [this] { m_progressBar->setToolTip(dumpToolTip(m_run.dumpFile())); });
-    new KeyPressFilter(m_logPane, [this](short &k) { onLogKeyPressed(k); });
-    new KeyPressFilter(m_startEdit, [this](short &k) { onStartKeyPressed(k); });
-    new KeyPressFilter(m_countEdit, [this](short &k) { onCountKeyPressed(k); });
+    new KeyPressFilter(m_logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
+    new KeyPressFilter(m_startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
+    new KeyPressFilter(m_countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
 
     new FixedLook(this, tarvik::designPalette());
     m_logPane->setFocus();
@@ -308,7 +314,7 @@ void Form1::loadFrame(tarvik::TransFrame *frame, const char *name)
 void Form1::prepareControls()
 {
     m_matchedCode.clear();
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = tarvik::PortMap::FirstPort; n <= tarvik::PortMap::LastPort; ++n) {
         m_portList->addItem(QStringLiteral("COM %1").arg(n));
         m_portList->setItemData(m_portList->count() - 1, n);
     }
@@ -501,26 +507,19 @@ void Form1::showMessage(const QString &text, const QString &title)
 
 // ---- Block range and advanced mode ---------------------------------------
 
-void Form1::digitFilter(short &character)
+QChar Form1::onStartKeyPressed(QChar typed)
 {
-    const QChar c = QChar(ushort(character));
-    if (!(c >= QLatin1Char('0') && c <= QLatin1Char('9')))
-        character = 0;
+    return digitOnly(typed);
 }
 
-void Form1::onStartKeyPressed(short &character)
+QChar Form1::onCountKeyPressed(QChar typed)
 {
-    digitFilter(character);
+    return digitOnly(typed);
 }
 
-void Form1::onCountKeyPressed(short &character)
+// The log takes no typed characters; the access code is matched on the way.
+QChar Form1::onLogKeyPressed(QChar typed)
 {
-    digitFilter(character);
-}
-
-void Form1::onLogKeyPressed(short &character)
-{
-    const QChar typed = QChar(ushort(character));
     if (AccessCode.contains(typed) && !m_editButton->isVisibleTo(this)) {
         const int m = m_matchedCode.size();
         if (m < AccessCode.size() && typed == AccessCode.at(m))
@@ -528,7 +527,7 @@ void Form1::onLogKeyPressed(short &character)
         if (m_matchedCode == AccessCode)
             enableAdvancedMode();
     }
-    character = 0;
+    return QChar();
 }
 
 void Form1::enableAdvancedMode()

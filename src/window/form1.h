@@ -43,7 +43,7 @@ public:
     explicit Form1(tarvik::Prompts *prompts = nullptr, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // The design's controls by name, e.g. control<QPushButton>("m_openButton").
+    // The design's controls by name, e.g. control<QPushButton>("Command1").
     template<typename T>
     T *control(const char *name) const { return qobject_cast<T *>(m_controls.value(QLatin1String(name))); }
 
@@ -64,9 +64,10 @@ public slots:
     void onAboutClicked();
     void onHeaderLabelClicked();
     void onHeaderToggled();
-    void onLogKeyPressed(short &character);
-    void onStartKeyPressed(short &character);
-    void onCountKeyPressed(short &character);
+    // Key filters: the character to type, or a null QChar to discard it.
+    QChar onLogKeyPressed(QChar typed);
+    QChar onStartKeyPressed(QChar typed);
+    QChar onCountKeyPressed(QChar typed);
 
     bool openPort(qint16 port);
     void closePort() override;
@@ -83,7 +84,6 @@ private:
     void onLogChanged();
     void enableAdvancedMode();
     QString browseForFolder(const QString &title);
-    void digitFilter(short &character);
     bool isFullRange() const;
     void reportOpenError(tarvik::SerialService::OpenError error, qint16 port);
     void prompt(const QString &text, const QString &title);
