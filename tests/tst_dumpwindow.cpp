@@ -1,4 +1,5 @@
 // Whole dump runs through the real window against the simulated boot loader.
+#include "controls.h"
 #include "form1.h"
 #include "loadersim.h"
 #include "scriptedprompts.h"
@@ -211,7 +212,7 @@ void TestDumpWindow::fullRead()
                                  .arg(file.size())
                                  .arg(QString::fromLatin1(
                                      QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex())));
-    QCOMPARE(w.control<QWidget>("Shape1")->property("FillColor").toUInt(), 255u);
+    QCOMPARE(w.control<ShapeWidget>("Shape1")->fillColor(), 255u);
 }
 
 void TestDumpWindow::keepsEveryDump_data()

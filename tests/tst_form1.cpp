@@ -1,4 +1,5 @@
 // The main window's start-up, its log pane, and opening and closing the port.
+#include "controls.h"
 #include "form1.h"
 #include "logpane.h"
 #include "ordinaryuser.h"
@@ -34,7 +35,7 @@ const QString StartupLog = QStringLiteral(
 
 quint32 lamp(const Form1 &w)
 {
-    return w.control<QWidget>("Shape1")->property("FillColor").toUInt();
+    return w.control<ShapeWidget>("Shape1")->fillColor();
 }
 
 bool caretAtEndWithoutSelection(Form1 &w)

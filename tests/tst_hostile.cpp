@@ -2,6 +2,7 @@
 // pseudo-terminal. Each case states what the user sees (log, message boxes,
 // controls, lamp), what reaches the dump file, and what the window sends on
 // the line after the fault.
+#include "controls.h"
 #include "form1.h"
 #include "loadersim.h"
 #include "ptypair.h"
@@ -143,7 +144,7 @@ public:
         const auto on = [this](const char *name) {
             return w.control<QWidget>(name)->isEnabled() ? QStringLiteral("on") : QStringLiteral("off");
         };
-        const quint32 lamp = w.control<QWidget>("Shape1")->property("FillColor").toUInt();
+        const quint32 lamp = w.control<ShapeWidget>("Shape1")->fillColor();
         const QString colour = lamp == 255 ? QStringLiteral("red")
                              : lamp == 65280 ? QStringLiteral("green")
                                              : QString::number(lamp);

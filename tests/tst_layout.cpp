@@ -233,7 +233,7 @@ void TestLayout::looks()
     QCOMPARE(bar->orientation(), Qt::Horizontal);
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 100);
-    QCOMPARE(w.control<QWidget>("Shape2")->property("FillColor").toUInt(), 0x80000015u);
+    QCOMPARE(w.control<ShapeWidget>("Shape2")->fillColor(), 0x80000015u);
 }
 
 // Every caption fits its control in the font that the design font resolves to.

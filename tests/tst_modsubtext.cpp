@@ -33,8 +33,8 @@ QPixmap placePicture(int width, int height, bool light = false)
 struct PictureForm
 {
     explicit PictureForm(const QPixmap &picture)
+        : picture(picture)
     {
-        form.setProperty("Picture", picture);
         form.resize(320, 240);
     }
 
@@ -43,25 +43,32 @@ struct PictureForm
         auto *edit = new QLineEdit(container ? container : &form);
         edit->setGeometry(qRound(twips.x() / 15), qRound(twips.y() / 15), qRound(twips.width() / 15),
                           qRound(twips.height() / 15));
-        edit->setProperty("TwipsGeometry", twips);
+        twipsOf.insert(edit, twips);
         return edit;
     }
 
+    void makeSeeThrough(QWidget *field) { SeeThrough::makeSeeThrough(field, picture, twipsOf.value(field)); }
+
+    QPixmap picture;
+    QHash<QWidget *, QRectF> twipsOf;
     QWidget form;
 };
 
 QImage tileOf(const QWidget *field)
 {
-    const QVariant stored = field->property("CustomBGBrush");
-    if (!stored.isValid())
-        return QImage();
-    return stored.value<QBrush>().texture().toImage().convertToFormat(QImage::Format_RGB32);
+    return SeeThrough::backgroundTile(field).texture().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 // What the window shows now, as it was last drawn (not painted afresh).
 QImage shown(QWidget *window)
 {
     return window->screen()->grabWindow(window->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+template<typename T>
+T *hookOn(const QObject *widget)
+{
+    return widget->findChild<T *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 template<typename T>
@@ -131,9 +138,9 @@ void TestModSubText::windowTiles()
     if (w.logicalDpiX() != 96 || w.logicalDpiY() != 96)
         QSKIP("the design's pixel sizes hold at 96 dpi");
     QWidget *field = w.control<QWidget>(name.toLatin1().constData());
-    QVERIFY(field->property("OrigProcAddr").isValid());
+    QVERIFY(SeeThrough::isHooked(field));
     QCOMPARE(field->parentWidget()->objectName(), container);
-    QVERIFY(field->parentWidget()->property("OrigProcAddr").isValid());
+    QVERIFY(SeeThrough::isHooked(field->parentWidget()));
 
     const QImage tile = tileOf(field);
     QCOMPARE(tile.size(), cut.size());
@@ -162,7 +169,7 @@ void TestModSubText::halvesRoundToEven()
     if (f.form.logicalDpiX() != 96 || f.form.logicalDpiY() != 96)
         QSKIP("the rows are worked out for 15 twips to the pixel");
     QLineEdit *field = f.field(twips);
-    SeeThrough::makeSeeThrough(field);
+    f.makeSeeThrough(field);
     QCOMPARE(tileOf(field), picture.toImage().convertToFormat(QImage::Format_RGB32).copy(cut));
 }
 
@@ -184,7 +191,7 @@ void TestModSubText::outsideThePicture()
     const qreal perPixel = 1440.0 / f.form.logicalDpiX();
     QLineEdit *field = f.field(QRectF(place.x() * perPixel, place.y() * perPixel, place.width() * perPixel,
                                       place.height() * perPixel));
-    SeeThrough::makeSeeThrough(field);
+    f.makeSeeThrough(field);
 
     const QImage tile = tileOf(field);
     QCOMPARE(tile.size(), place.size());
@@ -205,19 +212,19 @@ void TestModSubText::secondCallRebuildsAndHooksOnce()
     QLineEdit *first = f.field(QRectF(150, 150, 600, 300));
     QLineEdit *second = f.field(QRectF(150, 600, 600, 300));
 
-    SeeThrough::makeSeeThrough(first);
-    const QVariant firstHook = first->property("OrigProcAddr");
-    const QVariant containerHook = f.form.property("OrigProcAddr");
-    SeeThrough::makeSeeThrough(second);
+    f.makeSeeThrough(first);
+    const auto *firstHook = hookOn<SeeThrough::FieldHook>(first);
+    const auto *containerHook = hookOn<SeeThrough::ContainerHook>(&f.form);
+    f.makeSeeThrough(second);
 
     // The picture changes; a second call cuts the tile anew from it.
     QPixmap plain(200, 200);
     plain.fill(Qt::darkGreen);
-    f.form.setProperty("Picture", plain);
-    SeeThrough::makeSeeThrough(first);
+    f.picture = plain;
+    f.makeSeeThrough(first);
 
-    QCOMPARE(first->property("OrigProcAddr"), firstHook);
-    QCOMPARE(f.form.property("OrigProcAddr"), containerHook);
+    QCOMPARE(hookOn<SeeThrough::FieldHook>(first), firstHook);
+    QCOMPARE(hookOn<SeeThrough::ContainerHook>(&f.form), containerHook);
     QCOMPARE(hooksOn<SeeThrough::FieldHook>(first), 1);
     QCOMPARE(hooksOn<SeeThrough::FieldHook>(second), 1);
     QCOMPARE(hooksOn<SeeThrough::ContainerHook>(&f.form), 1);
@@ -231,10 +238,10 @@ void TestModSubText::withoutPicture()
     QWidget form;
     auto *field = new QLineEdit(&form);
     const QColor base = field->palette().color(QPalette::Base);
-    SeeThrough::makeSeeThrough(field);
-    QVERIFY(field->property("OrigProcAddr").isValid());
-    QVERIFY(form.property("OrigProcAddr").isValid());
-    QVERIFY(!field->property("CustomBGBrush").isValid());
+    SeeThrough::makeSeeThrough(field, QPixmap());
+    QVERIFY(SeeThrough::isHooked(field));
+    QVERIFY(SeeThrough::isHooked(&form));
+    QCOMPARE(SeeThrough::backgroundTile(field).style(), Qt::NoBrush);
     QCOMPARE(field->palette().color(QPalette::Base), base);
 }
 
@@ -260,7 +267,7 @@ void TestModSubText::textOverTheTile()
     palette.setColor(QPalette::Text, Qt::black);
     field->setPalette(palette);
     field->setEnabled(enabled);
-    SeeThrough::makeSeeThrough(field);
+    f.makeSeeThrough(field);
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
 
@@ -314,8 +321,8 @@ void TestModSubText::changesRepaintTheWholeField()
         log->appendPlainText(QStringLiteral("line %1").arg(i));
     auto *other = new QLineEdit(&f.form);
     other->setGeometry(10, 180, 100, 22);
-    SeeThrough::makeSeeThrough(edit);
-    SeeThrough::makeSeeThrough(log);
+    f.makeSeeThrough(edit);
+    f.makeSeeThrough(log);
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
     QApplication::setActiveWindow(&f.form);

@@ -45,7 +45,6 @@ protected:
 class ShapeWidget : public QWidget
 {
     Q_OBJECT
-    Q_PROPERTY(quint32 FillColor READ fillColor WRITE setFillColor)
 public:
     enum class Form { Circle, Rectangle };
 

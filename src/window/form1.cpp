@@ -83,6 +83,16 @@ QChar digitOnly(QChar typed)
     return typed >= QLatin1Char('0') && typed <= QLatin1Char('9') ? typed : QChar();
 }
 
+// A control's place and size in its container as the design gives them, in twips.
+QRectF designTwips(const QWidget *control)
+{
+    for (const Design::Control &c : Design::controls()) {
+        if (control->objectName() == QLatin1String(c.name))
+            return QRectF(c.left, c.top, c.width, c.height);
+    }
+    return QRectF();
+}
+
 } // namespace
 
 static void initResources()
@@ -196,7 +206,6 @@ void Form1::buildFromDesign()
         w->setObjectName(QLatin1String(c.name));
         if (c.kind != Design::Kind::Line) {
             w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
-            w->setProperty("TwipsGeometry", QRectF(c.left, c.top, c.width, c.height));
         }
         if (c.kind == Design::Kind::Shape || c.kind == Design::Kind::Line
             || c.kind == Design::Kind::Label)
@@ -326,10 +335,9 @@ void Form1::prepareControls()
     m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
     m_logPane->replaceText(firstStartupLine() + CrLf);
     m_logPane->appendText(secondStartupLine() + CrLf);
-    SeeThrough::makeSeeThrough(m_logPane);
-    SeeThrough::makeSeeThrough(m_folderEdit);
-    SeeThrough::makeSeeThrough(m_countEdit);
-    SeeThrough::makeSeeThrough(m_startEdit);
+    const QList<QWidget *> seeThroughFields{m_logPane, m_folderEdit, m_countEdit, m_startEdit};
+    for (QWidget *field : seeThroughFields)
+        SeeThrough::makeSeeThrough(field, m_picture, designTwips(field));
 }
 
 QString Form1::programFolder() const

@@ -32,8 +32,6 @@ class TransFrame;
 class Form1 : public QWidget, private tarvik::DumpHost
 {
     Q_OBJECT
-    // The background photograph, drawn unscaled from the top left corner.
-    Q_PROPERTY(QPixmap Picture READ picture)
 public:
     static inline const QString AccessCode = QStringLiteral("58203");
     static inline const QString FolderPickerTitle =
@@ -54,6 +52,7 @@ public:
     qint16 blockCount() const { return m_blockCount; }
     QString matchedCode() const { return m_matchedCode; }
     QString programFolder() const;
+    // The background photograph, drawn unscaled from the top left corner.
     QPixmap picture() const { return m_picture; }
 
 public slots:

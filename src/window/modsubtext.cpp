@@ -18,13 +18,12 @@ namespace SeeThrough {
 
 namespace {
 
-const char *const OrigProcAddr = "OrigProcAddr";
-const char *const CustomBGBrush = "CustomBGBrush";
 constexpr quint32 ButtonFace = 0x8000000F;
 
-bool isHooked(const QWidget *widget)
+template<typename Hook>
+Hook *hookOn(const QWidget *widget)
 {
-    return widget->property(OrigProcAddr).isValid();
+    return widget->findChild<Hook *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 // Twips to whole pixels, halves to even.
@@ -34,11 +33,10 @@ int toPixels(qreal twips, qreal twipsPerPixel)
 }
 
 // The field's place and size in its container, in twips.
-QRectF twipsGeometry(const QWidget *field, qreal perPixelX, qreal perPixelY)
+QRectF twipsGeometry(const QWidget *field, const QRectF &given, qreal perPixelX, qreal perPixelY)
 {
-    const QVariant stored = field->property("TwipsGeometry");
-    if (stored.isValid())
-        return stored.toRectF();
+    if (!given.isEmpty())
+        return given;
     const QRect g = field->geometry();
     return QRectF(g.x() * perPixelX, g.y() * perPixelY, g.width() * perPixelX, g.height() * perPixelY);
 }
@@ -82,29 +80,31 @@ void useTransparentBase(QWidget *field)
 
 } // namespace
 
-void makeSeeThrough(QWidget *field)
+bool isHooked(const QWidget *widget)
 {
-    buildBackgroundTile(field);
-    QWidget *container = field->parentWidget();
-    if (container && !isHooked(container)) {
-        auto *hook = new ContainerHook(container);
-        container->setProperty(OrigProcAddr, QVariant::fromValue<QObject *>(hook));
-    }
-    if (!isHooked(field)) {
-        auto *hook = new FieldHook(field);
-        field->setProperty(OrigProcAddr, QVariant::fromValue<QObject *>(hook));
-    }
+    return hookOn<FieldHook>(widget) || hookOn<ContainerHook>(widget);
 }
 
-void buildBackgroundTile(QWidget *field)
+QBrush backgroundTile(const QWidget *field)
 {
-    const QPixmap picture = field->window()->property("Picture").value<QPixmap>();
+    const FieldHook *hook = hookOn<FieldHook>(field);
+    return hook ? hook->tile() : QBrush();
+}
+
+void makeSeeThrough(QWidget *field, const QPixmap &picture, const QRectF &givenTwips)
+{
+    QWidget *container = field->parentWidget();
+    if (container && !hookOn<ContainerHook>(container))
+        new ContainerHook(container);
+    FieldHook *hook = hookOn<FieldHook>(field);
+    if (!hook)
+        hook = new FieldHook(field);
     if (picture.isNull())
         return;
 
     const qreal perPixelX = 1440.0 / field->logicalDpiX();
     const qreal perPixelY = 1440.0 / field->logicalDpiY();
-    const QRectF twips = twipsGeometry(field, perPixelX, perPixelY);
+    const QRectF twips = twipsGeometry(field, givenTwips, perPixelX, perPixelY);
     const int w = toPixels(twips.width(), perPixelX);
     const int h = toPixels(twips.height(), perPixelY);
     const int x = toPixels(twips.left(), perPixelX);
@@ -124,7 +124,7 @@ void buildBackgroundTile(QWidget *field)
     QWidget *client = clientWidget(field);
     if (client != field)
         client->setAttribute(Qt::WA_OpaquePaintEvent, brush.style() != Qt::NoBrush);
-    field->setProperty(CustomBGBrush, brush);
+    hook->setTile(brush);
     useTransparentBase(field);
     repaintWhole(field);
 }
@@ -139,7 +139,7 @@ bool ContainerHook::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == FieldNotifyEvent::eventType()) {
         QWidget *child = static_cast<FieldNotifyEvent *>(event)->field();
-        if (child && isHooked(child))
+        if (child && hookOn<FieldHook>(child))
             repaintWhole(child);
     }
     return QObject::eventFilter(watched, event);
@@ -194,15 +194,13 @@ bool FieldHook::eventFilter(QObject *watched, QEvent *event)
 
 void FieldHook::paintTile(QEvent *event)
 {
-    const QVariant stored = m_field->property(CustomBGBrush);
-    const QBrush tile = stored.value<QBrush>();
-    if (!stored.isValid() || tile.style() == Qt::NoBrush)
+    if (m_tile.style() == Qt::NoBrush)
         return;
     const QRect client = clientRect(m_field, m_client);
     QPainter painter(m_client);
     painter.setClipRegion(static_cast<QPaintEvent *>(event)->region() & client);
     painter.setBrushOrigin(client.topLeft());
-    painter.fillRect(client, tile);
+    painter.fillRect(client, m_tile);
 }
 
 void FieldHook::notifyContainer()

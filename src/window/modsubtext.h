@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QBrush>
+#include <QPixmap>
+#include <QRectF>
 #include <QEvent>
 #include <QObject>
 #include <QPointer>
@@ -9,32 +12,30 @@ class QWidget;
 // See-through text fields: a text field shows the piece of its window's
 // picture that lies under it, and its text is drawn straight onto it.
 //
-// The window's picture is the QPixmap property "Picture" of the field's
-// window. A field's place and size are read in twips from its QRectF property
-// "TwipsGeometry" (relative to its container) when it has one, else taken from
-// its geometry; they become pixels by the screen's twips per pixel, halves
-// rounded to even.
+// A field's place and size are given in twips, relative to its container, or
+// taken from its geometry when none are given; they become pixels by the
+// screen's twips per pixel, halves rounded to even.
 //
-// The widgets that this module hooks carry the property "OrigProcAddr" (the
-// hook's object), the one sign that they are hooked: the field and its
-// container, the container once for all its fields. A field whose window has
-// a picture carries its background tile as the QBrush property
-// "CustomBGBrush". The hooks and the tile live as long as their widgets.
+// The field and its container get a hook each (a child object), the container
+// once for all its fields; the field's hook keeps its background tile. The
+// hooks and the tile live as long as their widgets.
 namespace SeeThrough {
 
-// Cuts the field's tile and hooks the field and its container. A second call
-// for the same field cuts a new tile and hooks nothing twice.
-void makeSeeThrough(QWidget *field);
+// Hooks the field and its container and cuts the field's tile from the
+// window's picture. A second call for the same field cuts a new tile and hooks
+// nothing twice.
+void makeSeeThrough(QWidget *field, const QPixmap &picture, const QRectF &twips = QRectF());
 
-// Cuts the field's tile: the field's outer size, taken from the window's
-// picture at the field's place in its own container, in the button face colour
-// where the picture does not reach. Without a picture, nothing is built and
-// the field keeps its own background.
-void buildBackgroundTile(QWidget *field);
+// The tile a see-through field is drawn on: the field's outer size, taken from
+// the window's picture at the field's place in its own container, in the
+// button face colour where the picture does not reach. Without a picture (or
+// for a field that is not see-through) there is none, and the field keeps its
+// own background.
+QBrush backgroundTile(const QWidget *field);
 
-// The hook on a field's container: when a hooked field reports a change
-// (FieldNotifyEvent), the whole field is drawn anew. Reports of fields that
-// are not hooked pass without a repaint.
+// Whether the widget carries a hook: a see-through field, or the container of one.
+bool isHooked(const QWidget *widget);
+
 class ContainerHook : public QObject
 {
     Q_OBJECT
@@ -55,12 +56,17 @@ class FieldHook : public QObject
 public:
     explicit FieldHook(QWidget *field);
 
+    QBrush tile() const { return m_tile; }
+    void setTile(const QBrush &tile) { m_tile = tile; }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void notifyContainer();
     void paintTile(QEvent *event);
+
+    QBrush m_tile;
 
     QWidget *m_field = nullptr;
     QPointer<QWidget> m_client; // the widget that draws the text
