@@ -21,7 +21,7 @@ public:
     virtual bool headerTicked() = 0;
     // A message box with only OK and no icon.
     virtual void showMessage(const QString &text, const QString &title) = 0;
-    // closePort: closes the port and the dump file, logs, returns the controls to idle.
+    // Closes the port and the dump file, logs it, returns the controls to idle.
     virtual void closePort() = 0;
 };
 

@@ -36,8 +36,13 @@ namespace Design = tarvik::Design;
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
-constexpr quint32 LampRed = 255;
-constexpr quint32 LampGreen = 65280;
+// The port lamp, as 0x00BBGGRR colours: red while the port is closed, green while open.
+constexpr quint32 LampRed = 0x0000FF;
+constexpr quint32 LampGreen = 0x00FF00;
+// The whole flash, as typed into the start and number fields: the header goes only with it.
+const QLatin1String FullRangeStart("0");
+const QLatin1String FullRangeCount("1024");
+const QColor LinkColor(0, 0, 255);
 // The text of disabled controls: a grey that stays readable on the photograph.
 const QColor GrayText(109, 109, 109);
 
@@ -222,7 +227,7 @@ void Form1::buildFromDesign()
         }
         if (c.flags & (Design::BlackText | Design::Link)) {
             QPalette p = w->palette();
-            const QColor text = c.flags & Design::Link ? QColor(0, 0, 255) : QColor(0, 0, 0);
+            const QColor text = c.flags & Design::Link ? LinkColor : QColor(0, 0, 0);
             p.setColor(QPalette::WindowText, text);
             p.setColor(QPalette::Text, text);
             w->setPalette(p);
@@ -547,7 +552,7 @@ void Form1::enableAdvancedMode()
 
 bool Form1::isFullRange() const
 {
-    return m_startEdit->text() == QLatin1String("0") && m_countEdit->text() == QLatin1String("1024");
+    return m_startEdit->text() == FullRangeStart && m_countEdit->text() == FullRangeCount;
 }
 
 void Form1::onHeaderToggled()

@@ -69,6 +69,7 @@ public slots:
     QChar onCountKeyPressed(QChar typed);
 
     bool openPort(qint16 port);
+    // Also how the dump run ends a session.
     void closePort() override;
 
 protected:
