@@ -130,16 +130,16 @@ signals:
 
     // Raised for input on the frame itself, not on the caption or on the
     // controls it holds. Handlers get the arguments by reference (connect
-    // them directly); setting KeyCode or character to 0 swallows the key,
+    // them directly); setting the key code or character to 0 swallows the key,
     // which otherwise goes on to the parent.
     void Click();
     void DblClick();
-    void KeyDown(qint16 &KeyCode, qint16 &Shift);
+    void KeyDown(qint16 &keyCode, qint16 &shift);
     void KeyPress(qint16 &character);
-    void KeyUp(qint16 &KeyCode, qint16 &Shift);
-    void MouseDown(qint16 &Button, qint16 &Shift, float &X, float &Y);
-    void MouseMove(qint16 &Button, qint16 &Shift, float &X, float &Y);
-    void MouseUp(qint16 &Button, qint16 &Shift, float &X, float &Y);
+    void KeyUp(qint16 &keyCode, qint16 &shift);
+    void MouseDown(qint16 &button, qint16 &shift, float &x, float &y);
+    void MouseMove(qint16 &button, qint16 &shift, float &x, float &y);
+    void MouseUp(qint16 &button, qint16 &shift, float &x, float &y);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
