@@ -95,8 +95,8 @@ private:
 
 void TestForm1::clearPortEnvironment()
 {
-    for (int n = 1; n <= 4; ++n)
-        qunsetenv(qPrintable(QStringLiteral("TARVIK_COM%1").arg(n)));
+    for (int n = tarvik::PortMap::FirstPort; n <= tarvik::PortMap::LastPort; ++n)
+        qunsetenv(qPrintable(tarvik::PortMap::environmentName(n)));
 }
 
 void TestForm1::init()

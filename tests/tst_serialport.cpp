@@ -1,4 +1,5 @@
 #include "ordinaryuser.h"
+#include "portmap.h"
 #include "ptypair.h"
 #include "serialport.h"
 #include "session.h"
@@ -94,8 +95,8 @@ void TestSerialPort::init()
 void TestSerialPort::cleanup()
 {
     m_pty.reset();
-    for (int n = 1; n <= 4; ++n)
-        qunsetenv(qPrintable(QStringLiteral("TARVIK_COM%1").arg(n)));
+    for (int n = tarvik::PortMap::FirstPort; n <= tarvik::PortMap::LastPort; ++n)
+        qunsetenv(qPrintable(tarvik::PortMap::environmentName(n)));
 }
 
 void TestSerialPort::openAndClose()
