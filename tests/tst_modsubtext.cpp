@@ -95,7 +95,7 @@ protected:
 
 } // namespace
 
-class TestModSubText : public QObject
+class TestSeeThrough : public QObject
 {
     Q_OBJECT
 
@@ -114,7 +114,7 @@ private slots:
     void changesRepaintTheWholeField();
 };
 
-void TestModSubText::windowTiles_data()
+void TestSeeThrough::windowTiles_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("container");
@@ -127,7 +127,7 @@ void TestModSubText::windowTiles_data()
     QTest::newRow("number of blocks") << "txtNumber" << "TransFrame2" << QRect(120, 32, 33, 19);
 }
 
-void TestModSubText::windowTiles()
+void TestSeeThrough::windowTiles()
 {
     QFETCH(QString, name);
     QFETCH(QString, container);
@@ -147,7 +147,7 @@ void TestModSubText::windowTiles()
     QCOMPARE(tile, w.picture().toImage().convertToFormat(QImage::Format_RGB32).copy(cut));
 }
 
-void TestModSubText::halvesRoundToEven_data()
+void TestSeeThrough::halvesRoundToEven_data()
 {
     QTest::addColumn<QRectF>("twips");
     QTest::addColumn<QRect>("cut");
@@ -159,7 +159,7 @@ void TestModSubText::halvesRoundToEven_data()
     QTest::newRow("width 11.5, height 10.5") << QRectF(150, 150, 172.5, 157.5) << QRect(10, 10, 12, 10);
 }
 
-void TestModSubText::halvesRoundToEven()
+void TestSeeThrough::halvesRoundToEven()
 {
     QFETCH(QRectF, twips);
     QFETCH(QRect, cut);
@@ -173,7 +173,7 @@ void TestModSubText::halvesRoundToEven()
     QCOMPARE(tileOf(field), picture.toImage().convertToFormat(QImage::Format_RGB32).copy(cut));
 }
 
-void TestModSubText::outsideThePicture_data()
+void TestSeeThrough::outsideThePicture_data()
 {
     QTest::addColumn<QRect>("place"); // pixels, in a picture of 40 x 30
 
@@ -182,7 +182,7 @@ void TestModSubText::outsideThePicture_data()
     QTest::newRow("wholly outside") << QRect(45, 0, 10, 10);
 }
 
-void TestModSubText::outsideThePicture()
+void TestSeeThrough::outsideThePicture()
 {
     QFETCH(QRect, place);
 
@@ -206,7 +206,7 @@ void TestModSubText::outsideThePicture()
     }
 }
 
-void TestModSubText::secondCallRebuildsAndHooksOnce()
+void TestSeeThrough::secondCallRebuildsAndHooksOnce()
 {
     PictureForm f(placePicture(200, 200));
     QLineEdit *first = f.field(QRectF(150, 150, 600, 300));
@@ -233,7 +233,7 @@ void TestModSubText::secondCallRebuildsAndHooksOnce()
 }
 
 // Without a picture the field is hooked but keeps its own background.
-void TestModSubText::withoutPicture()
+void TestSeeThrough::withoutPicture()
 {
     QWidget form;
     auto *field = new QLineEdit(&form);
@@ -245,7 +245,7 @@ void TestModSubText::withoutPicture()
     QCOMPARE(field->palette().color(QPalette::Base), base);
 }
 
-void TestModSubText::textOverTheTile_data()
+void TestSeeThrough::textOverTheTile_data()
 {
     QTest::addColumn<bool>("enabled");
     QTest::newRow("enabled") << true;
@@ -254,7 +254,7 @@ void TestModSubText::textOverTheTile_data()
 
 // The tile fills the area inside the border, laid from its top-left corner,
 // and the text stands on it without a background of its own.
-void TestModSubText::textOverTheTile()
+void TestSeeThrough::textOverTheTile()
 {
     QFETCH(bool, enabled);
 
@@ -298,7 +298,7 @@ void TestModSubText::textOverTheTile()
     QVERIFY2(tileShown > 0, "the text has a background of its own");
 }
 
-void TestModSubText::changesRepaintTheWholeField_data()
+void TestSeeThrough::changesRepaintTheWholeField_data()
 {
     QTest::addColumn<QString>("change");
     QTest::newRow("text") << "text";
@@ -308,7 +308,7 @@ void TestModSubText::changesRepaintTheWholeField_data()
     QTest::newRow("scroll") << "scroll";
 }
 
-void TestModSubText::changesRepaintTheWholeField()
+void TestSeeThrough::changesRepaintTheWholeField()
 {
     QFETCH(QString, change);
 
@@ -345,5 +345,5 @@ void TestModSubText::changesRepaintTheWholeField()
     QTRY_VERIFY(spy.painted.contains(target->rect()));
 }
 
-QTEST_MAIN(TestModSubText)
+QTEST_MAIN(TestSeeThrough)
 #include "tst_modsubtext.moc"
