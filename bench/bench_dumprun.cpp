@@ -31,12 +31,12 @@
 
 #include "benchsupport.h"
 #include "loadersim.h"
+#include "rawpty.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -91,11 +91,8 @@ public:
     explicit BareHost(const QString &device)
         : m_fd(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC))
     {
-        termios tio{};
-        if (m_fd >= 0 && ::tcgetattr(m_fd, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            ::tcsetattr(m_fd, TCSANOW, &tio);
-        }
+        if (m_fd >= 0)
+            tarvik::setRawMode(m_fd);
     }
     ~BareHost()
     {

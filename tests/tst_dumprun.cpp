@@ -2,7 +2,7 @@
 // simulated boot loader (or a scripted peer) on the master side.
 #include "dumphost.h"
 #include "dumprun.h"
-#include "failingdevice.h"
+#include "faultyfile.h"
 #include "loadersim.h"
 #include "ptypair.h"
 #include "wirelog.h"
@@ -514,9 +514,7 @@ void TestDumpRun::fileErrors()
     Rig rig;
     rig.host.ticked = ticked;
     if (room >= 0) {
-        rig.run.setFileOpener([room, refuseOpen](const QString &) {
-            return std::make_unique<FailingDevice>(room, refuseOpen);
-        });
+        rig.run.setFileOpener(memoryFileOpener({room, refuseOpen}));
     }
     QVERIFY(rig.open(sim.slavePath()));
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
