@@ -14,7 +14,7 @@
 // around it, right after each run: the pseudo-terminals' own latency varies
 // from machine to machine and from minute to minute.
 #include "form1.h"
-#include "prompts.h"
+#include "scriptedprompts.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -40,16 +40,6 @@
 #include <unistd.h>
 
 namespace {
-
-class SilentPrompts : public tarvik::Prompts
-{
-public:
-    void message(QWidget *, const QString &text, const QString &title) override
-    {
-        std::fprintf(stderr, "message box: %s: %s\n", qPrintable(title), qPrintable(text));
-    }
-    QString chooseFolder(QWidget *, const QString &) override { return {}; }
-};
 
 double cpuSeconds()
 {
@@ -195,7 +185,11 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
     qputenv("TARVIK_COM1", sim.device.toLocal8Bit());
 
     QTemporaryDir dir;
-    SilentPrompts prompts;
+    ScriptedPrompts prompts;
+    prompts.onMessage = [&prompts] {
+        const ScriptedPrompts::Message &box = prompts.messages.constLast();
+        std::fprintf(stderr, "message box: %s: %s\n", qPrintable(box.title), qPrintable(box.text));
+    };
     Form1 w(&prompts);
     if (!hidden)
         w.show();

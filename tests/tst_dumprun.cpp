@@ -4,6 +4,7 @@
 #include "dumprun.h"
 #include "faultyfile.h"
 #include "loadersim.h"
+#include "manualclock.h"
 #include "ptypair.h"
 #include "wirelog.h"
 #include "serialport.h"
@@ -24,7 +25,7 @@ using Point = LoaderSim::Point;
 namespace {
 
 constexpr int FullRunMs = 60000; // an upper bound for a whole 1 MiB read on a loaded machine
-constexpr int TestStallMs = 300;
+constexpr int StallMs = DumpRun::DefaultStallMs;
 
 QByteArray readFile(const QString &path)
 {
@@ -87,13 +88,21 @@ private:
 // One run's world: a serial port, the window around the run, the run
 // and an output folder.
 struct Rig {
+    // The stall watch goes by this clock: a run stalls only when a test moves it on.
+    ManualClock clock;
+    // The far end for most runs; tests that play the loader themselves leave it closed.
+    LoaderSim sim;
     tarvik::SerialPort port;
     Host host{port};
     DumpRun run{port, host};
     QTemporaryDir dir;
     QSignalSpy finished{&run, &DumpRun::finished};
 
-    Rig() { host.run = &run; }
+    Rig()
+    {
+        host.run = &run;
+        run.setClock(clock);
+    }
 
     QString folder() const { return dir.path() + u'/'; }
 
@@ -101,6 +110,8 @@ struct Rig {
     {
         return tarvik::Session::openDevice(port, device) == SerialService::OpenError::None;
     }
+    // Opens the simulator and the port on its device.
+    bool openOnSim() { return sim.open() && open(sim.slavePath()); }
 
     void start(int startBlock, int count) { run.start(qint16(startBlock), qint16(count), folder()); }
 
@@ -182,13 +193,12 @@ void TestDumpRun::fullRead()
     QFETCH(QString, fileName);
     QFETCH(QByteArray, header);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(0, 1024);
-    Rig rig;
     rig.host.ticked = ticked;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(0, 1024);
 
     QVERIFY(rig.finished.wait(FullRunMs));
@@ -231,13 +241,12 @@ void TestDumpRun::partialRead()
     QFETCH(int, count);
     QFETCH(bool, ticked);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(start, count);
-    Rig rig;
     rig.host.ticked = ticked;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(start, count);
 
     QVERIFY(rig.finished.wait());
@@ -253,12 +262,11 @@ void TestDumpRun::partialRead()
 
 void TestDumpRun::countZero()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(0, 0);
-    Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(0, 0);
 
     QVERIFY(rig.finished.wait());
@@ -274,11 +282,10 @@ void TestDumpRun::countZero()
 
 void TestDumpRun::secondRunStartsAfresh()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    LoaderSim &sim = rig.sim;
+    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
+    QVERIFY(rig.openOnSim());
     rig.start(0, 2);
     QVERIFY(rig.finished.wait());
     QTRY_COMPARE(done.count(), 1);
@@ -307,11 +314,10 @@ void TestDumpRun::badCheckByte()
 {
     QFETCH(int, bad);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setBadCheckBlock(bad);
     Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    LoaderSim &sim = rig.sim;
+    sim.setBadCheckBlock(bad);
+    QVERIFY(rig.openOnSim());
     rig.start(0, 4);
 
     QVERIFY(rig.finished.wait());
@@ -342,12 +348,11 @@ void TestDumpRun::badCheckByte()
 
 void TestDumpRun::totalMismatch()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setBadTotal(true);
-    Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(3, 2);
 
     QVERIFY(rig.finished.wait());
@@ -368,12 +373,11 @@ void TestDumpRun::totalMismatch()
 
 void TestDumpRun::splitMarkers()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setSplitMarkers(true, 30);
-    Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(0, 1);
 
     QVERIFY(rig.finished.wait());
@@ -445,12 +449,10 @@ void TestDumpRun::closeDuringWait()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setStall(Point(at), index, afterBytes);
     Rig rig;
-    rig.run.setStallTimeout(TestStallMs);
-    QVERIFY(rig.open(sim.slavePath()));
+    LoaderSim &sim = rig.sim;
+    sim.setStall(Point(at), index, afterBytes);
+    QVERIFY(rig.openOnSim());
     rig.start(0, 2);
 
     QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
@@ -464,8 +466,8 @@ void TestDumpRun::closeDuringWait()
     QCOMPARE(rig.finished.count(), 1);
     QVERIFY(!rig.run.dumpFileOpen());
     // No line of the run's own; the stall timer is off with the run.
-    QSignalSpy logChanged(&rig.host, &Host::logChanged);
-    QVERIFY(!logChanged.wait(2 * TestStallMs));
+    QCOMPARE(rig.clock.armedTimers(), 0);
+    rig.clock.advance(2 * StallMs);
     QCOMPARE(rig.host.log, log + LogClosed);
     QCOMPARE(rig.finished.count(), 1);
     QCOMPARE(sim.deviations(), QStringList());
@@ -509,14 +511,13 @@ void TestDumpRun::fileErrors()
     QFETCH(QString, name);
     QFETCH(QString, reason);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
     Rig rig;
+    LoaderSim &sim = rig.sim;
     rig.host.ticked = ticked;
     if (room >= 0) {
         rig.run.setFileOpener(memoryFileOpener({room, refuseOpen}));
     }
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
     rig.run.start(qint16(start), qint16(count), rig.folder() + subfolder);
 
@@ -575,11 +576,10 @@ void TestDumpRun::unexpectedData()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setExtraAfterReply(Point(at), index, extra);
     Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    LoaderSim &sim = rig.sim;
+    sim.setExtraAfterReply(Point(at), index, extra);
+    QVERIFY(rig.openOnSim());
     rig.start(0, 2);
 
     QVERIFY(rig.finished.wait());
@@ -622,15 +622,19 @@ void TestDumpRun::stall()
     QFETCH(int, afterBytes);
     QFETCH(QString, log);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setStall(Point(at), index, afterBytes);
     Rig rig;
-    rig.run.setStallTimeout(TestStallMs);
-    QVERIFY(rig.open(sim.slavePath()));
+    LoaderSim &sim = rig.sim;
+    sim.setStall(Point(at), index, afterBytes);
+    QVERIFY(rig.openOnSim());
     rig.start(0, 2);
 
-    QVERIFY(rig.finished.wait());
+    // The loader falls silent; the run gives up ten seconds after the last byte, not before.
+    QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
+    QTRY_COMPARE(rig.port.inBufferCount(), afterBytes);
+    rig.clock.advance(StallMs - 1);
+    QCOMPARE(rig.finished.count(), 0);
+    rig.clock.advance(1);
+    QCOMPARE(rig.finished.count(), 1);
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
     QVERIFY(rig.port.portOpen());
@@ -646,12 +650,12 @@ void TestDumpRun::handshakeHasNoTimeout()
     PtyPair pty;
     QVERIFY(pty.isValid());
     Rig rig;
-    rig.run.setStallTimeout(TestStallMs);
     QVERIFY(rig.open(pty.slavePath()));
     rig.start(0, 1);
     Wire wire(pty);
     QTRY_COMPARE(wire.read(), Handshake);
-    QVERIFY(!rig.finished.wait(TestStallMs * 3 / 2));
+    rig.clock.advance(10 * StallMs);
+    QCOMPARE(rig.finished.count(), 0);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Handshake);
     QCOMPARE(rig.host.log, LogStart);
 
@@ -666,7 +670,6 @@ void TestDumpRun::slowBlockIsNoStall()
     PtyPair pty;
     QVERIFY(pty.isValid());
     Rig rig;
-    rig.run.setStallTimeout(TestStallMs);
     QVERIFY(rig.open(pty.slavePath()));
     rig.start(0, 1);
     Wire wire(pty);
@@ -687,8 +690,9 @@ void TestDumpRun::slowBlockIsNoStall()
     for (int i = 0; i < Pieces; ++i) {
         QVERIFY(pty.writeAll(reply.mid(i * Piece, Piece)));
         QTRY_COMPARE(rig.port.inBufferCount(), (i + 1) * Piece);
-        QSignalSpy log(&rig.host, &Host::logChanged);
-        QVERIFY(!log.wait(TestStallMs / 3));
+        rig.clock.advance(StallMs - 1);
+        QCOMPARE(rig.run.stage(), DumpRun::Stage::Blocks);
+        QCOMPARE(rig.host.log, LogStart + blockAsked(0));
     }
     QVERIFY(pty.writeAll(reply.mid(Pieces * Piece)));
     QTRY_COMPARE(wire.read(),
@@ -730,13 +734,11 @@ void TestDumpRun::portLost()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     sim.setHangUp(Point(at), index, afterBytes);
     sim.setBadCheckBlock(badBlock);
-    Rig rig;
-    rig.run.setStallTimeout(FullRunMs); // the loss, not a stall, ends these runs
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(0, 2);
 
     QTRY_COMPARE(rig.host.closeCalls, 1);

@@ -5,6 +5,7 @@
 #include "faultyfile.h"
 #include "form1.h"
 #include "loadersim.h"
+#include "manualclock.h"
 #include "ptypair.h"
 #include "scriptedprompts.h"
 #include "wirelog.h"
@@ -33,8 +34,6 @@ using Point = LoaderSim::Point;
 namespace {
 
 constexpr int BlockSize = 1024;
-constexpr int StallMs = 300;      // where the loader's silence is the point
-constexpr int PatientMs = 60000;  // where something else must end the run first
 constexpr int FullRunMs = 60000;  // a whole 1 MiB read on a loaded machine
 
 const QString LogLost = QStringLiteral("Serial port lost: ");
@@ -74,6 +73,7 @@ public:
     {
         qputenv("TARVIK_COM1", QFile::encodeName(device));
         QDir(scratch.path()).mkdir(QStringLiteral("out"));
+        w.dumpRun().setClock(clock);
         w.show();
         w.control<QLineEdit>("Text2")->setText(folder());
         w.control<QLineEdit>("txtStart")->setText(QStringLiteral("0"));
@@ -122,6 +122,8 @@ public:
         return "folder holds: [" + names.join(QStringLiteral(", ")).toUtf8() + ']';
     }
 
+    // The stall watch goes by this clock: a run stalls only when a test moves it on.
+    ManualClock clock;
     QTemporaryDir scratch;
     ScriptedPrompts prompts;
     Form1 w{&prompts};
@@ -219,6 +221,30 @@ private:
     }
 };
 Q_DECLARE_METATYPE(Fault)
+
+namespace {
+
+// The simulated loader with a fault, and the window on its device.
+class SimDesk
+{
+public:
+    SimDesk(const Fault &fault, int count) : desk(openSim(fault), count) { }
+
+    LoaderSim sim;
+    bool simOpen = false;
+    QSignalSpy hostClosed{&sim, &LoaderSim::hostClosed};
+    Desk desk;
+
+private:
+    QString openSim(const Fault &fault)
+    {
+        simOpen = sim.open();
+        fault.applyTo(sim);
+        return sim.slavePath();
+    }
+};
+
+} // namespace
 
 // How a faulty run ends.
 enum class Outcome {
@@ -405,15 +431,20 @@ void TestHostile::badReplies()
     QFETCH(int, fileBlocks);
     QFETCH(QByteArray, wire);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    fault.applyTo(sim);
-    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    Desk desk(sim.slavePath(), 5);
-    desk.w.dumpRun().setStallTimeout(fault.kind == Fault::Stall ? StallMs : PatientMs);
+    SimDesk rig(fault, 5);
+    QVERIFY(rig.simOpen);
+    LoaderSim &sim = rig.sim;
+    Desk &desk = rig.desk;
+    QSignalSpy &hostClosed = rig.hostClosed;
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
-    QVERIFY(finished.wait());
+    if (fault.kind == Fault::Stall) {
+        // The loader falls silent; ten seconds later the run gives up.
+        QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
+        QTRY_COMPARE(desk.w.port().inBufferCount(), fault.afterBytes);
+        desk.clock.advance(DumpRun::DefaultStallMs);
+    }
+    QVERIFY(finished.count() > 0 || finished.wait());
     const int goodBlocks = int(log.count(QStringLiteral("1024DOWN_SUCCESS:")));
     QCOMPARE(desk.progress(), goodBlocks);
 
@@ -484,10 +515,11 @@ void TestHostile::modelNames()
         image[8 + model.size()] = '\0';
     else
         QCOMPARE(8 + model.size(), BlockSize);
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    SimDesk rig(Fault(), 1024);
+    QVERIFY(rig.simOpen);
+    LoaderSim &sim = rig.sim;
+    Desk &desk = rig.desk;
     sim.setImage(image);
-    Desk desk(sim.slavePath(), 1024);
     desk.w.control<QCheckBox>("chkHeader")->setChecked(header);
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
@@ -543,11 +575,11 @@ void TestHostile::fileFaults()
     QFETCH(QString, message);
     QFETCH(int, fileBytes);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    Desk desk(sim.slavePath(), 5);
-    desk.w.dumpRun().setStallTimeout(PatientMs);
+    SimDesk rig(Fault(), 5);
+    QVERIFY(rig.simOpen);
+    LoaderSim &sim = rig.sim;
+    Desk &desk = rig.desk;
+    QSignalSpy &hostClosed = rig.hostClosed;
     if (disk == DevFull) {
         desk.w.dumpRun().setFileOpener(
             [](const QString &) { return std::make_unique<QFile>(QStringLiteral("/dev/full")); });
@@ -640,12 +672,11 @@ void TestHostile::closeAtEveryStage()
     QFETCH(int, fileBlocks);
     QFETCH(QByteArray, wire);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    fault.applyTo(sim);
-    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    Desk desk(sim.slavePath(), 3);
-    desk.w.dumpRun().setStallTimeout(PatientMs);
+    SimDesk rig(fault, 3);
+    QVERIFY(rig.simOpen);
+    LoaderSim &sim = rig.sim;
+    Desk &desk = rig.desk;
+    QSignalSpy &hostClosed = rig.hostClosed;
     desk.open();
 
     if (fault.kind == Fault::Stall) {
