@@ -113,6 +113,20 @@ struct Rig {
     // Opens the simulator and the port on its device.
     bool openOnSim() { return sim.open() && open(sim.slavePath()); }
 
+    // Runs blocks 0 and 1 against a loader that falls silent at this point of
+    // its replies; true once it has, with what it sent before waiting here.
+    bool startSilentAt(Point at, int index, int afterBytes)
+    {
+        sim.setStall(at, index, afterBytes);
+        if (!openOnSim())
+            return false;
+        start(0, 2);
+        const int held = at == Point::Marker ? 0 : afterBytes;
+        return QTest::qWaitFor([&] {
+            return sim.stage() == LoaderSim::Stage::Silent && port.inBufferCount() == held;
+        });
+    }
+
     void start(int startBlock, int count) { run.start(qint16(startBlock), qint16(count), folder()); }
 
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
@@ -325,7 +339,7 @@ void TestDumpRun::badCheckByte()
     QString log = LogStart;
     for (int n = 0; n < bad; ++n)
         log += blockLine(n);
-    log += "REQUEST_1024DOWN:" + four(bad) + "    CRC Error while receiving BLOCK: " + four(bad)
+    log += blockAsked(bad) + "CRC Error while receiving BLOCK: " + four(bad)
            + "\r\n";
     QCOMPARE(rig.host.log, log);
     // Stopped: the port and the file stay open until the user closes the port.
@@ -419,7 +433,7 @@ void TestDumpRun::textAfterMarkerIsDropped()
     QVERIFY(pty.writeAll("84"));
     QTRY_COMPARE(wire.read(), AllHandshake + blockRequest(0));
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Blocks);
-    QCOMPARE(rig.host.log, LogStart + QStringLiteral("REQUEST_1024DOWN:0000    "));
+    QCOMPARE(rig.host.log, LogStart + blockAsked(0));
 }
 
 void TestDumpRun::closeDuringWait_data()
@@ -433,10 +447,10 @@ void TestDumpRun::closeDuringWait_data()
     QTest::newRow("first marker") << int(Point::Marker) << 0 << 3 << LogStart << -1;
     QTest::newRow("last marker") << int(Point::Marker) << 2 << 0 << LogStart << -1;
     QTest::newRow("first block") << int(Point::Block) << 0 << 0
-                                 << LogStart + "REQUEST_1024DOWN:0000    " << -1;
+                                 << LogStart + blockAsked(0) << -1;
     QTest::newRow("in the middle of a block")
         << int(Point::Block) << 1 << 600
-        << LogStart + blockLine(0) + "REQUEST_1024DOWN:0001    " << 1;
+        << LogStart + blockLine(0) + blockAsked(1) << 1;
     QTest::newRow("total") << int(Point::Total) << 0 << 0
                            << LogStart + blockLine(0) + blockLine(1) + "REQUEST_TOTALCRC    " << 2;
 }
@@ -451,13 +465,8 @@ void TestDumpRun::closeDuringWait()
 
     Rig rig;
     LoaderSim &sim = rig.sim;
-    sim.setStall(Point(at), index, afterBytes);
-    QVERIFY(rig.openOnSim());
-    rig.start(0, 2);
-
-    QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
+    QVERIFY(rig.startSilentAt(Point(at), index, afterBytes));
     QTRY_COMPARE(rig.host.log, log);
-    QTRY_COMPARE(rig.port.inBufferCount(), at == int(Point::Marker) ? 0 : afterBytes);
     const DumpRun::Stage waiting = rig.run.stage();
     QVERIFY(waiting != DumpRun::Stage::Idle && waiting != DumpRun::Stage::Stopped);
 
@@ -533,7 +542,7 @@ void TestDumpRun::fileErrors()
     QString log = LogStart;
     for (int n = start; n < failingBlock; ++n)
         log += blockLine(n);
-    log += "REQUEST_1024DOWN:" + four(failingBlock) + "    Dump file error while receiving BLOCK: "
+    log += blockAsked(failingBlock) + "Dump file error while receiving BLOCK: "
            + four(failingBlock) + "\r\n" + LogClosed;
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.host.closeCalls, 1);
@@ -555,11 +564,11 @@ void TestDumpRun::unexpectedData_data()
 
     QTest::newRow("after the first block")
         << int(Point::Block) << 0 << QByteArray("\r\n") << LogStart
-               + "REQUEST_1024DOWN:0000    Unexpected data while receiving BLOCK: 0000\r\n" << -1;
+               + blockAsked(0) + "Unexpected data while receiving BLOCK: 0000\r\n" << -1;
     QTest::newRow("after the second block")
         << int(Point::Block) << 1 << QByteArray(600, 'x')
         << LogStart + blockLine(0)
-               + "REQUEST_1024DOWN:0001    Unexpected data while receiving BLOCK: 0001\r\n"
+               + blockAsked(1) + "Unexpected data while receiving BLOCK: 0001\r\n"
         << 1;
     QTest::newRow("after the total")
         << int(Point::Total) << 0 << QByteArray("?")
@@ -604,11 +613,11 @@ void TestDumpRun::stall_data()
 
     QTest::newRow("block never starts")
         << int(Point::Block) << 0 << 0
-        << LogStart + "REQUEST_1024DOWN:0000    Timeout while receiving BLOCK: 0000\r\n";
+        << LogStart + blockAsked(0) + "Timeout while receiving BLOCK: 0000\r\n";
     QTest::newRow("block stops half way")
         << int(Point::Block) << 1 << 512
         << LogStart + blockLine(0)
-               + "REQUEST_1024DOWN:0001    Timeout while receiving BLOCK: 0001\r\n";
+               + blockAsked(1) + "Timeout while receiving BLOCK: 0001\r\n";
     QTest::newRow("total never comes")
         << int(Point::Total) << 0 << 0
         << LogStart + blockLine(0) + blockLine(1)
@@ -623,14 +632,8 @@ void TestDumpRun::stall()
     QFETCH(QString, log);
 
     Rig rig;
-    LoaderSim &sim = rig.sim;
-    sim.setStall(Point(at), index, afterBytes);
-    QVERIFY(rig.openOnSim());
-    rig.start(0, 2);
-
     // The loader falls silent; the run gives up ten seconds after the last byte, not before.
-    QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
-    QTRY_COMPARE(rig.port.inBufferCount(), afterBytes);
+    QVERIFY(rig.startSilentAt(Point(at), index, afterBytes));
     rig.clock.advance(StallMs - 1);
     QCOMPARE(rig.finished.count(), 0);
     rig.clock.advance(1);
@@ -641,7 +644,7 @@ void TestDumpRun::stall()
     QCOMPARE(rig.host.closeCalls, 0);
     rig.host.closeComPort();
     QCOMPARE(rig.host.log, log + LogClosed);
-    QCOMPARE(sim.deviations(), QStringList());
+    QCOMPARE(rig.sim.deviations(), QStringList());
 }
 
 void TestDumpRun::handshakeHasNoTimeout()
@@ -713,14 +716,14 @@ void TestDumpRun::portLost_data()
 
     QTest::newRow("in the handshake") << int(Point::Marker) << 1 << 2 << -1 << LogStart << -1;
     QTest::newRow("in a block") << int(Point::Block) << 1 << 300 << -1
-                                << LogStart + blockLine(0) + "REQUEST_1024DOWN:0001    " << 1;
+                                << LogStart + blockLine(0) + blockAsked(1) << 1;
     QTest::newRow("in the total") << int(Point::Total) << 0 << 0 << -1
                                   << LogStart + blockLine(0) + blockLine(1)
                                          + "REQUEST_TOTALCRC    "
                                   << 2;
     QTest::newRow("when stopped") << int(Point::Block) << 1 << DumpRun::ReplySize << 1
                                   << LogStart + blockLine(0)
-                                         + "REQUEST_1024DOWN:0001    CRC Error while receiving "
+                                         + blockAsked(1) + "CRC Error while receiving "
                                            "BLOCK: 0001\r\n"
                                   << 2;
 }

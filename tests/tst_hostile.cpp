@@ -80,6 +80,9 @@ public:
         w.control<QLineEdit>("txtNumber")->setText(QString::number(count));
     }
 
+    // The window on the device of the simulated loader, which it opens.
+    Desk(LoaderSim &sim, int count) : Desk(sim.open() ? sim.slavePath() : QString(), count) { }
+
     QString folder() const { return scratch.filePath(QStringLiteral("out")) + u'/'; }
     QString path(const QString &name) const { return folder() + name; }
 
@@ -221,30 +224,6 @@ private:
     }
 };
 Q_DECLARE_METATYPE(Fault)
-
-namespace {
-
-// The simulated loader with a fault, and the window on its device.
-class SimDesk
-{
-public:
-    SimDesk(const Fault &fault, int count) : desk(openSim(fault), count) { }
-
-    LoaderSim sim;
-    bool simOpen = false;
-    QSignalSpy hostClosed{&sim, &LoaderSim::hostClosed};
-    Desk desk;
-
-private:
-    QString openSim(const Fault &fault)
-    {
-        simOpen = sim.open();
-        fault.applyTo(sim);
-        return sim.slavePath();
-    }
-};
-
-} // namespace
 
 // How a faulty run ends.
 enum class Outcome {
@@ -431,11 +410,11 @@ void TestHostile::badReplies()
     QFETCH(int, fileBlocks);
     QFETCH(QByteArray, wire);
 
-    SimDesk rig(fault, 5);
-    QVERIFY(rig.simOpen);
-    LoaderSim &sim = rig.sim;
-    Desk &desk = rig.desk;
-    QSignalSpy &hostClosed = rig.hostClosed;
+    LoaderSim sim;
+    fault.applyTo(sim);
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    Desk desk(sim, 5);
+    QVERIFY(sim.isOpen());
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
     if (fault.kind == Fault::Stall) {
@@ -515,11 +494,10 @@ void TestHostile::modelNames()
         image[8 + model.size()] = '\0';
     else
         QCOMPARE(8 + model.size(), BlockSize);
-    SimDesk rig(Fault(), 1024);
-    QVERIFY(rig.simOpen);
-    LoaderSim &sim = rig.sim;
-    Desk &desk = rig.desk;
+    LoaderSim sim;
     sim.setImage(image);
+    Desk desk(sim, 1024);
+    QVERIFY(sim.isOpen());
     desk.w.control<QCheckBox>("chkHeader")->setChecked(header);
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
@@ -575,11 +553,10 @@ void TestHostile::fileFaults()
     QFETCH(QString, message);
     QFETCH(int, fileBytes);
 
-    SimDesk rig(Fault(), 5);
-    QVERIFY(rig.simOpen);
-    LoaderSim &sim = rig.sim;
-    Desk &desk = rig.desk;
-    QSignalSpy &hostClosed = rig.hostClosed;
+    LoaderSim sim;
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    Desk desk(sim, 5);
+    QVERIFY(sim.isOpen());
     if (disk == DevFull) {
         desk.w.dumpRun().setFileOpener(
             [](const QString &) { return std::make_unique<QFile>(QStringLiteral("/dev/full")); });
@@ -672,11 +649,11 @@ void TestHostile::closeAtEveryStage()
     QFETCH(int, fileBlocks);
     QFETCH(QByteArray, wire);
 
-    SimDesk rig(fault, 3);
-    QVERIFY(rig.simOpen);
-    LoaderSim &sim = rig.sim;
-    Desk &desk = rig.desk;
-    QSignalSpy &hostClosed = rig.hostClosed;
+    LoaderSim sim;
+    fault.applyTo(sim);
+    QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
+    Desk desk(sim, 3);
+    QVERIFY(sim.isOpen());
     desk.open();
 
     if (fault.kind == Fault::Stall) {
