@@ -216,11 +216,11 @@ Outcome runOne(Form1 &w, ScriptedPrompts &prompts, const Scenario &s, const QStr
 
     auto *open = w.control<QPushButton>("Command1");
     auto *close = w.control<QPushButton>("Command2");
-    const auto ended = [&] { return !w.port().portOpen() && open->isEnabled(); };
+    const auto ended = [&] { return !w.port().isOpen() && open->isEnabled(); };
     const auto stopped = [&] { return w.dumpRun().stage() == DumpRun::Stage::Stopped; };
 
     open->click();
-    if (w.port().portOpen() && !ownLockFiles().isEmpty())
+    if (w.port().isOpen() && !ownLockFiles().isEmpty())
         ++locksWhileOpen;
     bool finished = true;
     switch (s.close) {

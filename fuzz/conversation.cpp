@@ -236,7 +236,7 @@ public:
             stop(QStringLiteral("Timeout while receiving ") + awaited() + QStringLiteral("\r\n"));
     }
 
-    // The window's CloseComPort, from Close or from the run.
+    // The window's closePort, from Close or from the run.
     void close()
     {
         if (!m_open)
@@ -470,7 +470,7 @@ private:
 
 // ---- The run's surroundings -------------------------------------------------
 
-// The window around the run: its CloseComPort closes the port and the run's
+// The window around the run: its closePort closes the port and the run's
 // file and logs, as the real one does.
 class Host : public DumpHost
 {
@@ -487,9 +487,9 @@ public:
         messages << title + QStringLiteral(": ") + text;
         // The box runs the window's events: Close can be clicked meanwhile.
         if (closeInMessage)
-            closeComPort();
+            closePort();
     }
-    void closeComPort() override { tarvik::Session::end(m_port, *run, *this); }
+    void closePort() override { tarvik::Session::end(m_port, *run, *this); }
 
     DumpRun *run = nullptr;
     bool ticked = false;
@@ -560,7 +560,7 @@ public:
             m_folder = m_disk->path() + QStringLiteral("/out/");
         }
 
-        m_port.setPortOpen(true);
+        m_port.open();
         m_run.start(params.start, params.count, m_folder);
         m_expected->start();
         compareStage();
@@ -670,7 +670,7 @@ private:
 
     void close()
     {
-        m_host.closeComPort();
+        m_host.closePort();
         m_expected->close();
     }
 
@@ -734,7 +734,7 @@ private:
                             .arg(want.messages));
         if (m_finished != want.finished)
             problem(QStringLiteral("finished() emitted %1 times, want %2").arg(m_finished).arg(want.finished));
-        if (m_port.portOpen() || m_run.stage() != DumpRun::Stage::Idle || m_run.dumpFileOpen())
+        if (m_port.isOpen() || m_run.stage() != DumpRun::Stage::Idle || m_run.dumpFileOpen())
             problem(QStringLiteral("after Close the port, the run or the file is still open"));
         checkFile();
     }

@@ -22,7 +22,7 @@ void MemoryPort::setInBufferCount(qint16 count)
         m_buffer.clear();
 }
 
-int MemoryPort::inBufferCount() const
+int MemoryPort::bytesWaiting() const
 {
     return int(m_buffer.size());
 }
@@ -35,7 +35,7 @@ QVariant MemoryPort::input()
     return QString::fromLatin1(bytes);
 }
 
-void MemoryPort::output(const QString &text)
+void MemoryPort::send(const QString &text)
 {
     if (!m_open)
         m_faults << QStringLiteral("sent on a closed port: %1").arg(text.left(40));

@@ -22,24 +22,24 @@ class MemoryPort : public SerialService
 public:
     using SerialService::SerialService;
 
-    void setSettings(const QString &settings) override { m_settings = settings; }
-    QString settings() const override { return m_settings; }
+    void setLineSettings(const QString &settings) override { m_settings = settings; }
+    QString lineSettings() const override { return m_settings; }
     void setInputLen(qint16) override { }
-    void setInBufferSize(qint16) override { }
-    void setCommPort(qint16 port) override { m_commPort = port; }
-    qint16 commPort() const override { return m_commPort; }
+    void setReadBufferSize(qint16) override { }
+    void setPortNumber(qint16 port) override { m_portNumber = port; }
+    qint16 portNumber() const override { return m_portNumber; }
 
     OpenError setPortOpen(bool open) override;
-    bool portOpen() const override { return m_open; }
+    bool isOpen() const override { return m_open; }
     QString devicePath() const override { return QStringLiteral("memory"); }
     QString errorString() const override { return {}; }
 
     void setInBufferCount(qint16 count) override;
-    int inBufferCount() const override;
+    int bytesWaiting() const override;
     void setInputMode(int mode) override { m_inputMode = mode; }
     int inputMode() const override { return m_inputMode; }
     QVariant input() override;
-    void output(const QString &text) override;
+    void send(const QString &text) override;
 
     // The loader's side. One call is one arrival: the bytes are added to the
     // receive buffer and readyRead is emitted once. Nothing arrives on a
@@ -63,7 +63,7 @@ public:
 
 private:
     QString m_settings;
-    qint16 m_commPort = 1;
+    qint16 m_portNumber = 1;
     int m_inputMode = InputModeText;
     bool m_open = false;
     bool m_lost = false;

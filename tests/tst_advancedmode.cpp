@@ -56,7 +56,7 @@ private:
     {
         for (QChar c : Form1::AccessCode) {
             short k = short(c.unicode());
-            w.Text1_KeyPress(k);
+            w.onLogKeyPressed(k);
         }
     }
 };
@@ -83,9 +83,9 @@ void TestAdvancedMode::digitFilter()
     ScriptedPrompts prompts;
     Form1 w(&prompts);
     short start = short(keyAscii);
-    w.txtStart_KeyPress(start);
+    w.onStartKeyPressed(start);
     short number = short(keyAscii);
-    w.txtNumber_KeyPress(number);
+    w.onCountKeyPressed(number);
     QCOMPARE(start, passes ? short(keyAscii) : short(0));
     QCOMPARE(number, start);
 }
@@ -98,7 +98,7 @@ void TestAdvancedMode::editingKeysKeepWorking()
     Form1 w(&prompts);
     w.show();
     enterAdvancedMode(w);
-    w.cmdEdit_Click();
+    w.onEditClicked();
     auto *field = w.control<QLineEdit>("txtNumber");
     QVERIFY(field->isEnabled());
     field->setFocus();
@@ -167,13 +167,13 @@ void TestAdvancedMode::accessCodeWhilePortOpen()
     ScriptedPrompts prompts;
     Form1 w(&prompts);
     w.show();
-    w.Command1_Click();
-    QVERIFY(w.port().portOpen());
+    w.onOpenClicked();
+    QVERIFY(w.port().isOpen());
     enterAdvancedMode(w);
     auto *edit = w.control<QPushButton>("cmdEdit");
     QVERIFY(edit->isVisible());
     QVERIFY(!edit->isEnabled());
-    w.Command2_Click();
+    w.onCloseClicked();
     QVERIFY(edit->isEnabled());
 }
 
@@ -254,9 +254,9 @@ void TestAdvancedMode::captionClickWhileEditing()
     auto *box = w.control<QCheckBox>("chkHeader");
     box->setChecked(tickedBefore);
     enterAdvancedMode(w);
-    w.cmdEdit_Click();
+    w.onEditClicked();
     w.control<QLineEdit>("txtNumber")->setText("100");
-    w.Label8_Click();
+    w.onHeaderLabelClicked();
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).text, HeaderMessage);
     QVERIFY(!box->isChecked());
@@ -268,9 +268,9 @@ void TestAdvancedMode::captionTogglesDisabledBox()
     Form1 w(&prompts);
     auto *box = w.control<QCheckBox>("chkHeader");
     box->setEnabled(false);
-    w.Label8_Click();
+    w.onHeaderLabelClicked();
     QVERIFY(box->isChecked());
-    w.Label8_Click();
+    w.onHeaderLabelClicked();
     QVERIFY(!box->isChecked());
     QVERIFY(prompts.messages.isEmpty());
 }
@@ -308,7 +308,7 @@ void TestAdvancedMode::aboutLink()
     QDesktopServices::setUrlHandler("https", &catcher, "open");
     ScriptedPrompts prompts;
     Form1 w(&prompts);
-    w.Label6_Click();
+    w.onAboutClicked();
     QDesktopServices::unsetUrlHandler("https");
     QCOMPARE(catcher.urls.size(), 1);
     QCOMPARE(catcher.urls.at(0).host(), w.control<QLabel>("Label6")->text());

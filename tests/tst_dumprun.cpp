@@ -41,7 +41,7 @@ QByteArray blocks(const LoaderSim &sim, int start, int count)
     return data;
 }
 
-// The window, as far as the run sees it. Its closeComPort does what the
+// The window, as far as the run sees it. Its closePort does what the
 // window's does.
 class Host : public QObject, public tarvik::DumpHost
 {
@@ -58,7 +58,7 @@ public:
     {
         messages << title + QStringLiteral(": ") + text;
     }
-    void closeComPort() override
+    void closePort() override
     {
         ++closeCalls;
         tarvik::Session::end(m_port, *run, *this);
@@ -123,7 +123,7 @@ struct Rig {
         start(0, 2);
         const int held = at == Point::Marker ? 0 : afterBytes;
         return QTest::qWaitFor([&] {
-            return sim.stage() == LoaderSim::Stage::Silent && port.inBufferCount() == held;
+            return sim.stage() == LoaderSim::Stage::Silent && port.bytesWaiting() == held;
         });
     }
 
@@ -227,7 +227,7 @@ void TestDumpRun::fullRead()
     QCOMPARE(rig.host.progress.first(), 1);
     QCOMPARE(rig.host.progress.last(), 1024);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
-    QVERIFY(!rig.port.portOpen());
+    QVERIFY(!rig.port.isOpen());
     QCOMPARE(rig.host.closeCalls, 1);
 
     QCOMPARE(rig.run.modelText(), QStringLiteral("KSF-2100"));
@@ -343,12 +343,12 @@ void TestDumpRun::badCheckByte()
            + "\r\n";
     QCOMPARE(rig.host.log, log);
     // Stopped: the port and the file stay open until the user closes the port.
-    QVERIFY(rig.port.portOpen());
+    QVERIFY(rig.port.isOpen());
     QVERIFY(rig.run.dumpFileOpen());
     QCOMPARE(rig.host.closeCalls, 0);
 
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    rig.host.closeComPort();
+    rig.host.closePort();
     QVERIFY(hostClosed.wait());
     QCOMPARE(rig.host.log, log + LogClosed);
     QCOMPARE(rig.finished.count(), 1);
@@ -379,7 +379,7 @@ void TestDumpRun::totalMismatch()
                QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n")
                    .arg(QString::asprintf("%02X", total), QString::asprintf("%02X", (total + 1) % 256)));
     QCOMPARE(rig.host.log, log);
-    QVERIFY(!rig.port.portOpen());
+    QVERIFY(!rig.port.isOpen());
     // Complete, but not taken for a good dump.
     QCOMPARE(rig.files(), QStringList{QStringLiteral("FlashDump.bin.part")});
     QCOMPARE(rig.partialDump(), blocks(sim, 3, 2));
@@ -470,7 +470,7 @@ void TestDumpRun::closeDuringWait()
     const DumpRun::Stage waiting = rig.run.stage();
     QVERIFY(waiting != DumpRun::Stage::Idle && waiting != DumpRun::Stage::Stopped);
 
-    rig.host.closeComPort(); // the Close button
+    rig.host.closePort(); // the Close button
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
     QCOMPARE(rig.finished.count(), 1);
     QVERIFY(!rig.run.dumpFileOpen());
@@ -538,7 +538,7 @@ void TestDumpRun::fileErrors()
     QVERIFY2(message.contains(path), qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
 
-    // The run ends through the window's CloseComPort, never as a success.
+    // The run ends through the window's closePort, never as a success.
     QString log = LogStart;
     for (int n = start; n < failingBlock; ++n)
         log += blockLine(n);
@@ -546,7 +546,7 @@ void TestDumpRun::fileErrors()
            + four(failingBlock) + "\r\n" + LogClosed;
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.host.closeCalls, 1);
-    QVERIFY(!rig.port.portOpen());
+    QVERIFY(!rig.port.isOpen());
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
     QCOMPARE(rig.finished.count(), 1);
     QVERIFY(hostClosed.wait());
@@ -594,10 +594,10 @@ void TestDumpRun::unexpectedData()
     QVERIFY(rig.finished.wait());
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
-    QVERIFY(rig.port.portOpen());
+    QVERIFY(rig.port.isOpen());
 
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    rig.host.closeComPort();
+    rig.host.closePort();
     QVERIFY(hostClosed.wait());
     QCOMPARE(rig.host.log, log + LogClosed);
     QCOMPARE(sim.deviations(), QStringList());
@@ -640,9 +640,9 @@ void TestDumpRun::stall()
     QCOMPARE(rig.finished.count(), 1);
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
-    QVERIFY(rig.port.portOpen());
+    QVERIFY(rig.port.isOpen());
     QCOMPARE(rig.host.closeCalls, 0);
-    rig.host.closeComPort();
+    rig.host.closePort();
     QCOMPARE(rig.host.log, log + LogClosed);
     QCOMPARE(rig.sim.deviations(), QStringList());
 }
@@ -664,7 +664,7 @@ void TestDumpRun::handshakeHasNoTimeout()
 
     QVERIFY(pty.writeAll("PC___"));
     QTRY_COMPARE(wire.read(), Handshake + StartBlockRequest);
-    rig.host.closeComPort();
+    rig.host.closePort();
     QCOMPARE(rig.host.log, LogStart + LogClosed);
 }
 
@@ -692,7 +692,7 @@ void TestDumpRun::slowBlockIsNoStall()
     reply += char(DumpFile::BlockSize % 256);
     for (int i = 0; i < Pieces; ++i) {
         QVERIFY(pty.writeAll(reply.mid(i * Piece, Piece)));
-        QTRY_COMPARE(rig.port.inBufferCount(), (i + 1) * Piece);
+        QTRY_COMPARE(rig.port.bytesWaiting(), (i + 1) * Piece);
         rig.clock.advance(StallMs - 1);
         QCOMPARE(rig.run.stage(), DumpRun::Stage::Blocks);
         QCOMPARE(rig.host.log, LogStart + blockAsked(0));
@@ -702,7 +702,7 @@ void TestDumpRun::slowBlockIsNoStall()
                  AllHandshake + blockRequest(0) + "1024DOWN_SUCCESS:0\rREQUEST_TOTALCRC\r");
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Total);
     QCOMPARE(rig.host.log, LogStart + blockLine(0) + "REQUEST_TOTALCRC    ");
-    rig.host.closeComPort();
+    rig.host.closePort();
 }
 
 void TestDumpRun::portLost_data()
@@ -745,7 +745,7 @@ void TestDumpRun::portLost()
     rig.start(0, 2);
 
     QTRY_COMPARE(rig.host.closeCalls, 1);
-    QVERIFY(!rig.port.portOpen());
+    QVERIFY(!rig.port.isOpen());
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
     QVERIFY(rig.host.log.startsWith(log + QStringLiteral("Serial port lost: ")));
     QVERIFY(rig.host.log.endsWith(QStringLiteral("\r\n") + LogClosed));

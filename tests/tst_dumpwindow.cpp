@@ -32,7 +32,7 @@ QByteArray readFile(const QString &path)
 
 bool runEnded(Form1 &w)
 {
-    return !w.port().portOpen() && w.control<QPushButton>("Command1")->isEnabled();
+    return !w.port().isOpen() && w.control<QPushButton>("Command1")->isEnabled();
 }
 
 QStringList entries(const QString &folder)
@@ -88,14 +88,14 @@ QByteArray runOnce(Form1 &w, const QByteArray &image, const QString &how, int st
         sim.setBadTotal(true);
     QObject::connect(&sim, &LoaderSim::blockServed, &w, [&w, kind, at](int n) {
         if (kind == u"close" && n == at)
-            w.Command2_Click();
+            w.onCloseClicked();
     });
     qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
-    w.Command1_Click();
+    w.onOpenClicked();
     if (kind == u"check") {
         if (!waitUntil([&w] { return w.dumpRun().stage() == tarvik::DumpRun::Stage::Stopped; }))
             return "never stopped";
-        w.Command2_Click();
+        w.onCloseClicked();
     }
     if (!waitUntil([&w] { return runEnded(w); }))
         return "never ended";
@@ -431,7 +431,7 @@ void TestDumpWindow::totalCheck()
     QVERIFY(sim.open());
     sim.setBadTotal(differs);
     qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
-    w.Command1_Click();
+    w.onOpenClicked();
     QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 20000);
 
     // DOWN_SUCCESS only for a match, UPGRADE_SUCCESS always.
@@ -489,11 +489,11 @@ void TestDumpWindow::refusedRange()
     const QString log = w.logText();
     w.control<QLineEdit>("txtStart")->setText(start);
     w.control<QLineEdit>("txtNumber")->setText(number);
-    w.Command1_Click();
+    w.onOpenClicked();
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
     QVERIFY(!prompts.messages.at(0).text.isEmpty());
-    QVERIFY(!w.port().portOpen());
+    QVERIFY(!w.port().isOpen());
     QCOMPARE(w.logText(), log);
     QVERIFY(w.port().devicePath().isEmpty()); // no opening was even tried
 }
@@ -511,7 +511,7 @@ void TestDumpWindow::secondRunStartsAfresh()
         QVERIFY(sim.open());
         sim.setImage(LoaderSim::defaultImage(model));
         qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
-        w.Command1_Click();
+        w.onOpenClicked();
         QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 20000);
         QCOMPARE(w.control<QLabel>("lblModel")->text(), QString::fromLatin1(model));
         QVERIFY(w.logText().startsWith("sending request...\r\n"));
@@ -531,12 +531,12 @@ void TestDumpWindow::stoppedRunShowsNoTimeLeft()
     Form1 w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QLineEdit>("txtNumber")->setText("4");
-    w.Command1_Click();
+    w.onOpenClicked();
     QTRY_COMPARE(w.dumpRun().stage(), tarvik::DumpRun::Stage::Stopped);
     auto *bar = w.control<QProgressBar>("ProgressBar1");
     QCOMPARE(bar->value(), 2);
     QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
-    w.Command2_Click();
+    w.onCloseClicked();
     QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
 }
 

@@ -152,7 +152,7 @@ void TestForm1::openAndClose()
     log->setTextCursor(sel);
 
     w.control<QPushButton>("Command1")->click();
-    QVERIFY(w.port().portOpen());
+    QVERIFY(w.port().isOpen());
     QVERIFY(isConnected(w));
     QCOMPARE(lamp(w), 65280u);
     auto *bar = w.control<QProgressBar>("ProgressBar1");
@@ -163,14 +163,14 @@ void TestForm1::openAndClose()
     QVERIFY(caretAtEndWithoutSelection(w));
 
     w.control<QPushButton>("Command2")->click();
-    QVERIFY(!w.port().portOpen());
+    QVERIFY(!w.port().isOpen());
     QCOMPARE(w.logText(), QStringLiteral("sending request...\r\nSerial port closed.\r\n"));
     QVERIFY(caretAtEndWithoutSelection(w));
     QCOMPARE(lamp(w), 255u);
     QVERIFY(isIdle(w));
 
     // A second Close logs nothing and leaves the lamp as it is.
-    w.Command2_Click();
+    w.onCloseClicked();
     QCOMPARE(w.logText(), QStringLiteral("sending request...\r\nSerial port closed.\r\n"));
     QCOMPARE(lamp(w), 255u);
     QVERIFY(isIdle(w));
@@ -185,9 +185,9 @@ void TestForm1::closingTheWindowClosesThePort()
     Form1 w(&prompts);
     w.show();
     w.control<QPushButton>("Command1")->click();
-    QVERIFY(w.port().portOpen());
+    QVERIFY(w.port().isOpen());
     QVERIFY(w.close());
-    QVERIFY(!w.port().portOpen());
+    QVERIFY(!w.port().isOpen());
     QVERIFY(w.logText().endsWith(QStringLiteral("\r\nSerial port closed.\r\n")));
     QCOMPARE(w.logText().count(QStringLiteral("Serial port closed.")), 1);
 }
@@ -209,8 +209,8 @@ void TestForm1::openErrors_data()
         << QString() << QString() << "error opening COM1: ";
 }
 
-// A failed open leaves exactly the idle state: the dump run's own CloseComPort
-// logs nothing, and the log keeps its start-up lines apart from OpenComPort's line.
+// A failed open leaves exactly the idle state: the dump run's own closePort
+// logs nothing, and the log keeps its start-up lines apart from openPort's line.
 void TestForm1::openErrors()
 {
     QFETCH(QString, situation);
@@ -248,7 +248,7 @@ void TestForm1::openErrors()
     Form1 w(&prompts);
     w.control<QPushButton>("Command1")->click();
 
-    QVERIFY(!w.port().portOpen());
+    QVERIFY(!w.port().isOpen());
     QVERIFY(isIdle(w));
     QCOMPARE(lamp(w), 255u);
     QVERIFY(!w.control<QProgressBar>("ProgressBar1")->isVisibleTo(&w));
@@ -276,10 +276,10 @@ void TestForm1::environmentWinsOverPresentPorts()
     Form1 w(&prompts);
     w.control<QComboBox>("cmbCom")->setCurrentIndex(2);
     w.control<QPushButton>("Command1")->click();
-    QVERIFY(w.port().portOpen());
+    QVERIFY(w.port().isOpen());
     QCOMPARE(w.port().devicePath(), pty.slavePath());
-    QCOMPARE(w.port().commPort(), qint16(3));
-    w.Command2_Click();
+    QCOMPARE(w.port().portNumber(), qint16(3));
+    w.onCloseClicked();
 }
 
 void TestForm1::missingNthPortIsNotPresent()

@@ -420,7 +420,7 @@ void TestHostile::badReplies()
     if (fault.kind == Fault::Stall) {
         // The loader falls silent; ten seconds later the run gives up.
         QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
-        QTRY_COMPARE(desk.w.port().inBufferCount(), fault.afterBytes);
+        QTRY_COMPARE(desk.w.port().bytesWaiting(), fault.afterBytes);
         desk.clock.advance(DumpRun::DefaultStallMs);
     }
     QVERIFY(finished.count() > 0 || finished.wait());
@@ -544,7 +544,7 @@ void TestHostile::fileFaults_data()
 }
 
 // A dump file that cannot be written never ends as a success: a message box
-// names the path and the reason, and the run ends through CloseComPort.
+// names the path and the reason, and the run ends through closePort.
 void TestHostile::fileFaults()
 {
     QFETCH(int, disk);
@@ -659,7 +659,7 @@ void TestHostile::closeAtEveryStage()
     if (fault.kind == Fault::Stall) {
         QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
         if (fault.at != Point::Marker)
-            QTRY_COMPARE(desk.w.port().inBufferCount(), fault.afterBytes);
+            QTRY_COMPARE(desk.w.port().bytesWaiting(), fault.afterBytes);
     }
     QTRY_COMPARE(desk.w.logText(), log);
     QCOMPARE(desk.controls(), Waiting);

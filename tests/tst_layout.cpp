@@ -188,14 +188,14 @@ void TestLayout::frames()
     auto *frame = w.control<tarvik::TransFrame>(name.toLatin1().constData());
     QVERIFY(frame);
     QCOMPARE(frame->caption(), caption);
-    QCOMPARE(frame->lblCaption()->isVisibleTo(frame), !caption.isEmpty());
+    QCOMPARE(frame->captionLabel()->isVisibleTo(frame), !caption.isEmpty());
     QCOMPARE(frame->fontName(), tarvik::Design::FontName);
     QCOMPARE(frame->fontSize(), 8.25f);
     QVERIFY(!frame->fontBold());
     QCOMPARE(frame->borderStyle(), 1);
     QCOMPARE(frame->backStyle(), 0);
     QCOMPARE(frame->backColor(), 0x8000000Fu);
-    QCOMPARE(QFontInfo(frame->lblCaption()->font()).family(), QFontInfo(w.font()).family());
+    QCOMPARE(QFontInfo(frame->captionLabel()->font()).family(), QFontInfo(w.font()).family());
 
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -252,7 +252,7 @@ void TestLayout::captionsFit()
         }
         if (c.kind == tarvik::Design::Kind::Frame) {
             auto *frame = w.control<tarvik::TransFrame>(c.name);
-            QVERIFY2(frame->lblCaption()->geometry().right() < frame->width(), c.name);
+            QVERIFY2(frame->captionLabel()->geometry().right() < frame->width(), c.name);
         }
     }
 }
@@ -331,7 +331,7 @@ void TestLayout::topFramesShowTheirBorders()
     QTRY_VERIFY(frame->backdropApplied());
 
     // 15 twips to the pixel; the top border runs through the caption's middle.
-    const int h = qRound(frame->lblCaption()->height() * 15.0) / 2;
+    const int h = qRound(frame->captionLabel()->height() * 15.0) / 2;
     const int top = qRound(h / 15.0);
     const int W = frame->width();
     const int H = frame->height();

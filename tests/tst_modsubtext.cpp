@@ -88,7 +88,7 @@ protected:
 
 } // namespace
 
-class TestModSubText : public QObject
+class TestSeeThrough : public QObject
 {
     Q_OBJECT
 
@@ -107,7 +107,7 @@ private slots:
     void changesRepaintTheWholeField();
 };
 
-void TestModSubText::windowTiles_data()
+void TestSeeThrough::windowTiles_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("container");
@@ -120,7 +120,7 @@ void TestModSubText::windowTiles_data()
     QTest::newRow("number of blocks") << "txtNumber" << "TransFrame2" << QRect(120, 32, 33, 19);
 }
 
-void TestModSubText::windowTiles()
+void TestSeeThrough::windowTiles()
 {
     QFETCH(QString, name);
     QFETCH(QString, container);
@@ -140,7 +140,7 @@ void TestModSubText::windowTiles()
     QCOMPARE(tile, w.picture().toImage().convertToFormat(QImage::Format_RGB32).copy(cut));
 }
 
-void TestModSubText::halvesRoundToEven_data()
+void TestSeeThrough::halvesRoundToEven_data()
 {
     QTest::addColumn<QRectF>("twips");
     QTest::addColumn<QRect>("cut");
@@ -152,7 +152,7 @@ void TestModSubText::halvesRoundToEven_data()
     QTest::newRow("width 11.5, height 10.5") << QRectF(150, 150, 172.5, 157.5) << QRect(10, 10, 12, 10);
 }
 
-void TestModSubText::halvesRoundToEven()
+void TestSeeThrough::halvesRoundToEven()
 {
     QFETCH(QRectF, twips);
     QFETCH(QRect, cut);
@@ -162,11 +162,11 @@ void TestModSubText::halvesRoundToEven()
     if (f.form.logicalDpiX() != 96 || f.form.logicalDpiY() != 96)
         QSKIP("the rows are worked out for 15 twips to the pixel");
     QLineEdit *field = f.field(twips);
-    modSubText::SetCustomBackground(field);
+    SeeThrough::makeSeeThrough(field);
     QCOMPARE(tileOf(field), picture.toImage().convertToFormat(QImage::Format_RGB32).copy(cut));
 }
 
-void TestModSubText::outsideThePicture_data()
+void TestSeeThrough::outsideThePicture_data()
 {
     QTest::addColumn<QRect>("place"); // pixels, in a picture of 40 x 30
 
@@ -175,7 +175,7 @@ void TestModSubText::outsideThePicture_data()
     QTest::newRow("wholly outside") << QRect(45, 0, 10, 10);
 }
 
-void TestModSubText::outsideThePicture()
+void TestSeeThrough::outsideThePicture()
 {
     QFETCH(QRect, place);
 
@@ -184,7 +184,7 @@ void TestModSubText::outsideThePicture()
     const qreal perPixel = 1440.0 / f.form.logicalDpiX();
     QLineEdit *field = f.field(QRectF(place.x() * perPixel, place.y() * perPixel, place.width() * perPixel,
                                       place.height() * perPixel));
-    modSubText::SetCustomBackground(field);
+    SeeThrough::makeSeeThrough(field);
 
     const QImage tile = tileOf(field);
     QCOMPARE(tile.size(), place.size());
@@ -199,46 +199,46 @@ void TestModSubText::outsideThePicture()
     }
 }
 
-void TestModSubText::secondCallRebuildsAndHooksOnce()
+void TestSeeThrough::secondCallRebuildsAndHooksOnce()
 {
     PictureForm f(placePicture(200, 200));
     QLineEdit *first = f.field(QRectF(150, 150, 600, 300));
     QLineEdit *second = f.field(QRectF(150, 600, 600, 300));
 
-    modSubText::SetCustomBackground(first);
+    SeeThrough::makeSeeThrough(first);
     const QVariant firstHook = first->property("OrigProcAddr");
     const QVariant containerHook = f.form.property("OrigProcAddr");
-    modSubText::SetCustomBackground(second);
+    SeeThrough::makeSeeThrough(second);
 
     // The picture changes; a second call cuts the tile anew from it.
     QPixmap plain(200, 200);
     plain.fill(Qt::darkGreen);
     f.form.setProperty("Picture", plain);
-    modSubText::SetCustomBackground(first);
+    SeeThrough::makeSeeThrough(first);
 
     QCOMPARE(first->property("OrigProcAddr"), firstHook);
     QCOMPARE(f.form.property("OrigProcAddr"), containerHook);
-    QCOMPARE(hooksOn<modSubText::FieldWindowProc>(first), 1);
-    QCOMPARE(hooksOn<modSubText::FieldWindowProc>(second), 1);
-    QCOMPARE(hooksOn<modSubText::ParentWindowProc>(&f.form), 1);
+    QCOMPARE(hooksOn<SeeThrough::FieldHook>(first), 1);
+    QCOMPARE(hooksOn<SeeThrough::FieldHook>(second), 1);
+    QCOMPARE(hooksOn<SeeThrough::ContainerHook>(&f.form), 1);
     QCOMPARE(tileOf(first).pixel(0, 0), QColor(Qt::darkGreen).rgb());
     QCOMPARE(tileOf(second).pixel(0, 0), qRgb(10, 40, 100));
 }
 
 // Without a picture the field is hooked but keeps its own background.
-void TestModSubText::withoutPicture()
+void TestSeeThrough::withoutPicture()
 {
     QWidget form;
     auto *field = new QLineEdit(&form);
     const QColor base = field->palette().color(QPalette::Base);
-    modSubText::SetCustomBackground(field);
+    SeeThrough::makeSeeThrough(field);
     QVERIFY(field->property("OrigProcAddr").isValid());
     QVERIFY(form.property("OrigProcAddr").isValid());
     QVERIFY(!field->property("CustomBGBrush").isValid());
     QCOMPARE(field->palette().color(QPalette::Base), base);
 }
 
-void TestModSubText::textOverTheTile_data()
+void TestSeeThrough::textOverTheTile_data()
 {
     QTest::addColumn<bool>("enabled");
     QTest::newRow("enabled") << true;
@@ -247,7 +247,7 @@ void TestModSubText::textOverTheTile_data()
 
 // The tile fills the area inside the border, laid from its top-left corner,
 // and the text stands on it without a background of its own.
-void TestModSubText::textOverTheTile()
+void TestSeeThrough::textOverTheTile()
 {
     QFETCH(bool, enabled);
 
@@ -260,7 +260,7 @@ void TestModSubText::textOverTheTile()
     palette.setColor(QPalette::Text, Qt::black);
     field->setPalette(palette);
     field->setEnabled(enabled);
-    modSubText::SetCustomBackground(field);
+    SeeThrough::makeSeeThrough(field);
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
 
@@ -291,7 +291,7 @@ void TestModSubText::textOverTheTile()
     QVERIFY2(tileShown > 0, "the text has a background of its own");
 }
 
-void TestModSubText::changesRepaintTheWholeField_data()
+void TestSeeThrough::changesRepaintTheWholeField_data()
 {
     QTest::addColumn<QString>("change");
     QTest::newRow("text") << "text";
@@ -301,7 +301,7 @@ void TestModSubText::changesRepaintTheWholeField_data()
     QTest::newRow("scroll") << "scroll";
 }
 
-void TestModSubText::changesRepaintTheWholeField()
+void TestSeeThrough::changesRepaintTheWholeField()
 {
     QFETCH(QString, change);
 
@@ -314,8 +314,8 @@ void TestModSubText::changesRepaintTheWholeField()
         log->appendPlainText(QStringLiteral("line %1").arg(i));
     auto *other = new QLineEdit(&f.form);
     other->setGeometry(10, 180, 100, 22);
-    modSubText::SetCustomBackground(edit);
-    modSubText::SetCustomBackground(log);
+    SeeThrough::makeSeeThrough(edit);
+    SeeThrough::makeSeeThrough(log);
     f.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.form));
     QApplication::setActiveWindow(&f.form);
@@ -338,5 +338,5 @@ void TestModSubText::changesRepaintTheWholeField()
     QTRY_VERIFY(spy.painted.contains(target->rect()));
 }
 
-QTEST_MAIN(TestModSubText)
+QTEST_MAIN(TestSeeThrough)
 #include "tst_modsubtext.moc"

@@ -49,7 +49,7 @@ bool lockFileExists(const QString &device)
 void setUp(SerialPort &port, qint16 n = 1)
 {
     tarvik::Session::applyLineSettings(port);
-    port.setCommPort(n);
+    port.setPortNumber(n);
 }
 
 } // namespace
@@ -103,22 +103,22 @@ void TestSerialPort::openAndClose()
     SerialPort port;
     setUp(port);
     QSignalSpy closed(&port, &SerialService::portClosed);
-    QVERIFY(!port.portOpen());
+    QVERIFY(!port.isOpen());
 
     for (int round = 0; round < 2; ++round) {
-        QCOMPARE(port.setPortOpen(true), OpenError::None);
-        QVERIFY(port.portOpen());
+        QCOMPARE(port.open(), OpenError::None);
+        QVERIFY(port.isOpen());
         QCOMPARE(port.devicePath(), m_pty->slavePath());
         QVERIFY(lockFileExists(m_pty->slavePath()));
 
-        QCOMPARE(port.setPortOpen(false), OpenError::None);
-        QVERIFY(!port.portOpen());
+        port.close();
+        QVERIFY(!port.isOpen());
         QCOMPARE(closed.count(), round + 1);
         QVERIFY(!lockFileExists(m_pty->slavePath()));
     }
 
     // Closing a closed port changes nothing.
-    QCOMPARE(port.setPortOpen(false), OpenError::None);
+    port.close();
     QCOMPARE(closed.count(), 2);
 }
 
@@ -142,9 +142,9 @@ void TestSerialPort::lineSettings()
 
     SerialPort port;
     setUp(port);
-    port.setSettings(settings);
-    QCOMPARE(port.settings(), settings);
-    QCOMPARE(port.setPortOpen(true), OpenError::None);
+    port.setLineSettings(settings);
+    QCOMPARE(port.lineSettings(), settings);
+    QCOMPARE(port.open(), OpenError::None);
 
     termios tio{};
     QCOMPARE(::tcgetattr(m_pty->slaveKeeperFd(), &tio), 0);
@@ -163,9 +163,9 @@ void TestSerialPort::invalidSettingsFailOpen()
 {
     SerialPort port;
     setUp(port);
-    port.setSettings(QStringLiteral("115200;N;8;1"));
-    QCOMPARE(port.setPortOpen(true), OpenError::Other);
-    QVERIFY(!port.portOpen());
+    port.setLineSettings(QStringLiteral("115200;N;8;1"));
+    QCOMPARE(port.open(), OpenError::Other);
+    QVERIFY(!port.isOpen());
     QVERIFY(port.errorString().contains(QLatin1String("115200;N;8;1")));
 }
 
@@ -188,13 +188,13 @@ void TestSerialPort::read()
 
     SerialPort port;
     setUp(port);
-    QCOMPARE(port.setPortOpen(true), OpenError::None);
+    QCOMPARE(port.open(), OpenError::None);
     port.setInputMode(mode);
     QCOMPARE(port.inputMode(), mode);
     QSignalSpy readyRead(&port, &SerialService::readyRead);
 
     QVERIFY(m_pty->writeAll(bytes));
-    QTRY_COMPARE(port.inBufferCount(), int(bytes.size()));
+    QTRY_COMPARE(port.bytesWaiting(), int(bytes.size()));
     QVERIFY(readyRead.count() > 0);
 
     const QVariant value = port.input();
@@ -208,26 +208,25 @@ void TestSerialPort::read()
         QCOMPARE(value.typeId(), QMetaType::QByteArray);
         QCOMPARE(value.toByteArray(), bytes);
     }
-    QCOMPARE(port.inBufferCount(), 0);
+    QCOMPARE(port.bytesWaiting(), 0);
 }
 
 void TestSerialPort::wholeBlockReply()
 {
     SerialPort port;
     setUp(port);
-    QCOMPARE(port.setPortOpen(true), OpenError::None);
-    port.setInputMode(SerialService::InputModeBinary);
+    QCOMPARE(port.open(), OpenError::None);
 
     QByteArray reply(1025, Qt::Uninitialized);
     for (int i = 0; i < reply.size(); ++i)
         reply[i] = char(i * 7);
     QVERIFY(m_pty->writeAll(reply));
-    QTRY_COMPARE(port.inBufferCount(), 1025);
+    QTRY_COMPARE(port.bytesWaiting(), 1025);
 
-    const QByteArray got = port.input().toByteArray();
+    const QByteArray got = port.readBytes();
     QCOMPARE(got.size(), 1025);
     QCOMPARE(got, reply);
-    QCOMPARE(port.inBufferCount(), 0);
+    QCOMPARE(port.bytesWaiting(), 0);
 }
 
 void TestSerialPort::output_data()
@@ -249,11 +248,11 @@ void TestSerialPort::output()
 
     SerialPort port;
     setUp(port);
-    QCOMPARE(port.setPortOpen(true), OpenError::None);
-    port.output(text);
-    port.output(QStringLiteral("#"));
+    QCOMPARE(port.open(), OpenError::None);
+    port.send(text);
+    port.send(QStringLiteral("#"));
     // Closing right after a send must not lose it.
-    port.setPortOpen(false);
+    port.close();
 
     QCOMPARE(m_pty->readExactly(int(bytes.size()) + 1), bytes + '#');
 }
@@ -262,29 +261,27 @@ void TestSerialPort::discard()
 {
     SerialPort port;
     setUp(port);
-    QCOMPARE(port.setPortOpen(true), OpenError::None);
-    port.setInputMode(SerialService::InputModeBinary);
+    QCOMPARE(port.open(), OpenError::None);
 
     QVERIFY(m_pty->writeAll(QByteArray(300, 'x')));
-    QTRY_COMPARE(port.inBufferCount(), 300);
-    port.setInBufferCount(0);
-    QCOMPARE(port.inBufferCount(), 0);
+    QTRY_COMPARE(port.bytesWaiting(), 300);
+    port.discardInput();
+    QCOMPARE(port.bytesWaiting(), 0);
 
     QVERIFY(m_pty->writeAll("new"));
-    QTRY_COMPARE(port.inBufferCount(), 3);
-    QCOMPARE(port.input().toByteArray(), QByteArray("new"));
+    QTRY_COMPARE(port.bytesWaiting(), 3);
+    QCOMPARE(port.readBytes(), QByteArray("new"));
 }
 
 void TestSerialPort::closedPortIsInert()
 {
     SerialPort port;
     setUp(port);
-    QCOMPARE(port.inBufferCount(), 0);
-    port.setInBufferCount(0);
-    port.output(QStringLiteral("lost"));
-    QCOMPARE(port.input().toString(), QString());
-    port.setInputMode(SerialService::InputModeBinary);
-    QCOMPARE(port.input().toByteArray(), QByteArray());
+    QCOMPARE(port.bytesWaiting(), 0);
+    port.discardInput();
+    port.send(QStringLiteral("lost"));
+    QCOMPARE(port.readText(), QString());
+    QCOMPARE(port.readBytes(), QByteArray());
     QCOMPARE(m_pty->readAvailable(), QByteArray());
 }
 
@@ -321,15 +318,15 @@ void TestSerialPort::openErrors()
 
     SerialPort port;
     setUp(port, qint16(comPort));
-    QCOMPARE(port.setPortOpen(true), error);
-    QVERIFY(!port.portOpen());
+    QCOMPARE(port.open(), error);
+    QVERIFY(!port.isOpen());
     if (!device.isEmpty())
         QCOMPARE(port.devicePath(), path);
     QVERIFY(!port.errorString().isEmpty());
 
     // A failed open leaves the port closed and quiet.
     QSignalSpy closed(&port, &SerialService::portClosed);
-    QCOMPARE(port.setPortOpen(false), OpenError::None);
+    port.close();
     QCOMPARE(closed.count(), 0);
 }
 
@@ -358,7 +355,7 @@ void TestSerialPort::busy()
             ::close(exclusive);
     });
     if (holder == QLatin1String("port")) {
-        QCOMPARE(first.setPortOpen(true), OpenError::None);
+        QCOMPARE(first.open(), OpenError::None);
     } else if (holder == QLatin1String("exclusive")) {
         exclusive = ::open(QFile::encodeName(m_pty->slavePath()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         QVERIFY(exclusive >= 0);
@@ -393,8 +390,8 @@ void TestSerialPort::busy()
     }
     SerialPort second;
     setUp(second, 2);
-    QCOMPARE(second.setPortOpen(true), OpenError::Busy);
-    QVERIFY(!second.portOpen());
+    QCOMPARE(second.open(), OpenError::Busy);
+    QVERIFY(!second.isOpen());
 
     // The holder's lock is untouched by the failed attempt.
     QCOMPARE(lockFileExists(m_pty->slavePath()), exclusive < 0);
@@ -402,8 +399,8 @@ void TestSerialPort::busy()
         lock->unlock();
     if (exclusive >= 0)
         ::ioctl(exclusive, TIOCNXCL);
-    first.setPortOpen(false);
-    QCOMPARE(second.setPortOpen(true), OpenError::None);
+    first.close();
+    QCOMPARE(second.open(), OpenError::None);
 }
 
 void TestSerialPort::permissionDenied()
@@ -425,8 +422,8 @@ void TestSerialPort::permissionDenied()
 
     SerialPort port;
     setUp(port);
-    QCOMPARE(port.setPortOpen(true), OpenError::PermissionDenied);
-    QVERIFY(!port.portOpen());
+    QCOMPARE(port.open(), OpenError::PermissionDenied);
+    QVERIFY(!port.isOpen());
     QCOMPARE(port.devicePath(), link);
     QVERIFY(!lockFileExists(m_pty->slavePath()));
 }
@@ -435,7 +432,7 @@ void TestSerialPort::hangUp()
 {
     SerialPort port;
     setUp(port);
-    QCOMPARE(port.setPortOpen(true), OpenError::None);
+    QCOMPARE(port.open(), OpenError::None);
     QSignalSpy lost(&port, &SerialService::portLost);
     QSignalSpy closed(&port, &SerialService::portClosed);
 
@@ -444,14 +441,14 @@ void TestSerialPort::hangUp()
     QVERIFY(!lost.first().first().toString().isEmpty());
     // The device is let go at once, but the port stays open until closed.
     QTRY_VERIFY(!lockFileExists(m_pty->slavePath()));
-    QVERIFY(port.portOpen());
+    QVERIFY(port.isOpen());
     QCOMPARE(lost.count(), 1);
     QCOMPARE(closed.count(), 0);
-    QCOMPARE(port.inBufferCount(), 0);
-    port.output(QStringLiteral("nowhere"));
+    QCOMPARE(port.bytesWaiting(), 0);
+    port.send(QStringLiteral("nowhere"));
 
-    QCOMPARE(port.setPortOpen(false), OpenError::None);
-    QVERIFY(!port.portOpen());
+    port.close();
+    QVERIFY(!port.isOpen());
     QCOMPARE(closed.count(), 1);
     QCOMPARE(lost.count(), 1);
 }

@@ -86,19 +86,19 @@ void sendPaintNotice(QWidget *parent)
 FrameLine *lineOf(const TransFrame &frame, const QString &side, int index)
 {
     if (side == QLatin1String("linTop"))
-        return frame.linTop(index);
+        return frame.topLine(index);
     if (side == QLatin1String("linLeft"))
-        return frame.linLeft(index);
+        return frame.leftLine(index);
     if (side == QLatin1String("linRight"))
-        return frame.linRight(index);
-    return frame.linBottom(index);
+        return frame.rightLine(index);
+    return frame.bottomLine(index);
 }
 
 QList<FrameLine *> allLines(const TransFrame &frame)
 {
     QList<FrameLine *> lines;
     for (int i = 0; i < 2; ++i)
-        lines << frame.linTop(i) << frame.linLeft(i) << frame.linRight(i) << frame.linBottom(i);
+        lines << frame.topLine(i) << frame.leftLine(i) << frame.rightLine(i) << frame.bottomLine(i);
     return lines;
 }
 
@@ -244,7 +244,7 @@ void tst_TransFrame::layout()
     QWidget parent;
     parent.resize(300, 200);
     auto *frame = loadFrame(&parent, QStringLiteral("COM Control"), QRect(10, 10, 50, 50));
-    frame->lblCaption()->setFixedHeight(13);
+    frame->captionLabel()->setFixedHeight(13);
     parent.show();
     frame->resize(137, 57);
 
@@ -253,7 +253,7 @@ void tst_TransFrame::layout()
     QCOMPARE(line->geometry(), pixels);
     QCOMPARE(line->borderColor(), color);
     QCOMPARE(line->index(), index);
-    QCOMPARE(frame->lblCaption()->pos() * 15, QPoint(135, 0));
+    QCOMPARE(frame->captionLabel()->pos() * 15, QPoint(135, 0));
 }
 
 void tst_TransFrame::layoutOverflow_data()
@@ -273,18 +273,18 @@ void tst_TransFrame::layoutOverflow()
 
     QWidget parent;
     auto *frame = loadFrame(&parent, QStringLiteral("Serial Port"), QRect(0, 0, 113, 57));
-    const QRect before = frame->linBottom(0)->geometry();
-    const QPoint captionBefore = frame->lblCaption()->pos();
+    const QRect before = frame->bottomLine(0)->geometry();
+    const QPoint captionBefore = frame->captionLabel()->pos();
 
     if (overflows) {
         QVERIFY_THROWS_EXCEPTION(std::overflow_error, frame->setTwipsPerPixel(twips, 15));
         QCOMPARE(frame->twipsPerPixelX(), qreal(15));
-        QCOMPARE(frame->linBottom(0)->geometry(), before);
-        QCOMPARE(frame->lblCaption()->pos(), captionBefore);
+        QCOMPARE(frame->bottomLine(0)->geometry(), before);
+        QCOMPARE(frame->captionLabel()->pos(), captionBefore);
     } else {
         frame->setTwipsPerPixel(twips, 15);
         QCOMPARE(frame->twipsPerPixelX(), twips);
-        QCOMPARE(frame->linTop(1)->y1(), frame->linTop(0)->y1() + 3640);
+        QCOMPARE(frame->topLine(1)->y1(), frame->topLine(0)->y1() + 3640);
     }
 }
 
@@ -333,8 +333,8 @@ void tst_TransFrame::captionAndBorder()
         frame.setCaption(caption);
 
     QCOMPARE(frame.caption(), caption);
-    QCOMPARE(frame.lblCaption()->text(), labelText);
-    QCOMPARE(!frame.lblCaption()->isHidden(), labelShown);
+    QCOMPARE(frame.captionLabel()->text(), labelText);
+    QCOMPARE(!frame.captionLabel()->isHidden(), labelShown);
     for (const FrameLine *line : allLines(frame))
         QCOMPARE(!line->isHidden(), linesShown);
 }
@@ -389,7 +389,7 @@ void tst_TransFrame::loadGivesEveryDefault()
     QCOMPARE(frame.mousePointer(), 0);
     QCOMPARE(frame.cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(frame.backStyle(), 0);
-    QVERIFY(!frame.lblCaption()->isHidden());
+    QVERIFY(!frame.captionLabel()->isHidden());
 }
 
 void tst_TransFrame::saveFreshInstanceStoresOnlyTheFont()
@@ -778,7 +778,7 @@ void tst_TransFrame::mouseInput()
 
     QWidget *widget = frame;
     if (target == QLatin1String("caption"))
-        widget = frame->lblCaption();
+        widget = frame->captionLabel();
     else if (target == QLatin1String("held"))
         widget = held;
     QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, pos);
@@ -845,7 +845,7 @@ void tst_TransFrame::keyInput_data()
                                          << QStringList({"KeyDown 116 0"}) << false;
 }
 
-// A handler that sets KeyAscii to 0 changes it for later handlers and for
+// A handler that sets character to 0 changes it for later handlers and for
 // the key event itself, which then goes no further.
 void tst_TransFrame::keyInput()
 {

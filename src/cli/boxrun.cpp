@@ -94,7 +94,7 @@ void BoxRun::interrupt()
     if (m_done)
         return;
     m_interrupted = true;
-    closeComPort();
+    closePort();
     // A port that was never opened has no run to end.
     if (!m_done)
         onRunFinished();
@@ -140,7 +140,7 @@ void BoxRun::showMessage(const QString &text, const QString &)
     m_fileMessage = text;
 }
 
-void BoxRun::closeComPort()
+void BoxRun::closePort()
 {
     const QString path = m_run.dumpFile().currentPath();
     if (!path.isEmpty())
@@ -165,7 +165,7 @@ void BoxRun::onRunFinished()
         return;
     // A stopped run keeps its port and file open in the window until Close; here
     // nobody is left to click it.
-    closeComPort();
+    closePort();
     if (m_interrupted) {
         finish(ResultInterrupted, QStringLiteral("interrupted"));
         return;

@@ -73,7 +73,7 @@ private:
     void showProgress(int blocksDone) override;
     bool headerTicked() override;
     void showMessage(const QString &text, const QString &title) override;
-    void closeComPort() override;
+    void closePort() override;
 
     void onBlock(int index, const QByteArray &data);
     void onRunFinished();

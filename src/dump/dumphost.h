@@ -21,8 +21,8 @@ public:
     virtual bool headerTicked() = 0;
     // A message box with only OK and no icon.
     virtual void showMessage(const QString &text, const QString &title) = 0;
-    // CloseComPort: closes the port and the dump file, logs, returns the controls to idle.
-    virtual void closeComPort() = 0;
+    // closePort: closes the port and the dump file, logs, returns the controls to idle.
+    virtual void closePort() = 0;
 };
 
 } // namespace tarvik

@@ -113,8 +113,7 @@ void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
     m_modelText.clear();
     m_totalSum = 0;
     setOutcome(Outcome::None);
-    m_port.setInBufferCount(0);
-    m_port.setInputMode(SerialService::InputModeText);
+    m_port.discardInput();
 
     setStage(Stage::Handshake);
     m_marker = 0;
@@ -145,7 +144,7 @@ void DumpRun::setStage(Stage stage)
 
 bool DumpRun::send(const QByteArray &bytes)
 {
-    m_port.output(QString::fromLatin1(bytes));
+    m_port.send(QString::fromLatin1(bytes));
     // A failing port may end the run from inside the write.
     return active();
 }
@@ -162,7 +161,7 @@ void DumpRun::awaitMarker()
 {
     m_receiveText.clear();
     // The marker waits look at the port before every read: a closed port ends the run.
-    if (!m_port.portOpen() && end())
+    if (!m_port.isOpen() && end())
         emit finished();
 }
 
@@ -184,12 +183,12 @@ void DumpRun::onReadyRead()
 
 void DumpRun::handshakeRead()
 {
-    if (!m_port.portOpen()) {
+    if (!m_port.isOpen()) {
         if (end())
             emit finished();
         return;
     }
-    m_receiveText += m_port.input().toString();
+    m_receiveText += m_port.readText();
     const HandshakeStep &step = Handshake[m_marker];
     if (!m_receiveText.contains(step.marker)) {
         // Only the tail can still become part of the marker.
@@ -206,7 +205,6 @@ void DumpRun::handshakeRead()
         awaitMarker();
         return;
     }
-    m_port.setInputMode(SerialService::InputModeBinary);
     setStage(Stage::Blocks);
     if (m_blockCount > 0)
         requestBlock(0);
@@ -247,7 +245,7 @@ void DumpRun::requestTotal()
 
 void DumpRun::checkReply()
 {
-    const int waiting = m_port.inBufferCount();
+    const int waiting = m_port.bytesWaiting();
     if (waiting > m_waiting) {
         m_waiting = waiting;
         m_lastByteNs = m_stall.clock().nowNs();
@@ -255,7 +253,7 @@ void DumpRun::checkReply()
     if (waiting < m_awaited)
         return;
     if (waiting == m_awaited) {
-        m_replyBytes = m_port.input().toByteArray();
+        m_replyBytes = m_port.readBytes();
         if (m_replyBytes.size() == m_awaited) {
             m_stall.stop();
             if (m_stage == Stage::Blocks)
@@ -370,9 +368,9 @@ void DumpRun::totalArrived()
     if (!send(Closing + CrLf))
         return;
     end();
-    if (!m_port.portOpen())
+    if (!m_port.isOpen())
         m_host.appendLog(LogAlreadyClosed);
-    m_host.closeComPort();
+    m_host.closePort();
     emit finished();
 }
 
@@ -384,7 +382,7 @@ void DumpRun::fileFailed()
     // Nothing of the run may touch the port or the file while the message is up.
     end();
     m_host.showMessage(message, ErrorTitle);
-    m_host.closeComPort();
+    m_host.closePort();
     emit finished();
 }
 
@@ -405,7 +403,7 @@ void DumpRun::onPortLost(const QString &reason)
     const bool notify = end();
     setOutcome(Outcome::PortLost, LogLost + reason);
     m_host.appendLog(LogLost + reason + LogEol);
-    m_host.closeComPort();
+    m_host.closePort();
     if (notify)
         emit finished();
 }

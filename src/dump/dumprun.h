@@ -20,7 +20,7 @@ class SerialService;
 // Once the run has ended (closing message sent, port closed or lost, file
 // error) or stopped (bad check byte, unexpected data, stall), it sends nothing
 // more. A stopped run leaves the port and the dump file open until the window's
-// CloseComPort closes them.
+// closePort closes them.
 class DumpRun : public QObject
 {
     Q_OBJECT
@@ -51,7 +51,7 @@ public:
     // Starts the run once the port is open: replaces the log, resets the run's
     // fields and sends the handshake. The folder is the output folder's text.
     void start(qint16 startBlock, qint16 blockCount, const QString &folder);
-    // CloseComPort closes the dump file through this.
+    // closePort closes the dump file through this.
     void closeDumpFile();
 
     Stage stage() const { return m_stage; }

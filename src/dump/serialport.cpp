@@ -89,12 +89,12 @@ SerialPort::~SerialPort()
     m_port.close();
 }
 
-void SerialPort::setSettings(const QString &settings)
+void SerialPort::setLineSettings(const QString &settings)
 {
     m_settings = settings;
 }
 
-QString SerialPort::settings() const
+QString SerialPort::lineSettings() const
 {
     return m_settings;
 }
@@ -104,10 +104,10 @@ void SerialPort::setInputLen(qint16 len)
     m_inputLen = qMax<qint16>(0, len);
 }
 
-void SerialPort::setInBufferSize(qint16 size)
+void SerialPort::setReadBufferSize(qint16 size)
 {
-    m_inBufferSize = qMax<qint16>(0, size);
-    m_port.setReadBufferSize(m_inBufferSize);
+    m_readBufferSize = qMax<qint16>(0, size);
+    m_port.setReadBufferSize(m_readBufferSize);
 }
 
 void SerialPort::setDevice(const QString &path)
@@ -115,14 +115,14 @@ void SerialPort::setDevice(const QString &path)
     m_device = path;
 }
 
-void SerialPort::setCommPort(qint16 port)
+void SerialPort::setPortNumber(qint16 port)
 {
-    m_commPort = port;
+    m_portNumber = port;
 }
 
-qint16 SerialPort::commPort() const
+qint16 SerialPort::portNumber() const
 {
-    return m_commPort;
+    return m_portNumber;
 }
 
 SerialService::OpenError SerialPort::setPortOpen(bool open)
@@ -141,9 +141,9 @@ SerialService::OpenError SerialPort::setPortOpen(bool open)
         return OpenError::None;
 
     m_errorString.clear();
-    m_devicePath = m_device.isEmpty() ? PortMap::path(m_commPort) : m_device;
+    m_devicePath = m_device.isEmpty() ? PortMap::path(m_portNumber) : m_device;
     if (m_devicePath.isEmpty()) {
-        m_errorString = QStringLiteral("No serial device for COM %1").arg(m_commPort);
+        m_errorString = QStringLiteral("No serial device for COM %1").arg(m_portNumber);
         return OpenError::NotPresent;
     }
 
@@ -171,7 +171,7 @@ SerialService::OpenError SerialPort::setPortOpen(bool open)
     m_port.setDataBits(line.dataBits);
     m_port.setStopBits(line.stopBits);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
-    m_port.setReadBufferSize(m_inBufferSize);
+    m_port.setReadBufferSize(m_readBufferSize);
 
     m_opening = true;
     const bool opened = m_port.open(QIODevice::ReadWrite);
@@ -188,7 +188,7 @@ SerialService::OpenError SerialPort::setPortOpen(bool open)
     return OpenError::None;
 }
 
-bool SerialPort::portOpen() const
+bool SerialPort::isOpen() const
 {
     return m_open;
 }
@@ -210,7 +210,7 @@ void SerialPort::setInBufferCount(qint16 count)
     m_port.clear(QSerialPort::Input);
 }
 
-int SerialPort::inBufferCount() const
+int SerialPort::bytesWaiting() const
 {
     return m_port.isOpen() ? int(m_port.bytesAvailable()) : 0;
 }
@@ -235,7 +235,7 @@ QVariant SerialPort::input()
     return QString::fromLatin1(bytes);
 }
 
-void SerialPort::output(const QString &text)
+void SerialPort::send(const QString &text)
 {
     if (text.isEmpty() || !m_port.isOpen())
         return;

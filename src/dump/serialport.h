@@ -17,29 +17,29 @@ public:
     explicit SerialPort(QObject *parent = nullptr);
     ~SerialPort() override;
 
-    void setSettings(const QString &settings) override;
-    QString settings() const override;
+    void setLineSettings(const QString &settings) override;
+    QString lineSettings() const override;
     void setInputLen(qint16 len) override;
-    void setInBufferSize(qint16 size) override;
+    void setReadBufferSize(qint16 size) override;
 
     // Opens this device from now on instead of the port number's; an empty path
     // goes back to the port number.
     void setDevice(const QString &path);
-    void setCommPort(qint16 port) override;
-    qint16 commPort() const override;
+    void setPortNumber(qint16 port) override;
+    qint16 portNumber() const override;
 
     OpenError setPortOpen(bool open) override;
-    bool portOpen() const override;
+    bool isOpen() const override;
     QString devicePath() const override;
     QString errorString() const override;
 
     void setInBufferCount(qint16 count) override;
-    int inBufferCount() const override;
+    int bytesWaiting() const override;
     void setInputMode(int mode) override;
     int inputMode() const override;
     QVariant input() override;
 
-    void output(const QString &text) override;
+    void send(const QString &text) override;
 
 private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
@@ -47,13 +47,13 @@ private:
     QSerialPort m_port;
     QString m_settings = QStringLiteral("9600,N,8,1");
     qint16 m_inputLen = 0;
-    qint16 m_inBufferSize = 1024;
-    qint16 m_commPort = 1;
+    qint16 m_readBufferSize = 1024;
+    qint16 m_portNumber = 1;
     int m_inputMode = InputModeText;
     QString m_device;
     QString m_devicePath;
     QString m_errorString;
-    bool m_open = false;    // as the caller sees it: until setPortOpen(false), also after a loss
+    bool m_open = false;    // as the caller sees it: until close(), also after a loss
     bool m_lost = false;    // portLost was emitted for this opening
     bool m_opening = false;
     quint64 m_openings = 0;

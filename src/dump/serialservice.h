@@ -29,18 +29,18 @@ public:
     using QObject::QObject;
 
     // Line settings, read size and receive buffer: applied while closed, kept across openings.
-    virtual void setSettings(const QString &settings) = 0; // e.g. "115200,N,8,1"
-    virtual QString settings() const = 0;
+    virtual void setLineSettings(const QString &settings) = 0; // e.g. "115200,N,8,1"
+    virtual QString lineSettings() const = 0;
     virtual void setInputLen(qint16 len) = 0;
-    virtual void setInBufferSize(qint16 size) = 0;
+    virtual void setReadBufferSize(qint16 size) = 0;
 
     // Port number 1..4, resolved to a device at the next opening.
-    virtual void setCommPort(qint16 port) = 0;
-    virtual qint16 commPort() const = 0;
+    virtual void setPortNumber(qint16 port) = 0;
+    virtual qint16 portNumber() const = 0;
 
     // Opening reports its failure as the result; closing never fails.
     virtual OpenError setPortOpen(bool open) = 0;
-    virtual bool portOpen() const = 0;
+    virtual bool isOpen() const = 0;
     // The device path of the last opening attempt, and the system's reason of its failure.
     virtual QString devicePath() const = 0;
     virtual QString errorString() const = 0;
@@ -48,7 +48,7 @@ public:
     // Receive side. Only a count of 0 is meaningful for setInBufferCount: it drops
     // everything received and not yet read.
     virtual void setInBufferCount(qint16 count) = 0;
-    virtual int inBufferCount() const = 0;
+    virtual int bytesWaiting() const = 0;
     virtual void setInputMode(int mode) = 0;
     virtual int inputMode() const = 0;
     // Everything waiting, removed from the buffer: a QString (one character per
@@ -56,7 +56,7 @@ public:
     virtual QVariant input() = 0;
 
     // One byte per character (Latin-1), handed to the system at once.
-    virtual void output(const QString &text) = 0;
+    virtual void send(const QString &text) = 0;
 
 signals:
     // New bytes arrived.
@@ -64,7 +64,7 @@ signals:
     // The device went away or failed while open (adapter unplugged, hang-up).
     // May be emitted more than once for one failure; receivers report it once.
     void portLost(const QString &reason);
-    // The port was closed by setPortOpen(false).
+    // The port was closed by close().
     void portClosed();
 };
 

@@ -8,23 +8,22 @@ namespace tarvik::Session {
 
 void applyLineSettings(SerialService &port)
 {
-    port.setSettings(LineSettings);
-    port.setInputLen(0);
-    port.setInBufferSize(ReceiveBufferSize);
+    port.setLineSettings(LineSettings);
+    port.setReadBufferSize(ReceiveBufferSize);
 }
 
 SerialService::OpenError openDevice(SerialPort &port, const QString &path)
 {
     applyLineSettings(port);
     port.setDevice(path);
-    return port.setPortOpen(true);
+    return port.open();
 }
 
 bool end(SerialService &port, DumpRun &run, DumpHost &host)
 {
-    if (!port.portOpen())
+    if (!port.isOpen())
         return false;
-    port.setPortOpen(false);
+    port.close();
     run.closeDumpFile();
     host.appendLog(ClosedLine);
     return true;

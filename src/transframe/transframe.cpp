@@ -217,34 +217,34 @@ TransFrame::TransFrame(QWidget *parent)
 {
     // Constituents in the order of the design record; the caption label
     // stacks above the lines, and the controls placed later above both.
-    m_lblCaption = new QLabel(QStringLiteral(" Label1 "), this);
-    m_lblCaption->setObjectName(QStringLiteral("lblCaption"));
-    m_lblCaption->setAutoFillBackground(true);
-    m_lblCaption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_captionLabel = new QLabel(QStringLiteral(" Label1 "), this);
+    m_captionLabel->setObjectName(QStringLiteral("lblCaption"));
+    m_captionLabel->setAutoFillBackground(true);
+    m_captionLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const auto makeLine = [this](const char *name, int index) {
         auto *line = new FrameLine(index, this);
         line->setObjectName(QLatin1String(name));
         return line;
     };
-    m_linBottom[1] = makeLine("linBottom", 1);
-    m_linBottom[0] = makeLine("linBottom", 0);
-    m_linRight[0] = makeLine("linRight", 0);
-    m_linRight[1] = makeLine("linRight", 1);
-    m_linLeft[1] = makeLine("linLeft", 1);
-    m_linLeft[0] = makeLine("linLeft", 0);
-    m_linTop[1] = makeLine("linTop", 1);
-    m_linTop[0] = makeLine("linTop", 0);
-    m_lblCaption->raise();
+    m_bottomLines[1] = makeLine("linBottom", 1);
+    m_bottomLines[0] = makeLine("linBottom", 0);
+    m_rightLines[0] = makeLine("linRight", 0);
+    m_rightLines[1] = makeLine("linRight", 1);
+    m_leftLines[1] = makeLine("linLeft", 1);
+    m_leftLines[0] = makeLine("linLeft", 0);
+    m_topLines[1] = makeLine("linTop", 1);
+    m_topLines[0] = makeLine("linTop", 0);
+    m_captionLabel->raise();
 
     // Creation: the border colours, in this order.
-    m_linTop[0]->setBorderColor(ButtonShadow);
-    m_linTop[1]->setBorderColor(Highlight3D);
-    m_linLeft[0]->setBorderColor(ButtonShadow);
-    m_linLeft[1]->setBorderColor(Highlight3D);
-    m_linRight[0]->setBorderColor(Highlight3D);
-    m_linRight[1]->setBorderColor(ButtonShadow);
-    m_linBottom[0]->setBorderColor(Highlight3D);
-    m_linBottom[1]->setBorderColor(ButtonShadow);
+    m_topLines[0]->setBorderColor(ButtonShadow);
+    m_topLines[1]->setBorderColor(Highlight3D);
+    m_leftLines[0]->setBorderColor(ButtonShadow);
+    m_leftLines[1]->setBorderColor(Highlight3D);
+    m_rightLines[0]->setBorderColor(Highlight3D);
+    m_rightLines[1]->setBorderColor(ButtonShadow);
+    m_bottomLines[0]->setBorderColor(Highlight3D);
+    m_bottomLines[1]->setBorderColor(ButtonShadow);
 
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
@@ -307,11 +307,11 @@ qint32 TransFrame::borderStyle() const
 void TransFrame::setBorderStyle(qint32 style)
 {
     m_borderStyle = style;
-    for (const auto &side : {m_linTop, m_linLeft, m_linRight, m_linBottom}) {
+    for (const auto &side : {m_topLines, m_leftLines, m_rightLines, m_bottomLines}) {
         for (FrameLine *line : side)
             line->setVisible(style == 1);
     }
-    lblCaptionChange();
+    onCaptionChanged();
     emit PropertyChanged(QStringLiteral("BorderStyle"));
 }
 
@@ -323,9 +323,9 @@ QString TransFrame::caption() const
 void TransFrame::setCaption(const QString &caption)
 {
     m_caption = caption;
-    m_lblCaption->setText(QLatin1Char(' ') + caption + QLatin1Char(' '));
-    m_lblCaption->adjustSize();
-    lblCaptionChange();
+    m_captionLabel->setText(QLatin1Char(' ') + caption + QLatin1Char(' '));
+    m_captionLabel->adjustSize();
+    onCaptionChanged();
     emit PropertyChanged(QStringLiteral("Caption"));
 }
 
@@ -343,8 +343,8 @@ void TransFrame::setAppearance(qint32 appearance)
 
 QWidgetList TransFrame::controls() const
 {
-    return {m_lblCaption, m_linBottom[1], m_linBottom[0], m_linRight[0], m_linRight[1],
-            m_linLeft[1], m_linLeft[0], m_linTop[1], m_linTop[0]};
+    return {m_captionLabel, m_bottomLines[1], m_bottomLines[0], m_rightLines[0], m_rightLines[1],
+            m_leftLines[1], m_leftLines[0], m_topLines[1], m_topLines[0]};
 }
 
 bool TransFrame::fontUnderline() const
@@ -535,29 +535,29 @@ void TransFrame::WriteProperties(PropertyBag &bag, const AmbientProperties &ambi
     bag.WriteProperty(QStringLiteral("BackStyle"), m_backStyle, qint32(0));
 }
 
-QLabel *TransFrame::lblCaption() const
+QLabel *TransFrame::captionLabel() const
 {
-    return m_lblCaption;
+    return m_captionLabel;
 }
 
-FrameLine *TransFrame::linTop(int index) const
+FrameLine *TransFrame::topLine(int index) const
 {
-    return m_linTop.at(index);
+    return m_topLines.at(index);
 }
 
-FrameLine *TransFrame::linLeft(int index) const
+FrameLine *TransFrame::leftLine(int index) const
 {
-    return m_linLeft.at(index);
+    return m_leftLines.at(index);
 }
 
-FrameLine *TransFrame::linRight(int index) const
+FrameLine *TransFrame::rightLine(int index) const
 {
-    return m_linRight.at(index);
+    return m_rightLines.at(index);
 }
 
-FrameLine *TransFrame::linBottom(int index) const
+FrameLine *TransFrame::bottomLine(int index) const
 {
-    return m_linBottom.at(index);
+    return m_bottomLines.at(index);
 }
 
 qreal TransFrame::twipsPerPixelX() const
@@ -714,25 +714,25 @@ void TransFrame::layoutConstituents()
                                     std::numeric_limits<qint16>::max()));
     const qint16 captionLeft = multiply16(9, p);
 
-    m_lblCaption->move(qRound(captionLeft / twipsX), 0);
-    const qint32 h = qint32(std::nearbyint(m_lblCaption->height() * twipsY)) / 2;
+    m_captionLabel->move(qRound(captionLeft / twipsX), 0);
+    const qint32 h = qint32(std::nearbyint(m_captionLabel->height() * twipsY)) / 2;
 
     const auto place = [twipsX, twipsY](FrameLine *line, float x1, float y1, float x2, float y2) {
         line->setEnds(x1, y1, x2, y2, twipsX, twipsY);
     };
-    place(m_linTop[0], 0, h, w, h);
-    place(m_linTop[1], 0, h + p, w, h + p);
-    place(m_linLeft[0], 0, h, 0, h2);
-    place(m_linLeft[1], p, h + p, p, h2);
-    place(m_linBottom[0], 0, h2 - p, w, h2 - p);
-    place(m_linBottom[1], 0, h2 - 2 * p, w - p, h2 - 2 * p);
-    place(m_linRight[0], w - p, h, w - p, h2 - p);
-    place(m_linRight[1], w - 2 * p, h, w - 2 * p, h2);
+    place(m_topLines[0], 0, h, w, h);
+    place(m_topLines[1], 0, h + p, w, h + p);
+    place(m_leftLines[0], 0, h, 0, h2);
+    place(m_leftLines[1], p, h + p, p, h2);
+    place(m_bottomLines[0], 0, h2 - p, w, h2 - p);
+    place(m_bottomLines[1], 0, h2 - 2 * p, w - p, h2 - 2 * p);
+    place(m_rightLines[0], w - p, h, w - p, h2 - p);
+    place(m_rightLines[1], w - 2 * p, h, w - 2 * p, h2);
 }
 
-void TransFrame::lblCaptionChange()
+void TransFrame::onCaptionChanged()
 {
-    m_lblCaption->setVisible(m_borderStyle == 1 && !m_caption.isEmpty());
+    m_captionLabel->setVisible(m_borderStyle == 1 && !m_caption.isEmpty());
 }
 
 void TransFrame::hookParent()
@@ -762,11 +762,11 @@ void TransFrame::parentPaint()
         return;
     }
     m_inParentPaint = true;
-    ApplyBackdrop(m_backStyle == 0);
+    applyBackdrop(m_backStyle == 0);
     m_inParentPaint = false;
 }
 
-void TransFrame::ApplyBackdrop(bool on)
+void TransFrame::applyBackdrop(bool on)
 {
     if (!on) {
         setPicture(PictureRef());
@@ -777,21 +777,21 @@ void TransFrame::ApplyBackdrop(bool on)
         return;
     // The capture leaves this frame out of the rendering rather than hiding
     // it, so focus and visibility of the controls in it stay as they are.
-    setPicture(CaptureBackdrop());
+    setPicture(captureBackdrop());
     m_backdropApplied = true;
 }
 
-PictureRef TransFrame::CaptureBackdrop()
+PictureRef TransFrame::captureBackdrop()
 {
-    return CaptureWindowArea(hWnd(), false, 0, 0, width(), height());
+    return captureWindowArea(hWnd(), false, 0, 0, width(), height());
 }
 
 // What the window shows of `window`'s area, rendered offscreen with `window`
-// left out. Widgets have no frame of their own here, so ClientOnly changes nothing.
-PictureRef TransFrame::CaptureWindowArea(QWidget *window, bool ClientOnly, qint32 left, qint32 top,
+// left out. Widgets have no frame of their own here, so clientOnly changes nothing.
+PictureRef TransFrame::captureWindowArea(QWidget *window, bool clientOnly, qint32 left, qint32 top,
                                          qint32 width, qint32 height)
 {
-    Q_UNUSED(ClientOnly)
+    Q_UNUSED(clientOnly)
     QWidget *root = window->window();
     const QRect area(window->mapTo(root, QPoint(left, top)), QSize(width, height));
     QPixmap bitmap;
@@ -803,10 +803,10 @@ PictureRef TransFrame::CaptureWindowArea(QWidget *window, bool ClientOnly, qint3
         QPainter painter(&bitmap);
         renderShown(&painter, root, root, window, QRegion(area), area.topLeft());
     }
-    return BitmapToPicture(bitmap);
+    return bitmapToPicture(bitmap);
 }
 
-PictureRef TransFrame::BitmapToPicture(const QPixmap &bitmap)
+PictureRef TransFrame::bitmapToPicture(const QPixmap &bitmap)
 {
     return std::make_shared<const QPixmap>(bitmap);
 }
@@ -823,14 +823,14 @@ void TransFrame::applyColors()
     };
     setRole(this, QPalette::Window, m_backColor);
     setRole(this, QPalette::WindowText, m_foreColor);
-    setRole(m_lblCaption, QPalette::Window, ButtonFace);
-    setRole(m_lblCaption, QPalette::WindowText, ButtonText);
+    setRole(m_captionLabel, QPalette::Window, ButtonFace);
+    setRole(m_captionLabel, QPalette::WindowText, ButtonText);
 }
 
 void TransFrame::applyFont()
 {
     QWidget::setFont(m_font->toQFont(QGuiApplication::font()));
-    m_lblCaption->adjustSize();
+    m_captionLabel->adjustSize();
 }
 
 void TransFrame::applyCursor()

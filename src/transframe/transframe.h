@@ -108,11 +108,11 @@ public:
     // Writes every property; the store keeps those that differ from their defaults.
     void WriteProperties(PropertyBag &bag, const AmbientProperties &ambient) const;
 
-    QLabel *lblCaption() const;
-    FrameLine *linTop(int index) const;
-    FrameLine *linLeft(int index) const;
-    FrameLine *linRight(int index) const;
-    FrameLine *linBottom(int index) const;
+    QLabel *captionLabel() const;
+    FrameLine *topLine(int index) const;
+    FrameLine *leftLine(int index) const;
+    FrameLine *rightLine(int index) const;
+    FrameLine *bottomLine(int index) const;
 
     // Twips per pixel across and down; by default taken from the logical DPI.
     qreal twipsPerPixelX() const;
@@ -130,12 +130,12 @@ signals:
 
     // Raised for input on the frame itself, not on the caption or on the
     // controls it holds. Handlers get the arguments by reference (connect
-    // them directly); setting KeyCode or KeyAscii to 0 swallows the key,
+    // them directly); setting KeyCode or character to 0 swallows the key,
     // which otherwise goes on to the parent.
     void Click();
     void DblClick();
     void KeyDown(qint16 &KeyCode, qint16 &Shift);
-    void KeyPress(qint16 &KeyAscii);
+    void KeyPress(qint16 &character);
     void KeyUp(qint16 &KeyCode, qint16 &Shift);
     void MouseDown(qint16 &Button, qint16 &Shift, float &X, float &Y);
     void MouseMove(qint16 &Button, qint16 &Shift, float &X, float &Y);
@@ -163,14 +163,14 @@ private:
     };
 
     void layoutConstituents();
-    void lblCaptionChange();
+    void onCaptionChanged();
     void hookParent();
     void parentPaint();
-    void ApplyBackdrop(bool on);
-    PictureRef CaptureBackdrop();
-    PictureRef CaptureWindowArea(QWidget *window, bool ClientOnly, qint32 left, qint32 top,
+    void applyBackdrop(bool on);
+    PictureRef captureBackdrop();
+    PictureRef captureWindowArea(QWidget *window, bool clientOnly, qint32 left, qint32 top,
                                  qint32 width, qint32 height);
-    static PictureRef BitmapToPicture(const QPixmap &bitmap);
+    static PictureRef bitmapToPicture(const QPixmap &bitmap);
 
     void applyColors();
     void applyFont();
@@ -201,11 +201,11 @@ private:
     bool m_inParentPaint = false;
     bool m_parentPaintQueued = false;
 
-    QLabel *m_lblCaption = nullptr;
-    std::array<FrameLine *, 2> m_linTop{};
-    std::array<FrameLine *, 2> m_linLeft{};
-    std::array<FrameLine *, 2> m_linRight{};
-    std::array<FrameLine *, 2> m_linBottom{};
+    QLabel *m_captionLabel = nullptr;
+    std::array<FrameLine *, 2> m_topLines{};
+    std::array<FrameLine *, 2> m_leftLines{};
+    std::array<FrameLine *, 2> m_rightLines{};
+    std::array<FrameLine *, 2> m_bottomLines{};
 
     qreal m_twipsX = 0;
     qreal m_twipsY = 0;

@@ -94,10 +94,10 @@ Form1::Form1(tarvik::Prompts *prompts, QWidget *parent)
     }
     setObjectName(QStringLiteral("Form1"));
     buildFromDesign();
-    Form_Load();
+    prepareControls();
     auto *pacer = new RepaintPacer(this);
-    Text1->setFlushDelay(RepaintPacer::IdleMs);
-    connect(pacer, &RepaintPacer::aboutToRepaint, Text1, &LogPane::flush);
+    m_logPane->setFlushDelay(RepaintPacer::IdleMs);
+    connect(pacer, &RepaintPacer::aboutToRepaint, m_logPane, &LogPane::flush);
 }
 
 Form1::~Form1() = default;
@@ -237,51 +237,51 @@ void Form1::buildFromDesign()
     for (int i = 1; i < focusChain.size(); ++i)
         setTabOrder(focusChain.at(i - 1), focusChain.at(i));
 
-    Command1 = control<QPushButton>("Command1");
-    Command2 = control<QPushButton>("Command2");
-    cmdEdit = control<QPushButton>("cmdEdit");
-    cmdDir = control<QPushButton>("cmdDir");
-    txtStart = control<QLineEdit>("txtStart");
-    txtNumber = control<QLineEdit>("txtNumber");
-    Text2 = control<QLineEdit>("Text2");
-    Text1 = control<LogPane>("Text1");
-    cmbCom = control<PortCombo>("cmbCom");
-    chkHeader = control<QCheckBox>("chkHeader");
-    Label8 = control<ClickLabel>("Label8");
-    Label6 = control<ClickLabel>("Label6");
-    lblModel = control<QLabel>("lblModel");
-    Shape1 = control<ShapeWidget>("Shape1");
-    ProgressBar1 = control<QProgressBar>("ProgressBar1");
+    m_openButton = control<QPushButton>("Command1");
+    m_closeButton = control<QPushButton>("Command2");
+    m_editButton = control<QPushButton>("cmdEdit");
+    m_folderButton = control<QPushButton>("cmdDir");
+    m_startEdit = control<QLineEdit>("txtStart");
+    m_countEdit = control<QLineEdit>("txtNumber");
+    m_folderEdit = control<QLineEdit>("Text2");
+    m_logPane = control<LogPane>("Text1");
+    m_portList = control<PortCombo>("cmbCom");
+    m_headerCheck = control<QCheckBox>("chkHeader");
+    m_headerLabel = control<ClickLabel>("Label8");
+    m_aboutLink = control<ClickLabel>("Label6");
+    m_modelLabel = control<QLabel>("lblModel");
+    m_lamp = control<ShapeWidget>("Shape1");
+    m_progressBar = control<QProgressBar>("ProgressBar1");
 
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(cmdEdit, &QPushButton::clicked, this, &Form1::cmdEdit_Click);
-    connect(cmdDir, &QPushButton::clicked, this, &Form1::cmdDir_Click);
-    connect(Label6, &ClickLabel::clicked, this, &Form1::Label6_Click);
-    connect(Label8, &ClickLabel::clicked, this, &Form1::Label8_Click);
-    connect(chkHeader, &QCheckBox::stateChanged, this, &Form1::chkHeader_Click);
-    connect(Text1, &QPlainTextEdit::textChanged, this, &Form1::Text1_Change);
+    connect(m_openButton, &QPushButton::clicked, this, &Form1::onOpenClicked);
+    connect(m_closeButton, &QPushButton::clicked, this, &Form1::onCloseClicked);
+    connect(m_editButton, &QPushButton::clicked, this, &Form1::onEditClicked);
+    connect(m_folderButton, &QPushButton::clicked, this, &Form1::onFolderClicked);
+    connect(m_aboutLink, &ClickLabel::clicked, this, &Form1::onAboutClicked);
+    connect(m_headerLabel, &ClickLabel::clicked, this, &Form1::onHeaderLabelClicked);
+    connect(m_headerCheck, &QCheckBox::stateChanged, this, &Form1::onHeaderToggled);
+    connect(m_logPane, &QPlainTextEdit::textChanged, this, &Form1::onLogChanged);
     // A run that ended early no longer has a speed or a time left.
     const auto showEnding = [this](tarvik::ProgressMeter::Ending ending) {
-        ProgressBar1->setFormat(tarvik::ProgressMeter::ended(ProgressBar1->value(),
-                                                             ProgressBar1->maximum(), ending));
+        m_progressBar->setFormat(tarvik::ProgressMeter::ended(m_progressBar->value(),
+                                                             m_progressBar->maximum(), ending));
     };
     connect(&m_run, &tarvik::DumpRun::stageChanged, this, [this, showEnding](tarvik::DumpRun::Stage stage) {
         using Stage = tarvik::DumpRun::Stage;
         if ((stage == Stage::Stopped || stage == Stage::Idle)
-            && ProgressBar1->value() < ProgressBar1->maximum())
+            && m_progressBar->value() < m_progressBar->maximum())
             showEnding(tarvik::ProgressMeter::Ending::Stopped);
     });
     connect(&m_run, &tarvik::DumpRun::totalCheckFailed, this,
             [showEnding] { showEnding(tarvik::ProgressMeter::Ending::TotalCheckFailed); });
     connect(&m_run, &tarvik::DumpRun::succeeded, this,
-            [this] { ProgressBar1->setToolTip(dumpToolTip(m_run.dumpFile())); });
-    new KeyPressFilter(Text1, [this](short &k) { Text1_KeyPress(k); });
-    new KeyPressFilter(txtStart, [this](short &k) { txtStart_KeyPress(k); });
-    new KeyPressFilter(txtNumber, [this](short &k) { txtNumber_KeyPress(k); });
+            [this] { m_progressBar->setToolTip(dumpToolTip(m_run.dumpFile())); });
+    new KeyPressFilter(m_logPane, [this](short &k) { onLogKeyPressed(k); });
+    new KeyPressFilter(m_startEdit, [this](short &k) { onStartKeyPressed(k); });
+    new KeyPressFilter(m_countEdit, [this](short &k) { onCountKeyPressed(k); });
 
     new FixedLook(this, tarvik::designPalette());
-    Text1->setFocus();
+    m_logPane->setFocus();
 }
 
 void Form1::loadFrame(tarvik::TransFrame *frame, const char *name)
@@ -305,25 +305,25 @@ void Form1::loadFrame(tarvik::TransFrame *frame, const char *name)
     Q_ASSERT_X(false, "Form1::loadFrame", name);
 }
 
-void Form1::Form_Load()
+void Form1::prepareControls()
 {
-    MatchedCode.clear();
+    m_matchedCode.clear();
     for (int n = 1; n <= 4; ++n) {
-        cmbCom->addItem(QStringLiteral("COM %1").arg(n));
-        cmbCom->setItemData(cmbCom->count() - 1, n);
+        m_portList->addItem(QStringLiteral("COM %1").arg(n));
+        m_portList->setItemData(m_portList->count() - 1, n);
     }
-    cmbCom->setCurrentIndex(0);
-    cmbCom->refreshToolTips();
-    tarvik::Session::applyLineSettings(MSComm1);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setVisible(false);
-    Text2->setText(startFolder(programFolder()) + QDir::separator());
-    Text1->replaceText(firstStartupLine() + CrLf);
-    Text1->appendText(secondStartupLine() + CrLf);
-    modSubText::SetCustomBackground(Text1);
-    modSubText::SetCustomBackground(Text2);
-    modSubText::SetCustomBackground(txtNumber);
-    modSubText::SetCustomBackground(txtStart);
+    m_portList->setCurrentIndex(0);
+    m_portList->refreshToolTips();
+    tarvik::Session::applyLineSettings(m_port);
+    m_progressBar->setValue(0);
+    m_progressBar->setVisible(false);
+    m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
+    m_logPane->replaceText(firstStartupLine() + CrLf);
+    m_logPane->appendText(secondStartupLine() + CrLf);
+    SeeThrough::makeSeeThrough(m_logPane);
+    SeeThrough::makeSeeThrough(m_folderEdit);
+    SeeThrough::makeSeeThrough(m_countEdit);
+    SeeThrough::makeSeeThrough(m_startEdit);
 }
 
 QString Form1::programFolder() const
@@ -334,58 +334,58 @@ QString Form1::programFolder() const
 // Every box shows over the log as it stands.
 void Form1::prompt(const QString &text, const QString &title)
 {
-    Text1->flush();
+    m_logPane->flush();
     m_prompts->message(this, text, title);
 }
 
 QString Form1::logText() const
 {
-    return Text1->text();
+    return m_logPane->text();
 }
 
 // ---- The log pane -------------------------------------------------------
 
-void Form1::Text1_Change()
+void Form1::onLogChanged()
 {
-    QTextCursor end = Text1->textCursor();
+    QTextCursor end = m_logPane->textCursor();
     end.clearSelection();
     end.movePosition(QTextCursor::End);
-    Text1->setTextCursor(end);
+    m_logPane->setTextCursor(end);
 }
 
 void Form1::replaceLog(const QString &text)
 {
-    Text1->replaceText(text);
+    m_logPane->replaceText(text);
 }
 
 void Form1::appendLog(const QString &text)
 {
-    Text1->post(text);
+    m_logPane->post(text);
 }
 
 // ---- Opening and closing the port ---------------------------------------
 
-bool Form1::OpenComPort(qint16 port)
+bool Form1::openPort(qint16 port)
 {
-    MSComm1.setCommPort(port);
-    const SerialService::OpenError error = MSComm1.setPortOpen(true);
+    m_port.setPortNumber(port);
+    const SerialService::OpenError error = m_port.open();
     bool result = false;
     if (error == SerialService::OpenError::None) {
-        if (MSComm1.portOpen()) {
-            cmdDir->setEnabled(false);
-            cmbCom->setEnabled(false);
-            cmdEdit->setEnabled(false);
-            Command1->setEnabled(false);
-            Command2->setEnabled(true);
-            Text2->setEnabled(false);
-            chkHeader->setEnabled(false);
-            Shape1->setFillColor(LampGreen);
-            ProgressBar1->setValue(0);
-            ProgressBar1->setToolTip(QString());
-            ProgressBar1->setMaximum(qMax<int>(0, BlockCount));
-            m_meter.start(BlockCount);
-            ProgressBar1->setFormat(tarvik::ProgressMeter::format(0, BlockCount, -1));
-            ProgressBar1->setVisible(true);
+        if (m_port.isOpen()) {
+            m_folderButton->setEnabled(false);
+            m_portList->setEnabled(false);
+            m_editButton->setEnabled(false);
+            m_openButton->setEnabled(false);
+            m_closeButton->setEnabled(true);
+            m_folderEdit->setEnabled(false);
+            m_headerCheck->setEnabled(false);
+            m_lamp->setFillColor(LampGreen);
+            m_progressBar->setValue(0);
+            m_progressBar->setToolTip(QString());
+            m_progressBar->setMaximum(qMax<int>(0, m_blockCount));
+            m_meter.start(m_blockCount);
+            m_progressBar->setFormat(tarvik::ProgressMeter::format(0, m_blockCount, -1));
+            m_progressBar->setVisible(true);
             result = true;
         } else {
             appendLog(QStringLiteral("error opening COM%1").arg(port) + CrLf);
@@ -397,11 +397,11 @@ bool Form1::OpenComPort(qint16 port)
 
 void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
 {
-    const QString path = MSComm1.devicePath();
+    const QString path = m_port.devicePath();
     const QString group = error == SerialService::OpenError::PermissionDenied ? tarvik::deviceGroup(path)
                                                                               : QString();
     const tarvik::OpenFailureReport report = tarvik::describeOpenFailure(
-            error, tarvik::PortName::comPort(port), path, group, MSComm1.errorString());
+            error, tarvik::PortName::comPort(port), path, group, m_port.errorString());
     switch (report.shown) {
     case tarvik::OpenFailureReport::Shown::Nothing:
         break;
@@ -414,23 +414,23 @@ void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
     }
 }
 
-void Form1::CloseComPort()
+void Form1::closePort()
 {
-    if (MSComm1.portOpen())
-        Shape1->setFillColor(LampRed);
-    tarvik::Session::end(MSComm1, m_run, *this);
-    chkHeader->setEnabled(true);
-    cmdDir->setEnabled(true);
-    cmbCom->setEnabled(true);
-    Command1->setEnabled(true);
-    cmdEdit->setEnabled(true);
-    Command2->setEnabled(false);
-    Text2->setEnabled(true);
+    if (m_port.isOpen())
+        m_lamp->setFillColor(LampRed);
+    tarvik::Session::end(m_port, m_run, *this);
+    m_headerCheck->setEnabled(true);
+    m_folderButton->setEnabled(true);
+    m_portList->setEnabled(true);
+    m_openButton->setEnabled(true);
+    m_editButton->setEnabled(true);
+    m_closeButton->setEnabled(false);
+    m_folderEdit->setEnabled(true);
 }
 
-void Form1::Command2_Click()
+void Form1::onCloseClicked()
 {
-    CloseComPort();
+    closePort();
 }
 
 void Form1::paintEvent(QPaintEvent *)
@@ -441,57 +441,57 @@ void Form1::paintEvent(QPaintEvent *)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    Form_Unload();
+    releasePort();
     event->accept();
 }
 
-void Form1::Form_Unload()
+void Form1::releasePort()
 {
-    if (MSComm1.portOpen())
-        CloseComPort();
+    if (m_port.isOpen())
+        closePort();
 }
 
 // ---- The dump run -------------------------------------------------------
 
-void Form1::Command1_Click()
+void Form1::onOpenClicked()
 {
-    const tarvik::BlockRange range = tarvik::parseBlockRange(txtStart->text(), txtNumber->text());
+    const tarvik::BlockRange range = tarvik::parseBlockRange(m_startEdit->text(), m_countEdit->text());
     if (!range.ok) {
         prompt(range.error, QStringLiteral("Error"));
         return;
     }
-    StartBlock = range.startBlock;
-    BlockCount = range.blockCount;
-    if (Text2->text().isEmpty()) {
+    m_startBlock = range.startBlock;
+    m_blockCount = range.blockCount;
+    if (m_folderEdit->text().isEmpty()) {
         prompt(QStringLiteral("Select a directory for saving data first."), QStringLiteral("Error"));
         return;
     }
-    const qint16 port = qint16(cmbCom->currentData().toInt());
-    if (!OpenComPort(port)) {
-        CloseComPort();
+    const qint16 port = qint16(m_portList->currentData().toInt());
+    if (!openPort(port)) {
+        closePort();
         return;
     }
-    m_run.start(StartBlock, BlockCount, Text2->text());
+    m_run.start(m_startBlock, m_blockCount, m_folderEdit->text());
 }
 
 void Form1::showModel(const QString &model)
 {
-    lblModel->setText(model);
+    m_modelLabel->setText(model);
 }
 
 void Form1::showProgress(int blocksDone)
 {
     // A progress bar paints a new value at once, outside the window's paced
     // repaints; with updates held it is only marked for the next one.
-    ProgressBar1->setUpdatesEnabled(false);
-    ProgressBar1->setValue(blocksDone);
-    ProgressBar1->setFormat(m_meter.update(blocksDone));
-    ProgressBar1->setUpdatesEnabled(true);
+    m_progressBar->setUpdatesEnabled(false);
+    m_progressBar->setValue(blocksDone);
+    m_progressBar->setFormat(m_meter.update(blocksDone));
+    m_progressBar->setUpdatesEnabled(true);
 }
 
 bool Form1::headerTicked()
 {
-    return chkHeader->isChecked();
+    return m_headerCheck->isChecked();
 }
 
 void Form1::showMessage(const QString &text, const QString &title)
@@ -499,109 +499,104 @@ void Form1::showMessage(const QString &text, const QString &title)
     prompt(text, title);
 }
 
-void Form1::closeComPort()
-{
-    CloseComPort();
-}
-
 // ---- Block range and advanced mode ---------------------------------------
 
-void Form1::digitFilter(short &KeyAscii)
+void Form1::digitFilter(short &character)
 {
-    const QChar c = QChar(ushort(KeyAscii));
+    const QChar c = QChar(ushort(character));
     if (!(c >= QLatin1Char('0') && c <= QLatin1Char('9')))
-        KeyAscii = 0;
+        character = 0;
 }
 
-void Form1::txtStart_KeyPress(short &KeyAscii)
+void Form1::onStartKeyPressed(short &character)
 {
-    digitFilter(KeyAscii);
+    digitFilter(character);
 }
 
-void Form1::txtNumber_KeyPress(short &KeyAscii)
+void Form1::onCountKeyPressed(short &character)
 {
-    digitFilter(KeyAscii);
+    digitFilter(character);
 }
 
-void Form1::Text1_KeyPress(short &KeyAscii)
+void Form1::onLogKeyPressed(short &character)
 {
-    const QChar typed = QChar(ushort(KeyAscii));
-    if (AccessCode.contains(typed) && !cmdEdit->isVisibleTo(this)) {
-        const int m = MatchedCode.size();
+    const QChar typed = QChar(ushort(character));
+    if (AccessCode.contains(typed) && !m_editButton->isVisibleTo(this)) {
+        const int m = m_matchedCode.size();
         if (m < AccessCode.size() && typed == AccessCode.at(m))
-            MatchedCode = AccessCode.left(m + 1);
-        if (MatchedCode == AccessCode)
-            EnableAdvancedMode();
+            m_matchedCode = AccessCode.left(m + 1);
+        if (m_matchedCode == AccessCode)
+            enableAdvancedMode();
     }
-    KeyAscii = 0;
+    character = 0;
 }
 
-void Form1::EnableAdvancedMode()
+void Form1::enableAdvancedMode()
 {
-    cmdEdit->setVisible(true);
+    m_editButton->setVisible(true);
     appendLog(QStringLiteral("Advanced mode.") + CrLf);
-    MatchedCode.clear();
+    m_matchedCode.clear();
 }
 
 bool Form1::isFullRange() const
 {
-    return txtStart->text() == QLatin1String("0") && txtNumber->text() == QLatin1String("1024");
+    return m_startEdit->text() == QLatin1String("0") && m_countEdit->text() == QLatin1String("1024");
 }
 
-void Form1::chkHeader_Click()
+void Form1::onHeaderToggled()
 {
     if (m_inHeaderRule || isFullRange())
         return;
     m_inHeaderRule = true;
     prompt(tarvik::HeaderNeedsFullRead, QStringLiteral("Error"));
-    chkHeader->setChecked(false);
+    m_headerCheck->setChecked(false);
     m_inHeaderRule = false;
 }
 
-void Form1::Label8_Click()
+void Form1::onHeaderLabelClicked()
 {
-    chkHeader->setChecked(!chkHeader->isChecked());
+    m_headerCheck->setChecked(!m_headerCheck->isChecked());
 }
 
-void Form1::cmdEdit_Click()
+void Form1::onEditClicked()
 {
-    if (cmdEdit->text() == QLatin1String("Edit")) {
-        Command1->setEnabled(false);
-        txtStart->setEnabled(true);
-        txtNumber->setEnabled(true);
-        cmdEdit->setText(QStringLiteral("OK"));
-        chkHeader->setEnabled(false);
+    if (m_editButton->text() == QLatin1String("Edit")) {
+        m_openButton->setEnabled(false);
+        m_startEdit->setEnabled(true);
+        m_countEdit->setEnabled(true);
+        m_editButton->setText(QStringLiteral("OK"));
+        m_headerCheck->setEnabled(false);
         return;
     }
-    txtStart->setEnabled(false);
-    txtNumber->setEnabled(false);
-    cmdEdit->setText(QStringLiteral("Edit"));
-    Command1->setEnabled(true);
+    m_startEdit->setEnabled(false);
+    m_countEdit->setEnabled(false);
+    m_editButton->setText(QStringLiteral("Edit"));
+    m_openButton->setEnabled(true);
     if (isFullRange()) {
-        chkHeader->setEnabled(true);
-        Label8->setEnabled(true);
+        m_headerCheck->setEnabled(true);
+        m_headerLabel->setEnabled(true);
     } else {
-        chkHeader->setEnabled(false);
-        chkHeader->setChecked(false);
-        Label8->setEnabled(false);
+        m_headerCheck->setEnabled(false);
+        m_headerCheck->setChecked(false);
+        m_headerLabel->setEnabled(false);
     }
 }
 
 // ---- Output folder and About link ---------------------------------------
 
-QString Form1::BrowseForFolder(const QString &sTitle)
+QString Form1::browseForFolder(const QString &title)
 {
-    return m_prompts->chooseFolder(this, sTitle);
+    return m_prompts->chooseFolder(this, title);
 }
 
-void Form1::cmdDir_Click()
+void Form1::onFolderClicked()
 {
-    Text2->setText(BrowseForFolder(FolderPickerTitle) + QDir::separator());
-    if (Text2->text() == QString(QDir::separator()))
-        Text2->setText(startFolder(programFolder()) + QDir::separator());
+    m_folderEdit->setText(browseForFolder(FolderPickerTitle) + QDir::separator());
+    if (m_folderEdit->text() == QString(QDir::separator()))
+        m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
 }
 
-void Form1::Label6_Click()
+void Form1::onAboutClicked()
 {
     QDesktopServices::openUrl(QUrl(Design::MakerUrl));
 }

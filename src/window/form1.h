@@ -48,28 +48,28 @@ public:
     T *control(const char *name) const { return qobject_cast<T *>(m_controls.value(QLatin1String(name))); }
 
     QString logText() const;
-    tarvik::SerialService &port() { return MSComm1; }
+    tarvik::SerialService &port() { return m_port; }
     tarvik::DumpRun &dumpRun() { return m_run; }
-    qint16 startBlock() const { return StartBlock; }
-    qint16 blockCount() const { return BlockCount; }
-    QString matchedCode() const { return MatchedCode; }
+    qint16 startBlock() const { return m_startBlock; }
+    qint16 blockCount() const { return m_blockCount; }
+    QString matchedCode() const { return m_matchedCode; }
     QString programFolder() const;
     QPixmap picture() const { return m_picture; }
 
 public slots:
-    void Command1_Click();
-    void Command2_Click();
-    void cmdEdit_Click();
-    void cmdDir_Click();
-    void Label6_Click();
-    void Label8_Click();
-    void chkHeader_Click();
-    void Text1_KeyPress(short &KeyAscii);
-    void txtStart_KeyPress(short &KeyAscii);
-    void txtNumber_KeyPress(short &KeyAscii);
+    void onOpenClicked();
+    void onCloseClicked();
+    void onEditClicked();
+    void onFolderClicked();
+    void onAboutClicked();
+    void onHeaderLabelClicked();
+    void onHeaderToggled();
+    void onLogKeyPressed(short &character);
+    void onStartKeyPressed(short &character);
+    void onCountKeyPressed(short &character);
 
-    bool OpenComPort(qint16 port);
-    void CloseComPort();
+    bool openPort(qint16 port);
+    void closePort() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -78,12 +78,12 @@ protected:
 private:
     void buildFromDesign();
     void loadFrame(tarvik::TransFrame *frame, const char *name);
-    void Form_Load();
-    void Form_Unload();
-    void Text1_Change();
-    void EnableAdvancedMode();
-    QString BrowseForFolder(const QString &sTitle);
-    void digitFilter(short &KeyAscii);
+    void prepareControls();
+    void releasePort();
+    void onLogChanged();
+    void enableAdvancedMode();
+    QString browseForFolder(const QString &title);
+    void digitFilter(short &character);
     bool isFullRange() const;
     void reportOpenError(tarvik::SerialService::OpenError error, qint16 port);
     void prompt(const QString &text, const QString &title);
@@ -95,35 +95,34 @@ private:
     void showProgress(int blocksDone) override;
     bool headerTicked() override;
     void showMessage(const QString &text, const QString &title) override;
-    void closeComPort() override;
 
     std::unique_ptr<tarvik::Prompts> m_ownPrompts;
     tarvik::Prompts *m_prompts = nullptr;
     QHash<QString, QWidget *> m_controls;
     QPixmap m_picture;
 
-    QPushButton *Command1 = nullptr;
-    QPushButton *Command2 = nullptr;
-    QPushButton *cmdEdit = nullptr;
-    QPushButton *cmdDir = nullptr;
-    QLineEdit *txtStart = nullptr;
-    QLineEdit *txtNumber = nullptr;
-    QLineEdit *Text2 = nullptr;
-    LogPane *Text1 = nullptr;
-    PortCombo *cmbCom = nullptr;
-    QCheckBox *chkHeader = nullptr;
-    ClickLabel *Label8 = nullptr;
-    ClickLabel *Label6 = nullptr;
-    QLabel *lblModel = nullptr;
-    ShapeWidget *Shape1 = nullptr;
-    QProgressBar *ProgressBar1 = nullptr;
+    QPushButton *m_openButton = nullptr;
+    QPushButton *m_closeButton = nullptr;
+    QPushButton *m_editButton = nullptr;
+    QPushButton *m_folderButton = nullptr;
+    QLineEdit *m_startEdit = nullptr;
+    QLineEdit *m_countEdit = nullptr;
+    QLineEdit *m_folderEdit = nullptr;
+    LogPane *m_logPane = nullptr;
+    PortCombo *m_portList = nullptr;
+    QCheckBox *m_headerCheck = nullptr;
+    ClickLabel *m_headerLabel = nullptr;
+    ClickLabel *m_aboutLink = nullptr;
+    QLabel *m_modelLabel = nullptr;
+    ShapeWidget *m_lamp = nullptr;
+    QProgressBar *m_progressBar = nullptr;
 
-    tarvik::SerialPort MSComm1;
-    tarvik::DumpRun m_run{MSComm1, *this};
+    tarvik::SerialPort m_port;
+    tarvik::DumpRun m_run{m_port, *this};
     tarvik::ProgressMeter m_meter;
 
-    qint16 StartBlock = 0;
-    qint16 BlockCount = 0;
-    QString MatchedCode;
+    qint16 m_startBlock = 0;
+    qint16 m_blockCount = 0;
+    QString m_matchedCode;
     bool m_inHeaderRule = false;
 };

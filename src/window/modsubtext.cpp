@@ -14,7 +14,7 @@
 
 #include <cmath>
 
-namespace modSubText {
+namespace SeeThrough {
 
 namespace {
 
@@ -82,21 +82,21 @@ void useTransparentBase(QWidget *field)
 
 } // namespace
 
-void SetCustomBackground(QWidget *field)
+void makeSeeThrough(QWidget *field)
 {
-    BuildBackgroundBrush(field);
+    buildBackgroundTile(field);
     QWidget *container = field->parentWidget();
     if (container && !isHooked(container)) {
-        auto *hook = new ParentWindowProc(container);
+        auto *hook = new ContainerHook(container);
         container->setProperty(OrigProcAddr, QVariant::fromValue<QObject *>(hook));
     }
     if (!isHooked(field)) {
-        auto *hook = new FieldWindowProc(field);
+        auto *hook = new FieldHook(field);
         field->setProperty(OrigProcAddr, QVariant::fromValue<QObject *>(hook));
     }
 }
 
-void BuildBackgroundBrush(QWidget *field)
+void buildBackgroundTile(QWidget *field)
 {
     const QPixmap picture = field->window()->property("Picture").value<QPixmap>();
     if (picture.isNull())
@@ -129,13 +129,13 @@ void BuildBackgroundBrush(QWidget *field)
     repaintWhole(field);
 }
 
-ParentWindowProc::ParentWindowProc(QWidget *container)
+ContainerHook::ContainerHook(QWidget *container)
     : QObject(container)
 {
     container->installEventFilter(this);
 }
 
-bool ParentWindowProc::eventFilter(QObject *watched, QEvent *event)
+bool ContainerHook::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == FieldNotifyEvent::eventType()) {
         QWidget *child = static_cast<FieldNotifyEvent *>(event)->field();
@@ -145,7 +145,7 @@ bool ParentWindowProc::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-FieldWindowProc::FieldWindowProc(QWidget *field)
+FieldHook::FieldHook(QWidget *field)
     : QObject(field), m_field(field), m_client(clientWidget(field))
 {
     field->installEventFilter(this);
@@ -153,17 +153,17 @@ FieldWindowProc::FieldWindowProc(QWidget *field)
         m_client->installEventFilter(this);
 
     if (auto *edit = qobject_cast<QLineEdit *>(field)) {
-        connect(edit, &QLineEdit::textChanged, this, &FieldWindowProc::notifyContainer);
-        connect(edit, &QLineEdit::cursorPositionChanged, this, &FieldWindowProc::notifyContainer);
-        connect(edit, &QLineEdit::selectionChanged, this, &FieldWindowProc::notifyContainer);
+        connect(edit, &QLineEdit::textChanged, this, &FieldHook::notifyContainer);
+        connect(edit, &QLineEdit::cursorPositionChanged, this, &FieldHook::notifyContainer);
+        connect(edit, &QLineEdit::selectionChanged, this, &FieldHook::notifyContainer);
     } else if (auto *plain = qobject_cast<QPlainTextEdit *>(field)) {
-        connect(plain, &QPlainTextEdit::textChanged, this, &FieldWindowProc::notifyContainer);
-        connect(plain, &QPlainTextEdit::cursorPositionChanged, this, &FieldWindowProc::notifyContainer);
-        connect(plain, &QPlainTextEdit::selectionChanged, this, &FieldWindowProc::notifyContainer);
+        connect(plain, &QPlainTextEdit::textChanged, this, &FieldHook::notifyContainer);
+        connect(plain, &QPlainTextEdit::cursorPositionChanged, this, &FieldHook::notifyContainer);
+        connect(plain, &QPlainTextEdit::selectionChanged, this, &FieldHook::notifyContainer);
     } else if (auto *rich = qobject_cast<QTextEdit *>(field)) {
-        connect(rich, &QTextEdit::textChanged, this, &FieldWindowProc::notifyContainer);
-        connect(rich, &QTextEdit::cursorPositionChanged, this, &FieldWindowProc::notifyContainer);
-        connect(rich, &QTextEdit::selectionChanged, this, &FieldWindowProc::notifyContainer);
+        connect(rich, &QTextEdit::textChanged, this, &FieldHook::notifyContainer);
+        connect(rich, &QTextEdit::cursorPositionChanged, this, &FieldHook::notifyContainer);
+        connect(rich, &QTextEdit::selectionChanged, this, &FieldHook::notifyContainer);
     }
     // A scroll area moves its pixels on a scroll; the tile must not move with them.
     if (auto *area = qobject_cast<QAbstractScrollArea *>(field)) {
@@ -173,7 +173,7 @@ FieldWindowProc::FieldWindowProc(QWidget *field)
     }
 }
 
-bool FieldWindowProc::eventFilter(QObject *watched, QEvent *event)
+bool FieldHook::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
     case QEvent::Paint:
@@ -192,7 +192,7 @@ bool FieldWindowProc::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-void FieldWindowProc::paintTile(QEvent *event)
+void FieldHook::paintTile(QEvent *event)
 {
     const QVariant stored = m_field->property(CustomBGBrush);
     const QBrush tile = stored.value<QBrush>();
@@ -205,7 +205,7 @@ void FieldWindowProc::paintTile(QEvent *event)
     painter.fillRect(client, tile);
 }
 
-void FieldWindowProc::notifyContainer()
+void FieldHook::notifyContainer()
 {
     QWidget *container = m_field->parentWidget();
     if (!container)
@@ -225,4 +225,4 @@ QEvent::Type FieldNotifyEvent::eventType()
     return type;
 }
 
-} // namespace modSubText
+} // namespace SeeThrough

@@ -20,26 +20,26 @@ class QWidget;
 // container, the container once for all its fields. A field whose window has
 // a picture carries its background tile as the QBrush property
 // "CustomBGBrush". The hooks and the tile live as long as their widgets.
-namespace modSubText {
+namespace SeeThrough {
 
 // Cuts the field's tile and hooks the field and its container. A second call
 // for the same field cuts a new tile and hooks nothing twice.
-void SetCustomBackground(QWidget *field);
+void makeSeeThrough(QWidget *field);
 
 // Cuts the field's tile: the field's outer size, taken from the window's
 // picture at the field's place in its own container, in the button face colour
 // where the picture does not reach. Without a picture, nothing is built and
 // the field keeps its own background.
-void BuildBackgroundBrush(QWidget *field);
+void buildBackgroundTile(QWidget *field);
 
 // The hook on a field's container: when a hooked field reports a change
 // (FieldNotifyEvent), the whole field is drawn anew. Reports of fields that
 // are not hooked pass without a repaint.
-class ParentWindowProc : public QObject
+class ContainerHook : public QObject
 {
     Q_OBJECT
 public:
-    explicit ParentWindowProc(QWidget *container);
+    explicit ContainerHook(QWidget *container);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -49,11 +49,11 @@ protected:
 // field draws its text, draws the whole field anew after every scroll, and
 // reports changes of the text, the caret, the selection and the focus to the
 // field's container.
-class FieldWindowProc : public QObject
+class FieldHook : public QObject
 {
     Q_OBJECT
 public:
-    explicit FieldWindowProc(QWidget *field);
+    explicit FieldHook(QWidget *field);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -78,4 +78,4 @@ private:
     QWidget *m_field = nullptr;
 };
 
-} // namespace modSubText
+} // namespace SeeThrough
