@@ -14,7 +14,7 @@
 // around it, right after each run: the pseudo-terminals' own latency varies
 // from machine to machine and from minute to minute.
 #include "form1.h"
-#include "prompts.h"
+#include "scriptedprompts.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -31,25 +31,15 @@
 
 #include "benchsupport.h"
 #include "loadersim.h"
+#include "rawpty.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
-
-class SilentPrompts : public tarvik::Prompts
-{
-public:
-    void message(QWidget *, const QString &text, const QString &title) override
-    {
-        std::fprintf(stderr, "message box: %s: %s\n", qPrintable(title), qPrintable(text));
-    }
-    QString chooseFolder(QWidget *, const QString &) override { return {}; }
-};
 
 double cpuSeconds()
 {
@@ -91,11 +81,8 @@ public:
     explicit BareHost(const QString &device)
         : m_fd(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC))
     {
-        termios tio{};
-        if (m_fd >= 0 && ::tcgetattr(m_fd, &tio) == 0) {
-            ::cfmakeraw(&tio);
-            ::tcsetattr(m_fd, TCSANOW, &tio);
-        }
+        if (m_fd >= 0)
+            tarvik::setRawMode(m_fd);
     }
     ~BareHost()
     {
@@ -198,7 +185,11 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
     qputenv("TARVIK_COM1", sim.device.toLocal8Bit());
 
     QTemporaryDir dir;
-    SilentPrompts prompts;
+    ScriptedPrompts prompts;
+    prompts.onMessage = [&prompts] {
+        const ScriptedPrompts::Message &box = prompts.messages.constLast();
+        std::fprintf(stderr, "message box: %s: %s\n", qPrintable(box.title), qPrintable(box.text));
+    };
     Form1 w(&prompts);
     if (!hidden)
         w.show();

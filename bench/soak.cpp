@@ -10,7 +10,7 @@
 // wrong byte, or file descriptors or lock files are left behind.
 #include "form1.h"
 #include "loadersim.h"
-#include "prompts.h"
+#include "scriptedprompts.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -35,18 +35,6 @@ namespace {
 constexpr int RunLimitMs = 120000;   // a run that takes longer counts as hung
 constexpr int ShortStallMs = 300;
 constexpr int UserStallMs = 10000;   // the users' own; long enough that only Close ends a wait
-
-class RecordingPrompts : public tarvik::Prompts
-{
-public:
-    void message(QWidget *, const QString &text, const QString &title) override
-    {
-        messages << title + QStringLiteral(": ") + text;
-    }
-    QString chooseFolder(QWidget *, const QString &) override { return {}; }
-
-    QStringList messages;
-};
 
 // What one run does. The user clicks Close after a stop, and also at once
 // after Open, or as soon as `closeWhen` holds. `logHas` is a text the log must
@@ -203,7 +191,7 @@ struct Outcome {
 
 int locksWhileOpen = 0; // runs whose open port had its lock file
 
-Outcome runOne(Form1 &w, RecordingPrompts &prompts, const Scenario &s, const QString &folder)
+Outcome runOne(Form1 &w, ScriptedPrompts &prompts, const Scenario &s, const QString &folder)
 {
     Outcome out;
     const auto fail = [&out](const QString &why) {
@@ -259,8 +247,12 @@ Outcome runOne(Form1 &w, RecordingPrompts &prompts, const Scenario &s, const QSt
 
     if (!sim.deviations().isEmpty())
         fail(QStringLiteral("the loader saw: ") + sim.deviations().join(QStringLiteral(" | ")));
-    if (!prompts.messages.isEmpty())
-        fail(QStringLiteral("message box: ") + prompts.messages.join(QStringLiteral(" | ")));
+    if (!prompts.messages.isEmpty()) {
+        QStringList boxes;
+        for (const ScriptedPrompts::Message &m : std::as_const(prompts.messages))
+            boxes << m.title + QStringLiteral(": ") + m.text;
+        fail(QStringLiteral("message box: ") + boxes.join(QStringLiteral(" | ")));
+    }
     if (!w.logText().contains(s.logHas))
         fail(QStringLiteral("the log lacks \"%1\"; its tail: %2")
                      .arg(s.logHas.trimmed(), w.logText().right(120).trimmed()));
@@ -303,7 +295,7 @@ int main(int argc, char *argv[])
     }
 
     QTemporaryDir dir;
-    RecordingPrompts prompts;
+    ScriptedPrompts prompts;
     Form1 w(&prompts);
     w.show();
     waitFor([] { return false; }, 50); // let the window settle before counting

@@ -46,6 +46,7 @@
 
 #include "dumphost.h"
 #include "dumprun.h"
+#include "faultyfile.h"
 #include "memoryport.h"
 #include "session.h"
 
@@ -469,58 +470,6 @@ private:
 
 // ---- The run's surroundings -------------------------------------------------
 
-struct FileRecord {
-    QString path;
-    QByteArray data;
-    bool closed = false;
-};
-
-// A dump file in memory that can refuse to open or fill up.
-class MemoryFile : public QIODevice
-{
-public:
-    MemoryFile(std::shared_ptr<FileRecord> record, qint64 limit, bool openFails)
-        : m_record(std::move(record)), m_limit(limit), m_openFails(openFails)
-    {
-    }
-    ~MemoryFile() override { m_record->closed = true; }
-
-    bool open(OpenMode mode) override
-    {
-        if (m_openFails) {
-            setErrorString(QStringLiteral("Permission denied"));
-            return false;
-        }
-        return QIODevice::open(mode);
-    }
-    void close() override
-    {
-        m_record->closed = true;
-        QIODevice::close();
-    }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *data, qint64 size) override
-    {
-        qint64 room = size;
-        if (m_limit >= 0)
-            room = qMin(size, m_limit - m_record->data.size());
-        if (room <= 0) {
-            setErrorString(QStringLiteral("No space left on device"));
-            return -1;
-        }
-        m_record->data.append(data, room);
-        return room;
-    }
-
-private:
-    std::shared_ptr<FileRecord> m_record;
-    qint64 m_limit;
-    bool m_openFails;
-};
-
 // The window around the run: its closePort closes the port and the run's
 // file and logs, as the real one does.
 class Host : public DumpHost
@@ -577,7 +526,8 @@ public:
             case RealFolder:
                 return std::make_unique<QFile>(path);
             default:
-                return std::make_unique<MemoryFile>(record, m_params.limit, m_params.fileMode == CannotCreate);
+                return std::make_unique<FaultyMemoryFile>(
+                    FileFault{m_params.limit, m_params.fileMode == CannotCreate}, record);
             }
         });
     }

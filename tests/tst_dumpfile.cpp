@@ -1,5 +1,5 @@
 #include "dumpfile.h"
-#include "failingdevice.h"
+#include "faultyfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -363,13 +363,9 @@ void TestDumpFile::writeFailures()
     QFETCH(int, error);
     QFETCH(QString, reason);
 
-    QByteArray sink;
-    QString openedPath;
+    const auto record = std::make_shared<FileRecord>();
     DumpFile file;
-    file.setOpener([&](const QString &path) {
-        openedPath = path;
-        return std::make_unique<FailingDevice>(room, refuseOpen, &sink);
-    });
+    file.setOpener(memoryFileOpener({room, refuseOpen}, record));
 
     const QByteArray first = firstBlock("ABC");
     bool ok = file.begin(QStringLiteral("/media/stick/"), 0, 1024, ticked, "ABC", first);
@@ -381,12 +377,13 @@ void TestDumpFile::writeFailures()
     if (ok)
         QVERIFY(!file.appendBlock(first));
 
+    const QString openedPath = record->path;
     QCOMPARE(openedPath, QStringLiteral("/media/stick/") + file.name() + QStringLiteral(".part"));
     QCOMPARE(int(file.error()), error);
     QCOMPARE(file.errorString(), reason);
     QVERIFY(file.errorMessage().contains(openedPath));
     QVERIFY(file.errorMessage().contains(reason));
-    QCOMPARE(sink.size(), refuseOpen ? 0 : room);
+    QCOMPARE(record->data.size(), refuseOpen ? 0 : room);
 }
 
 void TestDumpFile::missingFolder()

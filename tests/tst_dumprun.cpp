@@ -2,8 +2,9 @@
 // simulated boot loader (or a scripted peer) on the master side.
 #include "dumphost.h"
 #include "dumprun.h"
-#include "failingdevice.h"
+#include "faultyfile.h"
 #include "loadersim.h"
+#include "manualclock.h"
 #include "ptypair.h"
 #include "wirelog.h"
 #include "serialport.h"
@@ -24,7 +25,7 @@ using Point = LoaderSim::Point;
 namespace {
 
 constexpr int FullRunMs = 60000; // an upper bound for a whole 1 MiB read on a loaded machine
-constexpr int TestStallMs = 300;
+constexpr int StallMs = DumpRun::DefaultStallMs;
 
 QByteArray readFile(const QString &path)
 {
@@ -87,19 +88,43 @@ private:
 // One run's world: a serial port, the window around the run, the run
 // and an output folder.
 struct Rig {
+    // The stall watch goes by this clock: a run stalls only when a test moves it on.
+    ManualClock clock;
+    // The far end for most runs; tests that play the loader themselves leave it closed.
+    LoaderSim sim;
     tarvik::SerialPort port;
     Host host{port};
     DumpRun run{port, host};
     QTemporaryDir dir;
     QSignalSpy finished{&run, &DumpRun::finished};
 
-    Rig() { host.run = &run; }
+    Rig()
+    {
+        host.run = &run;
+        run.setClock(clock);
+    }
 
     QString folder() const { return dir.path() + u'/'; }
 
     bool open(const QString &device)
     {
         return tarvik::Session::openDevice(port, device) == SerialService::OpenError::None;
+    }
+    // Opens the simulator and the port on its device.
+    bool openOnSim() { return sim.open() && open(sim.slavePath()); }
+
+    // Runs blocks 0 and 1 against a loader that falls silent at this point of
+    // its replies; true once it has, with what it sent before waiting here.
+    bool startSilentAt(Point at, int index, int afterBytes)
+    {
+        sim.setStall(at, index, afterBytes);
+        if (!openOnSim())
+            return false;
+        start(0, 2);
+        const int held = at == Point::Marker ? 0 : afterBytes;
+        return QTest::qWaitFor([&] {
+            return sim.stage() == LoaderSim::Stage::Silent && port.bytesWaiting() == held;
+        });
     }
 
     void start(int startBlock, int count) { run.start(qint16(startBlock), qint16(count), folder()); }
@@ -182,13 +207,12 @@ void TestDumpRun::fullRead()
     QFETCH(QString, fileName);
     QFETCH(QByteArray, header);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(0, 1024);
-    Rig rig;
     rig.host.ticked = ticked;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(0, 1024);
 
     QVERIFY(rig.finished.wait(FullRunMs));
@@ -231,13 +255,12 @@ void TestDumpRun::partialRead()
     QFETCH(int, count);
     QFETCH(bool, ticked);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(start, count);
-    Rig rig;
     rig.host.ticked = ticked;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(start, count);
 
     QVERIFY(rig.finished.wait());
@@ -253,12 +276,11 @@ void TestDumpRun::partialRead()
 
 void TestDumpRun::countZero()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(0, 0);
-    Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(0, 0);
 
     QVERIFY(rig.finished.wait());
@@ -274,11 +296,10 @@ void TestDumpRun::countZero()
 
 void TestDumpRun::secondRunStartsAfresh()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    LoaderSim &sim = rig.sim;
+    QSignalSpy done(&sim, &LoaderSim::conversationFinished);
+    QVERIFY(rig.openOnSim());
     rig.start(0, 2);
     QVERIFY(rig.finished.wait());
     QTRY_COMPARE(done.count(), 1);
@@ -307,11 +328,10 @@ void TestDumpRun::badCheckByte()
 {
     QFETCH(int, bad);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setBadCheckBlock(bad);
     Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    LoaderSim &sim = rig.sim;
+    sim.setBadCheckBlock(bad);
+    QVERIFY(rig.openOnSim());
     rig.start(0, 4);
 
     QVERIFY(rig.finished.wait());
@@ -319,7 +339,7 @@ void TestDumpRun::badCheckByte()
     QString log = LogStart;
     for (int n = 0; n < bad; ++n)
         log += blockLine(n);
-    log += "REQUEST_1024DOWN:" + four(bad) + "    CRC Error while receiving BLOCK: " + four(bad)
+    log += blockAsked(bad) + "CRC Error while receiving BLOCK: " + four(bad)
            + "\r\n";
     QCOMPARE(rig.host.log, log);
     // Stopped: the port and the file stay open until the user closes the port.
@@ -342,12 +362,11 @@ void TestDumpRun::badCheckByte()
 
 void TestDumpRun::totalMismatch()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setBadTotal(true);
-    Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(3, 2);
 
     QVERIFY(rig.finished.wait());
@@ -368,12 +387,11 @@ void TestDumpRun::totalMismatch()
 
 void TestDumpRun::splitMarkers()
 {
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setSplitMarkers(true, 30);
-    Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(0, 1);
 
     QVERIFY(rig.finished.wait());
@@ -415,7 +433,7 @@ void TestDumpRun::textAfterMarkerIsDropped()
     QVERIFY(pty.writeAll("84"));
     QTRY_COMPARE(wire.read(), AllHandshake + blockRequest(0));
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Blocks);
-    QCOMPARE(rig.host.log, LogStart + QStringLiteral("REQUEST_1024DOWN:0000    "));
+    QCOMPARE(rig.host.log, LogStart + blockAsked(0));
 }
 
 void TestDumpRun::closeDuringWait_data()
@@ -429,10 +447,10 @@ void TestDumpRun::closeDuringWait_data()
     QTest::newRow("first marker") << int(Point::Marker) << 0 << 3 << LogStart << -1;
     QTest::newRow("last marker") << int(Point::Marker) << 2 << 0 << LogStart << -1;
     QTest::newRow("first block") << int(Point::Block) << 0 << 0
-                                 << LogStart + "REQUEST_1024DOWN:0000    " << -1;
+                                 << LogStart + blockAsked(0) << -1;
     QTest::newRow("in the middle of a block")
         << int(Point::Block) << 1 << 600
-        << LogStart + blockLine(0) + "REQUEST_1024DOWN:0001    " << 1;
+        << LogStart + blockLine(0) + blockAsked(1) << 1;
     QTest::newRow("total") << int(Point::Total) << 0 << 0
                            << LogStart + blockLine(0) + blockLine(1) + "REQUEST_TOTALCRC    " << 2;
 }
@@ -445,17 +463,10 @@ void TestDumpRun::closeDuringWait()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setStall(Point(at), index, afterBytes);
     Rig rig;
-    rig.run.setStallTimeout(TestStallMs);
-    QVERIFY(rig.open(sim.slavePath()));
-    rig.start(0, 2);
-
-    QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
+    LoaderSim &sim = rig.sim;
+    QVERIFY(rig.startSilentAt(Point(at), index, afterBytes));
     QTRY_COMPARE(rig.host.log, log);
-    QTRY_COMPARE(rig.port.bytesWaiting(), at == int(Point::Marker) ? 0 : afterBytes);
     const DumpRun::Stage waiting = rig.run.stage();
     QVERIFY(waiting != DumpRun::Stage::Idle && waiting != DumpRun::Stage::Stopped);
 
@@ -464,8 +475,8 @@ void TestDumpRun::closeDuringWait()
     QCOMPARE(rig.finished.count(), 1);
     QVERIFY(!rig.run.dumpFileOpen());
     // No line of the run's own; the stall timer is off with the run.
-    QSignalSpy logChanged(&rig.host, &Host::logChanged);
-    QVERIFY(!logChanged.wait(2 * TestStallMs));
+    QCOMPARE(rig.clock.armedTimers(), 0);
+    rig.clock.advance(2 * StallMs);
     QCOMPARE(rig.host.log, log + LogClosed);
     QCOMPARE(rig.finished.count(), 1);
     QCOMPARE(sim.deviations(), QStringList());
@@ -509,16 +520,13 @@ void TestDumpRun::fileErrors()
     QFETCH(QString, name);
     QFETCH(QString, reason);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
     Rig rig;
+    LoaderSim &sim = rig.sim;
     rig.host.ticked = ticked;
     if (room >= 0) {
-        rig.run.setFileOpener([room, refuseOpen](const QString &) {
-            return std::make_unique<FailingDevice>(room, refuseOpen);
-        });
+        rig.run.setFileOpener(memoryFileOpener({room, refuseOpen}));
     }
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
     rig.run.start(qint16(start), qint16(count), rig.folder() + subfolder);
 
@@ -534,7 +542,7 @@ void TestDumpRun::fileErrors()
     QString log = LogStart;
     for (int n = start; n < failingBlock; ++n)
         log += blockLine(n);
-    log += "REQUEST_1024DOWN:" + four(failingBlock) + "    Dump file error while receiving BLOCK: "
+    log += blockAsked(failingBlock) + "Dump file error while receiving BLOCK: "
            + four(failingBlock) + "\r\n" + LogClosed;
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.host.closeCalls, 1);
@@ -556,11 +564,11 @@ void TestDumpRun::unexpectedData_data()
 
     QTest::newRow("after the first block")
         << int(Point::Block) << 0 << QByteArray("\r\n") << LogStart
-               + "REQUEST_1024DOWN:0000    Unexpected data while receiving BLOCK: 0000\r\n" << -1;
+               + blockAsked(0) + "Unexpected data while receiving BLOCK: 0000\r\n" << -1;
     QTest::newRow("after the second block")
         << int(Point::Block) << 1 << QByteArray(600, 'x')
         << LogStart + blockLine(0)
-               + "REQUEST_1024DOWN:0001    Unexpected data while receiving BLOCK: 0001\r\n"
+               + blockAsked(1) + "Unexpected data while receiving BLOCK: 0001\r\n"
         << 1;
     QTest::newRow("after the total")
         << int(Point::Total) << 0 << QByteArray("?")
@@ -577,11 +585,10 @@ void TestDumpRun::unexpectedData()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setExtraAfterReply(Point(at), index, extra);
     Rig rig;
-    QVERIFY(rig.open(sim.slavePath()));
+    LoaderSim &sim = rig.sim;
+    sim.setExtraAfterReply(Point(at), index, extra);
+    QVERIFY(rig.openOnSim());
     rig.start(0, 2);
 
     QVERIFY(rig.finished.wait());
@@ -606,11 +613,11 @@ void TestDumpRun::stall_data()
 
     QTest::newRow("block never starts")
         << int(Point::Block) << 0 << 0
-        << LogStart + "REQUEST_1024DOWN:0000    Timeout while receiving BLOCK: 0000\r\n";
+        << LogStart + blockAsked(0) + "Timeout while receiving BLOCK: 0000\r\n";
     QTest::newRow("block stops half way")
         << int(Point::Block) << 1 << 512
         << LogStart + blockLine(0)
-               + "REQUEST_1024DOWN:0001    Timeout while receiving BLOCK: 0001\r\n";
+               + blockAsked(1) + "Timeout while receiving BLOCK: 0001\r\n";
     QTest::newRow("total never comes")
         << int(Point::Total) << 0 << 0
         << LogStart + blockLine(0) + blockLine(1)
@@ -624,22 +631,20 @@ void TestDumpRun::stall()
     QFETCH(int, afterBytes);
     QFETCH(QString, log);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    sim.setStall(Point(at), index, afterBytes);
     Rig rig;
-    rig.run.setStallTimeout(TestStallMs);
-    QVERIFY(rig.open(sim.slavePath()));
-    rig.start(0, 2);
-
-    QVERIFY(rig.finished.wait());
+    // The loader falls silent; the run gives up ten seconds after the last byte, not before.
+    QVERIFY(rig.startSilentAt(Point(at), index, afterBytes));
+    rig.clock.advance(StallMs - 1);
+    QCOMPARE(rig.finished.count(), 0);
+    rig.clock.advance(1);
+    QCOMPARE(rig.finished.count(), 1);
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
     QVERIFY(rig.port.isOpen());
     QCOMPARE(rig.host.closeCalls, 0);
     rig.host.closePort();
     QCOMPARE(rig.host.log, log + LogClosed);
-    QCOMPARE(sim.deviations(), QStringList());
+    QCOMPARE(rig.sim.deviations(), QStringList());
 }
 
 void TestDumpRun::handshakeHasNoTimeout()
@@ -648,12 +653,12 @@ void TestDumpRun::handshakeHasNoTimeout()
     PtyPair pty;
     QVERIFY(pty.isValid());
     Rig rig;
-    rig.run.setStallTimeout(TestStallMs);
     QVERIFY(rig.open(pty.slavePath()));
     rig.start(0, 1);
     Wire wire(pty);
     QTRY_COMPARE(wire.read(), Handshake);
-    QVERIFY(!rig.finished.wait(TestStallMs * 3 / 2));
+    rig.clock.advance(10 * StallMs);
+    QCOMPARE(rig.finished.count(), 0);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Handshake);
     QCOMPARE(rig.host.log, LogStart);
 
@@ -668,7 +673,6 @@ void TestDumpRun::slowBlockIsNoStall()
     PtyPair pty;
     QVERIFY(pty.isValid());
     Rig rig;
-    rig.run.setStallTimeout(TestStallMs);
     QVERIFY(rig.open(pty.slavePath()));
     rig.start(0, 1);
     Wire wire(pty);
@@ -689,8 +693,9 @@ void TestDumpRun::slowBlockIsNoStall()
     for (int i = 0; i < Pieces; ++i) {
         QVERIFY(pty.writeAll(reply.mid(i * Piece, Piece)));
         QTRY_COMPARE(rig.port.bytesWaiting(), (i + 1) * Piece);
-        QSignalSpy log(&rig.host, &Host::logChanged);
-        QVERIFY(!log.wait(TestStallMs / 3));
+        rig.clock.advance(StallMs - 1);
+        QCOMPARE(rig.run.stage(), DumpRun::Stage::Blocks);
+        QCOMPARE(rig.host.log, LogStart + blockAsked(0));
     }
     QVERIFY(pty.writeAll(reply.mid(Pieces * Piece)));
     QTRY_COMPARE(wire.read(),
@@ -711,14 +716,14 @@ void TestDumpRun::portLost_data()
 
     QTest::newRow("in the handshake") << int(Point::Marker) << 1 << 2 << -1 << LogStart << -1;
     QTest::newRow("in a block") << int(Point::Block) << 1 << 300 << -1
-                                << LogStart + blockLine(0) + "REQUEST_1024DOWN:0001    " << 1;
+                                << LogStart + blockLine(0) + blockAsked(1) << 1;
     QTest::newRow("in the total") << int(Point::Total) << 0 << 0 << -1
                                   << LogStart + blockLine(0) + blockLine(1)
                                          + "REQUEST_TOTALCRC    "
                                   << 2;
     QTest::newRow("when stopped") << int(Point::Block) << 1 << DumpRun::ReplySize << 1
                                   << LogStart + blockLine(0)
-                                         + "REQUEST_1024DOWN:0001    CRC Error while receiving "
+                                         + blockAsked(1) + "CRC Error while receiving "
                                            "BLOCK: 0001\r\n"
                                   << 2;
 }
@@ -732,13 +737,11 @@ void TestDumpRun::portLost()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
+    Rig rig;
+    LoaderSim &sim = rig.sim;
     sim.setHangUp(Point(at), index, afterBytes);
     sim.setBadCheckBlock(badBlock);
-    Rig rig;
-    rig.run.setStallTimeout(FullRunMs); // the loss, not a stall, ends these runs
-    QVERIFY(rig.open(sim.slavePath()));
+    QVERIFY(rig.openOnSim());
     rig.start(0, 2);
 
     QTRY_COMPARE(rig.host.closeCalls, 1);

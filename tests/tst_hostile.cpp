@@ -3,10 +3,13 @@
 // controls, lamp), what reaches the dump file, and what the window sends on
 // the line after the fault.
 #include "controls.h"
+#include "faultyfile.h"
 #include "form1.h"
 #include "loadersim.h"
+#include "manualclock.h"
 #include "ptypair.h"
 #include "scriptedprompts.h"
+#include "wirelog.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -21,7 +24,6 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
@@ -33,69 +35,14 @@ using Point = LoaderSim::Point;
 namespace {
 
 constexpr int BlockSize = 1024;
-constexpr int StallMs = 300;      // where the loader's silence is the point
-constexpr int PatientMs = 60000;  // where something else must end the run first
 constexpr int FullRunMs = 60000;  // a whole 1 MiB read on a loaded machine
 
-const QString LogStart = QStringLiteral("sending request...\r\n");
-const QString LogClosed = QStringLiteral("Serial port closed.\r\n");
 const QString LogLost = QStringLiteral("Serial port lost: ");
-const QString LogSuccess = QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
 const QByteArray NoFile = QByteArrayLiteral("folder holds: []");
 
 // The controls that tell the user where a run stands.
 const QString Waiting = QStringLiteral("Open off, Close on, folder off, lamp green");
 const QString Idle = QStringLiteral("Open on, Close off, folder on, lamp red");
-
-const QByteArray HandshakeRequests[] = {
-    QByteArrayLiteral("REQUEST_START_BLOCK\r\n"),
-    QByteArrayLiteral("REQUEST_BLOCK\r\n"),
-    QByteArrayLiteral("REQUEST_DOWNLOAD\r\n"),
-};
-const QByteArray TotalRequest = QByteArrayLiteral("REQUEST_TOTALCRC\r");
-
-// The handshake as far as the window gets: its opening requests, then one
-// request for each marker found.
-QByteArray handshake(int markersFound)
-{
-    QByteArray wire = LoaderSim::handshakeBytes();
-    for (int i = 0; i < markersFound; ++i)
-        wire += HandshakeRequests[i];
-    return wire;
-}
-
-QByteArray request(int n)
-{
-    return "REQUEST_1024DOWN:" + QByteArray::number(n) + '\r';
-}
-
-// The whole handshake, then blocks 0 .. count-1 requested and acknowledged.
-QByteArray goodWire(int count)
-{
-    QByteArray wire = handshake(3);
-    for (int n = 0; n < count; ++n)
-        wire += request(n) + "1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r';
-    return wire;
-}
-
-QString four(int n)
-{
-    return QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0'));
-}
-
-QString asked(int n)
-{
-    return "REQUEST_1024DOWN:" + four(n) + "    ";
-}
-
-// The log of a run whose blocks 0 .. count-1 were good.
-QString goodLog(int count)
-{
-    QString log = LogStart;
-    for (int n = 0; n < count; ++n)
-        log += asked(n) + "1024DOWN_SUCCESS:" + four(n) + "\r\n";
-    return log;
-}
 
 QByteArray blocks(const LoaderSim &sim, int count)
 {
@@ -127,11 +74,15 @@ public:
     {
         qputenv("TARVIK_COM1", QFile::encodeName(device));
         QDir(scratch.path()).mkdir(QStringLiteral("out"));
+        w.dumpRun().setClock(clock);
         w.show();
         w.control<QLineEdit>("Text2")->setText(folder());
         w.control<QLineEdit>("txtStart")->setText(QStringLiteral("0"));
         w.control<QLineEdit>("txtNumber")->setText(QString::number(count));
     }
+
+    // The window on the device of the simulated loader, which it opens.
+    Desk(LoaderSim &sim, int count) : Desk(sim.open() ? sim.slavePath() : QString(), count) { }
 
     QString folder() const { return scratch.filePath(QStringLiteral("out")) + u'/'; }
     QString path(const QString &name) const { return folder() + name; }
@@ -175,6 +126,8 @@ public:
         return "folder holds: [" + names.join(QStringLiteral(", ")).toUtf8() + ']';
     }
 
+    // The stall watch goes by this clock: a run stalls only when a test moves it on.
+    ManualClock clock;
     QTemporaryDir scratch;
     ScriptedPrompts prompts;
     Form1 w{&prompts};
@@ -216,29 +169,6 @@ public:
 
 private:
     PtyPair m_pty;
-};
-
-// A file on a disk with room for only so many more bytes.
-class TightFile : public QFile
-{
-public:
-    TightFile(const QString &path, qint64 room) : QFile(path), m_room(room) { }
-
-protected:
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        if (m_room <= 0) {
-            setErrorString(QString::fromLocal8Bit(std::strerror(ENOSPC)));
-            return -1;
-        }
-        const qint64 n = QFile::writeData(data, qMin(len, m_room));
-        if (n > 0)
-            m_room -= n;
-        return n;
-    }
-
-private:
-    qint64 m_room;
 };
 
 } // namespace
@@ -385,12 +315,12 @@ void TestHostile::handshakeNoise()
     for (const QByteArray &read : reads)
         QVERIFY(peer.say(desk.w.port(), read));
 
-    const QString log = found == 3 ? LogStart + asked(0) : LogStart;
+    const QString log = found == 3 ? LogStart + blockAsked(0) : LogStart;
     QTRY_COMPARE(desk.w.logText(), log);
     QCOMPARE(desk.controls(), Waiting);
 
     desk.close();
-    QCOMPARE(peer.drain(), handshake(found) + (found == 3 ? request(0) : QByteArray()));
+    QCOMPARE(peer.drain(), handshakeWire(found) + (found == 3 ? blockRequest(0) : QByteArray()));
     QCOMPARE(desk.w.logText(), log + LogClosed);
     QCOMPARE(desk.controls(), Idle);
     QCOMPARE(desk.partialDump(), NoFile);
@@ -411,22 +341,22 @@ void TestHostile::badReplies_data()
         const QByteArray data = image.mid(n * BlockSize, BlockSize);
         return data + char(LoaderSim::checkValue(data));
     };
-    const auto crc = [](int n) { return asked(n) + "CRC Error while receiving BLOCK: " + four(n) + "\r\n"; };
-    const auto timeout = [](int n) { return asked(n) + "Timeout while receiving BLOCK: " + four(n) + "\r\n"; };
+    const auto crc = [](int n) { return blockAsked(n) + "CRC Error while receiving BLOCK: " + four(n) + "\r\n"; };
+    const auto timeout = [](int n) { return blockAsked(n) + "Timeout while receiving BLOCK: " + four(n) + "\r\n"; };
     const auto unexpected = [](int n) {
-        return asked(n) + "Unexpected data while receiving BLOCK: " + four(n) + "\r\n";
+        return blockAsked(n) + "Unexpected data while receiving BLOCK: " + four(n) + "\r\n";
     };
     const QString total = QStringLiteral("REQUEST_TOTALCRC    ");
 
     QTest::newRow("wrong check byte, first block")
-        << Fault::badCheck(0) << goodLog(0) + crc(0) << Outcome::Stopped << 1
-        << goodWire(0) + request(0);
+        << Fault::badCheck(0) << goodLog(0, 0) + crc(0) << Outcome::Stopped << 1
+        << goodWire(0, 0) + blockRequest(0);
     QTest::newRow("wrong check byte, middle block")
-        << Fault::badCheck(2) << goodLog(2) + crc(2) << Outcome::Stopped << 3
-        << goodWire(2) + request(2);
+        << Fault::badCheck(2) << goodLog(0, 2) + crc(2) << Outcome::Stopped << 3
+        << goodWire(0, 2) + blockRequest(2);
     QTest::newRow("wrong check byte, last block")
-        << Fault::badCheck(4) << goodLog(4) + crc(4) << Outcome::Stopped << 5
-        << goodWire(4) + request(4);
+        << Fault::badCheck(4) << goodLog(0, 4) + crc(4) << Outcome::Stopped << 5
+        << goodWire(0, 4) + blockRequest(4);
     int sum = 0;
     for (int n = 0; n < 5; ++n)
         sum += LoaderSim::checkValue(image.mid(n * BlockSize, BlockSize));
@@ -434,43 +364,43 @@ void TestHostile::badReplies_data()
     const QString totalError = QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n")
             .arg(QString::asprintf("%02X", sum), QString::asprintf("%02X", (sum + 1) % 256));
     QTest::newRow("wrong total")
-        << Fault::badTotal() << goodLog(5) + total + totalError + LogClosed << Outcome::Ended << 5
-        << goodWire(5) + TotalRequest + "UPGRADE_SUCCESS\r\n";
+        << Fault::badTotal() << goodLog(0, 5) + total + totalError + LogClosed << Outcome::Ended << 5
+        << goodWire(0, 5) + TotalRequest + "UPGRADE_SUCCESS\r\n";
 
     QTest::newRow("first block one byte short, then silence")
-        << Fault::stall(Point::Block, 0, BlockSize) << goodLog(0) + timeout(0)
-        << Outcome::Stopped << -1 << goodWire(0) + request(0);
+        << Fault::stall(Point::Block, 0, BlockSize) << goodLog(0, 0) + timeout(0)
+        << Outcome::Stopped << -1 << goodWire(0, 0) + blockRequest(0);
     QTest::newRow("middle block one byte short, then silence")
-        << Fault::stall(Point::Block, 2, BlockSize) << goodLog(2) + timeout(2)
-        << Outcome::Stopped << 2 << goodWire(2) + request(2);
+        << Fault::stall(Point::Block, 2, BlockSize) << goodLog(0, 2) + timeout(2)
+        << Outcome::Stopped << 2 << goodWire(0, 2) + blockRequest(2);
     QTest::newRow("no total")
         << Fault::stall(Point::Total, 0, 0)
-        << goodLog(5) + total + "Timeout while receiving TOTALCRC\r\n" << Outcome::Stopped << 5
-        << goodWire(5) + TotalRequest;
+        << goodLog(0, 5) + total + "Timeout while receiving TOTALCRC\r\n" << Outcome::Stopped << 5
+        << goodWire(0, 5) + TotalRequest;
 
     QTest::newRow("block one byte long")
-        << Fault::extraAfter(Point::Block, 2, "\r") << goodLog(2) + unexpected(2)
-        << Outcome::Stopped << 2 << goodWire(2) + request(2);
+        << Fault::extraAfter(Point::Block, 2, "\r") << goodLog(0, 2) + unexpected(2)
+        << Outcome::Stopped << 2 << goodWire(0, 2) + blockRequest(2);
     QTest::newRow("two block replies at once")
-        << Fault::extraAfter(Point::Block, 0, reply(1)) << goodLog(0) + unexpected(0)
-        << Outcome::Stopped << -1 << goodWire(0) + request(0);
+        << Fault::extraAfter(Point::Block, 0, reply(1)) << goodLog(0, 0) + unexpected(0)
+        << Outcome::Stopped << -1 << goodWire(0, 0) + blockRequest(0);
     QTest::newRow("last block and total at once")
-        << Fault::extraAfter(Point::Block, 4, QByteArray(1, '\x42')) << goodLog(4) + unexpected(4)
-        << Outcome::Stopped << 4 << goodWire(4) + request(4);
+        << Fault::extraAfter(Point::Block, 4, QByteArray(1, '\x42')) << goodLog(0, 4) + unexpected(4)
+        << Outcome::Stopped << 4 << goodWire(0, 4) + blockRequest(4);
     QTest::newRow("total one byte long")
         << Fault::extraAfter(Point::Total, 0, QByteArray(1, '\0'))
-        << goodLog(5) + total + "Unexpected data while receiving TOTALCRC\r\n" << Outcome::Stopped
-        << 5 << goodWire(5) + TotalRequest;
+        << goodLog(0, 5) + total + "Unexpected data while receiving TOTALCRC\r\n" << Outcome::Stopped
+        << 5 << goodWire(0, 5) + TotalRequest;
 
     QTest::newRow("hang-up in the handshake")
         << Fault::hangUp(Point::Marker, 1, 2) << LogStart << Outcome::Lost << -1
-        << handshake(1);
+        << handshakeWire(1);
     QTest::newRow("hang-up in a block")
-        << Fault::hangUp(Point::Block, 2, 300) << goodLog(2) + asked(2) << Outcome::Lost << 2
-        << goodWire(2) + request(2);
+        << Fault::hangUp(Point::Block, 2, 300) << goodLog(0, 2) + blockAsked(2) << Outcome::Lost << 2
+        << goodWire(0, 2) + blockRequest(2);
     QTest::newRow("hang-up instead of the total")
-        << Fault::hangUp(Point::Total, 0, 0) << goodLog(5) + total << Outcome::Lost << 5
-        << goodWire(5) + TotalRequest;
+        << Fault::hangUp(Point::Total, 0, 0) << goodLog(0, 5) + total << Outcome::Lost << 5
+        << goodWire(0, 5) + TotalRequest;
 }
 
 void TestHostile::badReplies()
@@ -482,14 +412,19 @@ void TestHostile::badReplies()
     QFETCH(QByteArray, wire);
 
     LoaderSim sim;
-    QVERIFY(sim.open());
     fault.applyTo(sim);
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    Desk desk(sim.slavePath(), 5);
-    desk.w.dumpRun().setStallTimeout(fault.kind == Fault::Stall ? StallMs : PatientMs);
+    Desk desk(sim, 5);
+    QVERIFY(sim.isOpen());
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
-    QVERIFY(finished.wait());
+    if (fault.kind == Fault::Stall) {
+        // The loader falls silent; ten seconds later the run gives up.
+        QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
+        QTRY_COMPARE(desk.w.port().bytesWaiting(), fault.afterBytes);
+        desk.clock.advance(DumpRun::DefaultStallMs);
+    }
+    QVERIFY(finished.count() > 0 || finished.wait());
     const int goodBlocks = int(log.count(QStringLiteral("1024DOWN_SUCCESS:")));
     QCOMPARE(desk.progress(), goodBlocks);
 
@@ -561,9 +496,9 @@ void TestHostile::modelNames()
     else
         QCOMPARE(8 + model.size(), BlockSize);
     LoaderSim sim;
-    QVERIFY(sim.open());
     sim.setImage(image);
-    Desk desk(sim.slavePath(), 1024);
+    Desk desk(sim, 1024);
+    QVERIFY(sim.isOpen());
     desk.w.control<QCheckBox>("chkHeader")->setChecked(header);
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
@@ -620,16 +555,15 @@ void TestHostile::fileFaults()
     QFETCH(int, fileBytes);
 
     LoaderSim sim;
-    QVERIFY(sim.open());
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    Desk desk(sim.slavePath(), 5);
-    desk.w.dumpRun().setStallTimeout(PatientMs);
+    Desk desk(sim, 5);
+    QVERIFY(sim.isOpen());
     if (disk == DevFull) {
         desk.w.dumpRun().setFileOpener(
             [](const QString &) { return std::make_unique<QFile>(QStringLiteral("/dev/full")); });
     } else if (disk == Tight) {
         desk.w.dumpRun().setFileOpener([](const QString &path) {
-            return std::make_unique<TightFile>(path, 2 * BlockSize + BlockSize / 2);
+            return std::make_unique<FaultyDiskFile>(FileFault{2 * BlockSize + BlockSize / 2}, path);
         });
     }
     const auto removeFolder = [&desk] { QVERIFY(QDir(desk.folder()).removeRecursively()); };
@@ -655,14 +589,14 @@ void TestHostile::fileFaults()
     QCOMPARE(desk.prompts.messages.at(0).title, QStringLiteral("Error"));
     QCOMPARE(desk.prompts.messages.at(0).text, message.arg(path));
     const QString what = failing == 5 ? QStringLiteral("REQUEST_TOTALCRC    Dump file error while receiving TOTALCRC")
-                                      : asked(failing) + "Dump file error while receiving BLOCK: " + four(failing);
-    QCOMPARE(desk.w.logText(), goodLog(failing) + what + "\r\n" + LogClosed);
+                                      : blockAsked(failing) + "Dump file error while receiving BLOCK: " + four(failing);
+    QCOMPARE(desk.w.logText(), goodLog(0, failing) + what + "\r\n" + LogClosed);
     // The box shows over the log as it stands, up to the line that it explains.
     QVERIFY2(paneAtBox.endsWith(what + u'\n'), qPrintable(paneAtBox));
     QCOMPARE(desk.controls(), Idle);
 
     QVERIFY(hostClosed.count() > 0 || hostClosed.wait());
-    QCOMPARE(sim.received(), goodWire(failing) + (failing == 5 ? TotalRequest : request(failing)));
+    QCOMPARE(sim.received(), goodWire(0, failing) + (failing == 5 ? TotalRequest : blockRequest(failing)));
     QCOMPARE(sim.deviations(), QStringList());
 
     QCOMPARE(desk.partialDump(), fileBytes < 0 ? NoFile : blocks(sim, 3).left(fileBytes));
@@ -680,29 +614,29 @@ void TestHostile::closeAtEveryStage_data()
 
     const QString total = QStringLiteral("REQUEST_TOTALCRC    ");
     QTest::newRow("waiting for PC___")
-        << Fault::stall(Point::Marker, 0, 3) << false << LogStart << -1 << handshake(0);
+        << Fault::stall(Point::Marker, 0, 3) << false << LogStart << -1 << handshakeWire(0);
     QTest::newRow("waiting for 1984")
-        << Fault::stall(Point::Marker, 2, 0) << false << LogStart << -1 << handshake(2);
+        << Fault::stall(Point::Marker, 2, 0) << false << LogStart << -1 << handshakeWire(2);
     QTest::newRow("waiting for the first block")
-        << Fault::stall(Point::Block, 0, 0) << false << LogStart + asked(0) << -1
-        << goodWire(0) + request(0);
+        << Fault::stall(Point::Block, 0, 0) << false << LogStart + blockAsked(0) << -1
+        << goodWire(0, 0) + blockRequest(0);
     QTest::newRow("in the middle of a block")
-        << Fault::stall(Point::Block, 1, 600) << false << goodLog(1) + asked(1) << 1
-        << goodWire(1) + request(1);
+        << Fault::stall(Point::Block, 1, 600) << false << goodLog(0, 1) + blockAsked(1) << 1
+        << goodWire(0, 1) + blockRequest(1);
     QTest::newRow("waiting for the total")
-        << Fault::stall(Point::Total, 0, 0) << false << goodLog(3) + total << 3
-        << goodWire(3) + TotalRequest;
+        << Fault::stall(Point::Total, 0, 0) << false << goodLog(0, 3) + total << 3
+        << goodWire(0, 3) + TotalRequest;
     QTest::newRow("stopped")
         << Fault::badCheck(1) << false
-        << goodLog(1) + asked(1) + "CRC Error while receiving BLOCK: 0001\r\n" << 2
-        << goodWire(1) + request(1);
+        << goodLog(0, 1) + blockAsked(1) + "CRC Error while receiving BLOCK: 0001\r\n" << 2
+        << goodWire(0, 1) + blockRequest(1);
     QTest::newRow("window closed in the middle of a block")
-        << Fault::stall(Point::Block, 1, 600) << true << goodLog(1) + asked(1) << 1
-        << goodWire(1) + request(1);
+        << Fault::stall(Point::Block, 1, 600) << true << goodLog(0, 1) + blockAsked(1) << 1
+        << goodWire(0, 1) + blockRequest(1);
     QTest::newRow("window closed when stopped")
         << Fault::badCheck(1) << true
-        << goodLog(1) + asked(1) + "CRC Error while receiving BLOCK: 0001\r\n" << 2
-        << goodWire(1) + request(1);
+        << goodLog(0, 1) + blockAsked(1) + "CRC Error while receiving BLOCK: 0001\r\n" << 2
+        << goodWire(0, 1) + blockRequest(1);
 }
 
 // Close ends the run at once at every stage, with "Serial port closed." as the
@@ -717,11 +651,10 @@ void TestHostile::closeAtEveryStage()
     QFETCH(QByteArray, wire);
 
     LoaderSim sim;
-    QVERIFY(sim.open());
     fault.applyTo(sim);
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    Desk desk(sim.slavePath(), 3);
-    desk.w.dumpRun().setStallTimeout(PatientMs);
+    Desk desk(sim, 3);
+    QVERIFY(sim.isOpen());
     desk.open();
 
     if (fault.kind == Fault::Stall) {
@@ -751,7 +684,7 @@ void TestHostile::closeAtEveryStage()
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
     QVERIFY(finished.wait());
-    QCOMPARE(desk.w.logText(), goodLog(3) + "REQUEST_TOTALCRC    " + LogSuccess + LogClosed);
+    QCOMPARE(desk.w.logText(), goodLog(0, 3) + "REQUEST_TOTALCRC    " + LogSuccess + LogClosed);
     QCOMPARE(desk.controls(), Idle);
     // A good run takes the file's own name; what it received replaced the kept part.
     QCOMPARE(desk.files(), QStringList{QStringLiteral("FlashDump.bin")});

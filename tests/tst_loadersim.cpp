@@ -1,4 +1,5 @@
 #include "loadersim.h"
+#include "rawpty.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 using tarvik::LoaderSim;
@@ -68,10 +68,7 @@ public:
         m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0)
             return;
-        termios tio{};
-        ::tcgetattr(m_fd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_fd, TCSANOW, &tio);
+        tarvik::setRawMode(m_fd);
         m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, [this] { onReadable(); });
     }

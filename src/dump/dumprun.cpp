@@ -72,8 +72,7 @@ QString hexByte(int value)
 DumpRun::DumpRun(SerialService &port, DumpHost &host, QObject *parent)
     : QObject(parent), m_port(port), m_host(host)
 {
-    m_stall.setSingleShot(true);
-    connect(&m_stall, &QTimer::timeout, this, &DumpRun::onStall);
+    connect(&m_stall, &ClockTimer::timeout, this, &DumpRun::onStall);
     connect(&m_port, &SerialService::readyRead, this, &DumpRun::onReadyRead);
     connect(&m_port, &SerialService::portClosed, this, &DumpRun::onPortClosed);
     connect(&m_port, &SerialService::portLost, this, &DumpRun::onPortLost);
@@ -84,6 +83,11 @@ DumpRun::~DumpRun() = default;
 void DumpRun::setStallTimeout(int ms)
 {
     m_stallMs = ms;
+}
+
+void DumpRun::setClock(Clock &clock)
+{
+    m_stall.setClock(clock);
 }
 
 void DumpRun::setFileOpener(DumpFile::Opener opener)
@@ -244,7 +248,7 @@ void DumpRun::checkReply()
     const int waiting = m_port.bytesWaiting();
     if (waiting > m_waiting) {
         m_waiting = waiting;
-        m_lastByte.start();
+        m_lastByteNs = m_stall.clock().nowNs();
     }
     if (waiting < m_awaited)
         return;
@@ -264,7 +268,7 @@ void DumpRun::checkReply()
 
 void DumpRun::watchForStall()
 {
-    m_lastByte.start();
+    m_lastByteNs = m_stall.clock().nowNs();
     m_stall.start(m_stallMs);
 }
 
@@ -272,7 +276,7 @@ void DumpRun::onStall()
 {
     if (m_stage != Stage::Blocks && m_stage != Stage::Total)
         return;
-    const qint64 quiet = m_lastByte.elapsed();
+    const qint64 quiet = (m_stall.clock().nowNs() - m_lastByteNs) / 1000000;
     if (quiet < m_stallMs) {
         m_stall.start(int(m_stallMs - quiet));
         return;

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "clock.h"
 #include "dumpfile.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 namespace tarvik {
 
@@ -77,6 +76,8 @@ public:
 
     // For tests: a shorter stall time-out than the ten seconds users get.
     void setStallTimeout(int ms);
+    // For tests: the clock the stall watch goes by.
+    void setClock(Clock &clock);
     // For tests: where the dump file is opened.
     void setFileOpener(DumpFile::Opener opener);
 
@@ -125,9 +126,9 @@ private:
     DumpFile m_file;
     // The stall watch: armed at each request, it looks at the time of the last
     // byte when it fires rather than being restarted for every read.
-    QTimer m_stall;
+    ClockTimer m_stall;
     int m_stallMs = DefaultStallMs;
-    QElapsedTimer m_lastByte;
+    qint64 m_lastByteNs = 0;
     Stage m_stage = Stage::Idle;
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;

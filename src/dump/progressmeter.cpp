@@ -27,20 +27,20 @@ void ProgressMeter::start(int totalBlocks)
 {
     m_total = totalBlocks;
     m_firstDone = 0;
-    m_clock.invalidate();
+    m_firstNs = -1;
 }
 
 QString ProgressMeter::update(int done)
 {
-    if (!m_clock.isValid()) {
+    if (m_firstNs < 0) {
         if (done > 0) {
-            m_clock.start();
+            m_firstNs = m_clock->nowNs();
             m_firstDone = done;
         }
         return format(done, m_total, -1);
     }
     double rate = -1;
-    const qint64 ns = m_clock.nsecsElapsed();
+    const qint64 ns = m_clock->nowNs() - m_firstNs;
     if (done > m_firstDone && ns > 0)
         rate = double(done - m_firstDone) * BlockBytes * 1e9 / double(ns);
     return format(done, m_total, rate);

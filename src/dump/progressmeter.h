@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "clock.h"
+
 #include <QString>
 
 namespace tarvik {
@@ -14,6 +15,8 @@ class ProgressMeter
 public:
     static constexpr int BlockBytes = 1024;
 
+    // For tests: the clock the throughput goes by.
+    void setClock(const Clock &clock) { m_clock = &clock; }
     void start(int totalBlocks);
     // Returns the text for `done` good blocks.
     QString update(int done);
@@ -24,7 +27,8 @@ public:
     static QString ended(int done, int total, Ending ending);
 
 private:
-    QElapsedTimer m_clock; // since the first good block
+    const Clock *m_clock = &Clock::system();
+    qint64 m_firstNs = -1; // the time of the first good block; -1 before it
     int m_firstDone = 0;
     int m_total = 0;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "clock.h"
+
 #include <QObject>
-#include <QTimer>
 
 class QWidget;
 
@@ -26,6 +26,9 @@ public:
     explicit RepaintPacer(QWidget *window, int frameMs = FrameMs, int idleMs = IdleMs,
                           int inputGraceMs = InputGraceMs);
 
+    // For tests: the clock the pacing goes by.
+    void setClock(tarvik::Clock &clock);
+
     // The interval that applies now.
     int intervalMs() const;
 
@@ -43,7 +46,11 @@ private:
     int m_frameMs;
     int m_idleMs;
     int m_inputGraceMs;
-    QElapsedTimer m_lastSync;
-    QElapsedTimer m_lastInput;
-    QTimer m_deferred;
+    // Since the last repaint and the last input, in ms; -1 before the first.
+    qint64 sinceLastSync() const;
+    qint64 sinceLastInput() const;
+
+    qint64 m_lastSyncNs = -1;
+    qint64 m_lastInputNs = -1;
+    tarvik::ClockTimer m_deferred;
 };

@@ -1,31 +1,18 @@
 #include "ptypair.h"
+#include "rawpty.h"
 
 #include <QElapsedTimer>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 PtyPair::PtyPair()
 {
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-        return;
-    termios tio{};
-    if (::tcgetattr(slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::tcsetattr(slave, TCSANOW, &tio);
-    }
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    m_master = master;
-    m_slaveKeeper = slave;
-    m_slavePath = QString::fromLocal8Bit(name);
+    const tarvik::RawPty pty = tarvik::openRawPty();
+    m_master = pty.master;
+    m_slaveKeeper = pty.slave;
+    m_slavePath = pty.slavePath;
 }
 
 PtyPair::~PtyPair()

@@ -1,4 +1,5 @@
 #include "loadersim.h"
+#include "rawpty.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -8,9 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/timerfd.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -62,15 +61,6 @@ QString describe(const QByteArray &bytes)
         }
     }
     return QLatin1Char('"') + out + QLatin1Char('"');
-}
-
-void setRaw(int fd)
-{
-    termios tio{};
-    if (::tcgetattr(fd, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::tcsetattr(fd, TCSANOW, &tio);
-    }
 }
 
 } // namespace
@@ -213,17 +203,13 @@ void LoaderSim::setHangUp(Point at, int index, int afterBytes)
 bool LoaderSim::open()
 {
     close();
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        m_errorString = QString::fromLocal8Bit(std::strerror(errno));
+    const RawPty pty = openRawPty();
+    if (pty.master < 0) {
+        m_errorString = QString::fromLocal8Bit(std::strerror(pty.error));
         return false;
     }
-    setRaw(slave);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    m_keeper = slave;
-    return start(master);
+    m_keeper = pty.slave;
+    return start(pty.master);
 }
 
 bool LoaderSim::attach(int masterFd)
@@ -297,7 +283,7 @@ bool LoaderSim::reopenKeeper()
         return true;
     m_keeper = ::open(QFile::encodeName(m_slavePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_keeper >= 0)
-        setRaw(m_keeper);
+        setRawMode(m_keeper);
     return m_keeper >= 0;
 }
 
