@@ -13,7 +13,7 @@
 // and with a bare host that does the same exchange without any of Tarvik
 // around it, right after each run: the pseudo-terminals' own latency varies
 // from machine to machine and from minute to minute.
-#include "form1.h"
+#include "mainwindow.h"
 #include "scriptedprompts.h"
 
 #include <QApplication>
@@ -190,7 +190,7 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
         const ScriptedPrompts::Message &box = prompts.messages.constLast();
         std::fprintf(stderr, "message box: %s: %s\n", qPrintable(box.title), qPrintable(box.text));
     };
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     if (!hidden)
         w.show();
     w.control<QLineEdit>("Text2")->setText(dir.path() + QLatin1Char('/'));

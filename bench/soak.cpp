@@ -8,7 +8,7 @@
 // Exit status 1 when a good dump differs from its image, a file holds
 // anything but the blocks received, a run does not end, the loader saw a
 // wrong byte, or file descriptors or lock files are left behind.
-#include "form1.h"
+#include "mainwindow.h"
 #include "loadersim.h"
 #include "scriptedprompts.h"
 
@@ -41,7 +41,7 @@ constexpr int UserStallMs = 10000;   // the users' own; long enough that only Cl
 // hold at the end.
 struct Scenario {
     enum class Close { Never, AtOnce, When };
-    using Condition = std::function<bool(Form1 &, const LoaderSim &)>;
+    using Condition = std::function<bool(MainWindow &, const LoaderSim &)>;
 
     const char *name;
     int start;
@@ -60,7 +60,7 @@ QList<Scenario> scenarios()
     using C = Scenario::Close;
     const auto none = [](LoaderSim &) {};
     const auto logEndsWith = [](const QString &tail) {
-        return [tail](Form1 &w, const LoaderSim &) { return w.logText().endsWith(tail); };
+        return [tail](MainWindow &w, const LoaderSim &) { return w.logText().endsWith(tail); };
     };
     const QString success = QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\nSerial port closed.\r\n");
     const QString closed = QStringLiteral("Serial port closed.\r\n");
@@ -87,14 +87,14 @@ QList<Scenario> scenarios()
         {"Close at once", 0, 1024, false, none, ShortStallMs, C::AtOnce, {}, closed, false},
         {"Close in the handshake", 0, 4, false, [](LoaderSim &s) { s.setStall(Point::Marker, 1); },
          ShortStallMs, C::When,
-         [](Form1 &, const LoaderSim &sim) { return sim.received().contains("REQUEST_START_BLOCK"); },
+         [](MainWindow &, const LoaderSim &sim) { return sim.received().contains("REQUEST_START_BLOCK"); },
          closed, false},
         {"Close in a block wait", 0, 12, false, [](LoaderSim &s) { s.setStall(Point::Block, 5, 700); },
          UserStallMs, C::When, logEndsWith(QStringLiteral("REQUEST_1024DOWN:0005    ")), closed, false},
         {"Close in the total wait", 20, 4, false, [](LoaderSim &s) { s.setStall(Point::Total, 0); },
          UserStallMs, C::When, logEndsWith(QStringLiteral("REQUEST_TOTALCRC    ")), closed, true},
         {"Close in the middle of a full read", 0, 1024, true, none, ShortStallMs, C::When,
-         [](Form1 &, const LoaderSim &sim) { return sim.blocksServed().size() >= 300; }, closed, false},
+         [](MainWindow &, const LoaderSim &sim) { return sim.blocksServed().size() >= 300; }, closed, false},
     };
 }
 
@@ -191,7 +191,7 @@ struct Outcome {
 
 int locksWhileOpen = 0; // runs whose open port had its lock file
 
-Outcome runOne(Form1 &w, ScriptedPrompts &prompts, const Scenario &s, const QString &folder)
+Outcome runOne(MainWindow &w, ScriptedPrompts &prompts, const Scenario &s, const QString &folder)
 {
     Outcome out;
     const auto fail = [&out](const QString &why) {
@@ -296,7 +296,7 @@ int main(int argc, char *argv[])
 
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
     waitFor([] { return false; }, 50); // let the window settle before counting
 

@@ -1,6 +1,6 @@
 // The block range fields, the access code and advanced mode, the header
 // option's rule, the output folder and the About link.
-#include "form1.h"
+#include "mainwindow.h"
 #include "designtable.h"
 #include "logpane.h"
 #include "ptypair.h"
@@ -52,9 +52,9 @@ private slots:
     void aboutLink();
 
 private:
-    static void enterAdvancedMode(Form1 &w)
+    static void enterAdvancedMode(MainWindow &w)
     {
-        for (QChar c : Form1::AccessCode)
+        for (QChar c : MainWindow::AccessCode)
             w.onLogKeyPressed(c);
     }
 };
@@ -79,7 +79,7 @@ void TestAdvancedMode::digitFilter()
     QFETCH(int, code);
     QFETCH(bool, passes);
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     const QChar typed(code);
     const QChar start = w.onStartKeyPressed(typed);
     QCOMPARE(start, passes ? typed : QChar());
@@ -91,7 +91,7 @@ void TestAdvancedMode::digitFilter()
 void TestAdvancedMode::editingKeysKeepWorking()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
     enterAdvancedMode(w);
     w.onEditClicked();
@@ -115,7 +115,7 @@ void TestAdvancedMode::editingKeysKeepWorking()
 void TestAdvancedMode::accessCode()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
     auto *log = w.control<LogPane>("Text1");
     const QString before = w.logText();
@@ -142,7 +142,7 @@ void TestAdvancedMode::accessCode()
 void TestAdvancedMode::logShortcutsKeepWorking()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
     auto *log = w.control<LogPane>("Text1");
     log->setFocus();
@@ -161,7 +161,7 @@ void TestAdvancedMode::accessCodeWhilePortOpen()
     PtyPair pty;
     qputenv("TARVIK_COM1", pty.slavePath().toLocal8Bit());
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
     w.onOpenClicked();
     QVERIFY(w.port().isOpen());
@@ -196,7 +196,7 @@ void TestAdvancedMode::editAndOk()
     QFETCH(bool, full);
 
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
     auto *open = w.control<QPushButton>("Command1");
     auto *edit = w.control<QPushButton>("cmdEdit");
@@ -246,7 +246,7 @@ void TestAdvancedMode::captionClickWhileEditing()
 {
     QFETCH(bool, tickedBefore);
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     auto *box = w.control<QCheckBox>("chkHeader");
     box->setChecked(tickedBefore);
     enterAdvancedMode(w);
@@ -261,7 +261,7 @@ void TestAdvancedMode::captionClickWhileEditing()
 void TestAdvancedMode::captionTogglesDisabledBox()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     auto *box = w.control<QCheckBox>("chkHeader");
     box->setEnabled(false);
     w.onHeaderLabelClicked();
@@ -288,7 +288,7 @@ void TestAdvancedMode::folder()
     QFETCH(QString, answer);
     QFETCH(QString, expected);
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     auto *field = w.control<QLineEdit>("Text2");
     if (!typedBefore.isEmpty())
         field->setText(typedBefore);
@@ -303,7 +303,7 @@ void TestAdvancedMode::aboutLink()
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "open");
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.onAboutClicked();
     QDesktopServices::unsetUrlHandler("https");
     QCOMPARE(catcher.urls.size(), 1);

@@ -1,6 +1,6 @@
 // Whole dump runs through the real window against the simulated boot loader.
 #include "controls.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "loadersim.h"
 #include "scriptedprompts.h"
 
@@ -31,7 +31,7 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool runEnded(Form1 &w)
+bool runEnded(MainWindow &w)
 {
     return !w.port().isOpen() && w.control<QPushButton>("Command1")->isEnabled();
 }
@@ -72,7 +72,7 @@ bool waitUntil(Predicate done, int timeoutMs = 60000)
 // (Close once block N is on its way), "hang-up N" (the adapter is gone
 // instead of block N) or "total" (the total differs). Returns the bytes
 // that the run received.
-QByteArray runOnce(Form1 &w, const QByteArray &image, const QString &how, int start)
+QByteArray runOnce(MainWindow &w, const QByteArray &image, const QString &how, int start)
 {
     const QStringList words = how.split(u' ');
     const QString kind = words.first();
@@ -172,7 +172,7 @@ void TestDumpWindow::fullRead()
     qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QCheckBox>("chkHeader")->setChecked(header);
@@ -254,7 +254,7 @@ void TestDumpWindow::keepsEveryDump()
 
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QLineEdit>("txtStart")->setText(QString::number(start));
     w.control<QLineEdit>("txtNumber")->setText(QString::number(count));
@@ -284,7 +284,7 @@ void TestDumpWindow::renameFails()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath("FlashDump.bin/inside"));
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QLineEdit>("txtNumber")->setText("3");
     const QByteArray image = imageOfRun(0);
@@ -324,7 +324,7 @@ void TestDumpWindow::anotherWriter()
     QCOMPARE(holder.readAll(), QByteArray("locked\n"));
 
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QLineEdit>("txtNumber")->setText("3");
     runOnce(w, imageOfRun(0), "good", 0);
@@ -363,7 +363,7 @@ void TestDumpWindow::typedFolder()
     QVERIFY(QDir(dir.path()).mkpath("sub"));
     const EnvGuard homeGuard("HOME", QFile::encodeName(home.replace('@', dir.path())));
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QLineEdit>("Text2")->setText(typed.replace('@', dir.path()));
     w.control<QLineEdit>("txtStart")->setText("5");
     w.control<QLineEdit>("txtNumber")->setText("3");
@@ -398,7 +398,7 @@ void TestDumpWindow::modelNames()
     QFETCH(QString, fileName);
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path());
     w.control<QCheckBox>("chkHeader")->setChecked(header);
     const QByteArray image = LoaderSim::defaultImage(model);
@@ -425,7 +425,7 @@ void TestDumpWindow::totalCheck()
     QFETCH(bool, differs);
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QLineEdit>("txtNumber")->setText("4");
     LoaderSim sim;
@@ -486,7 +486,7 @@ void TestDumpWindow::refusedRange()
     QVERIFY(sim.open());
     qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     const QString log = w.logText();
     w.control<QLineEdit>("txtStart")->setText(start);
     w.control<QLineEdit>("txtNumber")->setText(number);
@@ -504,7 +504,7 @@ void TestDumpWindow::secondRunStartsAfresh()
 {
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QLineEdit>("txtNumber")->setText("2");
     for (const QByteArray &model : {QByteArrayLiteral("FIRST"), QByteArrayLiteral("")}) {
@@ -529,7 +529,7 @@ void TestDumpWindow::stoppedRunShowsNoTimeLeft()
     qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
     QTemporaryDir dir;
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
     w.control<QLineEdit>("txtNumber")->setText("4");
     w.onOpenClicked();

@@ -4,7 +4,7 @@
 // on the light photograph, and the dialogs opened on it stay the desktop's.
 #include "colors.h"
 #include "fixedlook.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "logpane.h"
 #include "scriptedprompts.h"
 #include "transframe.h"
@@ -115,7 +115,7 @@ struct ThemedForm
     {
         if (!afterShow(theme))
             DesktopTheme::change(theme);
-        w = std::make_unique<Form1>(&prompts);
+        w = std::make_unique<MainWindow>(&prompts);
         w->show();
         if (!QTest::qWaitForWindowExposed(w.get()))
             return;
@@ -133,7 +133,7 @@ struct ThemedForm
     }
 
     ScriptedPrompts prompts;
-    std::unique_ptr<Form1> w;
+    std::unique_ptr<MainWindow> w;
     bool ready = false;
 };
 
@@ -320,7 +320,7 @@ void TestFixedLook::portListLooksTheSame()
 {
     QFETCH(Theme, theme);
 
-    const auto dropDown = [](Form1 &w) {
+    const auto dropDown = [](MainWindow &w) {
         auto *list = w.control<QComboBox>("cmbCom");
         list->showPopup();
         QWidget *popup = list->view()->window();

@@ -4,7 +4,7 @@
 // the line after the fault.
 #include "controls.h"
 #include "faultyfile.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "loadersim.h"
 #include "manualclock.h"
 #include "ptypair.h"
@@ -130,7 +130,7 @@ public:
     ManualClock clock;
     QTemporaryDir scratch;
     ScriptedPrompts prompts;
-    Form1 w{&prompts};
+    MainWindow w{&prompts};
 };
 
 // A boot loader played by the test itself on the master side of a

@@ -4,7 +4,7 @@
 #include "controls.h"
 #include "designfont.h"
 #include "designtable.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "logpane.h"
 #include "scriptedprompts.h"
 #include "transframe.h"
@@ -55,7 +55,7 @@ struct ShownForm
 {
     ShownForm() { w.show(); }
     ScriptedPrompts prompts;
-    Form1 w{&prompts};
+    MainWindow w{&prompts};
 };
 
 } // namespace
@@ -92,7 +92,7 @@ void TestLayout::initTestCase()
 void TestLayout::window()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     QCOMPARE(w.windowTitle(), QStringLiteral("Tarvik for KAON STBs"));
     QCOMPARE(w.size(), QSize(492, 418));
     QCOMPARE(w.minimumSize(), w.size());
@@ -154,7 +154,7 @@ void TestLayout::geometry()
     QFETCH(QRect, place);
 
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     QWidget *control = w.control<QWidget>(name.toLatin1().constData());
     QVERIFY(control);
     QCOMPARE(control->parentWidget()->objectName(), container);
@@ -184,7 +184,7 @@ void TestLayout::frames()
     QFETCH(QString, caption);
 
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     auto *frame = w.control<tarvik::TransFrame>(name.toLatin1().constData());
     QVERIFY(frame);
     QCOMPARE(frame->caption(), caption);
@@ -210,7 +210,7 @@ void TestLayout::frames()
 void TestLayout::looks()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
 
     auto *link = w.control<QLabel>("Label6");
     QCOMPARE(link->text(), QUrl(tarvik::Design::MakerUrl).host());
@@ -240,7 +240,7 @@ void TestLayout::looks()
 void TestLayout::captionsFit()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     const QString family = QFontInfo(w.font()).family();
     QVERIFY2(family == tarvik::Design::FontName || tarvik::Design::fontStandIns().contains(family),
              qPrintable(QStringLiteral("no stand-in for the design font is installed; drawn in %1").arg(family)));
@@ -275,7 +275,7 @@ void TestLayout::tabOrder()
     QFETCH(QStringList, order);
 
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     if (allUsable) {
         for (const char *name : {"cmdEdit", "txtNumber", "txtStart", "Command2"}) {
             w.control<QWidget>(name)->setVisible(true);
@@ -300,7 +300,7 @@ void TestLayout::tabOrder()
 void TestLayout::logPaneShowsThePicture()
 {
     ShownForm form;
-    Form1 &w = form.w;
+    MainWindow &w = form.w;
     QVERIFY(QTest::qWaitForWindowExposed(&w));
 
     auto *log = w.control<LogPane>("Text1");
@@ -325,7 +325,7 @@ void TestLayout::topFramesShowTheirBorders()
     QFETCH(QString, name);
 
     ShownForm form;
-    Form1 &w = form.w;
+    MainWindow &w = form.w;
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto *frame = w.control<tarvik::TransFrame>(name.toLatin1().constData());
     QTRY_VERIFY(frame->backdropApplied());
@@ -360,7 +360,7 @@ void TestLayout::topFramesShowTheirBorders()
 void TestLayout::noTraceAfterScrolling()
 {
     ShownForm form;
-    Form1 &w = form.w;
+    MainWindow &w = form.w;
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto *log = w.control<LogPane>("Text1");
     for (int i = 0; i < 200; ++i) {

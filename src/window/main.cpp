@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "mainwindow.h"
 
 #include <QApplication>
 
@@ -8,7 +8,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Tarvik"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_STRING));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.tarvik"));
-    Form1 window;
+    MainWindow window;
     window.show();
     return app.exec();
 }

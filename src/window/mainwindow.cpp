@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "mainwindow.h"
 
 #include "blockrange.h"
 #include "colors.h"
@@ -7,7 +7,7 @@
 #include "designtable.h"
 #include "fixedlook.h"
 #include "logpane.h"
-#include "modsubtext.h"
+#include "seethrough.h"
 #include "openfailure.h"
 #include "portmap.h"
 #include "prompts.h"
@@ -53,7 +53,7 @@ QString firstStartupLine()
 
 QString secondStartupLine()
 {
-    return Form1::AccessCode
+    return MainWindow::AccessCode
             + QStringLiteral(" for editing start block and number of blocks. (You must know what you do!!!)");
 }
 
@@ -105,7 +105,7 @@ static void initResources()
     Q_INIT_RESOURCE(resources);
 }
 
-Form1::Form1(tarvik::Prompts *prompts, QWidget *parent)
+MainWindow::MainWindow(tarvik::Prompts *prompts, QWidget *parent)
     : QWidget(parent), m_prompts(prompts)
 {
     initResources();
@@ -121,9 +121,9 @@ Form1::Form1(tarvik::Prompts *prompts, QWidget *parent)
     connect(pacer, &RepaintPacer::aboutToRepaint, m_logPane, &LogPane::flush);
 }
 
-Form1::~Form1() = default;
+MainWindow::~MainWindow() = default;
 
-void Form1::buildFromDesign()
+void MainWindow::buildFromDesign()
 {
     const double dpi = logicalDpiX();
     auto px = [dpi](int twips) { return Design::toPixels(twips, dpi); };
@@ -273,14 +273,14 @@ void Form1::buildFromDesign()
     m_lamp = control<ShapeWidget>("Shape1");
     m_progressBar = control<QProgressBar>("ProgressBar1");
 
-    connect(m_openButton, &QPushButton::clicked, this, &Form1::onOpenClicked);
-    connect(m_closeButton, &QPushButton::clicked, this, &Form1::onCloseClicked);
-    connect(m_editButton, &QPushButton::clicked, this, &Form1::onEditClicked);
-    connect(m_folderButton, &QPushButton::clicked, this, &Form1::onFolderClicked);
-    connect(m_aboutLink, &ClickLabel::clicked, this, &Form1::onAboutClicked);
-    connect(m_headerLabel, &ClickLabel::clicked, this, &Form1::onHeaderLabelClicked);
-    connect(m_headerCheck, &QCheckBox::stateChanged, this, &Form1::onHeaderToggled);
-    connect(m_logPane, &QPlainTextEdit::textChanged, this, &Form1::onLogChanged);
+    connect(m_openButton, &QPushButton::clicked, this, &MainWindow::onOpenClicked);
+    connect(m_closeButton, &QPushButton::clicked, this, &MainWindow::onCloseClicked);
+    connect(m_editButton, &QPushButton::clicked, this, &MainWindow::onEditClicked);
+    connect(m_folderButton, &QPushButton::clicked, this, &MainWindow::onFolderClicked);
+    connect(m_aboutLink, &ClickLabel::clicked, this, &MainWindow::onAboutClicked);
+    connect(m_headerLabel, &ClickLabel::clicked, this, &MainWindow::onHeaderLabelClicked);
+    connect(m_headerCheck, &QCheckBox::stateChanged, this, &MainWindow::onHeaderToggled);
+    connect(m_logPane, &QPlainTextEdit::textChanged, this, &MainWindow::onLogChanged);
     // A run that ended early no longer has a speed or a time left.
     const auto showEnding = [this](tarvik::ProgressMeter::Ending ending) {
         m_progressBar->setFormat(tarvik::ProgressMeter::ended(m_progressBar->value(),
@@ -304,7 +304,7 @@ void Form1::buildFromDesign()
     m_logPane->setFocus();
 }
 
-void Form1::loadFrame(tarvik::TransFrame *frame, const char *name)
+void MainWindow::loadFrame(tarvik::TransFrame *frame, const char *name)
 {
     for (const Design::FrameStore &store : Design::frames()) {
         if (qstrcmp(store.name, name) != 0)
@@ -322,10 +322,10 @@ void Form1::loadFrame(tarvik::TransFrame *frame, const char *name)
         frame->resize(extent("_extentx"), extent("_extenty"));
         return;
     }
-    Q_ASSERT_X(false, "Form1::loadFrame", name);
+    Q_ASSERT_X(false, "MainWindow::loadFrame", name);
 }
 
-void Form1::prepareControls()
+void MainWindow::prepareControls()
 {
     m_matchedCode.clear();
     for (int n = tarvik::PortMap::FirstPort; n <= tarvik::PortMap::LastPort; ++n) {
@@ -345,26 +345,26 @@ void Form1::prepareControls()
         SeeThrough::makeSeeThrough(field, m_picture, designTwips(field));
 }
 
-QString Form1::programFolder() const
+QString MainWindow::programFolder() const
 {
     return QCoreApplication::applicationDirPath();
 }
 
 // Every box shows over the log as it stands.
-void Form1::prompt(const QString &text, const QString &title)
+void MainWindow::prompt(const QString &text, const QString &title)
 {
     m_logPane->flush();
     m_prompts->message(this, text, title);
 }
 
-QString Form1::logText() const
+QString MainWindow::logText() const
 {
     return m_logPane->text();
 }
 
 // ---- The log pane -------------------------------------------------------
 
-void Form1::onLogChanged()
+void MainWindow::onLogChanged()
 {
     QTextCursor end = m_logPane->textCursor();
     end.clearSelection();
@@ -372,19 +372,19 @@ void Form1::onLogChanged()
     m_logPane->setTextCursor(end);
 }
 
-void Form1::replaceLog(const QString &text)
+void MainWindow::replaceLog(const QString &text)
 {
     m_logPane->replaceText(text);
 }
 
-void Form1::appendLog(const QString &text)
+void MainWindow::appendLog(const QString &text)
 {
     m_logPane->post(text);
 }
 
 // ---- Opening and closing the port ---------------------------------------
 
-bool Form1::openPort(qint16 port)
+bool MainWindow::openPort(qint16 port)
 {
     m_port.setPortNumber(port);
     const SerialService::OpenError error = m_port.open();
@@ -414,7 +414,7 @@ bool Form1::openPort(qint16 port)
     return result;
 }
 
-void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
+void MainWindow::reportOpenError(SerialService::OpenError error, qint16 port)
 {
     const QString path = m_port.devicePath();
     const QString group = error == SerialService::OpenError::PermissionDenied ? tarvik::deviceGroup(path)
@@ -433,7 +433,7 @@ void Form1::reportOpenError(SerialService::OpenError error, qint16 port)
     }
 }
 
-void Form1::closePort()
+void MainWindow::closePort()
 {
     if (m_port.isOpen())
         m_lamp->setFillColor(LampRed);
@@ -447,24 +447,24 @@ void Form1::closePort()
     m_folderEdit->setEnabled(true);
 }
 
-void Form1::onCloseClicked()
+void MainWindow::onCloseClicked()
 {
     closePort();
 }
 
-void Form1::paintEvent(QPaintEvent *)
+void MainWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_picture);
 }
 
-void Form1::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     releasePort();
     event->accept();
 }
 
-void Form1::releasePort()
+void MainWindow::releasePort()
 {
     if (m_port.isOpen())
         closePort();
@@ -472,7 +472,7 @@ void Form1::releasePort()
 
 // ---- The dump run -------------------------------------------------------
 
-void Form1::onOpenClicked()
+void MainWindow::onOpenClicked()
 {
     const tarvik::BlockRange range = tarvik::parseBlockRange(m_startEdit->text(), m_countEdit->text());
     if (!range.ok) {
@@ -493,12 +493,12 @@ void Form1::onOpenClicked()
     m_run.start(m_startBlock, m_blockCount, m_folderEdit->text());
 }
 
-void Form1::showModel(const QString &model)
+void MainWindow::showModel(const QString &model)
 {
     m_modelLabel->setText(model);
 }
 
-void Form1::showProgress(int blocksDone)
+void MainWindow::showProgress(int blocksDone)
 {
     // A progress bar paints a new value at once, outside the window's paced
     // repaints; with updates held it is only marked for the next one.
@@ -508,30 +508,30 @@ void Form1::showProgress(int blocksDone)
     m_progressBar->setUpdatesEnabled(true);
 }
 
-bool Form1::headerTicked()
+bool MainWindow::headerTicked()
 {
     return m_headerCheck->isChecked();
 }
 
-void Form1::showMessage(const QString &text, const QString &title)
+void MainWindow::showMessage(const QString &text, const QString &title)
 {
     prompt(text, title);
 }
 
 // ---- Block range and advanced mode ---------------------------------------
 
-QChar Form1::onStartKeyPressed(QChar typed)
+QChar MainWindow::onStartKeyPressed(QChar typed)
 {
     return digitOnly(typed);
 }
 
-QChar Form1::onCountKeyPressed(QChar typed)
+QChar MainWindow::onCountKeyPressed(QChar typed)
 {
     return digitOnly(typed);
 }
 
 // The log takes no typed characters; the access code is matched on the way.
-QChar Form1::onLogKeyPressed(QChar typed)
+QChar MainWindow::onLogKeyPressed(QChar typed)
 {
     if (AccessCode.contains(typed) && !m_editButton->isVisibleTo(this)) {
         const int m = m_matchedCode.size();
@@ -543,19 +543,19 @@ QChar Form1::onLogKeyPressed(QChar typed)
     return QChar();
 }
 
-void Form1::enableAdvancedMode()
+void MainWindow::enableAdvancedMode()
 {
     m_editButton->setVisible(true);
     appendLog(QStringLiteral("Advanced mode.") + CrLf);
     m_matchedCode.clear();
 }
 
-bool Form1::isFullRange() const
+bool MainWindow::isFullRange() const
 {
     return m_startEdit->text() == FullRangeStart && m_countEdit->text() == FullRangeCount;
 }
 
-void Form1::onHeaderToggled()
+void MainWindow::onHeaderToggled()
 {
     if (m_inHeaderRule || isFullRange())
         return;
@@ -565,12 +565,12 @@ void Form1::onHeaderToggled()
     m_inHeaderRule = false;
 }
 
-void Form1::onHeaderLabelClicked()
+void MainWindow::onHeaderLabelClicked()
 {
     m_headerCheck->setChecked(!m_headerCheck->isChecked());
 }
 
-void Form1::onEditClicked()
+void MainWindow::onEditClicked()
 {
     if (m_editButton->text() == QLatin1String("Edit")) {
         m_openButton->setEnabled(false);
@@ -596,19 +596,19 @@ void Form1::onEditClicked()
 
 // ---- Output folder and About link ---------------------------------------
 
-QString Form1::browseForFolder(const QString &title)
+QString MainWindow::browseForFolder(const QString &title)
 {
     return m_prompts->chooseFolder(this, title);
 }
 
-void Form1::onFolderClicked()
+void MainWindow::onFolderClicked()
 {
     m_folderEdit->setText(browseForFolder(FolderPickerTitle) + QDir::separator());
     if (m_folderEdit->text() == QString(QDir::separator()))
         m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
 }
 
-void Form1::onAboutClicked()
+void MainWindow::onAboutClicked()
 {
     QDesktopServices::openUrl(QUrl(Design::MakerUrl));
 }

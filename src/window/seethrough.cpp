@@ -1,4 +1,4 @@
-#include "modsubtext.h"
+#include "seethrough.h"
 
 #include "colors.h"
 

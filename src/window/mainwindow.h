@@ -29,7 +29,7 @@ class TransFrame;
 // The main window: the port list, the block range, the output folder, the
 // log pane and the controls of a dump run. It owns no protocol: the dump run
 // and the serial port live in the dump library.
-class Form1 : public QWidget, private tarvik::DumpHost
+class MainWindow : public QWidget, private tarvik::DumpHost
 {
     Q_OBJECT
 public:
@@ -38,8 +38,8 @@ public:
             QStringLiteral("Select a directory for saving data from the flash.");
 
     // Without prompts, real dialogs are shown.
-    explicit Form1(tarvik::Prompts *prompts = nullptr, QWidget *parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(tarvik::Prompts *prompts = nullptr, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // The design's controls by name, e.g. control<QPushButton>("Command1").
     template<typename T>

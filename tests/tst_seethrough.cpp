@@ -1,8 +1,8 @@
 // The see-through text fields: their tiles, their hooks, and what they show.
 #include "colors.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "logpane.h"
-#include "modsubtext.h"
+#include "seethrough.h"
 #include "scriptedprompts.h"
 
 #include <QLineEdit>
@@ -134,7 +134,7 @@ void TestSeeThrough::windowTiles()
     QFETCH(QRect, cut);
 
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     if (w.logicalDpiX() != 96 || w.logicalDpiY() != 96)
         QSKIP("the design's pixel sizes hold at 96 dpi");
     QWidget *field = w.control<QWidget>(name.toLatin1().constData());
@@ -346,4 +346,4 @@ void TestSeeThrough::changesRepaintTheWholeField()
 }
 
 QTEST_MAIN(TestSeeThrough)
-#include "tst_modsubtext.moc"
+#include "tst_seethrough.moc"

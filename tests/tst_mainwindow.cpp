@@ -1,6 +1,6 @@
 // The main window's start-up, its log pane, and opening and closing the port.
 #include "controls.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "logpane.h"
 #include "ordinaryuser.h"
 #include "ptypair.h"
@@ -33,12 +33,12 @@ const QString StartupLog = QStringLiteral(
         "ACTIVATE THE \"HOST - MODE\" OF THE STB FIRST, CLICK OPEN THEN\r\n"
         "58203 for editing start block and number of blocks. (You must know what you do!!!)\r\n");
 
-quint32 lamp(const Form1 &w)
+quint32 lamp(const MainWindow &w)
 {
     return w.control<ShapeWidget>("Shape1")->fillColor();
 }
 
-bool caretAtEndWithoutSelection(Form1 &w)
+bool caretAtEndWithoutSelection(MainWindow &w)
 {
     auto *log = w.control<LogPane>("Text1");
     const QTextCursor c = log->textCursor();
@@ -49,7 +49,7 @@ struct ControlStates {
     bool open, close, dir, folder, list, header;
 };
 
-ControlStates states(const Form1 &w)
+ControlStates states(const MainWindow &w)
 {
     return {w.control<QPushButton>("Command1")->isEnabled(),
             w.control<QPushButton>("Command2")->isEnabled(),
@@ -59,13 +59,13 @@ ControlStates states(const Form1 &w)
             w.control<QCheckBox>("chkHeader")->isEnabled()};
 }
 
-bool isIdle(const Form1 &w)
+bool isIdle(const MainWindow &w)
 {
     const ControlStates s = states(w);
     return s.open && !s.close && s.dir && s.folder && s.list && s.header;
 }
 
-bool isConnected(const Form1 &w)
+bool isConnected(const MainWindow &w)
 {
     const ControlStates s = states(w);
     return !s.open && s.close && !s.dir && !s.folder && !s.list && !s.header;
@@ -73,7 +73,7 @@ bool isConnected(const Form1 &w)
 
 } // namespace
 
-class TestForm1 : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -93,21 +93,21 @@ private:
     void clearPortEnvironment();
 };
 
-void TestForm1::clearPortEnvironment()
+void TestMainWindow::clearPortEnvironment()
 {
     for (int n = tarvik::PortMap::FirstPort; n <= tarvik::PortMap::LastPort; ++n)
         qunsetenv(qPrintable(tarvik::PortMap::environmentName(n)));
 }
 
-void TestForm1::init()
+void TestMainWindow::init()
 {
     clearPortEnvironment();
 }
 
-void TestForm1::startupState()
+void TestMainWindow::startupState()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
 
     QCOMPARE(w.logText(), StartupLog);
     QVERIFY(caretAtEndWithoutSelection(w));
@@ -136,13 +136,13 @@ void TestForm1::startupState()
     QVERIFY(prompts.messages.isEmpty());
 }
 
-void TestForm1::openAndClose()
+void TestMainWindow::openAndClose()
 {
     PtyPair pty;
     QVERIFY(pty.isValid());
     qputenv("TARVIK_COM1", pty.slavePath().toLocal8Bit());
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
 
     // The user had selected part of the log; the next append still leaves the caret at the end.
@@ -178,12 +178,12 @@ void TestForm1::openAndClose()
     QVERIFY(prompts.messages.isEmpty());
 }
 
-void TestForm1::closingTheWindowClosesThePort()
+void TestMainWindow::closingTheWindowClosesThePort()
 {
     PtyPair pty;
     qputenv("TARVIK_COM1", pty.slavePath().toLocal8Bit());
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.show();
     w.control<QPushButton>("Command1")->click();
     QVERIFY(w.port().isOpen());
@@ -193,7 +193,7 @@ void TestForm1::closingTheWindowClosesThePort()
     QCOMPARE(w.logText().count(QStringLiteral("Serial port closed.")), 1);
 }
 
-void TestForm1::openErrors_data()
+void TestMainWindow::openErrors_data()
 {
     QTest::addColumn<QString>("situation");
     QTest::addColumn<QString>("text");
@@ -212,7 +212,7 @@ void TestForm1::openErrors_data()
 
 // A failed open leaves exactly the idle state: the dump run's own closePort
 // logs nothing, and the log keeps its start-up lines apart from openPort's line.
-void TestForm1::openErrors()
+void TestMainWindow::openErrors()
 {
     QFETCH(QString, situation);
     QFETCH(QString, text);
@@ -246,7 +246,7 @@ void TestForm1::openErrors()
     qputenv("TARVIK_COM1", path.toLocal8Bit());
 
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QPushButton>("Command1")->click();
 
     QVERIFY(!w.port().isOpen());
@@ -269,12 +269,12 @@ void TestForm1::openErrors()
     }
 }
 
-void TestForm1::environmentWinsOverPresentPorts()
+void TestMainWindow::environmentWinsOverPresentPorts()
 {
     PtyPair pty;
     qputenv("TARVIK_COM3", pty.slavePath().toLocal8Bit());
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QComboBox>("cmbCom")->setCurrentIndex(2);
     w.control<QPushButton>("Command1")->click();
     QVERIFY(w.port().isOpen());
@@ -283,12 +283,12 @@ void TestForm1::environmentWinsOverPresentPorts()
     w.onCloseClicked();
 }
 
-void TestForm1::missingNthPortIsNotPresent()
+void TestMainWindow::missingNthPortIsNotPresent()
 {
     if (tarvik::PortMap::presentPorts().size() >= 4)
         QSKIP("this machine has four serial ports or more");
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     w.control<QComboBox>("cmbCom")->setCurrentIndex(3);
     w.control<QPushButton>("Command1")->click();
     QCOMPARE(prompts.messages.size(), 1);
@@ -297,7 +297,7 @@ void TestForm1::missingNthPortIsNotPresent()
     QCOMPARE(w.logText(), StartupLog);
 }
 
-void TestForm1::startFolder_data()
+void TestMainWindow::startFolder_data()
 {
     QTest::addColumn<bool>("readOnly"); // the program's folder
     QTest::addColumn<bool>("documents"); // the home folder has Documents
@@ -312,7 +312,7 @@ void TestForm1::startFolder_data()
 // folder then starts as Documents, or the home folder, and a cancelled
 // picker goes back to the same. A copy of this test program plays the
 // installed program, its folder mounted read-only.
-void TestForm1::startFolder()
+void TestMainWindow::startFolder()
 {
     QFETCH(bool, readOnly);
     QFETCH(bool, documents);
@@ -325,7 +325,7 @@ void TestForm1::startFolder()
     const QString docs = home + "/Documents";
     QVERIFY(QDir().mkpath(prog));
     QVERIFY(QDir().mkpath(documents ? docs : home));
-    const QString copy = prog + "/tst_form1";
+    const QString copy = prog + "/tst_mainwindow";
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -347,7 +347,7 @@ void TestForm1::startFolder()
             QSKIP("unshare (util-linux) is not installed: no private mount namespace for a read-only folder");
         child.start(unshare, {"--mount", "--propagation", "private", "sh", "-c",
                               "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" "
-                              "&& ! touch \"$1/probe\" 2>/dev/null && exec \"$1/tst_form1\"",
+                              "&& ! touch \"$1/probe\" 2>/dev/null && exec \"$1/tst_mainwindow\"",
                               "sh", prog});
     } else {
         if (readOnly)
@@ -374,7 +374,7 @@ namespace {
 int printStartFolders()
 {
     ScriptedPrompts prompts;
-    Form1 w(&prompts);
+    MainWindow w(&prompts);
     auto *field = w.control<QLineEdit>("Text2");
     const QString atStart = field->text();
     field->setText("/somewhere/else/");
@@ -385,6 +385,6 @@ int printStartFolders()
 
 } // namespace
 
-QTEST_MAIN_WRAPPER(TestForm1, QTEST_MAIN_SETUP()
+QTEST_MAIN_WRAPPER(TestMainWindow, QTEST_MAIN_SETUP()
                    if (qEnvironmentVariableIsSet("TARVIK_PRINT_START_FOLDERS")) return printStartFolders();)
-#include "tst_form1.moc"
+#include "tst_mainwindow.moc"
