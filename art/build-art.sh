@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Regenerates the window's artwork in src/window/resources/ from the sources in this folder:
 #   stb.pov          -> background.jpg          (ray-traced photograph, 492 x 422)
 #   tarvik-icon.svg  -> tarvik.ico (32 and 16, 16 colours) and icons/tarvik-{16,32,48,128,256}.png

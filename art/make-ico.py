@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes a Windows icon file with 16-colour (4 bits per pixel) images.
 
 Usage: make-ico.py OUT.ico SIZE:FILE.rgba [SIZE:FILE.rgba ...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tarvik window background: a silver satellite receiver on a white studio sweep.
 // Units are centimetres; the receiver's front panel faces -z, its floor is y = 0.
 // Rendered by build-art.sh at 492 x 422.

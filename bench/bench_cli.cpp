@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-dump against simulated loaders, each paced at 115200 baud in a
 // process of its own: one box, then four boxes at once in one tarvik-dump.
 // The figures of tarvik-dump come from wait4(): its CPU time and peak RSS.

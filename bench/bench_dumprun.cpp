@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of whole dump runs: the real window, offscreen, against the
 // simulated boot loader running as its own process, so that the CPU time
 // measured here is Tarvik's alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soak: many dump runs in a row through one window (offscreen), each against a
 // fresh simulated boot loader in this process, mixing good runs, loader faults
 // and Close clicks at several stages. Prints the memory, file descriptors and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One fuzzed conversation: a dump run against a loader that says whatever the
 // input makes it say, cut into reads wherever the input cuts it, with Close
 // clicks, port losses, stalls and failing files in between.

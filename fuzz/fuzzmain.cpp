@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The libFuzzer entry points: every input is one conversation, and a broken
 // rule counts as a crash so that libFuzzer keeps the input.
 #include "conversation.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays saved conversations without libFuzzer, so that any compiler can check
 // the committed corpus (and a crash input that libFuzzer wrote).
 //

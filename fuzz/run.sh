@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the dump run for a given time with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer. Builds with clang into build-fuzz/ first.
 # Usage: fuzz/run.sh [SECONDS] [extra libFuzzer options]   (default 600 s)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the seed conversations of fuzz/corpus/ (the encoding is described
 at the top of conversation.cpp). Run it again after changing the encoding."""
 import os

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up and builds Tarvik, then starts it.
 #   scripts/run.sh          for a real box on a serial adapter
 #   scripts/run.sh --demo   against the simulated boot loader, no hardware needed

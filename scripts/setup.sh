@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what Tarvik needs to build and test on Debian or Ubuntu (only what is
 # missing), then configures and builds it into build/ (or $TARVIK_BUILD_DIR).
 # Usage: scripts/setup.sh [extra cmake arguments]

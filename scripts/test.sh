@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up and builds Tarvik, then runs every test twice: in build/, and again in
 # build-asan/ under AddressSanitizer and UndefinedBehaviorSanitizer, where any
 # report fails its test. Exits non-zero when either run fails.

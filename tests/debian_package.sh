@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package with CPack into a scratch folder and checks it: its name and
 # control fields, that it depends on the Qt 6 runtime libraries that the programs link (and
 # on nothing but them and the C and C++ runtime), and that it holds exactly the files that

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch prefix and checks what lands there (the files, the icon
 # sizes, the menu entry and metainfo, the artwork inside the program), then starts the
 # installed program offscreen and checks that it runs from the prefix alone: it must not

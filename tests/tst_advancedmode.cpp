@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block range fields, the access code and advanced mode, the header
 // option's rule, the output folder and the About link.
 #include "mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-dump end to end: the built program as a process, each box a simulated
 // boot loader on a pseudo-terminal served by this test's event loop.
 #include "dumpfile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dump run end to end: the real serial port on a pseudo-terminal, with the
 // simulated boot loader (or a scripted peer) on the master side.
 #include "dumphost.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole dump runs through the real window against the simulated boot loader.
 #include "controls.h"
 #include "mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window looks the same whatever palette and style the desktop's theme
 // hands the application: built under a dark theme, or with the theme changed
 // while it runs, it draws exactly as under the default, its text stays dark

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile boot loaders, cables and disks, end to end through the window on a
 // pseudo-terminal. Each case states what the user sees (log, message boxes,
 // controls, lamp), what reaches the dump file, and what the window sends on

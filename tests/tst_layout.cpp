@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's design: its own properties, every control's place, the
 // frames, the tab order, and what the window shows on screen.
 #include "colors.h"

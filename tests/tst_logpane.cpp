@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The log pane: text in CR LF, and pieces posted to be taken in together.
 #include "logpane.h"
 

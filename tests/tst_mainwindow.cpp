@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's start-up, its log pane, and opening and closing the port.
 #include "controls.h"
 #include "mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the user is told when a port does not open, in the window and on the command line.
 #include "openfailure.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's repaint pacing: a frame while the user works in the window,
 // the idle interval otherwise, and no change lost.
 #include "manualclock.h"

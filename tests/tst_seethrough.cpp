@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The see-through text fields: their tiles, their hooks, and what they show.
 #include "colors.h"
 #include "mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-dump: the Tarvik dump from a shell, for scripts, headless benches and
 // several boxes at once. All boxes run on one event loop.
 

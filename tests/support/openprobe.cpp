@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens a device as the dump library does and prints how it went: the
 // failure's name, then the window's message text for COM 1 with its line
 // breaks as "\n". For tests that need an ordinary user's view of a device.

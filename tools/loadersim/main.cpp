@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-loader-sim: a simulated KAON boot loader on a pseudo-terminal.
 // Prints the device path on one line, then serves the host until the host
 // closes the device (or, with --keep-running, until it is stopped).
