@@ -212,7 +212,17 @@ bool DumpFile::openDevice()
     }
     // Only a regular file has a length to cut.
     struct stat st {};
-    if (error == Error::None && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // Between our open and our lock, another Tarvik may have finished this file
+    // and given it its own name: then the lock holds that dump, not the .part.
+    struct stat named {};
+    if (error == Error::None && regular
+        && (::stat(QFile::encodeName(file->fileName()).constData(), &named) != 0
+            || named.st_ino != st.st_ino || named.st_dev != st.st_dev)) {
+        error = Error::InUse;
+        reason = InUseReason;
+    }
+    if (error == Error::None && regular && ::ftruncate(fd, 0) != 0) {
         error = Error::CannotCreate;
         reason = systemReason(errno);
     }
