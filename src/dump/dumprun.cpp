@@ -352,19 +352,15 @@ void DumpRun::totalArrived()
         fileFailed();
         return;
     }
-    if (matched)
-        setOutcome(Outcome::Success);
-    else
-        setOutcome(Outcome::TotalMismatch, LogTotalError.arg(hexByte(m_totalSum), hexByte(received)));
+    const QString totalLine = matched ? LogTotalOk : LogTotalError.arg(hexByte(m_totalSum), hexByte(received));
+    setOutcome(matched ? Outcome::Success : Outcome::TotalMismatch, matched ? QString() : totalLine);
     if (matched) {
         if (!send(TotalAck + Cr))
             return;
-        m_host.appendLog(LogTotalOk);
+        m_host.appendLog(totalLine);
         m_host.appendLog(LogSuccess);
-        emit succeeded();
     } else {
-        m_host.appendLog(LogTotalError.arg(hexByte(m_totalSum), hexByte(received)));
-        emit totalCheckFailed();
+        m_host.appendLog(totalLine);
     }
     if (!send(Closing + CrLf))
         return;

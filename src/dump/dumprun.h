@@ -58,7 +58,6 @@ public:
     Stage stage() const { return m_stage; }
     QString modelText() const { return m_modelText; }
     QString dumpFileName() const { return m_file.name(); }
-    QString dumpFilePath() const { return m_file.path(); }
     QString headerText() const { return m_file.header(); }
     bool dumpFileOpen() const { return m_file.isOpen(); }
     // The run's dump file: where it is, its size and SHA-256.
@@ -90,10 +89,6 @@ signals:
     // The run ended: after the closing message, on a stop, or when the port
     // closed or was lost. Emitted once per run.
     void finished();
-    // Every block and the total were good: the dump is under its own name.
-    void succeeded();
-    // The total check value differed; the dump stays as received, with PartSuffix.
-    void totalCheckFailed();
     // The data bytes of a block whose check byte held; index from 0 within the run.
     void blockReceived(int index, const QByteArray &data);
 

@@ -293,10 +293,13 @@ void MainWindow::buildFromDesign()
             && m_progressBar->value() < m_progressBar->maximum())
             showEnding(tarvik::ProgressMeter::Ending::Stopped);
     });
-    connect(&m_run, &tarvik::DumpRun::totalCheckFailed, this,
-            [showEnding] { showEnding(tarvik::ProgressMeter::Ending::TotalCheckFailed); });
-    connect(&m_run, &tarvik::DumpRun::succeeded, this,
-            [this] { m_progressBar->setToolTip(dumpToolTip(m_run.dumpFile())); });
+    connect(&m_run, &tarvik::DumpRun::finished, this, [this, showEnding] {
+        using Outcome = tarvik::DumpRun::Outcome;
+        if (m_run.outcome() == Outcome::Success)
+            m_progressBar->setToolTip(dumpToolTip(m_run.dumpFile()));
+        else if (m_run.outcome() == Outcome::TotalMismatch)
+            showEnding(tarvik::ProgressMeter::Ending::TotalCheckFailed);
+    });
     new KeyPressFilter(m_logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
     new KeyPressFilter(m_startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
     new KeyPressFilter(m_countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
