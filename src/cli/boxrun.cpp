@@ -73,11 +73,7 @@ void BoxRun::start()
     }
     const SerialService::OpenError error = Session::openDevice(m_port, m_device);
     if (error != SerialService::OpenError::None) {
-        const QString path = m_port.devicePath();
-        const QString group = error == SerialService::OpenError::PermissionDenied ? deviceGroup(path)
-                                                                                  : QString();
-        const OpenFailureReport report =
-                describeOpenFailure(error, PortName::device(m_device), path, group, m_port.errorString());
+        const OpenFailureReport report = describeOpenFailure(m_port, error, PortName::device(m_device));
         if (report.shown == OpenFailureReport::Shown::LogLine)
             appendLog(report.text + QStringLiteral("\r\n"));
         finish(ResultOpenFailed, report.oneLine());

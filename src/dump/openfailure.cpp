@@ -102,4 +102,12 @@ QString deviceGroup(const QString &path)
     return QString::number(st.st_gid);
 }
 
+OpenFailureReport describeOpenFailure(const SerialService &port, SerialService::OpenError error,
+                                      const PortName &name)
+{
+    const QString path = port.devicePath();
+    const QString group = error == SerialService::OpenError::PermissionDenied ? deviceGroup(path) : QString();
+    return describeOpenFailure(error, name, path, group, port.errorString());
+}
+
 } // namespace tarvik

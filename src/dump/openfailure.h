@@ -37,6 +37,11 @@ OpenFailureReport describeOpenFailure(SerialService::OpenError error, const Port
                                       const QString &devicePath, const QString &group,
                                       const QString &reason);
 
+// The same for the last opening of `port`: its device path and reason, and
+// the device's group looked up when rights are missing.
+OpenFailureReport describeOpenFailure(const SerialService &port, SerialService::OpenError error,
+                                      const PortName &name);
+
 // Which failure an errno of looking at or opening a device is.
 SerialService::OpenError openErrorFromErrno(int error);
 // Which failure Qt's error of opening a device is, once the rights were found

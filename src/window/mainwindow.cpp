@@ -420,11 +420,8 @@ bool MainWindow::openPort(qint16 port)
 
 void MainWindow::reportOpenError(SerialService::OpenError error, qint16 port)
 {
-    const QString path = m_port.devicePath();
-    const QString group = error == SerialService::OpenError::PermissionDenied ? tarvik::deviceGroup(path)
-                                                                              : QString();
-    const tarvik::OpenFailureReport report = tarvik::describeOpenFailure(
-            error, tarvik::PortName::comPort(port), path, group, m_port.errorString());
+    const tarvik::OpenFailureReport report =
+            tarvik::describeOpenFailure(m_port, error, tarvik::PortName::comPort(port));
     switch (report.shown) {
     case tarvik::OpenFailureReport::Shown::Nothing:
         break;
