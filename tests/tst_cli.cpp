@@ -106,11 +106,16 @@ struct Result {
 
 // Runs the program to its end while the boxes are served. `whileRunning` is
 // called once the process has started.
-Result run(const QStringList &arguments, const std::function<void(QProcess &)> &whileRunning = {})
+enum class As { ThisUser, OrdinaryUser };
+
+Result run(const QStringList &arguments, const std::function<void(QProcess &)> &whileRunning = {},
+           As as = As::ThisUser)
 {
     Result r;
     QProcess process;
-    process.start(Program, arguments);
+    const Command command = as == As::OrdinaryUser ? ordinaryUserCommand(Program, arguments)
+                                                   : Command{Program, arguments};
+    process.start(command.program, command.arguments);
     if (!process.waitForStarted())
         return r;
     QSignalSpy finished(&process, &QProcess::finished);
@@ -155,7 +160,12 @@ private slots:
     void badArguments();
     void informationOptions();
     void threeBoxesOneFailing();
+    void sameModel_data();
     void sameModel();
+    void keepsEarlierDump();
+    void plantedPart_data();
+    void plantedPart();
+    void jsonEscapesControls();
     void verify_data();
     void verify();
     void interrupt_data();
@@ -206,14 +216,17 @@ void TestCli::fullRead()
     QCOMPARE(o.value("port").toString(), bench.port(QStringLiteral("boxA")));
     QCOMPARE(o.value("model").toString(), model);
     QCOMPARE(o.value("file").toString(), bench.output(name));
-    QCOMPARE(o.value("bytes").toInteger(), 1048576);
+    // The size and SHA-256 of the file as it is on disk, header included.
+    QCOMPARE(o.value("bytes").toInteger(), expected.size());
     QCOMPARE(o.value("blocks").toInt(), 1024);
-    QCOMPARE(o.value("sha256").toString(), sha256(image));
+    QCOMPARE(o.value("sha256").toString(), sha256(expected));
     QCOMPARE(o.value("result").toString(), QStringLiteral("ok"));
     QVERIFY(o.value("seconds").isDouble());
     QVERIFY(!o.contains("differing_blocks"));
-    QVERIFY2(r.err.contains(QStringLiteral(": ok, %1, 1048576 bytes, SHA-256 %2, ").arg(bench.output(name), sha256(image))),
+    QVERIFY2(r.err.contains(QStringLiteral(": ok, %1, %2 bytes, SHA-256 %3, ")
+                                    .arg(bench.output(name)).arg(expected.size()).arg(sha256(expected))),
              qPrintable(r.err));
+    QVERIFY(!o.contains("previous_kept_as"));
     // Not a terminal: one plain line at every tenth of the blocks.
     for (int tenth = 1; tenth <= 10; ++tenth)
         QCOMPARE(r.err.count(QStringLiteral("%1: %2 % (").arg(bench.port(QStringLiteral("boxA"))).arg(tenth * 10)), 1);
@@ -241,8 +254,9 @@ void TestCli::failures_data()
                                     << 4;
     QTest::newRow("missing port") << "missing" << 1 << "open-failed" << "Serial port %1 not present."
                                   << QByteArray() << -1;
-    QTest::newRow("dump file cannot be created") << "file" << 1 << "file-error"
-                                                 << "Cannot create the dump file " << blockRequest(0) << -1;
+    QTest::newRow("a folder in the way of the dump file")
+        << "file" << 1 << "file-error" << "%o/FlashDump.bin.part is a folder: remove it, or choose another folder."
+        << blockRequest(0) << -1;
 }
 
 // Each failure: its exit code, its result, one line on stderr naming the
@@ -283,6 +297,7 @@ void TestCli::failures()
     QCOMPARE(r.exitCode, exitCode);
     QCOMPARE(r.json.size(), 1);
     QCOMPARE(r.json.first().value("result").toString(), result);
+    line.replace(QStringLiteral("%o"), bench.out.path()); // the output folder
     const QString expectedLine = QStringLiteral("tarvik-dump: %1: %2").arg(port, line.contains("%1") ? line.arg(port) : line);
     QVERIFY2(r.err.contains(expectedLine), qPrintable(r.err));
 
@@ -299,6 +314,14 @@ void TestCli::failures()
         QCOMPARE(readFile(part), blocks(sim, 0, fileBlocks));
     else
         QVERIFY(!QFileInfo(part).isFile());
+    // What is reported is the file as it is: a failed block included, and no
+    // SHA-256 where there is no file.
+    const QJsonObject o = r.json.first();
+    QCOMPARE(o.value("bytes").toInteger(), fileBlocks > 0 ? fileBlocks * 1024 : 0);
+    if (fileBlocks > 0)
+        QCOMPARE(o.value("sha256").toString(), sha256(readFile(part)));
+    else
+        QVERIFY(o.value("sha256").isNull());
 }
 
 void TestCli::badArguments_data()
@@ -413,13 +436,30 @@ void TestCli::threeBoxesOneFailing()
     }
 }
 
+void TestCli::sameModel_data()
+{
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<QString>("stem");       // of the first box's file
+    QTest::addColumn<QString>("taggedStem"); // of the other's, before "_<device>.bin"
+    QTest::newRow("short") << QByteArray("KSF-2100") << "KSF-2100" << "KSF-2100";
+    // The whole name, tag and ".part" included, fits one folder entry.
+    const QByteArray longModel(600, 'L');
+    QTest::newRow("very long") << longModel << QString(DumpFile::MaxNameBytes - 9, u'L')
+                               << QString(DumpFile::MaxNameBytes - 9 - 5, u'L');
+}
+
 // Two boxes of one model in one process: the later one gets its device's name.
 void TestCli::sameModel()
 {
+    QFETCH(QByteArray, model);
+    QFETCH(QString, stem);
+    QFETCH(QString, taggedStem);
     Bench bench;
-    QByteArray otherImage = LoaderSim::defaultImage();
+    QByteArray image = LoaderSim::defaultImage();
+    image.replace(DumpFile::ModelOffset, model.size() + 1, model + '\0');
+    QByteArray otherImage = image;
     otherImage[100 * 1024] = char(otherImage.at(100 * 1024) ^ 0x55);
-    LoaderSim &a = bench.box(QStringLiteral("boxA"));
+    LoaderSim &a = bench.box(QStringLiteral("boxA"), image);
     LoaderSim &b = bench.box(QStringLiteral("boxB"), otherImage);
 
     const Result r = run({"-p", bench.port("boxA"), "-p", bench.port("boxB"), "-o", bench.out.path(), "--json"});
@@ -428,10 +468,125 @@ void TestCli::sameModel()
     const QString fileA = r.box(bench.port("boxA")).value("file").toString();
     const QString fileB = r.box(bench.port("boxB")).value("file").toString();
     const QSet<QString> names{QFileInfo(fileA).fileName(), QFileInfo(fileB).fileName()};
-    QVERIFY(names == QSet<QString>({"KSF-2100.bin", "KSF-2100_boxA.bin"})
-            || names == QSet<QString>({"KSF-2100.bin", "KSF-2100_boxB.bin"}));
+    const auto tagged = [&taggedStem](const QString &box) { return taggedStem + u'_' + box + ".bin"; };
+    QVERIFY2(names == QSet<QString>({stem + ".bin", tagged("boxA")}) || names == QSet<QString>({stem + ".bin", tagged("boxB")}),
+             qPrintable(QStringList(names.values()).join(u' ')));
     QCOMPARE(readFile(fileA), a.image());
     QCOMPARE(readFile(fileB), b.image());
+}
+
+// A box read again into the same folder: the earlier dump of another box
+// (other bytes) is kept under a dated name, and said so; the same bytes
+// simply replace it.
+void TestCli::keepsEarlierDump()
+{
+    Bench bench;
+    QByteArray otherImage = LoaderSim::defaultImage();
+    otherImage[5 * 1024] = char(otherImage.at(5 * 1024) ^ 0x55);
+    bench.box(QStringLiteral("boxA"));
+    LoaderSim &b = bench.box(QStringLiteral("boxB"), otherImage);
+    const QString dump = bench.output("KSF-2100.bin");
+
+    Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--json"});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(!r.json.first().contains("previous_kept_as"));
+    const QByteArray first = readFile(dump);
+    r = run({"-p", bench.port("boxB"), "-o", bench.out.path(), "--json"});
+    QCOMPARE(r.exitCode, 0);
+    const QString kept = r.json.first().value("previous_kept_as").toString();
+    QCOMPARE(QFileInfo(kept).path(), bench.out.path());
+    QVERIFY2(QFileInfo(kept).fileName().startsWith("KSF-2100.2"), qPrintable(kept));
+    QCOMPARE(readFile(kept), first);
+    QCOMPARE(readFile(dump), b.image());
+    QVERIFY2(r.err.contains(", earlier dump kept as " + kept + u'\n'), qPrintable(r.err));
+
+    r = run({"-p", bench.port("boxB"), "-o", bench.out.path(), "--json"});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(!r.json.first().contains("previous_kept_as"));
+    QCOMPARE(bench.files(), (QStringList{QFileInfo(kept).fileName(), "KSF-2100.bin"}));
+}
+
+void TestCli::plantedPart_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::addColumn<QString>("what");
+
+    QTest::newRow("link") << "link" << false << "a symbolic link";
+    QTest::newRow("FIFO") << "fifo" << false << "a FIFO";
+    QTest::newRow("hard link") << "hard link" << false << "a file with more than one name (a hard link)";
+    QTest::newRow("ordinary user, link") << "link" << true << "a symbolic link";
+    QTest::newRow("ordinary user, another user's file") << "other user" << true << "another user's file";
+}
+
+// Something planted where a box's dump is received: the run ends with a file
+// error that says what is in the way, nothing is written through or waited on,
+// as root and as an ordinary user.
+void TestCli::plantedPart()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, ordinaryUser);
+    QFETCH(QString, what);
+    if (ordinaryUser && planted == "other user" && ::geteuid() != 0)
+        QSKIP("only root can plant another user's file here");
+
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    QString folder = bench.out.path();
+    if (ordinaryUser) {
+        QCOMPARE(::chmod(QFile::encodeName(sim.slavePath()).constData(), 0666), 0);
+        QVERIFY(openFolderToOrdinaryUser(bench.dir.path()));
+        QVERIFY(openFolderToOrdinaryUser(bench.out.path()));
+        folder = bench.output("theirs");
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(::chown(QFile::encodeName(folder).constData(), ordinaryUserId(), ordinaryGroupId()), 0);
+    }
+    const QString part = folder + "/KSF-2100.bin.part";
+    const QString victim = bench.dir.filePath("victim");
+    const QByteArray precious("precious");
+    QVERIFY(writeFile(victim, precious));
+    if (planted == "link")
+        QVERIFY(QFile::link(victim, part));
+    else if (planted == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(part).constData(), 0600), 0);
+    else if (planted == "hard link")
+        QCOMPARE(::link(QFile::encodeName(victim).constData(), QFile::encodeName(part).constData()), 0);
+    else if (planted == "other user")
+        QVERIFY(writeFile(part, precious));
+
+    const Result r = run({"-p", bench.port("boxA"), "-o", folder, "--json"}, {},
+                         ordinaryUser ? As::OrdinaryUser : As::ThisUser);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.json.size(), 1);
+    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("file-error"));
+    QVERIFY(r.json.first().value("sha256").isNull());
+    const QString line = QStringLiteral("tarvik-dump: %1: %2 is %3: remove it, or choose another folder.")
+                                 .arg(bench.port("boxA"), part, what);
+    QVERIFY2(r.err.contains(line), qPrintable(r.err));
+    QCOMPARE(readFile(victim), precious);
+    QVERIFY(!QFileInfo::exists(folder + "/KSF-2100.bin"));
+    QVERIFY(bench.hostGone(sim));
+    QVERIFY2(sim.received().endsWith(blockRequest(0)), sim.received().right(40).constData());
+}
+
+// What the box reports reaches scripts as text: control characters, the C1
+// ones included, are escaped in the JSON.
+void TestCli::jsonEscapesControls()
+{
+    Bench bench;
+    const QByteArray model("A\x1b[2J\x9b" "31m\x85" "B");
+    bench.box(QStringLiteral("boxA"), LoaderSim::defaultImage(model));
+    QProcess process;
+    process.start(Program, {"-p", bench.port("boxA"), "-o", bench.out.path(), "--json", "--count", "1"});
+    QSignalSpy finished(&process, &QProcess::finished);
+    QVERIFY(finished.wait(RunMs));
+    QCOMPARE(process.exitCode(), 0);
+    const QByteArray out = process.readAllStandardOutput();
+    QVERIFY2(out.contains(R"("model":"A\u001b[2J\u009b31m\u0085B")"), out.constData());
+    for (const char c : out)
+        QVERIFY2(uchar(c) >= 0x20 && uchar(c) < 0x7F ? true : c == '\n', out.constData());
+    QCOMPARE(QJsonDocument::fromJson(out.trimmed()).object().value("model").toString(), QString::fromLatin1(model));
 }
 
 void TestCli::verify_data()

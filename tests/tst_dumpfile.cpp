@@ -2,11 +2,17 @@
 #include "dumpfile.h"
 #include "faultyfile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using tarvik::DumpFile;
 
@@ -34,6 +40,24 @@ QByteArray readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The time an earlier dump was written, as its kept name gives it.
+const QDateTime EarlierTime(QDate(2026, 1, 2), QTime(3, 4, 5));
+
+bool writeFile(const QString &path, const QByteArray &bytes, const QDateTime &written = QDateTime())
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush())
+        return false;
+    return !written.isValid() || f.setFileTime(written, QFileDevice::FileModificationTime);
+}
+
+// One whole run of one block into `folder`, committed.
+bool dumpOnce(DumpFile &file, const QString &folder, const QByteArray &block)
+{
+    return file.begin(folder, 0, 1024, false, DumpFile::modelText(block), block) && file.appendBlock(block)
+           && file.commit();
 }
 
 } // namespace
@@ -66,6 +90,14 @@ private slots:
     void renameFails();
     void oneWriterAtATime();
     void closeAndReset();
+    void plantedPart_data();
+    void plantedPart();
+    void keepsEarlierDump_data();
+    void keepsEarlierDump();
+    void keptName_data();
+    void keptName();
+    void partReplacedBeforeCommit();
+    void nameTagFits();
 };
 
 void TestDumpFile::fileName_data()
@@ -410,10 +442,8 @@ void TestDumpFile::commitBeforeSuccess()
     QVERIFY(dir.isValid());
     const QString folder = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(folder));
-    QFile earlier(folder + QStringLiteral("/ABC.bin"));
-    QVERIFY(earlier.open(QIODevice::WriteOnly));
-    QCOMPARE(earlier.write(QByteArray(3 * DumpFile::BlockSize, '\xEE')), qint64(3 * DumpFile::BlockSize));
-    earlier.close();
+    const QByteArray earlierBytes(3 * DumpFile::BlockSize, '\xEE');
+    QVERIFY(writeFile(folder + QStringLiteral("/ABC.bin"), earlierBytes, EarlierTime));
 
     DumpFile file;
     const QByteArray first = firstBlock("ABC");
@@ -422,8 +452,11 @@ void TestDumpFile::commitBeforeSuccess()
     QVERIFY(file.commit());
     QCOMPARE(file.error(), DumpFile::Error::None);
     QVERIFY(file.isCommitted());
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"ABC.bin"});
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"ABC.2026-01-02_030405.bin", "ABC.bin"}));
     QCOMPARE(readFile(file.path()), first.left(DumpFile::BlockSize));
+    QCOMPARE(file.previousKeptAs(), folder + QStringLiteral("/ABC.2026-01-02_030405.bin"));
+    QCOMPARE(readFile(file.previousKeptAs()), earlierBytes);
 
     QVERIFY(file.begin(folder + u'/', 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(file.appendBlock(first));
@@ -522,6 +555,204 @@ void TestDumpFile::closeAndReset()
     QVERIFY(file.name().isEmpty());
     // The header text lives on until the next full read with the header.
     QCOMPARE(file.header(), header);
+}
+
+void TestDumpFile::plantedPart_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<QString>("what");
+
+    QTest::newRow("link to a file") << "link" << "a symbolic link";
+    QTest::newRow("dangling link") << "dangling" << "a symbolic link";
+    QTest::newRow("link to the earlier dump") << "link to dump" << "a symbolic link";
+    QTest::newRow("link to /dev/null") << "link to null" << "a symbolic link";
+    QTest::newRow("FIFO without a reader") << "fifo" << "a FIFO";
+    QTest::newRow("FIFO with a reader") << "fifo read" << "a FIFO";
+    QTest::newRow("hard link") << "hard link" << "a file with more than one name (a hard link)";
+    QTest::newRow("folder") << "folder" << "a folder";
+    QTest::newRow("another user's file") << "other user" << "another user's file";
+}
+
+// Whatever is planted where the dump is received is neither written through,
+// cut, nor waited on: the run is refused before a byte is written, with what
+// is in the way and what to do.
+void TestDumpFile::plantedPart()
+{
+    QFETCH(QString, planted);
+    QFETCH(QString, what);
+
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    QVERIFY(dir.isValid() && elsewhere.isValid());
+    const QString part = dir.filePath(QStringLiteral("ABC.bin.part"));
+    const QString victim = elsewhere.filePath(QStringLiteral("victim"));
+    const QByteArray precious("precious");
+    QVERIFY(writeFile(victim, precious));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("ABC.bin")), precious));
+    const QByteArray partPath = QFile::encodeName(part);
+    int reader = -1;
+    if (planted == "link") {
+        QVERIFY(QFile::link(victim, part));
+    } else if (planted == "dangling") {
+        QVERIFY(QFile::link(elsewhere.filePath(QStringLiteral("created")), part));
+    } else if (planted == "link to dump") {
+        QVERIFY(QFile::link(QStringLiteral("ABC.bin"), part));
+    } else if (planted == "link to null") {
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), part));
+    } else if (planted.startsWith("fifo")) {
+        QCOMPARE(::mkfifo(partPath.constData(), 0600), 0);
+        if (planted == "fifo read")
+            QVERIFY((reader = ::open(partPath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) >= 0);
+    } else if (planted == "hard link") {
+        QCOMPARE(::link(QFile::encodeName(victim).constData(), partPath.constData()), 0);
+    } else if (planted == "folder") {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("ABC.bin.part")));
+    } else if (planted == "other user") {
+        QVERIFY(writeFile(part, precious));
+        if (::geteuid() != 0)
+            QSKIP("only root can give a file to another user here; tst_cli plants one for an ordinary user");
+        QCOMPARE(::chown(partPath.constData(), 65534, 65534), 0);
+    }
+    const auto closeReader = qScopeGuard([reader] {
+        if (reader >= 0)
+            ::close(reader);
+    });
+
+    DumpFile file;
+    const QByteArray first = firstBlock("ABC");
+    QVERIFY(!file.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(!file.isOpen());
+    QVERIFY(!file.hasFile());
+    QCOMPARE(file.error(), DumpFile::Error::InTheWay);
+    QCOMPARE(file.errorMessage(), part + QStringLiteral(" is ") + what
+                                      + QStringLiteral(": remove it, or choose another folder."));
+    QCOMPARE(readFile(victim), precious);
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("ABC.bin"))), precious);
+    QVERIFY(!QFileInfo::exists(elsewhere.filePath(QStringLiteral("created"))));
+    if (reader >= 0) {
+        char c;
+        QCOMPARE(::read(reader, &c, 1), ssize_t(0)); // nothing came through
+    }
+    if (planted == "other user")
+        QCOMPARE(readFile(part), precious);
+}
+
+void TestDumpFile::keepsEarlierDump_data()
+{
+    QTest::addColumn<QString>("earlier");
+    QTest::addColumn<QStringList>("entries"); // after the new dump took ABC.bin
+
+    const QStringList dated{"ABC.2026-01-02_030405.bin", "ABC.bin"};
+    QTest::newRow("other bytes") << "other" << dated;
+    QTest::newRow("other bytes, dated name taken")
+        << "other taken" << QStringList{"ABC.2026-01-02_030405-2.bin", "ABC.2026-01-02_030405.bin", "ABC.bin"};
+    QTest::newRow("the same bytes") << "same" << QStringList{"ABC.bin"};
+    QTest::newRow("longer, same start") << "longer" << dated;
+    QTest::newRow("a link in its place") << "link" << QStringList{"ABC.bin"};
+}
+
+// A good dump takes its name, and an earlier dump of that name with other
+// bytes is kept beside it; nothing is overwritten on the way.
+void TestDumpFile::keepsEarlierDump()
+{
+    QFETCH(QString, earlier);
+    QFETCH(QStringList, entries);
+
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    QVERIFY(dir.isValid() && elsewhere.isValid());
+    const QByteArray block = firstBlock("ABC");
+    const QByteArray data = block.left(DumpFile::BlockSize);
+    QByteArray earlierBytes = earlier == "same" ? data : earlier == "longer" ? data + data : QByteArray(100, 'E');
+    const QString name = dir.filePath(QStringLiteral("ABC.bin"));
+    const QString target = elsewhere.filePath(QStringLiteral("target"));
+    if (earlier == "link") {
+        QVERIFY(writeFile(target, earlierBytes));
+        QVERIFY(QFile::link(target, name));
+    } else {
+        QVERIFY(writeFile(name, earlierBytes, EarlierTime));
+    }
+    const QByteArray taken("already there");
+    if (earlier == "other taken")
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("ABC.2026-01-02_030405.bin")), taken));
+
+    DumpFile file;
+    QVERIFY2(dumpOnce(file, dir.path(), block), qPrintable(file.errorMessage()));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             entries);
+    QCOMPARE(readFile(name), data);
+    QVERIFY(!QFileInfo(name).isSymLink());
+    // The entries are sorted: the kept name comes first.
+    if (entries.size() > 1) {
+        QCOMPARE(file.previousKeptAs(), dir.filePath(entries.first()));
+        QCOMPARE(readFile(file.previousKeptAs()), earlierBytes);
+    } else {
+        QCOMPARE(file.previousKeptAs(), QString());
+    }
+    if (earlier == "other taken")
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("ABC.2026-01-02_030405.bin"))), taken);
+    if (earlier == "link")
+        QCOMPARE(readFile(target), earlierBytes);
+}
+
+void TestDumpFile::keptName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("attempt");
+    QTest::addColumn<QString>("kept");
+
+    QTest::newRow("model") << "KSF-2100.bin" << 1 << "KSF-2100.2026-01-02_030405.bin";
+    QTest::newRow("second try") << "KSF-2100.bin" << 2 << "KSF-2100.2026-01-02_030405-2.bin";
+    QTest::newRow("header") << "KSF-2100_HW01.00.0A_SW02.03.15_conv.bin" << 1
+                            << "KSF-2100_HW01.00.0A_SW02.03.15_conv.2026-01-02_030405.bin";
+    QTest::newRow("partial read") << "FlashDump.bin" << 12 << "FlashDump.2026-01-02_030405-12.bin";
+    const QString longStem(DumpFile::MaxNameBytes - 9, u'L');
+    QTest::newRow("longest name") << longStem + ".bin" << 3
+                                  << QString(DumpFile::MaxNameBytes - 24, u'L') + ".2026-01-02_030405-3.bin";
+}
+
+void TestDumpFile::keptName()
+{
+    QFETCH(QString, name);
+    QFETCH(int, attempt);
+    QFETCH(QString, kept);
+    QCOMPARE(DumpFile::keptName(name, EarlierTime, attempt), kept);
+    QVERIFY(QFile::encodeName(kept).size() <= DumpFile::MaxNameBytes);
+}
+
+// Only the file that the run wrote takes the dump's name: a .part that was
+// swapped for another file on the way stays where it is.
+void TestDumpFile::partReplacedBeforeCommit()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    DumpFile file;
+    const QByteArray block = firstBlock("ABC");
+    QVERIFY(file.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), block));
+    QVERIFY(file.appendBlock(block));
+    QVERIFY(QFile::rename(file.partPath(), dir.filePath(QStringLiteral("moved"))));
+    QVERIFY(writeFile(file.partPath(), "swapped"));
+
+    QVERIFY(!file.commit());
+    QCOMPARE(file.error(), DumpFile::Error::CannotRename);
+    QVERIFY2(file.errorMessage().contains(QStringLiteral("is no longer the file this run wrote")),
+             qPrintable(file.errorMessage()));
+    QVERIFY(!QFileInfo::exists(file.path()));
+    QCOMPARE(readFile(file.partPath()), QByteArray("swapped"));
+}
+
+// A tag that keeps two boxes apart fits in the name with the model, however
+// long the model is.
+void TestDumpFile::nameTagFits()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString model(DumpFile::BlockSize - 8, u'A');
+    DumpFile file;
+    file.setNameTag([](const QString &) { return QStringLiteral("_ttyUSB1"); });
+    QVERIFY2(file.begin(dir.path(), 0, 1024, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
+    QVERIFY(file.name().endsWith(QStringLiteral("A_ttyUSB1.bin")));
+    QCOMPARE(QFile::encodeName(QFileInfo(file.partPath()).fileName()).size(), DumpFile::MaxNameBytes);
 }
 
 QTEST_GUILESS_MAIN(TestDumpFile)

@@ -186,7 +186,8 @@ private slots:
     void stall_data();
     void stall();
     void handshakeHasNoTimeout();
-    void slowBlockIsNoStall();
+    void blockInPieces_data();
+    void blockInPieces();
     void portLost_data();
     void portLost();
 };
@@ -311,8 +312,13 @@ void TestDumpRun::secondRunStartsAfresh()
     QVERIFY(rig.finished.wait());
     QTRY_COMPARE(done.count(), 2);
     QCOMPARE(sim.deviations(), QStringList());
-    // Its log, model and total check are its own.
-    QCOMPARE(rig.host.log, wholeLog(5, 1, true));
+    // Its log, model and total check are its own; the first run's dump, with
+    // other bytes under the same name, is kept under a dated name.
+    const QStringList kept = QDir(rig.folder()).entryList({QStringLiteral("FlashDump.*.bin")});
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(readFile(rig.folder() + kept.first()), sim.block(0) + sim.block(1));
+    QCOMPARE(rig.host.log, QString(wholeLog(5, 1, true)).replace(
+                 LogClosed, "The earlier dump of this name is kept as " + rig.folder() + kept.first() + "\r\n" + LogClosed));
     QCOMPARE(rig.run.modelText(), DumpFile::modelText(sim.block(5)));
     QCOMPARE(rig.run.totalSum(), int(LoaderSim::checkValue(sim.block(5))));
     QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")), sim.block(5));
@@ -633,7 +639,7 @@ void TestDumpRun::stall()
     QFETCH(QString, log);
 
     Rig rig;
-    // The loader falls silent; the run gives up ten seconds after the last byte, not before.
+    // The loader falls silent; the run gives up ten seconds after the request, not before.
     QVERIFY(rig.startSilentAt(Point(at), index, afterBytes));
     rig.clock.advance(StallMs - 1);
     QCOMPARE(rig.finished.count(), 0);
@@ -669,8 +675,24 @@ void TestDumpRun::handshakeHasNoTimeout()
     QCOMPARE(rig.host.log, LogStart + LogClosed);
 }
 
-void TestDumpRun::slowBlockIsNoStall()
+void TestDumpRun::blockInPieces_data()
 {
+    QTest::addColumn<int>("gapMs");
+    QTest::addColumn<bool>("stalls");
+
+    QTest::newRow("pieces within the time-out") << StallMs / 10 << false;
+    // A box that trickles keeps the line busy but never answers: every piece
+    // comes just before the old ten seconds of silence would have run out.
+    QTest::newRow("a trickle past the time-out") << StallMs - 1 << true;
+}
+
+// A block reply is due whole within the time-out of its request, however it
+// is cut into pieces.
+void TestDumpRun::blockInPieces()
+{
+    QFETCH(int, gapMs);
+    QFETCH(bool, stalls);
+
     PtyPair pty;
     QVERIFY(pty.isValid());
     Rig rig;
@@ -685,18 +707,24 @@ void TestDumpRun::slowBlockIsNoStall()
     }
     QTRY_COMPARE(wire.read(), AllHandshake + blockRequest(0));
 
-    // The block comes in pieces: longer than the stall time-out in all, but the
-    // line is never silent that long, and every byte restarts the clock.
     constexpr int Pieces = 6;
     constexpr int Piece = DumpFile::BlockSize / Pieces;
     QByteArray reply(DumpFile::BlockSize, '\x01');
     reply += char(DumpFile::BlockSize % 256);
-    for (int i = 0; i < Pieces; ++i) {
+    qint64 sinceRequest = 0;
+    for (int i = 0; i < Pieces && rig.finished.count() == 0; ++i) {
         QVERIFY(pty.writeAll(reply.mid(i * Piece, Piece)));
         QTRY_COMPARE(rig.port.bytesWaiting(), (i + 1) * Piece);
-        rig.clock.advance(StallMs - 1);
-        QCOMPARE(rig.run.stage(), DumpRun::Stage::Blocks);
-        QCOMPARE(rig.host.log, LogStart + blockAsked(0));
+        rig.clock.advance(gapMs);
+        sinceRequest += gapMs;
+        QCOMPARE(rig.finished.count(), sinceRequest >= StallMs ? 1 : 0);
+    }
+    if (stalls) {
+        QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
+        QCOMPARE(rig.host.log, LogStart + blockAsked(0) + "Timeout while receiving BLOCK: 0000\r\n");
+        QCOMPARE(wire.read(), AllHandshake + blockRequest(0));
+        rig.host.closePort();
+        return;
     }
     QVERIFY(pty.writeAll(reply.mid(Pieces * Piece)));
     QTRY_COMPARE(wire.read(),

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "loadersim.h"
 #include "scriptedprompts.h"
+#include "showntext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -147,6 +148,7 @@ private slots:
     void typedFolder();
     void modelNames_data();
     void modelNames();
+    void plantedPart();
     void totalCheck_data();
     void totalCheck();
     void refusedRange_data();
@@ -208,7 +210,7 @@ void TestDumpWindow::fullRead()
     QCOMPARE(bar->maximum(), 1024);
     QVERIFY2(bar->format().startsWith("1024 / 1024 blocks"), qPrintable(bar->format()));
     // The tooltip names the dump and its check value, header included.
-    QCOMPARE(bar->toolTip(), QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
+    QCOMPARE(shownText(bar->toolTip()), QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
                                  .arg(dir.filePath(fileName))
                                  .arg(file.size())
                                  .arg(QString::fromLatin1(
@@ -224,26 +226,30 @@ void TestDumpWindow::keepsEveryDump_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("savedRun"); // whose dump is under the name; -1: none
     QTest::addColumn<bool>("partKept"); // the last run's bytes are in <name>.part
+    QTest::addColumn<int>("keptRun");  // whose dump is kept under a dated name; -1: none
 
     QTest::newRow("good, then stopped at block 5, then closed")
-        << QStringList{"good", "check 5", "close 3"} << 0 << 1024 << "KSF-2100.bin" << 0 << true;
-    QTest::newRow("good re-run replaces the dump")
-        << QStringList{"good", "good"} << 0 << 1024 << "KSF-2100.bin" << 1 << false;
+        << QStringList{"good", "check 5", "close 3"} << 0 << 1024 << "KSF-2100.bin" << 0 << true << -1;
+    QTest::newRow("good re-run of another box keeps the earlier dump")
+        << QStringList{"good", "good"} << 0 << 1024 << "KSF-2100.bin" << 1 << false << 0;
+    QTest::newRow("good re-run with the same bytes replaces the dump")
+        << QStringList{"good", "again"} << 0 << 1024 << "KSF-2100.bin" << 0 << false << -1;
     QTest::newRow("partial read closed after a good one")
-        << QStringList{"good", "close 6"} << 5 << 8 << "FlashDump.bin" << 0 << true;
+        << QStringList{"good", "close 6"} << 5 << 8 << "FlashDump.bin" << 0 << true << -1;
     QTest::newRow("partial read stopped after a stopped one")
-        << QStringList{"check 7", "check 6"} << 5 << 8 << "FlashDump.bin" << -1 << true;
+        << QStringList{"check 7", "check 6"} << 5 << 8 << "FlashDump.bin" << -1 << true << -1;
     QTest::newRow("adapter lost after a good run")
-        << QStringList{"good", "hang-up 8"} << 5 << 8 << "FlashDump.bin" << 0 << true;
+        << QStringList{"good", "hang-up 8"} << 5 << 8 << "FlashDump.bin" << 0 << true << -1;
     QTest::newRow("total differs after a good run")
-        << QStringList{"good", "total"} << 5 << 8 << "FlashDump.bin" << 0 << true;
+        << QStringList{"good", "total"} << 5 << 8 << "FlashDump.bin" << 0 << true << -1;
     QTest::newRow("good run after a stopped one")
-        << QStringList{"check 6", "good"} << 5 << 8 << "FlashDump.bin" << 1 << false;
+        << QStringList{"check 6", "good"} << 5 << 8 << "FlashDump.bin" << 1 << false << -1;
 }
 
 // Only a run that ends with "Transfer succesfull!" puts its dump under the
 // file's name; every other run leaves what it received in <name>.part and an
-// earlier dump as it was.
+// earlier dump as it was. A good dump with other bytes never replaces an
+// earlier one: that one is kept under a dated name, and the log says where.
 void TestDumpWindow::keepsEveryDump()
 {
     QFETCH(QStringList, runs);
@@ -252,6 +258,7 @@ void TestDumpWindow::keepsEveryDump()
     QFETCH(QString, name);
     QFETCH(int, savedRun);
     QFETCH(bool, partKept);
+    QFETCH(int, keptRun);
 
     QTemporaryDir dir;
     ScriptedPrompts prompts;
@@ -260,15 +267,30 @@ void TestDumpWindow::keepsEveryDump()
     w.control<QLineEdit>("txtStart")->setText(QString::number(start));
     w.control<QLineEdit>("txtNumber")->setText(QString::number(count));
     QByteArray received;
+    // "again": a good run of the box of the run before.
     for (int i = 0; i < runs.size(); ++i)
-        received = runOnce(w, imageOfRun(i), runs.at(i), start);
+        received = runOnce(w, imageOfRun(runs.at(i) == u"again" ? i - 1 : i), runs.at(i), start);
     QVERIFY(prompts.messages.isEmpty());
 
     QStringList expected;
+    QString kept;
+    if (keptRun >= 0) {
+        const QStringList dated = QDir(dir.path()).entryList({name.chopped(4) + ".*.bin"});
+        QCOMPARE(dated.size(), 1);
+        kept = dated.first();
+        expected << kept;
+        QVERIFY(readFile(dir.filePath(kept)) == imageOfRun(keptRun).mid(start * 1024, count * 1024));
+        QVERIFY2(w.logText().endsWith("Transfer succesfull!\r\nThe earlier dump of this name is kept as "
+                                      + dir.filePath(kept) + "\r\nSerial port closed.\r\n"),
+                 qPrintable(w.logText().right(300)));
+    } else {
+        QVERIFY(!w.logText().contains("earlier dump"));
+    }
     if (savedRun >= 0)
         expected << name;
     if (partKept)
         expected << name + ".part";
+    expected.sort();
     QCOMPARE(entries(dir.path()), expected);
     if (savedRun >= 0)
         QVERIFY(readFile(dir.filePath(name)) == imageOfRun(savedRun).mid(start * 1024, count * 1024));
@@ -389,9 +411,13 @@ void TestDumpWindow::modelNames_data()
     QTest::newRow(".hidden") << QByteArray(".hidden") << false << "_hidden.bin";
     QTest::newRow(".hidden, header") << QByteArray(".hidden") << true
                                      << "_hidden_HW01.00.0A_SW02.03.15_conv.bin";
+    // Markup that would show a made-up path and hash in a rich-text tooltip.
+    const QByteArray markup = "X.bin<br>1 bytes<br>SHA-256 0<!--";
+    QTest::newRow("markup") << markup << false << QString::fromLatin1(markup + ".bin");
 }
 
-// No model name hides the dump; the label and the header keep the name as the box reports it.
+// No model name hides the dump; the label and the header keep the name as the
+// box reports it; the tooltip shows the path as it is.
 void TestDumpWindow::modelNames()
 {
     QFETCH(QByteArray, model);
@@ -409,7 +435,44 @@ void TestDumpWindow::modelNames()
     QCOMPARE(w.control<QLabel>("lblModel")->text(), QString::fromLatin1(model));
     QCOMPARE(entries(dir.path()), QStringList{fileName});
     const QByteArray kup = header ? "KAON0008B9" "01000A" "020315" "0000000000C" + model + "x" : QByteArray();
-    QVERIFY(readFile(dir.filePath(fileName)) == kup + image);
+    const QByteArray file = readFile(dir.filePath(fileName));
+    QVERIFY(file == kup + image);
+    QCOMPARE(shownText(w.control<QProgressBar>("ProgressBar1")->toolTip()),
+             QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
+                     .arg(dir.filePath(fileName))
+                     .arg(file.size())
+                     .arg(QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex())));
+}
+
+// Something planted where the dump is received is never written through: the
+// run stops before a byte is written, and says what is in the way.
+void TestDumpWindow::plantedPart()
+{
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath("victim");
+    QFile f(victim);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("precious");
+    f.close();
+    const QString part = dir.filePath("FlashDump.bin.part");
+    QVERIFY(QFile::link(victim, part));
+
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
+    w.control<QLineEdit>("txtNumber")->setText("3");
+    runOnce(w, imageOfRun(0), "good", 0);
+
+    QCOMPARE(prompts.messages.size(), 1);
+    QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
+    QCOMPARE(prompts.messages.at(0).text, part + " is a symbolic link: remove it, or choose another folder.");
+    QVERIFY2(w.logText().endsWith("REQUEST_1024DOWN:0000    Dump file error while receiving BLOCK: 0000\r\n"
+                                  "Serial port closed.\r\n"),
+             qPrintable(w.logText().right(200)));
+    QCOMPARE(readFile(victim), QByteArray("precious"));
+    QCOMPARE(QFileInfo(part).symLinkTarget(), victim);
+    QCOMPARE(entries(dir.path()), QStringList{"FlashDump.bin.part"});
 }
 
 void TestDumpWindow::totalCheck_data()
@@ -462,7 +525,7 @@ void TestDumpWindow::totalCheck()
     } else {
         QVERIFY2(bar->format().startsWith("4 / 4 blocks") && !bar->format().contains("failed"),
                  qPrintable(bar->format()));
-        QVERIFY(bar->toolTip().startsWith(dir.filePath("FlashDump.bin") + "\n4096 bytes\nSHA-256 "));
+        QVERIFY(shownText(bar->toolTip()).startsWith(dir.filePath("FlashDump.bin") + "\n4096 bytes\nSHA-256 "));
         QCOMPARE(entries(dir.path()), QStringList{"FlashDump.bin"});
     }
 }

@@ -7,6 +7,7 @@
 #include "ptypair.h"
 #include "scriptedprompts.h"
 #include "portmap.h"
+#include "prompts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QProcess>
 #include <QScopeGuard>
@@ -89,6 +91,7 @@ private slots:
     void missingNthPortIsNotPresent();
     void startFolder_data();
     void startFolder();
+    void messageBoxIsPlainText();
 
 private:
     void clearPortEnvironment();
@@ -366,6 +369,28 @@ void TestMainWindow::startFolder()
     const QString folder = expected == u"prog" ? prog : expected == u"docs" ? docs : home;
     const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n');
     QCOMPARE(lines, (QStringList{folder + "/", folder + "/", ""}));
+}
+
+// A message box shows its text as it is: a path or a name from the box that
+// looks like markup is not rendered.
+void TestMainWindow::messageBoxIsPlainText()
+{
+    tarvik::DialogPrompts prompts;
+    const QString text = QStringLiteral("<h1 style=\"color:red\">KSF</h1>.bin.part is a FIFO");
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            format = box->textFormat();
+            shown = box->text();
+            box->accept();
+        }
+    });
+    answer.start(10);
+    prompts.message(nullptr, text, QStringLiteral("Error"));
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(shown, text);
 }
 
 namespace {

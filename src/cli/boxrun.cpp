@@ -58,9 +58,20 @@ int BoxRun::blockCount() const
     return m_options.blockCount;
 }
 
+qint64 BoxRun::bytes() const
+{
+    if (m_run.dumpFile().hasFile())
+        return m_run.dumpFile().size();
+    return verifying() ? qint64(m_blocksDone) * DumpFile::BlockSize : 0;
+}
+
 QString BoxRun::sha256() const
 {
-    return QString::fromLatin1(m_hash.resultView().toByteArray().toHex());
+    if (m_run.dumpFile().hasFile())
+        return QString::fromLatin1(m_run.dumpFile().sha256().toHex());
+    if (verifying() && m_blocksDone > 0)
+        return QString::fromLatin1(m_hash.resultView().toByteArray().toHex());
+    return {};
 }
 
 void BoxRun::start()

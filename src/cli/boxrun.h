@@ -35,7 +35,7 @@ public:
     BoxRun(const Options &options, const QString &device, bool severalPorts, QObject *parent = nullptr);
     ~BoxRun() override;
 
-    void setNameFilter(DumpFile::NameFilter filter) { m_run.setNameFilter(std::move(filter)); }
+    void setNameTag(DumpFile::NameTag tag) { m_run.setNameTag(std::move(tag)); }
     // Opens the port and starts the run; false when the port did not open (finished() follows).
     void start();
     // Ends the run as the window's Close does.
@@ -52,8 +52,12 @@ public:
     // Why it failed, one line; empty on success.
     QString failure() const { return m_failure; }
     QString filePath() const { return m_filePath; }
-    qint64 bytes() const { return qint64(m_blocksDone) * DumpFile::BlockSize; }
+    // The dump file's size and SHA-256 as it is on disk (with --verify: of the
+    // blocks received); no SHA-256 when there is nothing.
+    qint64 bytes() const;
     QString sha256() const;
+    // Where an earlier dump of the file's name went; empty when there was none.
+    QString previousKeptAs() const { return m_run.dumpFile().previousKeptAs(); }
     double seconds() const { return m_seconds; }
     QList<int> differingBlocks() const { return m_differing; }
     bool verifying() const;

@@ -82,6 +82,22 @@ int listPorts()
     return ExitOk;
 }
 
+// JSON escapes the C0 controls itself; DEL and the C1 controls (which a
+// terminal may take as escape sequences) get the same treatment. They only
+// occur inside strings.
+QString escapeControls(const QString &json)
+{
+    QString out;
+    out.reserve(json.size());
+    for (const QChar c : json) {
+        if (c.unicode() >= 0x7F && c.unicode() <= 0x9F)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 QString jsonLine(const BoxRun &box, bool verify)
 {
     QJsonObject o;
@@ -89,8 +105,10 @@ QString jsonLine(const BoxRun &box, bool verify)
     o.insert(QStringLiteral("model"), box.model());
     if (!verify && !box.filePath().isEmpty())
         o.insert(QStringLiteral("file"), box.filePath());
+    if (!verify && !box.previousKeptAs().isEmpty())
+        o.insert(QStringLiteral("previous_kept_as"), box.previousKeptAs());
     o.insert(QStringLiteral("bytes"), box.bytes());
-    o.insert(QStringLiteral("sha256"), box.sha256());
+    o.insert(QStringLiteral("sha256"), box.sha256().isEmpty() ? QJsonValue() : QJsonValue(box.sha256()));
     o.insert(QStringLiteral("blocks"), box.blocksDone());
     o.insert(QStringLiteral("seconds"), qRound(box.seconds() * 1000) / 1000.0);
     o.insert(QStringLiteral("result"), box.result());
@@ -102,7 +120,7 @@ QString jsonLine(const BoxRun &box, bool verify)
     }
     if (!box.failure().isEmpty())
         o.insert(QStringLiteral("error"), box.failure());
-    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n';
+    return escapeControls(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))) + u'\n';
 }
 
 QString summaryLine(const BoxRun &box, bool verify)
@@ -112,11 +130,13 @@ QString summaryLine(const BoxRun &box, bool verify)
         line += QStringLiteral(" in blocks ") + BoxRun::blockList(box.differingBlocks());
     if (!verify && !box.filePath().isEmpty())
         line += QStringLiteral(", ") + box.filePath();
-    line += QStringLiteral(", %1 bytes, SHA-256 %2, %3 s\n")
-                    .arg(box.bytes())
-                    .arg(box.sha256())
-                    .arg(box.seconds(), 0, 'f', 1);
-    return line;
+    line += QStringLiteral(", %1 bytes").arg(box.bytes());
+    if (!box.sha256().isEmpty())
+        line += QStringLiteral(", SHA-256 ") + box.sha256();
+    line += QStringLiteral(", %1 s").arg(box.seconds(), 0, 'f', 1);
+    if (!verify && !box.previousKeptAs().isEmpty())
+        line += QStringLiteral(", earlier dump kept as ") + box.previousKeptAs();
+    return line + u'\n';
 }
 
 int exitCode(const QList<BoxRun *> &boxes)
@@ -169,14 +189,11 @@ int main(int argc, char *argv[])
     for (const QString &port : options.ports) {
         auto *box = new BoxRun(options, port, several, &app);
         const QString tag = u'_' + deviceName(port);
-        box->setNameFilter([&claimedNames, tag](const QString &name) {
-            QString chosen = name;
-            if (claimedNames.contains(chosen)) {
-                const qsizetype dot = chosen.endsWith(QLatin1String(".bin")) ? chosen.size() - 4 : chosen.size();
-                chosen.insert(dot, tag);
-            }
-            claimedNames.insert(chosen);
-            return chosen;
+        box->setNameTag([&claimedNames, tag](const QString &name) {
+            if (claimedNames.contains(name))
+                return tag;
+            claimedNames.insert(name);
+            return QString();
         });
         boxes.append(box);
     }

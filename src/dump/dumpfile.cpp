@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -23,22 +25,12 @@ const QString PlainSuffix = QStringLiteral(".bin");
 const QString ConvSuffix = QStringLiteral("_conv.bin");
 const QChar Replacement = u'_';
 const QString InUseReason = QStringLiteral("another Tarvik is writing it right now");
+const QString KeptDateFormat = QStringLiteral("yyyy-MM-dd_HHmmss");
+constexpr qint64 CompareChunk = 64 * 1024;
 
 QString systemReason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Makes a rename in the folder last across a crash. A folder that cannot be
-// synced still holds the renamed file; there is nothing better to do then.
-void syncFolder(const QString &filePath)
-{
-    const QByteArray folder = QFile::encodeName(QFileInfo(filePath).absolutePath());
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 QString hexByte(const QByteArray &block, int index)
@@ -50,6 +42,81 @@ QString hexByte(const QByteArray &block, int index)
 QStringList versionDigits(const QByteArray &block, int offset)
 {
     return {hexByte(block, offset + 2), hexByte(block, offset + 1), hexByte(block, offset)};
+}
+
+QByteArray encoded(const QString &name)
+{
+    return QFile::encodeName(name);
+}
+
+// Why a directory entry is no place for a dump to be written through, in
+// words for the user; empty for a regular file of our own with one name.
+QString whatIsInTheWay(const struct stat &st)
+{
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("a symbolic link");
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("a folder");
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(st.st_mode))
+        return QStringLiteral("a socket");
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("not a regular file");
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("another user's file");
+    if (st.st_nlink != 1)
+        return QStringLiteral("a file with more than one name (a hard link)");
+    return {};
+}
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Renames without replacing anything; false with errno set (EEXIST when the
+// new name is taken).
+bool renameNoReplace(int folderFd, const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(folderFd, from.constData(), folderFd, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system that cannot rename without replacing: a second name, then
+    // the old one goes.
+    if (::linkat(folderFd, from.constData(), folderFd, to.constData(), 0) != 0)
+        return false;
+    ::unlinkat(folderFd, from.constData(), 0);
+    return true;
+}
+
+// The SHA-256 of a regular file in the folder, read without following a link;
+// empty when it cannot be read.
+QByteArray regularFileSha256(int folderFd, const QByteArray &name, const struct stat &expected)
+{
+    const int fd = ::openat(folderFd, name.constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat st {};
+    QByteArray result;
+    if (::fstat(fd, &st) == 0 && sameFile(st, expected) && S_ISREG(st.st_mode)) {
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        QByteArray buffer(CompareChunk, Qt::Uninitialized);
+        qint64 total = 0;
+        ssize_t n = 0;
+        while ((n = ::read(fd, buffer.data(), size_t(buffer.size()))) > 0) {
+            hash.addData(QByteArrayView(buffer.constData(), n));
+            total += n;
+        }
+        if (n == 0 && total == st.st_size)
+            result = hash.result();
+    }
+    ::close(fd);
+    return result;
 }
 
 bool isUnsafe(QChar c)
@@ -122,29 +189,56 @@ QString DumpFile::joinPath(const QString &folderText, const QString &name)
 }
 
 QString DumpFile::fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
-                           const QString &modelText, const QByteArray &firstBlock)
+                           const QString &modelText, const QByteArray &firstBlock, const QString &tag)
 {
-    if (startBlock != 0 || blockCount != FullReadBlocks)
-        return PartialReadName;
-
+    QString stem = PartialReadName.chopped(PlainSuffix.size());
     QString suffix = PlainSuffix;
-    if (headerTicked) {
-        const QStringList hw = versionDigits(firstBlock, HardwareVersionOffset);
-        const QStringList sw = versionDigits(firstBlock, SoftwareVersionOffset);
-        suffix = QStringLiteral("_HW") + hw.join(u'.') + QStringLiteral("_SW") + sw.join(u'.')
-                 + ConvSuffix;
+    const bool fullRead = startBlock == 0 && blockCount == FullReadBlocks;
+    if (fullRead) {
+        stem = safeNamePart(modelText);
+        if (headerTicked) {
+            const QStringList hw = versionDigits(firstBlock, HardwareVersionOffset);
+            const QStringList sw = versionDigits(firstBlock, SoftwareVersionOffset);
+            suffix = QStringLiteral("_HW") + hw.join(u'.') + QStringLiteral("_SW") + sw.join(u'.')
+                     + ConvSuffix;
+        }
     }
 
-    // The model part gives way so that the whole name, as received, fits in one
-    // directory entry.
-    QString part = safeNamePart(modelText);
-    const qsizetype suffixBytes = QFile::encodeName(suffix + PartSuffix).size();
-    while (!part.isEmpty() && QFile::encodeName(part).size() + suffixBytes > MaxNameBytes) {
-        part.chop(1);
-        if (!part.isEmpty() && part.back().isHighSurrogate())
-            part.chop(1);
+    // The model part gives way, then the tag, so that the whole name, as
+    // received, fits in one directory entry.
+    QString tail = tag;
+    const auto tooLong = [&] {
+        return encoded(stem + tail + suffix + PartSuffix).size() > MaxNameBytes;
+    };
+    const auto chopOne = [](QString &text) {
+        text.chop(1);
+        if (!text.isEmpty() && text.back().isHighSurrogate())
+            text.chop(1);
+    };
+    while (fullRead && !stem.isEmpty() && tooLong())
+        chopOne(stem);
+    while (!tail.isEmpty() && tooLong())
+        chopOne(tail);
+    return stem + tail + suffix;
+}
+
+QString DumpFile::keptName(const QString &name, const QDateTime &written, int attempt)
+{
+    QString stem = name;
+    QString suffix;
+    if (name.endsWith(PlainSuffix)) {
+        stem.chop(PlainSuffix.size());
+        suffix = PlainSuffix;
     }
-    return part + suffix;
+    QString mark = u'.' + written.toString(KeptDateFormat);
+    if (attempt > 1)
+        mark += u'-' + QString::number(attempt);
+    while (!stem.isEmpty() && encoded(stem + mark + suffix).size() > MaxNameBytes) {
+        stem.chop(1);
+        if (!stem.isEmpty() && stem.back().isHighSurrogate())
+            stem.chop(1);
+    }
+    return stem + mark + suffix;
 }
 
 QString DumpFile::headerText(const QString &modelText, const QByteArray &firstBlock)
@@ -163,9 +257,14 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     m_hash.reset();
     m_size = 0;
     m_committed = false;
+    m_hasFile = false;
+    m_previousKeptAs.clear();
     m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
-    if (m_nameFilter)
-        m_name = m_nameFilter(m_name);
+    if (m_nameTag) {
+        const QString tag = m_nameTag(m_name);
+        if (!tag.isEmpty())
+            m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock, tag);
+    }
     m_path = joinPath(folder, m_name);
     const bool withHeader = headerDue(startBlock, blockCount, headerTicked);
     if (withHeader)
@@ -178,66 +277,135 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     return true;
 }
 
+bool DumpFile::isPartFile() const
+{
+    return m_folderFd >= 0;
+}
+
 bool DumpFile::openDevice()
 {
     m_device = m_opener(partPath());
     auto *file = qobject_cast<QFile *>(m_device.get());
-    if (!file) {
-        if (!m_device || !m_device->open(QIODevice::WriteOnly | QIODevice::Truncate
-                                         | QIODevice::Unbuffered)) {
-            fail(Error::CannotCreate);
-            m_device.reset();
-            return false;
+    if (file && file->fileName() == partPath()) {
+        if (openPart(*file)) {
+            m_hasFile = true;
+            return true;
         }
-        return true;
+        m_device.reset();
+        closeFolder();
+        return false;
     }
-
-    // Opened without cutting it: a file that another Tarvik is writing is left
-    // alone. The kernel drops the lock when this process ends, however it ends.
-    const int fd = ::open(QFile::encodeName(file->fileName()).constData(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        fail(Error::CannotCreate, systemReason(errno));
+    // A device that is not the .part (a memory file, a test's /dev/full) is
+    // opened as it is.
+    if (!m_device || !m_device->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        fail(Error::CannotCreate);
         m_device.reset();
         return false;
     }
-    Error error = Error::None;
-    QString reason;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        // A file system without locks still takes the dump.
-        if (errno == EWOULDBLOCK) {
-            error = Error::InUse;
-            reason = InUseReason;
+    m_hasFile = true;
+    return true;
+}
+
+bool DumpFile::openPart(QFile &file)
+{
+    const QFileInfo where(partPath());
+    m_folderFd = ::open(encoded(where.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_folderFd < 0) {
+        fail(Error::CannotCreate, systemReason(errno));
+        return false;
+    }
+    const QByteArray name = encoded(where.fileName());
+    constexpr int Flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+    // What is there is looked at before it is opened, and again once it is:
+    // nothing is followed, nothing waited on, and only a regular file of our
+    // own with one name is taken over. A new file is created only where there
+    // was none.
+    int fd = -1;
+    struct stat st {};
+    for (int tries = 0; fd < 0 && tries < 3; ++tries) {
+        if (::fstatat(m_folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                fail(Error::CannotCreate, systemReason(errno));
+                return false;
+            }
+            fd = ::openat(m_folderFd, name.constData(), Flags | O_CREAT | O_EXCL, 0666);
+            if (fd < 0 && errno != EEXIST) {
+                fail(Error::CannotCreate, systemReason(errno));
+                return false;
+            }
+            continue;
+        }
+        if (const QString what = whatIsInTheWay(st); !what.isEmpty()) {
+            fail(Error::InTheWay, what);
+            return false;
+        }
+        fd = ::openat(m_folderFd, name.constData(), Flags);
+        if (fd < 0 && errno != ENOENT) {
+            if (errno == ELOOP)
+                fail(Error::InTheWay, QStringLiteral("a symbolic link"));
+            else if (errno == ENXIO)
+                fail(Error::InTheWay, QStringLiteral("a FIFO"));
+            else
+                fail(Error::CannotCreate, systemReason(errno));
+            return false;
         }
     }
-    // Only a regular file has a length to cut.
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    // Between our open and our lock, another Tarvik may have finished this file
-    // and given it its own name: then the lock holds that dump, not the .part.
-    struct stat named {};
-    if (error == Error::None && regular
-        && (::stat(QFile::encodeName(file->fileName()).constData(), &named) != 0
-            || named.st_ino != st.st_ino || named.st_dev != st.st_dev)) {
+    if (fd < 0) {
+        fail(Error::CannotCreate, systemReason(EEXIST));
+        return false;
+    }
+
+    Error error = Error::None;
+    QString reason;
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) {
+        error = Error::CannotCreate;
+        reason = systemReason(errno);
+    } else if (const QString what = whatIsInTheWay(opened); !what.isEmpty()) {
+        error = Error::InTheWay;
+        reason = what;
+    }
+    // Opened without cutting it: a file that another Tarvik is writing is left
+    // alone. The kernel drops the lock when this process ends, however it ends.
+    // A file system without locks still takes the dump.
+    if (error == Error::None && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         error = Error::InUse;
         reason = InUseReason;
     }
-    if (error == Error::None && regular && ::ftruncate(fd, 0) != 0) {
+    // Between our open and our lock, another Tarvik may have finished this file
+    // and given it its own name: then the lock holds that dump, not the .part.
+    struct stat named {};
+    if (error == Error::None
+        && (::fstatat(m_folderFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
+            || !sameFile(named, opened))) {
+        error = Error::InUse;
+        reason = InUseReason;
+    }
+    if (error == Error::None && ::ftruncate(fd, 0) != 0) {
         error = Error::CannotCreate;
         reason = systemReason(errno);
     }
+    // Writes wait for the disk like those of any file.
+    if (error == Error::None) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            error = Error::CannotCreate;
+            reason = systemReason(errno);
+        }
+    }
     if (error == Error::None
-        && !file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                       QFileDevice::AutoCloseHandle)) {
+        && !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         error = Error::CannotCreate;
     }
     if (error != Error::None) {
         fail(error, reason);
-        if (!file->isOpen())
+        if (!file.isOpen())
             ::close(fd);
-        m_device.reset();
         return false;
     }
+    m_partDevice = quint64(opened.st_dev);
+    m_inode = quint64(opened.st_ino);
     return true;
 }
 
@@ -302,24 +470,76 @@ bool DumpFile::sync()
     return true;
 }
 
+bool DumpFile::keepEarlierDump(bool &replace)
+{
+    replace = false;
+    const QByteArray name = encoded(m_name);
+    struct stat st {};
+    if (::fstatat(m_folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            return true;
+        fail(Error::CannotRename, systemReason(errno));
+        return false;
+    }
+    // Only a regular file holds a dump; a link in its place is replaced, not
+    // what it points to, and a folder refuses the rename.
+    if (!S_ISREG(st.st_mode) || (st.st_size == m_size
+                                 && regularFileSha256(m_folderFd, name, st) == m_hash.result())) {
+        replace = true;
+        return true;
+    }
+    const QDateTime written = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
+    for (int attempt = 1;; ++attempt) {
+        const QString kept = keptName(m_name, written, attempt);
+        if (renameNoReplace(m_folderFd, name, encoded(kept))) {
+            m_previousKeptAs = joinPath(QFileInfo(m_path).path(), kept);
+            return true;
+        }
+        if (errno != EEXIST || attempt >= 1000) {
+            fail(Error::CannotRename, systemReason(errno));
+            return false;
+        }
+    }
+}
+
 bool DumpFile::commit()
 {
     if (!sync())
         return false;
     if (m_committed)
         return true;
-    // Only a file on disk has a name to give up; other devices have nothing to rename.
-    if (!qobject_cast<const QFileDevice *>(m_device.get())) {
+    // Only the .part has a name to give up; other devices have nothing to rename.
+    if (!isPartFile()) {
         m_committed = true;
         return true;
     }
-    if (::rename(QFile::encodeName(partPath()).constData(),
-                 QFile::encodeName(m_path).constData()) != 0) {
-        fail(Error::CannotRename, systemReason(errno));
+    const QByteArray part = encoded(m_name + PartSuffix);
+    const QByteArray name = encoded(m_name);
+    struct stat named {};
+    if (::fstatat(m_folderFd, part.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
+        || quint64(named.st_dev) != m_partDevice || quint64(named.st_ino) != m_inode) {
+        fail(Error::CannotRename, QStringLiteral("%1 is no longer the file this run wrote").arg(partPath()));
         return false;
     }
+    // Nothing is overwritten on the way: when another file takes the name
+    // meanwhile, that one is kept in turn.
+    for (int tries = 0;; ++tries) {
+        bool replace = false;
+        if (!keepEarlierDump(replace))
+            return false;
+        const bool renamed = replace ? ::renameat(m_folderFd, part.constData(), m_folderFd, name.constData()) == 0
+                                     : renameNoReplace(m_folderFd, part, name);
+        if (renamed)
+            break;
+        if (errno != EEXIST || tries >= 3) {
+            fail(Error::CannotRename, systemReason(errno));
+            return false;
+        }
+    }
     m_committed = true;
-    syncFolder(m_path);
+    // Makes the rename last across a crash. A folder that cannot be synced
+    // still holds the renamed file; there is nothing better to do then.
+    ::fsync(m_folderFd);
     return true;
 }
 
@@ -337,6 +557,15 @@ void DumpFile::close()
         m_device->close();
         m_device.reset();
     }
+    closeFolder();
+}
+
+void DumpFile::closeFolder()
+{
+    if (m_folderFd >= 0) {
+        ::close(m_folderFd);
+        m_folderFd = -1;
+    }
 }
 
 void DumpFile::reset()
@@ -347,6 +576,8 @@ void DumpFile::reset()
     m_hash.reset();
     m_size = 0;
     m_committed = false;
+    m_hasFile = false;
+    m_previousKeptAs.clear();
     m_error = Error::None;
     m_errorString.clear();
 }
@@ -366,6 +597,8 @@ QString DumpFile::errorMessage() const
     case Error::InUse:
         return QStringLiteral("Cannot write the dump file %1: %2. Wait until that run has ended, "
                               "or choose another folder.").arg(currentPath(), m_errorString);
+    case Error::InTheWay:
+        return QStringLiteral("%1 is %2: remove it, or choose another folder.").arg(partPath(), m_errorString);
     case Error::CannotWrite:
         return QStringLiteral("Cannot write the dump file %1: %2").arg(currentPath(), m_errorString);
     case Error::CannotRename:

@@ -3,11 +3,14 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QIODevice>
 #include <QString>
 
 #include <functional>
 #include <memory>
+
+class QFile;
 
 namespace tarvik {
 
@@ -18,7 +21,11 @@ namespace tarvik {
 // While a run receives, the bytes go to "<name>.part" in the output folder,
 // locked against other Tarvik processes. Only commit() puts the dump under
 // its own name, so an earlier dump of that name survives every run that
-// fails after it.
+// fails after it; an earlier dump with other bytes is kept under a dated name.
+//
+// Nothing found in the folder is trusted: the .part is only ever a regular
+// file of our own with one name, opened without following a link or waiting
+// on a FIFO, and only that very file is renamed.
 class DumpFile
 {
 public:
@@ -36,7 +43,7 @@ public:
     static inline const QString UnnamedModel = QStringLiteral("FlashDump");
     static inline const QString PartSuffix = QStringLiteral(".part");
 
-    enum class Error { None, CannotCreate, InUse, CannotWrite, CannotRename };
+    enum class Error { None, CannotCreate, InUse, InTheWay, CannotWrite, CannotRename };
 
     // Makes the (unopened) device for a path: a QFile by default; tests hand in
     // devices that fail. begin() opens it for writing, cut to nothing; a QFile
@@ -49,14 +56,21 @@ public:
     DumpFile &operator=(const DumpFile &) = delete;
 
     void setOpener(Opener opener);
-    // Turns the chosen file name into the one used, e.g. to keep two boxes of
-    // one model apart.
-    using NameFilter = std::function<QString(const QString &name)>;
-    void setNameFilter(NameFilter filter) { m_nameFilter = std::move(filter); }
+    // Given the name chosen for a run, a tag that goes before its ".bin", e.g.
+    // to keep two boxes of one model apart; empty for none.
+    using NameTag = std::function<QString(const QString &name)>;
+    void setNameTag(NameTag tag) { m_nameTag = std::move(tag); }
 
-    // File name for a run (no folder). firstBlock holds at least the data bytes of the first block.
+    // File name for a run (no folder). firstBlock holds at least the data bytes
+    // of the first block. The model part, then the tag, give way so that the
+    // whole name with PartSuffix fits in one folder entry.
     static QString fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
-                            const QString &modelText, const QByteArray &firstBlock);
+                            const QString &modelText, const QByteArray &firstBlock,
+                            const QString &tag = QString());
+    // The name an earlier dump is kept under: the date and time it was last
+    // written go before ".bin", and "-2", "-3" ... after them for the second
+    // and later tries ("KSF-2100.2026-12-10_160405.bin").
+    static QString keptName(const QString &name, const QDateTime &written, int attempt);
     // The KUP header of a full read with the header option; the model as received.
     static QString headerText(const QString &modelText, const QByteArray &firstBlock);
     // The model name of a first block: bytes from index 8 up to the first 0, or up to
@@ -84,8 +98,10 @@ public:
     // The file is still there and its data has reached the disk (fdatasync),
     // so a failing medium cannot pass as a good dump.
     bool sync();
-    // Before a run reports success: sync(), then the received file replaces
-    // path() in one rename. On failure the received file stays as it is.
+    // Before a run reports success: sync(), then the received file takes the
+    // name path() in one rename. An earlier file of that name with other bytes
+    // is first renamed to keptName() (see previousKeptAs()); one with the same
+    // bytes is replaced. On failure the received file stays as it is.
     bool commit();
     // Closing when nothing is open does nothing.
     void close();
@@ -100,6 +116,10 @@ public:
     bool isCommitted() const { return m_committed; }
     // Where the file's bytes are now.
     QString currentPath() const { return m_committed ? m_path : partPath(); }
+    // Whether this run has a file on disk (opened, from its first block on).
+    bool hasFile() const { return m_hasFile; }
+    // Where commit() put an earlier dump of the same name; empty when there was none.
+    QString previousKeptAs() const { return m_previousKeptAs; }
     // The file's bytes so far (header and data): their count and SHA-256.
     qint64 size() const { return m_size; }
     QByteArray sha256() const { return m_hash.result(); }
@@ -111,12 +131,17 @@ public:
 
 private:
     bool openDevice();
+    bool openPart(QFile &file);
+    // Makes way for the received file under its name; false with the error set.
+    bool keepEarlierDump(bool &replace);
+    bool isPartFile() const;
+    void closeFolder();
     bool writeAll(const QByteArray &bytes);
     // The reason defaults to the device's own error text.
     void fail(Error error, const QString &reason = QString());
 
     Opener m_opener;
-    NameFilter m_nameFilter;
+    NameTag m_nameTag;
     std::unique_ptr<QIODevice> m_device;
     QString m_name;
     QString m_path;
@@ -124,6 +149,14 @@ private:
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
     qint64 m_size = 0;
     bool m_committed = false;
+    bool m_hasFile = false;
+    QString m_previousKeptAs;
+    // The output folder, open while the file is: every look at the .part and
+    // every rename goes through it, whatever happens to the path meanwhile.
+    int m_folderFd = -1;
+    // The .part this run created or took over.
+    quint64 m_partDevice = 0;
+    quint64 m_inode = 0;
     Error m_error = Error::None;
     QString m_errorString;
 };

@@ -45,6 +45,7 @@ const QString LogCrcError = QStringLiteral("CRC Error while receiving BLOCK: ");
 const QString LogTotalOk = QStringLiteral("TOTALCRC OK!\r\n");
 const QString LogTotalError = QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n");
 const QString LogSuccess = QStringLiteral("Transfer succesfull!\r\n");
+const QString LogPreviousKept = QStringLiteral("The earlier dump of this name is kept as %1\r\n");
 const QString LogAlreadyClosed = QStringLiteral("Serial port closed\r\n");
 const QString LogUnexpected = QStringLiteral("Unexpected data while receiving ");
 const QString LogTimeout = QStringLiteral("Timeout while receiving ");
@@ -227,7 +228,6 @@ void DumpRun::requestBlock(int index)
         return;
     m_host.appendLog(QString::fromLatin1(BlockRequest) + logNumber(n) + LogGap);
     m_awaited = ReplySize;
-    m_waiting = 0;
     watchForStall();
     checkReply();
 }
@@ -239,7 +239,6 @@ void DumpRun::requestTotal()
         return;
     m_host.appendLog(QString::fromLatin1(TotalRequest) + LogGap);
     m_awaited = TotalReplySize;
-    m_waiting = 0;
     watchForStall();
     checkReply();
 }
@@ -247,10 +246,6 @@ void DumpRun::requestTotal()
 void DumpRun::checkReply()
 {
     const int waiting = m_port.bytesWaiting();
-    if (waiting > m_waiting) {
-        m_waiting = waiting;
-        m_lastByteNs = m_stall.clock().nowNs();
-    }
     if (waiting < m_awaited)
         return;
     if (waiting == m_awaited) {
@@ -269,19 +264,15 @@ void DumpRun::checkReply()
 
 void DumpRun::watchForStall()
 {
-    m_lastByteNs = m_stall.clock().nowNs();
     m_stall.start(m_stallMs);
 }
 
+// A reply is due whole within the time-out of its request: a box that trickles
+// a byte now and then does not keep a run alive.
 void DumpRun::onStall()
 {
     if (m_stage != Stage::Blocks && m_stage != Stage::Total)
         return;
-    const qint64 quiet = (m_stall.clock().nowNs() - m_lastByteNs) / 1000000;
-    if (quiet < m_stallMs) {
-        m_stall.start(int(m_stallMs - quiet));
-        return;
-    }
     stop(Outcome::Timeout, LogTimeout + whatAwaited(m_stage, blockNumber()) + LogEol);
 }
 
@@ -359,6 +350,8 @@ void DumpRun::totalArrived()
             return;
         m_host.appendLog(totalLine);
         m_host.appendLog(LogSuccess);
+        if (!m_file.previousKeptAs().isEmpty())
+            m_host.appendLog(LogPreviousKept.arg(m_file.previousKeptAs()));
     } else {
         m_host.appendLog(totalLine);
     }

@@ -68,7 +68,7 @@ public:
 
     // Without a dump file: the blocks only go out through blockReceived().
     void setWriteFile(bool write) { m_writeFile = write; }
-    void setNameFilter(DumpFile::NameFilter filter) { m_file.setNameFilter(std::move(filter)); }
+    void setNameTag(DumpFile::NameTag tag) { m_file.setNameTag(std::move(tag)); }
     Outcome outcome() const { return m_outcome; }
     // The log line (without its line end) or message that tells why the run
     // did not succeed; empty on success.
@@ -120,11 +120,9 @@ private:
     SerialService &m_port;
     DumpHost &m_host;
     DumpFile m_file;
-    // The stall watch: armed at each request, it looks at the time of the last
-    // byte when it fires rather than being restarted for every read.
+    // The stall watch: armed at each request, the whole reply is due before it fires.
     ClockTimer m_stall;
     int m_stallMs = DefaultStallMs;
-    qint64 m_lastByteNs = 0;
     Stage m_stage = Stage::Idle;
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;
@@ -141,7 +139,6 @@ private:
     QString m_receiveText;   // what the current marker wait has read
     int m_blockIndex = 0;    // the block awaited, from 0 within the run
     int m_awaited = 0;       // bytes of the reply awaited
-    int m_waiting = 0;       // bytes seen waiting for it so far
 };
 
 } // namespace tarvik

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QTextDocument>
 
 #include "portmap.h"
 
@@ -97,6 +98,11 @@ void LineWidget::paintEvent(QPaintEvent *)
     painter.drawLine(m_from, m_to);
 }
 
+QString plainToolTip(const QString &text)
+{
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
+}
+
 PortCombo::PortCombo(QWidget *parent)
     : QComboBox(parent)
 {
@@ -105,7 +111,7 @@ PortCombo::PortCombo(QWidget *parent)
 void PortCombo::refreshToolTips()
 {
     for (int i = 0; i < count(); ++i)
-        setItemData(i, tarvik::PortMap::tooltip(itemData(i).toInt()), Qt::ToolTipRole);
+        setItemData(i, plainToolTip(tarvik::PortMap::tooltip(itemData(i).toInt())), Qt::ToolTipRole);
 }
 
 void PortCombo::showPopup()

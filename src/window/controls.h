@@ -10,6 +10,10 @@
 
 // Small widgets that give the window's controls what the window relies on.
 
+// A tooltip that shows `text` as it is, however much it looks like markup
+// (a path or a device name may hold anything).
+QString plainToolTip(const QString &text);
+
 // A label with a click handler.
 class ClickLabel : public QLabel
 {

@@ -296,7 +296,7 @@ void MainWindow::buildFromDesign()
     connect(&m_run, &tarvik::DumpRun::finished, this, [this, showEnding] {
         using Outcome = tarvik::DumpRun::Outcome;
         if (m_run.outcome() == Outcome::Success)
-            m_progressBar->setToolTip(dumpToolTip(m_run.dumpFile()));
+            m_progressBar->setToolTip(plainToolTip(dumpToolTip(m_run.dumpFile())));
         else if (m_run.outcome() == Outcome::TotalMismatch)
             showEnding(tarvik::ProgressMeter::Ending::TotalCheckFailed);
     });

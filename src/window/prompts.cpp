@@ -9,6 +9,8 @@ namespace tarvik {
 void DialogPrompts::message(QWidget *owner, const QString &text, const QString &title)
 {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, owner);
+    // The text may carry what a box reported or a path: never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

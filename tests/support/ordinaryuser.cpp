@@ -4,21 +4,38 @@
 #include <QFile>
 #include <QProcess>
 
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
+
+Command ordinaryUserCommand(const QString &program, const QStringList &arguments)
+{
+    if (::geteuid() != 0)
+        return {program, arguments};
+    return {QStringLiteral("setpriv"),
+            QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                        QStringLiteral("--clear-groups"), QStringLiteral("--"), program}
+                    + arguments};
+}
+
+unsigned ordinaryUserId()
+{
+    const struct passwd *user = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+    return user ? user->pw_uid : ::geteuid();
+}
+
+unsigned ordinaryGroupId()
+{
+    const struct group *group = ::geteuid() == 0 ? ::getgrnam("nogroup") : nullptr;
+    return group ? group->gr_gid : ::getegid();
+}
 
 ProcessOutcome runAsOrdinaryUser(const QString &program, const QStringList &arguments, int timeoutMs)
 {
-    QString command = program;
-    QStringList args = arguments;
-    if (::geteuid() == 0) {
-        args = QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                           QStringLiteral("--clear-groups"), QStringLiteral("--"), program}
-               + arguments;
-        command = QStringLiteral("setpriv");
-    }
+    const Command command = ordinaryUserCommand(program, arguments);
     ProcessOutcome outcome;
     QProcess process;
-    process.start(command, args);
+    process.start(command.program, command.arguments);
     outcome.finished = process.waitForFinished(timeoutMs);
     if (!outcome.finished) {
         process.kill();

@@ -16,6 +16,16 @@ struct ProcessOutcome {
     QByteArray err;
 };
 
+// The program and arguments that start `program` as an ordinary user.
+struct Command {
+    QString program;
+    QStringList arguments;
+};
+Command ordinaryUserCommand(const QString &program, const QStringList &arguments);
+// The user id and group id of that user.
+unsigned ordinaryUserId();
+unsigned ordinaryGroupId();
+
 ProcessOutcome runAsOrdinaryUser(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
 // Lets every user look up names in `folder` (a test's temporary folder is its owner's alone).
 bool openFolderToOrdinaryUser(const QString &folder);
