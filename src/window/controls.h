@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace tarvik {
+
 // Small widgets that give the window's controls what the window relies on.
 
 // A label with a click handler.
@@ -111,3 +113,5 @@ protected:
 private:
     Handler m_handler;
 };
+
+} // namespace tarvik
