@@ -40,6 +40,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+using tarvik::MainWindow;
+
 namespace {
 
 double cpuSeconds()
@@ -194,8 +196,8 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
     MainWindow w(&prompts);
     if (!hidden)
         w.show();
-    w.control<QLineEdit>("Text2")->setText(dir.path() + QLatin1Char('/'));
-    w.control<QLineEdit>("txtNumber")->setText(QString::number(c.blocks));
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + QLatin1Char('/'));
+    w.control<QLineEdit>("countEdit")->setText(QString::number(c.blocks));
     // Let the window show and take its frames' backdrops before measuring.
     QEventLoop settle;
     QTimer::singleShot(500, &settle, &QEventLoop::quit);
@@ -209,7 +211,7 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
     const double steal0 = stealSeconds();
     QElapsedTimer wall;
     wall.start();
-    w.control<QPushButton>("Command1")->click();
+    w.control<QPushButton>("openButton")->click();
     loop.exec();
     r.wall = double(wall.nsecsElapsed()) / 1e9;
     r.cpu = cpuSeconds() - cpu0;

@@ -30,6 +30,7 @@
 using tarvik::DumpRun;
 using tarvik::LoaderSim;
 using Point = LoaderSim::Point;
+using tarvik::MainWindow;
 
 namespace {
 
@@ -208,15 +209,15 @@ Outcome runOne(MainWindow &w, ScriptedPrompts &prompts, const Scenario &s, const
     s.faults(sim);
     qputenv("TARVIK_COM1", QFile::encodeName(sim.slavePath()));
     QDir().mkpath(folder);
-    w.control<QLineEdit>("Text2")->setText(folder + u'/');
-    w.control<QLineEdit>("txtStart")->setText(QString::number(s.start));
-    w.control<QLineEdit>("txtNumber")->setText(QString::number(s.count));
-    w.control<QCheckBox>("chkHeader")->setChecked(s.header);
+    w.control<QLineEdit>("folderEdit")->setText(folder + u'/');
+    w.control<QLineEdit>("startEdit")->setText(QString::number(s.start));
+    w.control<QLineEdit>("countEdit")->setText(QString::number(s.count));
+    w.control<QCheckBox>("headerCheck")->setChecked(s.header);
     w.dumpRun().setStallTimeout(s.stallMs);
     prompts.messages.clear();
 
-    auto *open = w.control<QPushButton>("Command1");
-    auto *close = w.control<QPushButton>("Command2");
+    auto *open = w.control<QPushButton>("openButton");
+    auto *close = w.control<QPushButton>("closeButton");
     const auto ended = [&] { return !w.port().isOpen() && open->isEnabled(); };
     const auto stopped = [&] { return w.dumpRun().stage() == DumpRun::Stage::Stopped; };
 

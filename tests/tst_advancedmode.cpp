@@ -15,6 +15,9 @@
 #include <QPushButton>
 #include <QtTest>
 
+using tarvik::LogPane;
+using tarvik::MainWindow;
+
 namespace {
 
 const QString HeaderMessage =
@@ -96,7 +99,7 @@ void TestAdvancedMode::editingKeysKeepWorking()
     w.show();
     enterAdvancedMode(w);
     w.onEditClicked();
-    auto *field = w.control<QLineEdit>("txtNumber");
+    auto *field = w.control<QLineEdit>("countEdit");
     QVERIFY(field->isEnabled());
     field->setFocus();
     field->setCursorPosition(field->text().size());
@@ -118,7 +121,7 @@ void TestAdvancedMode::accessCode()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     w.show();
-    auto *log = w.control<LogPane>("Text1");
+    auto *log = w.control<LogPane>("logPane");
     const QString before = w.logText();
 
     // The five characters in order, with other keys and out-of-turn code characters between them.
@@ -126,11 +129,11 @@ void TestAdvancedMode::accessCode()
     QTest::keyClicks(log, "5a8\r52x9 0");
     QCOMPARE(w.logText(), before);
     QCOMPARE(w.matchedCode(), QStringLiteral("5820"));
-    QVERIFY(!w.control<QPushButton>("cmdEdit")->isVisible());
+    QVERIFY(!w.control<QPushButton>("editButton")->isVisible());
 
     QTest::keyClick(log, '3');
-    QVERIFY(w.control<QPushButton>("cmdEdit")->isVisible());
-    QVERIFY(w.control<QPushButton>("cmdEdit")->isEnabled());
+    QVERIFY(w.control<QPushButton>("editButton")->isVisible());
+    QVERIFY(w.control<QPushButton>("editButton")->isEnabled());
     QCOMPARE(w.logText(), before + "Advanced mode.\r\n");
     QVERIFY(w.matchedCode().isEmpty());
 
@@ -145,7 +148,7 @@ void TestAdvancedMode::logShortcutsKeepWorking()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     w.show();
-    auto *log = w.control<LogPane>("Text1");
+    auto *log = w.control<LogPane>("logPane");
     log->setFocus();
     const QString before = w.logText();
     QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
@@ -167,7 +170,7 @@ void TestAdvancedMode::accessCodeWhilePortOpen()
     w.onOpenClicked();
     QVERIFY(w.port().isOpen());
     enterAdvancedMode(w);
-    auto *edit = w.control<QPushButton>("cmdEdit");
+    auto *edit = w.control<QPushButton>("editButton");
     QVERIFY(edit->isVisible());
     QVERIFY(!edit->isEnabled());
     w.onCloseClicked();
@@ -199,12 +202,12 @@ void TestAdvancedMode::editAndOk()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     w.show();
-    auto *open = w.control<QPushButton>("Command1");
-    auto *edit = w.control<QPushButton>("cmdEdit");
-    auto *box = w.control<QCheckBox>("chkHeader");
-    auto *caption = w.control<QLabel>("Label8");
-    auto *startField = w.control<QLineEdit>("txtStart");
-    auto *numberField = w.control<QLineEdit>("txtNumber");
+    auto *open = w.control<QPushButton>("openButton");
+    auto *edit = w.control<QPushButton>("editButton");
+    auto *box = w.control<QCheckBox>("headerCheck");
+    auto *caption = w.control<QLabel>("headerLabel");
+    auto *startField = w.control<QLineEdit>("startEdit");
+    auto *numberField = w.control<QLineEdit>("countEdit");
     box->setChecked(ticked);
     enterAdvancedMode(w);
 
@@ -248,11 +251,11 @@ void TestAdvancedMode::captionClickWhileEditing()
     QFETCH(bool, tickedBefore);
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    auto *box = w.control<QCheckBox>("chkHeader");
+    auto *box = w.control<QCheckBox>("headerCheck");
     box->setChecked(tickedBefore);
     enterAdvancedMode(w);
     w.onEditClicked();
-    w.control<QLineEdit>("txtNumber")->setText("100");
+    w.control<QLineEdit>("countEdit")->setText("100");
     w.onHeaderLabelClicked();
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).text, HeaderMessage);
@@ -263,7 +266,7 @@ void TestAdvancedMode::captionTogglesDisabledBox()
 {
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    auto *box = w.control<QCheckBox>("chkHeader");
+    auto *box = w.control<QCheckBox>("headerCheck");
     box->setEnabled(false);
     w.onHeaderLabelClicked();
     QVERIFY(box->isChecked());
@@ -290,11 +293,11 @@ void TestAdvancedMode::folder()
     QFETCH(QString, expected);
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    auto *field = w.control<QLineEdit>("Text2");
+    auto *field = w.control<QLineEdit>("folderEdit");
     if (!typedBefore.isEmpty())
         field->setText(typedBefore);
     prompts.folderAnswers << answer;
-    w.control<QPushButton>("cmdDir")->click();
+    w.control<QPushButton>("folderButton")->click();
     QCOMPARE(prompts.folderTitles, QStringList{"Select a directory for saving data from the flash."});
     QCOMPARE(field->text(), expected);
 }
@@ -308,7 +311,7 @@ void TestAdvancedMode::aboutLink()
     w.onAboutClicked();
     QDesktopServices::unsetUrlHandler("https");
     QCOMPARE(catcher.urls.size(), 1);
-    QCOMPARE(catcher.urls.at(0).host(), w.control<QLabel>("Label6")->text());
+    QCOMPARE(catcher.urls.at(0).host(), w.control<QLabel>("aboutLink")->text());
     QCOMPARE(catcher.urls.at(0), QUrl(tarvik::Design::MakerUrl));
     QVERIFY(catcher.urls.at(0).host().endsWith(".example.org"));
 }

@@ -7,7 +7,7 @@
 
 using tarvik::colorFromOle;
 
-class tst_Colors : public QObject
+class TestColors : public QObject
 {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ private slots:
 // The application's palette gets a colour of its own for every role, so that
 // a wrong role shows, and so does reading the application's palette instead
 // of the design's.
-void tst_Colors::initTestCase()
+void TestColors::initTestCase()
 {
     QPalette palette;
     int shade = 10;
@@ -34,7 +34,7 @@ void tst_Colors::initTestCase()
     QApplication::setPalette(palette);
 }
 
-void tst_Colors::colorFromOle_data()
+void TestColors::colorFromOle_data()
 {
     QTest::addColumn<quint32>("value");
     QTest::addColumn<int>("role"); // -1: a plain colour
@@ -55,7 +55,7 @@ void tst_Colors::colorFromOle_data()
     QTest::newRow("unknown system colour") << 0x80000063u << -1 << QColor();
 }
 
-void tst_Colors::colorFromOle()
+void TestColors::colorFromOle()
 {
     QFETCH(quint32, value);
     QFETCH(int, role);
@@ -70,7 +70,7 @@ void tst_Colors::colorFromOle()
 
 // A role left unset would be filled from the application's palette, or from
 // one that it keeps for a class of widgets, in every widget that inherits it.
-void tst_Colors::designPaletteSetsEveryRole()
+void TestColors::designPaletteSetsEveryRole()
 {
     const QPalette &palette = tarvik::designPalette();
     for (int group = 0; group < QPalette::NColorGroups; ++group) {
@@ -86,5 +86,5 @@ void tst_Colors::designPaletteSetsEveryRole()
     QCOMPARE(palette.color(QPalette::Text), QColor(Qt::black));
 }
 
-QTEST_MAIN(tst_Colors)
+QTEST_MAIN(TestColors)
 #include "tst_colors.moc"

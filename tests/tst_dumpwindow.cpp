@@ -24,6 +24,8 @@
 #include <cstring>
 
 using tarvik::LoaderSim;
+using tarvik::MainWindow;
+using tarvik::ShapeWidget;
 
 namespace {
 
@@ -35,7 +37,7 @@ QByteArray readFile(const QString &path)
 
 bool runEnded(MainWindow &w)
 {
-    return !w.port().isOpen() && w.control<QPushButton>("Command1")->isEnabled();
+    return !w.port().isOpen() && w.control<QPushButton>("openButton")->isEnabled();
 }
 
 QStringList entries(const QString &folder)
@@ -104,7 +106,7 @@ QByteArray runOnce(MainWindow &w, const QByteArray &image, const QString &how, i
         return "never ended";
     if (!sim.deviations().isEmpty())
         return sim.deviations().join(u'\n').toUtf8();
-    const int written = w.control<QProgressBar>("ProgressBar1")->value() + (kind == u"check" ? 1 : 0);
+    const int written = w.control<QProgressBar>("progressBar")->value() + (kind == u"check" ? 1 : 0);
     return image.mid(qsizetype(start) * 1024, qsizetype(written) * 1024);
 }
 
@@ -177,10 +179,10 @@ void TestDumpWindow::fullRead()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     w.show();
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
-    w.control<QCheckBox>("chkHeader")->setChecked(header);
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QCheckBox>("headerCheck")->setChecked(header);
 
-    w.control<QPushButton>("Command1")->click();
+    w.control<QPushButton>("openButton")->click();
     QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 60000);
 
     QVERIFY2(sim.deviations().isEmpty(), qPrintable(sim.deviations().join('\n')));
@@ -204,8 +206,8 @@ void TestDumpWindow::fullRead()
     QCOMPARE(lines.at(1024), QStringLiteral("REQUEST_1024DOWN:1023    1024DOWN_SUCCESS:1023"));
     QCOMPARE(lines.mid(1025), (QStringList{"REQUEST_TOTALCRC    TOTALCRC OK!", "Transfer succesfull!",
                                            "Serial port closed.", ""}));
-    QCOMPARE(w.control<QLabel>("lblModel")->text(), QStringLiteral("KSF-2100"));
-    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    QCOMPARE(w.control<QLabel>("modelLabel")->text(), QStringLiteral("KSF-2100"));
+    auto *bar = w.control<QProgressBar>("progressBar");
     QCOMPARE(bar->value(), 1024);
     QCOMPARE(bar->maximum(), 1024);
     QVERIFY2(bar->format().startsWith("1024 / 1024 blocks"), qPrintable(bar->format()));
@@ -215,7 +217,7 @@ void TestDumpWindow::fullRead()
                                  .arg(file.size())
                                  .arg(QString::fromLatin1(
                                      QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex())));
-    QCOMPARE(w.control<ShapeWidget>("Shape1")->fillColor(), 255u);
+    QCOMPARE(w.control<ShapeWidget>("lamp")->fillColor(), 255u);
 }
 
 void TestDumpWindow::keepsEveryDump_data()
@@ -263,9 +265,9 @@ void TestDumpWindow::keepsEveryDump()
     QTemporaryDir dir;
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
-    w.control<QLineEdit>("txtStart")->setText(QString::number(start));
-    w.control<QLineEdit>("txtNumber")->setText(QString::number(count));
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("startEdit")->setText(QString::number(start));
+    w.control<QLineEdit>("countEdit")->setText(QString::number(count));
     QByteArray received;
     // "again": a good run of the box of the run before.
     for (int i = 0; i < runs.size(); ++i)
@@ -308,8 +310,8 @@ void TestDumpWindow::renameFails()
     QVERIFY(QDir(dir.path()).mkpath("FlashDump.bin/inside"));
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
-    w.control<QLineEdit>("txtNumber")->setText("3");
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("3");
     const QByteArray image = imageOfRun(0);
     QCOMPARE(runOnce(w, image, "good", 0), image.left(3 * 1024));
 
@@ -348,8 +350,8 @@ void TestDumpWindow::anotherWriter()
 
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
-    w.control<QLineEdit>("txtNumber")->setText("3");
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("3");
     runOnce(w, imageOfRun(0), "good", 0);
 
     QCOMPARE(w.logText(), QStringLiteral("sending request...\r\n"
@@ -387,9 +389,9 @@ void TestDumpWindow::typedFolder()
     const EnvGuard homeGuard("HOME", QFile::encodeName(home.replace('@', dir.path())));
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(typed.replace('@', dir.path()));
-    w.control<QLineEdit>("txtStart")->setText("5");
-    w.control<QLineEdit>("txtNumber")->setText("3");
+    w.control<QLineEdit>("folderEdit")->setText(typed.replace('@', dir.path()));
+    w.control<QLineEdit>("startEdit")->setText("5");
+    w.control<QLineEdit>("countEdit")->setText("3");
     const QByteArray image = imageOfRun(0);
     QCOMPARE(runOnce(w, image, "good", 5), image.mid(5 * 1024, 3 * 1024));
 
@@ -426,18 +428,18 @@ void TestDumpWindow::modelNames()
     QTemporaryDir dir;
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path());
-    w.control<QCheckBox>("chkHeader")->setChecked(header);
+    w.control<QLineEdit>("folderEdit")->setText(dir.path());
+    w.control<QCheckBox>("headerCheck")->setChecked(header);
     const QByteArray image = LoaderSim::defaultImage(model);
     QCOMPARE(runOnce(w, image, "good", 0).size(), image.size());
 
     QVERIFY(prompts.messages.isEmpty());
-    QCOMPARE(w.control<QLabel>("lblModel")->text(), QString::fromLatin1(model));
+    QCOMPARE(w.control<QLabel>("modelLabel")->text(), QString::fromLatin1(model));
     QCOMPARE(entries(dir.path()), QStringList{fileName});
     const QByteArray kup = header ? "KAON0008B9" "01000A" "020315" "0000000000C" + model + "x" : QByteArray();
     const QByteArray file = readFile(dir.filePath(fileName));
     QVERIFY(file == kup + image);
-    QCOMPARE(shownText(w.control<QProgressBar>("ProgressBar1")->toolTip()),
+    QCOMPARE(shownText(w.control<QProgressBar>("progressBar")->toolTip()),
              QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
                      .arg(dir.filePath(fileName))
                      .arg(file.size())
@@ -460,8 +462,8 @@ void TestDumpWindow::plantedPart()
 
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
-    w.control<QLineEdit>("txtNumber")->setText("3");
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("3");
     runOnce(w, imageOfRun(0), "good", 0);
 
     QCOMPARE(prompts.messages.size(), 1);
@@ -490,8 +492,8 @@ void TestDumpWindow::totalCheck()
     QTemporaryDir dir;
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
-    w.control<QLineEdit>("txtNumber")->setText("4");
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("4");
     LoaderSim sim;
     QVERIFY(sim.open());
     sim.setBadTotal(differs);
@@ -514,7 +516,7 @@ void TestDumpWindow::totalCheck()
                                   + ending + "Serial port closed.\r\n"),
              qPrintable(w.logText().right(200)));
 
-    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    auto *bar = w.control<QProgressBar>("progressBar");
     QCOMPARE(bar->value(), 4);
     const QByteArray data = readFile(dir.filePath(differs ? "FlashDump.bin.part" : "FlashDump.bin"));
     QVERIFY(data == sim.image().left(4 * 1024));
@@ -552,8 +554,8 @@ void TestDumpWindow::refusedRange()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     const QString log = w.logText();
-    w.control<QLineEdit>("txtStart")->setText(start);
-    w.control<QLineEdit>("txtNumber")->setText(number);
+    w.control<QLineEdit>("startEdit")->setText(start);
+    w.control<QLineEdit>("countEdit")->setText(number);
     w.onOpenClicked();
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
@@ -569,8 +571,8 @@ void TestDumpWindow::secondRunStartsAfresh()
     QTemporaryDir dir;
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
-    w.control<QLineEdit>("txtNumber")->setText("2");
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("2");
     for (const QByteArray &model : {QByteArrayLiteral("FIRST"), QByteArrayLiteral("")}) {
         LoaderSim sim;
         QVERIFY(sim.open());
@@ -578,7 +580,7 @@ void TestDumpWindow::secondRunStartsAfresh()
         qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
         w.onOpenClicked();
         QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 20000);
-        QCOMPARE(w.control<QLabel>("lblModel")->text(), QString::fromLatin1(model));
+        QCOMPARE(w.control<QLabel>("modelLabel")->text(), QString::fromLatin1(model));
         QVERIFY(w.logText().startsWith("sending request...\r\n"));
         QVERIFY(w.logText().contains("TOTALCRC OK!\r\nTransfer succesfull!\r\n"));
     }
@@ -594,11 +596,11 @@ void TestDumpWindow::stoppedRunShowsNoTimeLeft()
     QTemporaryDir dir;
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QLineEdit>("Text2")->setText(dir.path() + "/");
-    w.control<QLineEdit>("txtNumber")->setText("4");
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("4");
     w.onOpenClicked();
     QTRY_COMPARE(w.dumpRun().stage(), tarvik::DumpRun::Stage::Stopped);
-    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    auto *bar = w.control<QProgressBar>("progressBar");
     QCOMPARE(bar->value(), 2);
     QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
     w.onCloseClicked();

@@ -22,6 +22,10 @@
 #include <functional>
 #include <memory>
 
+using tarvik::FixedLook;
+using tarvik::LogPane;
+using tarvik::MainWindow;
+
 namespace {
 
 enum class Theme {
@@ -322,7 +326,7 @@ void TestFixedLook::portListLooksTheSame()
     QFETCH(Theme, theme);
 
     const auto dropDown = [](MainWindow &w) {
-        auto *list = w.control<QComboBox>("cmbCom");
+        auto *list = w.control<QComboBox>("portList");
         list->showPopup();
         QWidget *popup = list->view()->window();
         if (!QTest::qWaitForWindowExposed(popup))
@@ -353,7 +357,7 @@ void TestFixedLook::textIsDarkOnThePhotograph_data()
     const struct {
         const char *name;
         double least;
-    } fields[] = {{"Text2", 4.5}, {"Text1", 4.5}, {"txtStart", 3.0}, {"txtNumber", 3.0}};
+    } fields[] = {{"folderEdit", 4.5}, {"logPane", 4.5}, {"startEdit", 3.0}, {"countEdit", 3.0}};
     const struct {
         const char *name;
         Theme theme;
@@ -375,7 +379,7 @@ void TestFixedLook::textIsDarkOnThePhotograph()
     ThemedForm form(theme);
     QVERIFY(form.ready);
     double ratio = 0;
-    if (auto *log = form.w->control<LogPane>("Text1"); field == log->objectName()) {
+    if (auto *log = form.w->control<LogPane>("logPane"); field == log->objectName()) {
         ratio = textContrast(log, [log] { return log->text(); },
                              [log](const QString &text) { log->replaceText(text); });
     } else {

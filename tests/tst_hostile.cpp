@@ -32,6 +32,8 @@ using tarvik::DumpRun;
 using tarvik::LoaderSim;
 using tarvik::SerialService;
 using Point = LoaderSim::Point;
+using tarvik::MainWindow;
+using tarvik::ShapeWidget;
 
 namespace {
 
@@ -77,9 +79,9 @@ public:
         QDir(scratch.path()).mkdir(QStringLiteral("out"));
         w.dumpRun().setClock(clock);
         w.show();
-        w.control<QLineEdit>("Text2")->setText(folder());
-        w.control<QLineEdit>("txtStart")->setText(QStringLiteral("0"));
-        w.control<QLineEdit>("txtNumber")->setText(QString::number(count));
+        w.control<QLineEdit>("folderEdit")->setText(folder());
+        w.control<QLineEdit>("startEdit")->setText(QStringLiteral("0"));
+        w.control<QLineEdit>("countEdit")->setText(QString::number(count));
     }
 
     // The window on the device of the simulated loader, which it opens.
@@ -88,23 +90,23 @@ public:
     QString folder() const { return scratch.filePath(QStringLiteral("out")) + u'/'; }
     QString path(const QString &name) const { return folder() + name; }
 
-    void open() { w.control<QPushButton>("Command1")->click(); }
-    void close() { w.control<QPushButton>("Command2")->click(); }
+    void open() { w.control<QPushButton>("openButton")->click(); }
+    void close() { w.control<QPushButton>("closeButton")->click(); }
 
     QString controls() const
     {
         const auto on = [this](const char *name) {
             return w.control<QWidget>(name)->isEnabled() ? QStringLiteral("on") : QStringLiteral("off");
         };
-        const quint32 lamp = w.control<ShapeWidget>("Shape1")->fillColor();
+        const quint32 lamp = w.control<ShapeWidget>("lamp")->fillColor();
         const QString colour = lamp == 255 ? QStringLiteral("red")
                              : lamp == 65280 ? QStringLiteral("green")
                                              : QString::number(lamp);
         return QStringLiteral("Open %1, Close %2, folder %3, lamp %4")
-            .arg(on("Command1"), on("Command2"), on("Text2"), colour);
+            .arg(on("openButton"), on("closeButton"), on("folderEdit"), colour);
     }
-    int progress() const { return w.control<QProgressBar>("ProgressBar1")->value(); }
-    QString model() const { return w.control<QLabel>("lblModel")->text(); }
+    int progress() const { return w.control<QProgressBar>("progressBar")->value(); }
+    QString model() const { return w.control<QLabel>("modelLabel")->text(); }
 
     // What the output folder holds, and what lies beside it.
     QStringList files() const
@@ -500,7 +502,7 @@ void TestHostile::modelNames()
     sim.setImage(image);
     Desk desk(sim, 1024);
     QVERIFY(sim.isOpen());
-    desk.w.control<QCheckBox>("chkHeader")->setChecked(header);
+    desk.w.control<QCheckBox>("headerCheck")->setChecked(header);
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
     QVERIFY(finished.wait(FullRunMs));
@@ -578,7 +580,7 @@ void TestHostile::fileFaults()
             removeFolder();
     });
     QString paneAtBox;
-    desk.prompts.onMessage = [&] { paneAtBox = desk.w.control<QPlainTextEdit>("Text1")->toPlainText(); };
+    desk.prompts.onMessage = [&] { paneAtBox = desk.w.control<QPlainTextEdit>("logPane")->toPlainText(); };
     QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
     desk.open();
     if (removeAt == 0)

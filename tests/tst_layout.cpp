@@ -19,6 +19,11 @@
 #include <QScrollBar>
 #include <QtTest>
 
+using tarvik::LineWidget;
+using tarvik::LogPane;
+using tarvik::MainWindow;
+using tarvik::ShapeWidget;
+
 namespace {
 
 constexpr quint32 ButtonShadow = 0x80000010;
@@ -116,36 +121,36 @@ void TestLayout::geometry_data()
     const auto row = [](const char *name, const char *container, QRect place) {
         QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(container) << place;
     };
-    row("TransFrame3", "Form1", QRect(352, 0, 137, 57));
-    row("Command1", "TransFrame3", QRect(8, 21, 41, 25));
-    row("Command2", "TransFrame3", QRect(56, 21, 41, 25));
-    row("Shape1", "TransFrame3", QRect(112, 24, 17, 17));
-    row("TransFrame2", "Form1", QRect(120, 0, 225, 57));
-    row("txtStart", "TransFrame2", QRect(120, 12, 33, 19));
-    row("txtNumber", "TransFrame2", QRect(120, 32, 33, 19));
-    row("cmdEdit", "TransFrame2", QRect(168, 21, 41, 25));
-    row("Label1", "TransFrame2", QRect(16, 16, 81, 17));
-    row("Label2", "TransFrame2", QRect(16, 35, 89, 17));
-    row("frmCOMSet", "Form1", QRect(0, 0, 113, 57));
-    row("cmbCom", "frmCOMSet", QRect(16, 21, 73, 21));
-    row("TransFrame1", "Form1", QRect(0, 56, 489, 25));
-    row("chkHeader", "TransFrame1", QRect(8, 9, 13, 13));
-    row("Line3", "TransFrame1", QRect(QPoint(368, 8), QPoint(368, 24)));
-    row("lblModel", "TransFrame1", QRect(376, 9, 105, 17));
-    row("Label8", "TransFrame1", QRect(32, 9, 313, 17));
-    row("frmAbout", "Form1", QRect(0, 380, 489, 37));
-    row("Line2", "frmAbout", QRect(QPoint(400, 8), QPoint(400, 40)));
-    row("Label7", "frmAbout", QRect(416, 16, 65, 17));
-    row("Label6", "frmAbout", QRect(272, 16, 121, 17));
-    row("Line1", "frmAbout", QRect(QPoint(128, 8), QPoint(128, 40)));
-    row("Label5", "frmAbout", QRect(136, 16, 129, 17));
-    row("Label4", "frmAbout", QRect(8, 16, 113, 17));
-    row("cmdDir", "Form1", QRect(416, 344, 57, 25));
-    row("Text2", "Form1", QRect(64, 344, 345, 22));
-    row("Text1", "Form1", QRect(8, 104, 473, 233));
-    row("ProgressBar1", "Form1", QRect(8, 88, 473, 17));
-    row("Shape2", "Form1", QRect(0, 83, 488, 294));
-    row("Label3", "Form1", QRect(8, 347, 49, 17));
+    row("openCloseFrame", "mainWindow", QRect(352, 0, 137, 57));
+    row("openButton", "openCloseFrame", QRect(8, 21, 41, 25));
+    row("closeButton", "openCloseFrame", QRect(56, 21, 41, 25));
+    row("lamp", "openCloseFrame", QRect(112, 24, 17, 17));
+    row("dataRequestFrame", "mainWindow", QRect(120, 0, 225, 57));
+    row("startEdit", "dataRequestFrame", QRect(120, 12, 33, 19));
+    row("countEdit", "dataRequestFrame", QRect(120, 32, 33, 19));
+    row("editButton", "dataRequestFrame", QRect(168, 21, 41, 25));
+    row("startLabel", "dataRequestFrame", QRect(16, 16, 81, 17));
+    row("countLabel", "dataRequestFrame", QRect(16, 35, 89, 17));
+    row("portFrame", "mainWindow", QRect(0, 0, 113, 57));
+    row("portList", "portFrame", QRect(16, 21, 73, 21));
+    row("headerFrame", "mainWindow", QRect(0, 56, 489, 25));
+    row("headerCheck", "headerFrame", QRect(8, 9, 13, 13));
+    row("modelDivider", "headerFrame", QRect(QPoint(368, 8), QPoint(368, 24)));
+    row("modelLabel", "headerFrame", QRect(376, 9, 105, 17));
+    row("headerLabel", "headerFrame", QRect(32, 9, 313, 17));
+    row("aboutFrame", "mainWindow", QRect(0, 380, 489, 37));
+    row("versionDivider", "aboutFrame", QRect(QPoint(400, 8), QPoint(400, 40)));
+    row("versionLabel", "aboutFrame", QRect(416, 16, 65, 17));
+    row("aboutLink", "aboutFrame", QRect(272, 16, 121, 17));
+    row("authorDivider", "aboutFrame", QRect(QPoint(128, 8), QPoint(128, 40)));
+    row("contactLabel", "aboutFrame", QRect(136, 16, 129, 17));
+    row("authorLabel", "aboutFrame", QRect(8, 16, 113, 17));
+    row("folderButton", "mainWindow", QRect(416, 344, 57, 25));
+    row("folderEdit", "mainWindow", QRect(64, 344, 345, 22));
+    row("logPane", "mainWindow", QRect(8, 104, 473, 233));
+    row("progressBar", "mainWindow", QRect(8, 88, 473, 17));
+    row("panelBorder", "mainWindow", QRect(0, 83, 488, 294));
+    row("folderLabel", "mainWindow", QRect(8, 347, 49, 17));
 }
 
 void TestLayout::geometry()
@@ -170,11 +175,11 @@ void TestLayout::frames_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
 
-    QTest::newRow("TransFrame3") << "TransFrame3" << "COM Control";
-    QTest::newRow("TransFrame2") << "TransFrame2" << "Data Request";
-    QTest::newRow("frmCOMSet") << "frmCOMSet" << "Serial Port";
-    QTest::newRow("TransFrame1") << "TransFrame1" << "";
-    QTest::newRow("frmAbout") << "frmAbout" << "About";
+    QTest::newRow("openCloseFrame") << "openCloseFrame" << "COM Control";
+    QTest::newRow("dataRequestFrame") << "dataRequestFrame" << "Data Request";
+    QTest::newRow("portFrame") << "portFrame" << "Serial Port";
+    QTest::newRow("headerFrame") << "headerFrame" << "";
+    QTest::newRow("aboutFrame") << "aboutFrame" << "About";
 }
 
 // Each frame is loaded from its stored caption and font, with the defaults
@@ -213,28 +218,28 @@ void TestLayout::looks()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
 
-    auto *link = w.control<QLabel>("Label6");
+    auto *link = w.control<QLabel>("aboutLink");
     QCOMPARE(link->text(), QUrl(tarvik::Design::MakerUrl).host());
     QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     QVERIFY(link->font().underline());
     QCOMPARE(link->cursor().shape(), Qt::BitmapCursor);
     QCOMPARE(link->cursor().hotSpot(), QPoint(12, 1));
     QCOMPARE(link->cursor().pixmap().size(), QSize(32, 32));
-    QVERIFY(!w.control<QLabel>("Label4")->text().isEmpty());
+    QVERIFY(!w.control<QLabel>("authorLabel")->text().isEmpty());
 
-    QVERIFY(w.control<QLabel>("lblModel")->font().bold());
-    QVERIFY(w.control<QLabel>("Label7")->font().bold());
-    QVERIFY(!w.control<QLabel>("Label8")->font().bold());
+    QVERIFY(w.control<QLabel>("modelLabel")->font().bold());
+    QVERIFY(w.control<QLabel>("versionLabel")->font().bold());
+    QVERIFY(!w.control<QLabel>("headerLabel")->font().bold());
     for (const tarvik::Design::Control &c : tarvik::Design::controls()) {
         if (c.kind == tarvik::Design::Kind::Label)
             QVERIFY2(!w.control<QLabel>(c.name)->autoFillBackground(), c.name);
     }
-    QCOMPARE(w.control<QComboBox>("cmbCom")->toolTip(), QStringLiteral("Select the COM-Port for the receiver"));
-    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    QCOMPARE(w.control<QComboBox>("portList")->toolTip(), QStringLiteral("Select the COM-Port for the receiver"));
+    auto *bar = w.control<QProgressBar>("progressBar");
     QCOMPARE(bar->orientation(), Qt::Horizontal);
     QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 100);
-    QCOMPARE(w.control<ShapeWidget>("Shape2")->fillColor(), 0x80000015u);
+    QCOMPARE(w.control<ShapeWidget>("panelBorder")->fillColor(), 0x80000015u);
 }
 
 // Every caption fits its control in the font that the design font resolves to.
@@ -264,10 +269,10 @@ void TestLayout::tabOrder_data()
     QTest::addColumn<QStringList>("order");
 
     QTest::newRow("at start-up") << false
-        << QStringList{"Text2", "cmdDir", "chkHeader", "cmbCom", "Command1", "Text1"};
+        << QStringList{"folderEdit", "folderButton", "headerCheck", "portList", "openButton", "logPane"};
     QTest::newRow("every control shown and enabled") << true
-        << QStringList{"Text2", "cmdDir", "chkHeader", "cmbCom", "cmdEdit", "txtNumber", "txtStart",
-                       "Command2", "Command1", "Text1"};
+        << QStringList{"folderEdit", "folderButton", "headerCheck", "portList", "editButton", "countEdit", "startEdit",
+                       "closeButton", "openButton", "logPane"};
 }
 
 void TestLayout::tabOrder()
@@ -278,7 +283,7 @@ void TestLayout::tabOrder()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     if (allUsable) {
-        for (const char *name : {"cmdEdit", "txtNumber", "txtStart", "Command2"}) {
+        for (const char *name : {"editButton", "countEdit", "startEdit", "closeButton"}) {
             w.control<QWidget>(name)->setVisible(true);
             w.control<QWidget>(name)->setEnabled(true);
         }
@@ -286,7 +291,7 @@ void TestLayout::tabOrder()
     w.show();
     QApplication::setActiveWindow(&w);
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QCOMPARE(QApplication::focusWidget(), w.control<QWidget>("Text1"));
+    QCOMPARE(QApplication::focusWidget(), w.control<QWidget>("logPane"));
 
     QStringList visited;
     for (int i = 0; i < order.size(); ++i) {
@@ -304,7 +309,7 @@ void TestLayout::logPaneShowsThePicture()
     MainWindow &w = form.w;
     QVERIFY(QTest::qWaitForWindowExposed(&w));
 
-    auto *log = w.control<LogPane>("Text1");
+    auto *log = w.control<LogPane>("logPane");
     QWidget *viewport = log->viewport();
     const int textBottom = 3 * log->fontMetrics().lineSpacing() + 4;
     const QRect blank(viewport->mapTo(&w, QPoint(0, textBottom)),
@@ -316,9 +321,9 @@ void TestLayout::logPaneShowsThePicture()
 void TestLayout::topFramesShowTheirBorders_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("Serial Port") << "frmCOMSet";
-    QTest::newRow("Data Request") << "TransFrame2";
-    QTest::newRow("COM Control") << "TransFrame3";
+    QTest::newRow("Serial Port") << "portFrame";
+    QTest::newRow("Data Request") << "dataRequestFrame";
+    QTest::newRow("COM Control") << "openCloseFrame";
 }
 
 void TestLayout::topFramesShowTheirBorders()
@@ -363,7 +368,7 @@ void TestLayout::noTraceAfterScrolling()
     ShownForm form;
     MainWindow &w = form.w;
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto *log = w.control<LogPane>("Text1");
+    auto *log = w.control<LogPane>("logPane");
     for (int i = 0; i < 200; ++i) {
         log->appendText(QStringLiteral("REQUEST_1024DOWN:%1\t1024DOWN_SUCCESS:%1 %2\r\n")
                                 .arg(i, 4, 10, QLatin1Char('0'))

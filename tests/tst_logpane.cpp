@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+using tarvik::LogPane;
+
 class TestLogPane : public QObject
 {
     Q_OBJECT

@@ -30,6 +30,10 @@
 
 #include <unistd.h>
 
+using tarvik::LogPane;
+using tarvik::MainWindow;
+using tarvik::ShapeWidget;
+
 namespace {
 
 const QString StartupLog = QStringLiteral(
@@ -38,12 +42,12 @@ const QString StartupLog = QStringLiteral(
 
 quint32 lamp(const MainWindow &w)
 {
-    return w.control<ShapeWidget>("Shape1")->fillColor();
+    return w.control<ShapeWidget>("lamp")->fillColor();
 }
 
 bool caretAtEndWithoutSelection(MainWindow &w)
 {
-    auto *log = w.control<LogPane>("Text1");
+    auto *log = w.control<LogPane>("logPane");
     const QTextCursor c = log->textCursor();
     return !c.hasSelection() && c.atEnd();
 }
@@ -54,12 +58,12 @@ struct ControlStates {
 
 ControlStates states(const MainWindow &w)
 {
-    return {w.control<QPushButton>("Command1")->isEnabled(),
-            w.control<QPushButton>("Command2")->isEnabled(),
-            w.control<QPushButton>("cmdDir")->isEnabled(),
-            w.control<QLineEdit>("Text2")->isEnabled(),
-            w.control<QComboBox>("cmbCom")->isEnabled(),
-            w.control<QCheckBox>("chkHeader")->isEnabled()};
+    return {w.control<QPushButton>("openButton")->isEnabled(),
+            w.control<QPushButton>("closeButton")->isEnabled(),
+            w.control<QPushButton>("folderButton")->isEnabled(),
+            w.control<QLineEdit>("folderEdit")->isEnabled(),
+            w.control<QComboBox>("portList")->isEnabled(),
+            w.control<QCheckBox>("headerCheck")->isEnabled()};
 }
 
 bool isIdle(const MainWindow &w)
@@ -116,7 +120,7 @@ void TestMainWindow::startupState()
     QCOMPARE(w.logText(), StartupLog);
     QVERIFY(caretAtEndWithoutSelection(w));
 
-    auto *list = w.control<QComboBox>("cmbCom");
+    auto *list = w.control<QComboBox>("portList");
     QCOMPARE(list->count(), 4);
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(list->itemText(i), QStringLiteral("COM %1").arg(i + 1));
@@ -125,16 +129,16 @@ void TestMainWindow::startupState()
     }
     QCOMPARE(list->currentIndex(), 0);
 
-    QCOMPARE(w.control<QLineEdit>("Text2")->text(), QCoreApplication::applicationDirPath() + "/");
-    QCOMPARE(w.control<QLineEdit>("txtStart")->text(), QStringLiteral("0"));
-    QCOMPARE(w.control<QLineEdit>("txtNumber")->text(), QStringLiteral("1024"));
-    QVERIFY(!w.control<QLineEdit>("txtStart")->isEnabled());
-    QVERIFY(!w.control<QLineEdit>("txtNumber")->isEnabled());
+    QCOMPARE(w.control<QLineEdit>("folderEdit")->text(), QCoreApplication::applicationDirPath() + "/");
+    QCOMPARE(w.control<QLineEdit>("startEdit")->text(), QStringLiteral("0"));
+    QCOMPARE(w.control<QLineEdit>("countEdit")->text(), QStringLiteral("1024"));
+    QVERIFY(!w.control<QLineEdit>("startEdit")->isEnabled());
+    QVERIFY(!w.control<QLineEdit>("countEdit")->isEnabled());
     QCOMPARE(lamp(w), 255u);
     QVERIFY(isIdle(w));
-    QVERIFY(!w.control<QPushButton>("cmdEdit")->isVisibleTo(&w));
-    QVERIFY(!w.control<QCheckBox>("chkHeader")->isChecked());
-    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    QVERIFY(!w.control<QPushButton>("editButton")->isVisibleTo(&w));
+    QVERIFY(!w.control<QCheckBox>("headerCheck")->isChecked());
+    auto *bar = w.control<QProgressBar>("progressBar");
     QCOMPARE(bar->value(), 0);
     QVERIFY(!bar->isVisibleTo(&w));
     QVERIFY(prompts.messages.isEmpty());
@@ -150,24 +154,24 @@ void TestMainWindow::openAndClose()
     w.show();
 
     // The user had selected part of the log; the next append still leaves the caret at the end.
-    auto *log = w.control<LogPane>("Text1");
+    auto *log = w.control<LogPane>("logPane");
     QTextCursor sel = log->textCursor();
     sel.setPosition(3);
     sel.setPosition(10, QTextCursor::KeepAnchor);
     log->setTextCursor(sel);
 
-    w.control<QPushButton>("Command1")->click();
+    w.control<QPushButton>("openButton")->click();
     QVERIFY(w.port().isOpen());
     QVERIFY(isConnected(w));
     QCOMPARE(lamp(w), 65280u);
-    auto *bar = w.control<QProgressBar>("ProgressBar1");
+    auto *bar = w.control<QProgressBar>("progressBar");
     QVERIFY(bar->isVisible());
     QCOMPARE(bar->value(), 0);
     QCOMPARE(bar->maximum(), 1024);
     QCOMPARE(w.logText(), QStringLiteral("sending request...\r\n"));
     QVERIFY(caretAtEndWithoutSelection(w));
 
-    w.control<QPushButton>("Command2")->click();
+    w.control<QPushButton>("closeButton")->click();
     QVERIFY(!w.port().isOpen());
     QCOMPARE(w.logText(), QStringLiteral("sending request...\r\nSerial port closed.\r\n"));
     QVERIFY(caretAtEndWithoutSelection(w));
@@ -189,7 +193,7 @@ void TestMainWindow::closingTheWindowClosesThePort()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     w.show();
-    w.control<QPushButton>("Command1")->click();
+    w.control<QPushButton>("openButton")->click();
     QVERIFY(w.port().isOpen());
     QVERIFY(w.close());
     QVERIFY(!w.port().isOpen());
@@ -251,12 +255,12 @@ void TestMainWindow::openErrors()
 
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QPushButton>("Command1")->click();
+    w.control<QPushButton>("openButton")->click();
 
     QVERIFY(!w.port().isOpen());
     QVERIFY(isIdle(w));
     QCOMPARE(lamp(w), 255u);
-    QVERIFY(!w.control<QProgressBar>("ProgressBar1")->isVisibleTo(&w));
+    QVERIFY(!w.control<QProgressBar>("progressBar")->isVisibleTo(&w));
     if (text.isEmpty()) {
         QVERIFY(prompts.messages.isEmpty());
     } else {
@@ -279,8 +283,8 @@ void TestMainWindow::environmentWinsOverPresentPorts()
     qputenv("TARVIK_COM3", pty.slavePath().toLocal8Bit());
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QComboBox>("cmbCom")->setCurrentIndex(2);
-    w.control<QPushButton>("Command1")->click();
+    w.control<QComboBox>("portList")->setCurrentIndex(2);
+    w.control<QPushButton>("openButton")->click();
     QVERIFY(w.port().isOpen());
     QCOMPARE(w.port().devicePath(), pty.slavePath());
     QCOMPARE(w.port().portNumber(), qint16(3));
@@ -293,8 +297,8 @@ void TestMainWindow::missingNthPortIsNotPresent()
         QSKIP("this machine has four serial ports or more");
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    w.control<QComboBox>("cmbCom")->setCurrentIndex(3);
-    w.control<QPushButton>("Command1")->click();
+    w.control<QComboBox>("portList")->setCurrentIndex(3);
+    w.control<QPushButton>("openButton")->click();
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).text, QStringLiteral("Serial port COM 4 not present."));
     QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error opening COM 4"));
@@ -401,10 +405,10 @@ int printStartFolders()
 {
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
-    auto *field = w.control<QLineEdit>("Text2");
+    auto *field = w.control<QLineEdit>("folderEdit");
     const QString atStart = field->text();
     field->setText("/somewhere/else/");
-    w.control<QPushButton>("cmdDir")->click();
+    w.control<QPushButton>("folderButton")->click();
     std::printf("%s\n%s\n", qPrintable(atStart), qPrintable(field->text()));
     return 0;
 }

@@ -6,7 +6,7 @@
 
 using namespace tarvik;
 
-class tst_PropertyBag : public QObject
+class TestPropertyBag : public QObject
 {
     Q_OBJECT
 
@@ -18,7 +18,7 @@ private slots:
     void ambientFontIsANewObjectEachTime();
 };
 
-void tst_PropertyBag::keysMatchWithoutCase()
+void TestPropertyBag::keysMatchWithoutCase()
 {
     PropertyBag bag;
     bag.WriteProperty(QStringLiteral("caption"), QStringLiteral("COM Control"));
@@ -35,7 +35,7 @@ void tst_PropertyBag::keysMatchWithoutCase()
     QCOMPARE(bag.ReadProperty(QStringLiteral("caption")).toString(), QStringLiteral("Serial Port"));
 }
 
-void tst_PropertyBag::defaultsAreNotStored_data()
+void TestPropertyBag::defaultsAreNotStored_data()
 {
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QVariant>("defaultValue");
@@ -67,7 +67,7 @@ void tst_PropertyBag::defaultsAreNotStored_data()
     QTest::newRow("no default") << QVariant(QStringLiteral("x")) << QVariant() << true;
 }
 
-void tst_PropertyBag::defaultsAreNotStored()
+void TestPropertyBag::defaultsAreNotStored()
 {
     QFETCH(QVariant, value);
     QFETCH(QVariant, defaultValue);
@@ -80,7 +80,7 @@ void tst_PropertyBag::defaultsAreNotStored()
 }
 
 // A later ReadProperty must give what was written last, not an older value.
-void tst_PropertyBag::writingTheDefaultDropsAnEarlierValue()
+void TestPropertyBag::writingTheDefaultDropsAnEarlierValue()
 {
     PropertyBag bag;
     bag.WriteProperty(QStringLiteral("BorderStyle"), qint32(0), qint32(1));
@@ -90,11 +90,11 @@ void tst_PropertyBag::writingTheDefaultDropsAnEarlierValue()
     QCOMPARE(bag.ReadProperty(QStringLiteral("BorderStyle"), qint32(1)).toInt(), 1);
 }
 
-void tst_PropertyBag::ambientFontIsANewObjectEachTime()
+void TestPropertyBag::ambientFontIsANewObjectEachTime()
 {
     QFont font(QStringLiteral("Sans"), 11);
     font.setItalic(true);
-    const AmbientProperties ambient(font, QStringLiteral("TransFrame1"), false);
+    const AmbientProperties ambient(font, QStringLiteral("headerFrame"), false);
 
     const FontRef first = ambient.font();
     const FontRef second = ambient.font();
@@ -104,9 +104,9 @@ void tst_PropertyBag::ambientFontIsANewObjectEachTime()
     QCOMPARE(first->size, 11.0f);
     QVERIFY(first->italic);
     QVERIFY(!first->bold);
-    QCOMPARE(ambient.displayName(), QStringLiteral("TransFrame1"));
+    QCOMPARE(ambient.displayName(), QStringLiteral("headerFrame"));
     QVERIFY(!ambient.userMode());
 }
 
-QTEST_MAIN(tst_PropertyBag)
+QTEST_MAIN(TestPropertyBag)
 #include "tst_propertybag.moc"

@@ -9,6 +9,8 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
+using tarvik::RepaintPacer;
+
 namespace {
 
 constexpr int TestIdleMs = 100;

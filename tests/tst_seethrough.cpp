@@ -14,6 +14,9 @@
 #include <QStyle>
 #include <QtTest>
 
+using tarvik::MainWindow;
+namespace SeeThrough = tarvik::SeeThrough;
+
 namespace {
 
 constexpr quint32 ButtonFace = 0x8000000F;
@@ -121,11 +124,11 @@ void TestSeeThrough::windowTiles_data()
     QTest::addColumn<QString>("container");
     QTest::addColumn<QRect>("cut");
 
-    QTest::newRow("log pane") << "Text1" << "Form1" << QRect(8, 104, 473, 233);
-    QTest::newRow("folder") << "Text2" << "Form1" << QRect(64, 344, 345, 22);
+    QTest::newRow("log pane") << "logPane" << "mainWindow" << QRect(8, 104, 473, 233);
+    QTest::newRow("folder") << "folderEdit" << "mainWindow" << QRect(64, 344, 345, 22);
     // Cut at their place in the frame, not on the window.
-    QTest::newRow("start block") << "txtStart" << "TransFrame2" << QRect(120, 12, 33, 19);
-    QTest::newRow("number of blocks") << "txtNumber" << "TransFrame2" << QRect(120, 32, 33, 19);
+    QTest::newRow("start block") << "startEdit" << "dataRequestFrame" << QRect(120, 12, 33, 19);
+    QTest::newRow("number of blocks") << "countEdit" << "dataRequestFrame" << QRect(120, 32, 33, 19);
 }
 
 void TestSeeThrough::windowTiles()

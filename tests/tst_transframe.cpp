@@ -152,7 +152,7 @@ public:
 
 } // namespace
 
-class tst_TransFrame : public QObject
+class TestTransFrame : public QObject
 {
     Q_OBJECT
 
@@ -194,7 +194,7 @@ private slots:
     void keysOfHeldControlsRaiseNothing();
 };
 
-void tst_TransFrame::interfaceOrder()
+void TestTransFrame::interfaceOrder()
 {
     const QMetaObject &meta = TransFrame::staticMetaObject;
     QStringList names;
@@ -207,7 +207,7 @@ void tst_TransFrame::interfaceOrder()
                                  "BackStyle"}));
 }
 
-void tst_TransFrame::layout_data()
+void TestTransFrame::layout_data()
 {
     QTest::addColumn<QString>("side");
     QTest::addColumn<int>("index");
@@ -234,7 +234,7 @@ void tst_TransFrame::layout_data()
 }
 
 // 96 dpi: a frame of 2055 x 855 twips whose caption is 195 twips high.
-void tst_TransFrame::layout()
+void TestTransFrame::layout()
 {
     QFETCH(QString, side);
     QFETCH(int, index);
@@ -257,7 +257,7 @@ void tst_TransFrame::layout()
     QCOMPARE(frame->captionLabel()->pos() * 15, QPoint(135, 0));
 }
 
-void tst_TransFrame::layoutOverflow_data()
+void TestTransFrame::layoutOverflow_data()
 {
     QTest::addColumn<qreal>("twips");
     QTest::addColumn<bool>("overflows");
@@ -267,7 +267,7 @@ void tst_TransFrame::layoutOverflow_data()
     QTest::newRow("p beyond 16 bits") << qreal(40000) << true;
 }
 
-void tst_TransFrame::layoutOverflow()
+void TestTransFrame::layoutOverflow()
 {
     QFETCH(qreal, twips);
     QFETCH(bool, overflows);
@@ -289,7 +289,7 @@ void tst_TransFrame::layoutOverflow()
     }
 }
 
-void tst_TransFrame::captionAndBorder_data()
+void TestTransFrame::captionAndBorder_data()
 {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QList<int>>("borderStyles");
@@ -316,7 +316,7 @@ void tst_TransFrame::captionAndBorder_data()
                                                      << false << true;
 }
 
-void tst_TransFrame::captionAndBorder()
+void TestTransFrame::captionAndBorder()
 {
     QFETCH(QString, caption);
     QFETCH(QList<int>, borderStyles);
@@ -342,7 +342,7 @@ void tst_TransFrame::captionAndBorder()
 
 // The shape of every frame on the main window, loaded into a frame whose
 // values were all set away from their defaults.
-void tst_TransFrame::loadGivesEveryDefault()
+void TestTransFrame::loadGivesEveryDefault()
 {
     TransFrame frame;
     frame.setBackColor(0xFF);
@@ -369,7 +369,7 @@ void tst_TransFrame::loadGivesEveryDefault()
     bag.WriteProperty(QStringLiteral("fontsize"), 8.25);
     bag.WriteProperty(QStringLiteral("fontname"), QStringLiteral("MS Sans Serif"));
     frame.ReadProperties(bag, AmbientProperties(QFont(QStringLiteral("Sans"), 9),
-                                                QStringLiteral("TransFrame3"), true));
+                                                QStringLiteral("openCloseFrame"), true));
 
     QCOMPARE(frame.backColor(), 0x8000000Fu);
     QCOMPARE(frame.foreColor(), 0x80000012u);
@@ -393,13 +393,13 @@ void tst_TransFrame::loadGivesEveryDefault()
     QVERIFY(!frame.captionLabel()->isHidden());
 }
 
-void tst_TransFrame::saveFreshInstanceStoresOnlyTheFont()
+void TestTransFrame::saveFreshInstanceStoresOnlyTheFont()
 {
-    const AmbientProperties ambient(QFont(QStringLiteral("Sans"), 9), QStringLiteral("TransFrame1"),
+    const AmbientProperties ambient(QFont(QStringLiteral("Sans"), 9), QStringLiteral("headerFrame"),
                                     true);
     TransFrame frame;
     frame.InitProperties(ambient);
-    QCOMPARE(frame.caption(), QStringLiteral("TransFrame1"));
+    QCOMPARE(frame.caption(), QStringLiteral("headerFrame"));
     QCOMPARE(frame.borderStyle(), 1);
     QCOMPARE(frame.backStyle(), 0);
 
@@ -410,9 +410,9 @@ void tst_TransFrame::saveFreshInstanceStoresOnlyTheFont()
     QCOMPARE(bag.ReadProperty(QStringLiteral("FontName")).toString(), QStringLiteral("Sans"));
 }
 
-void tst_TransFrame::saveAndLoadEveryProperty()
+void TestTransFrame::saveAndLoadEveryProperty()
 {
-    const AmbientProperties ambient(QFont(QStringLiteral("Sans"), 9), QStringLiteral("frmAbout"),
+    const AmbientProperties ambient(QFont(QStringLiteral("Sans"), 9), QStringLiteral("aboutFrame"),
                                     true);
     const FontRef font = makeFontObject(QFont(QStringLiteral("Serif"), 12));
     const PictureRef icon = std::make_shared<const QPixmap>(32, 32);
@@ -456,7 +456,7 @@ void tst_TransFrame::saveAndLoadEveryProperty()
 
 // Stored data without "FontSize" hands the frame a size of 0; the widget
 // still gets a font of a size that can be drawn.
-void tst_TransFrame::loadWithoutFontSizeOrName()
+void TestTransFrame::loadWithoutFontSizeOrName()
 {
     PropertyBag bag;
     bag.WriteProperty(QStringLiteral("caption"), QStringLiteral("Data Request"));
@@ -475,7 +475,7 @@ void tst_TransFrame::loadWithoutFontSizeOrName()
     QVERIFY(!saved.contains(QStringLiteral("FontName")));
 }
 
-void tst_TransFrame::loadFailures_data()
+void TestTransFrame::loadFailures_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QVariant>("value");
@@ -488,7 +488,7 @@ void tst_TransFrame::loadFailures_data()
                                               << false;
 }
 
-void tst_TransFrame::loadFailures()
+void TestTransFrame::loadFailures()
 {
     QFETCH(QString, key);
     QFETCH(QVariant, value);
@@ -504,7 +504,7 @@ void tst_TransFrame::loadFailures()
                                  frame.ReadProperties(bag, AmbientProperties()));
 }
 
-void tst_TransFrame::appearanceOverflow_data()
+void TestTransFrame::appearanceOverflow_data()
 {
     QTest::addColumn<qint32>("value");
     QTest::addColumn<bool>("overflows");
@@ -515,7 +515,7 @@ void tst_TransFrame::appearanceOverflow_data()
     QTest::newRow("-32769") << -32769 << true;
 }
 
-void tst_TransFrame::appearanceOverflow()
+void TestTransFrame::appearanceOverflow()
 {
     QFETCH(qint32, value);
     QFETCH(bool, overflows);
@@ -533,22 +533,22 @@ void tst_TransFrame::appearanceOverflow()
     }
 }
 
-void tst_TransFrame::noticesOfInitAndLoad()
+void TestTransFrame::noticesOfInitAndLoad()
 {
     TransFrame fresh;
     QSignalSpy initNotices(&fresh, &TransFrame::PropertyChanged);
-    fresh.InitProperties(AmbientProperties(QFont(), QStringLiteral("TransFrame2"), true));
+    fresh.InitProperties(AmbientProperties(QFont(), QStringLiteral("dataRequestFrame"), true));
     QCOMPARE(noticesOf(initNotices), QStringList({"Caption", "BorderStyle"}));
 
     TransFrame stored;
     QSignalSpy loadNotices(&stored, &TransFrame::PropertyChanged);
     PropertyBag bag;
     bag.WriteProperty(QStringLiteral("caption"), QStringLiteral("Data Request"));
-    stored.ReadProperties(bag, AmbientProperties(QFont(), QStringLiteral("TransFrame2"), true));
+    stored.ReadProperties(bag, AmbientProperties(QFont(), QStringLiteral("dataRequestFrame"), true));
     QCOMPARE(noticesOf(loadNotices), QStringList({"BorderStyle", "Caption", "MouseIcon"}));
 }
 
-void tst_TransFrame::setterNotices_data()
+void TestTransFrame::setterNotices_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QVariant>("value");
@@ -573,7 +573,7 @@ void tst_TransFrame::setterNotices_data()
     QTest::newRow("BackStyle") << "BackStyle" << QVariant(qint32(1));
 }
 
-void tst_TransFrame::setterNotices()
+void TestTransFrame::setterNotices()
 {
     QFETCH(QString, name);
     QFETCH(QVariant, value);
@@ -585,7 +585,7 @@ void tst_TransFrame::setterNotices()
     QVERIFY(PropertyBag::sameValue(frame.property(name.toLatin1().constData()), value));
 }
 
-void tst_TransFrame::backdropStateTable_data()
+void TestTransFrame::backdropStateTable_data()
 {
     QTest::addColumn<bool>("appliedBefore");
     QTest::addColumn<qint32>("backStyle");
@@ -598,7 +598,7 @@ void tst_TransFrame::backdropStateTable_data()
     QTest::newRow("true, BackStyle 1: remove") << true << 1 << false << false;
 }
 
-void tst_TransFrame::backdropStateTable()
+void TestTransFrame::backdropStateTable()
 {
     QFETCH(bool, appliedBefore);
     QFETCH(qint32, backStyle);
@@ -633,7 +633,7 @@ void tst_TransFrame::backdropStateTable()
 // The backdrop holds what the window shows beneath the frame, its siblings
 // included and its own controls left out; the frame keeps its focus and
 // visibility meanwhile.
-void tst_TransFrame::backdropIsWhatTheWindowShowsBeneath()
+void TestTransFrame::backdropIsWhatTheWindowShowsBeneath()
 {
     PictureWindow window;
     auto *sibling = new QWidget(window.client());
@@ -678,7 +678,7 @@ void tst_TransFrame::backdropIsWhatTheWindowShowsBeneath()
 
 // The parent paints again while a frame takes its backdrop: that paint does
 // nothing for this frame but reaches the next one.
-void tst_TransFrame::nestedParentPaint()
+void TestTransFrame::nestedParentPaint()
 {
     PictureWindow window;
     auto *second = loadFrame(window.client(), QStringLiteral("About"), QRect(20, 130, 200, 60), 1);
@@ -704,7 +704,7 @@ void tst_TransFrame::nestedParentPaint()
     QCOMPARE(first->picture(), picture);
 }
 
-void tst_TransFrame::backdropFollowsRealPaints()
+void TestTransFrame::backdropFollowsRealPaints()
 {
     PictureWindow window;
     auto *frame = loadFrame(window.client(), QStringLiteral("Serial Port"), QRect(20, 20, 113, 57));
@@ -734,7 +734,7 @@ void tst_TransFrame::backdropFollowsRealPaints()
     QCOMPARE(frame->picture()->size(), QSize(150, 90));
 }
 
-void tst_TransFrame::noBackdropAtDesignTime()
+void TestTransFrame::noBackdropAtDesignTime()
 {
     PictureWindow window;
     auto *frame = loadFrame(window.client(), QStringLiteral("Serial Port"), QRect(20, 20, 113, 57),
@@ -747,7 +747,7 @@ void tst_TransFrame::noBackdropAtDesignTime()
     QVERIFY(!frame->picture());
 }
 
-void tst_TransFrame::mouseInput_data()
+void TestTransFrame::mouseInput_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QPoint>("pos");
@@ -761,7 +761,7 @@ void tst_TransFrame::mouseInput_data()
     QTest::newRow("held control") << "held" << QPoint(5, 5) << QStringList();
 }
 
-void tst_TransFrame::mouseInput()
+void TestTransFrame::mouseInput()
 {
     QFETCH(QString, target);
     QFETCH(QPoint, pos);
@@ -786,7 +786,7 @@ void tst_TransFrame::mouseInput()
     QCOMPARE(log, expected);
 }
 
-void tst_TransFrame::doubleClick()
+void TestTransFrame::doubleClick()
 {
     FrameOnParent fixture(QStringLiteral("Serial Port"));
     QWidget &parent = fixture.parent;
@@ -805,7 +805,7 @@ void tst_TransFrame::doubleClick()
                                "MouseUp 1 1 300 600"}));
 }
 
-void tst_TransFrame::mouseArgumentsByReference()
+void TestTransFrame::mouseArgumentsByReference()
 {
     FrameOnParent fixture(QStringLiteral("Serial Port"));
     QWidget &parent = fixture.parent;
@@ -826,7 +826,7 @@ void tst_TransFrame::mouseArgumentsByReference()
     QTest::mouseRelease(frame, Qt::LeftButton, Qt::NoModifier, QPoint(40, 50));
 }
 
-void tst_TransFrame::keyInput_data()
+void TestTransFrame::keyInput_data()
 {
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("text");
@@ -848,7 +848,7 @@ void tst_TransFrame::keyInput_data()
 
 // A handler that sets character to 0 changes it for later handlers and for
 // the key event itself, which then goes no further.
-void tst_TransFrame::keyInput()
+void TestTransFrame::keyInput()
 {
     QFETCH(int, key);
     QFETCH(QString, text);
@@ -875,7 +875,7 @@ void tst_TransFrame::keyInput()
     QCOMPARE(press.isAccepted(), swallowed);
 }
 
-void tst_TransFrame::keysOfHeldControlsRaiseNothing()
+void TestTransFrame::keysOfHeldControlsRaiseNothing()
 {
     FrameOnParent fixture(QStringLiteral("Data Request"));
     QWidget &parent = fixture.parent;
@@ -895,5 +895,5 @@ void tst_TransFrame::keysOfHeldControlsRaiseNothing()
     QCOMPARE(raised, 0);
 }
 
-QTEST_MAIN(tst_TransFrame)
+QTEST_MAIN(TestTransFrame)
 #include "tst_transframe.moc"

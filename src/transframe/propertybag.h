@@ -46,7 +46,7 @@ public:
 
     // A new font object at every call, as a container hands out a copy of its font.
     FontRef font() const;
-    // The instance's name in the container, such as "TransFrame1".
+    // The instance's name in the container, such as "headerFrame".
     QString displayName() const;
     // True while the program runs, false while it is being designed.
     bool userMode() const;

@@ -12,6 +12,8 @@
 
 #include "portmap.h"
 
+namespace tarvik {
+
 ClickLabel::ClickLabel(QWidget *parent)
     : QLabel(parent)
 {
@@ -67,7 +69,7 @@ void ShapeWidget::setFillColor(quint32 color)
 void ShapeWidget::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QColor color = tarvik::colorFromOle(m_color);
+    const QColor color = colorFromOle(m_color);
     if (m_form == Form::Circle) {
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(Qt::black, 1));
@@ -94,7 +96,7 @@ LineWidget::LineWidget(QPoint from, QPoint to, quint32 color, QWidget *parent)
 void LineWidget::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setPen(QPen(tarvik::colorFromOle(m_color), 1));
+    painter.setPen(QPen(colorFromOle(m_color), 1));
     painter.drawLine(m_from, m_to);
 }
 
@@ -111,7 +113,7 @@ PortCombo::PortCombo(QWidget *parent)
 void PortCombo::refreshToolTips()
 {
     for (int i = 0; i < count(); ++i)
-        setItemData(i, plainToolTip(tarvik::PortMap::tooltip(itemData(i).toInt())), Qt::ToolTipRole);
+        setItemData(i, plainToolTip(PortMap::tooltip(itemData(i).toInt())), Qt::ToolTipRole);
 }
 
 void PortCombo::showPopup()
@@ -152,3 +154,5 @@ bool KeyPressFilter::eventFilter(QObject *watched, QEvent *event)
         return false;
     return m_handler(key->text().at(0)).isNull();
 }
+
+} // namespace tarvik

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace tarvik {
+
 // Small widgets that give the window's controls what the window relies on.
 
 // A tooltip that shows `text` as it is, however much it looks like markup
@@ -115,3 +117,5 @@ protected:
 private:
     Handler m_handler;
 };
+
+} // namespace tarvik

@@ -32,7 +32,7 @@ enum Flag : unsigned {
 struct Control {
     const char *name;
     Kind kind;
-    const char *container;  // "Form1" or a frame's name
+    const char *container;  // WindowName or a frame's name
     QString caption;
     int left, top, width, height; // twips; lines: x1, y1, x2, y2
     int tabIndex;            // -1: no tab position
@@ -55,7 +55,8 @@ struct FrameStore {
     std::vector<StoredProperty> stored;
 };
 
-// Window properties.
+// Window properties. Every control's object name is its role, the window's too.
+constexpr const char *WindowName = "mainWindow";
 constexpr int ClientWidth = 7380;  // twips
 constexpr int ClientHeight = 6270;
 constexpr int BackRed = 224, BackGreen = 224, BackBlue = 224;

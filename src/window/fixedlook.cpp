@@ -9,6 +9,8 @@
 #include <QStyleFactory>
 #include <QWidget>
 
+namespace tarvik {
+
 namespace {
 
 const char *const WindowStyle = "Fusion";
@@ -64,3 +66,5 @@ bool FixedLook::eventFilter(QObject *watched, QEvent *event)
     }
     return QObject::eventFilter(watched, event);
 }
+
+} // namespace tarvik

@@ -7,6 +7,8 @@
 class QStyle;
 class QWidget;
 
+namespace tarvik {
+
 // Keeps a window and the widgets in it on one style of their own and on the
 // palette the window was given, whatever style and palette the desktop's
 // theme hands the application, also when the theme changes while the program
@@ -18,7 +20,7 @@ class FixedLook : public QObject
     Q_OBJECT
 public:
     // The window's palette must be set before; it should set every role (as
-    // tarvik::designPalette() does), so that the widgets in the window take
+    // designPalette() does), so that the widgets in the window take
     // all of it. Pop-ups of the window get `popupPalette`.
     FixedLook(QWidget *window, const QPalette &popupPalette);
 
@@ -35,3 +37,5 @@ private:
     QWidget *m_window = nullptr;
     QPalette m_popupPalette;
 };
+
+} // namespace tarvik

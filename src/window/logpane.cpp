@@ -6,6 +6,8 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+namespace tarvik {
+
 namespace {
 
 // The document keeps paragraphs; the log speaks CR LF.
@@ -86,3 +88,5 @@ void LogPane::appendText(const QString &piece)
     end.movePosition(QTextCursor::End);
     end.insertText(toDocument(piece));
 }
+
+} // namespace tarvik

@@ -4,6 +4,8 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
+namespace tarvik {
+
 // The log pane. Its text is the log, with CR LF line ends; the program appends
 // to it at the end and never sets the whole text again except to replace it.
 // The user cannot change it: typed characters go to the window's key handler.
@@ -32,3 +34,5 @@ private:
     QString m_pending;
     QTimer m_flushTimer;
 };
+
+} // namespace tarvik

@@ -9,7 +9,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Tarvik"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_STRING));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.tarvik"));
-    MainWindow window;
+    tarvik::MainWindow window;
     window.show();
     return app.exec();
 }

@@ -31,8 +31,14 @@
 #include <QUrl>
 
 #include <unistd.h>
-using tarvik::SerialService;
-namespace Design = tarvik::Design;
+
+// Resources are initialised from outside any namespace.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace tarvik {
 
 namespace {
 
@@ -76,7 +82,7 @@ QString startFolder(const QString &programFolder)
     return QDir::homePath();
 }
 
-QString dumpToolTip(const tarvik::DumpFile &file)
+QString dumpToolTip(const DumpFile &file)
 {
     return QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
             .arg(file.path())
@@ -101,20 +107,15 @@ QRectF designTwips(const QWidget *control)
 
 } // namespace
 
-static void initResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
-
-MainWindow::MainWindow(tarvik::Prompts *prompts, QWidget *parent)
+MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
     : QWidget(parent), m_prompts(prompts)
 {
     initResources();
     if (!m_prompts) {
-        m_ownPrompts = std::make_unique<tarvik::DialogPrompts>();
+        m_ownPrompts = std::make_unique<DialogPrompts>();
         m_prompts = m_ownPrompts.get();
     }
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QLatin1String(Design::WindowName));
     buildFromDesign();
     prepareControls();
     auto *pacer = new RepaintPacer(this);
@@ -141,7 +142,7 @@ void MainWindow::buildFromDesign()
     // The window keeps its light look on a dark desktop theme too: its
     // controls stand on a light photograph. (The style's standard palette is
     // the desktop's own under some themes.)
-    QPalette pal = tarvik::designPalette();
+    QPalette pal = designPalette();
     pal.setColor(QPalette::Window, QColor(Design::BackRed, Design::BackGreen, Design::BackBlue));
     setPalette(pal);
     setAutoFillBackground(true);
@@ -156,13 +157,13 @@ void MainWindow::buildFromDesign()
     QMap<int, QWidget *> byTabIndex;
 
     for (const Design::Control &c : Design::controls()) {
-        QWidget *container = QLatin1String(c.container) == QLatin1String("Form1")
+        QWidget *container = qstrcmp(c.container, Design::WindowName) == 0
                 ? this : m_controls.value(QLatin1String(c.container));
         Q_ASSERT(container);
         QWidget *w = nullptr;
         switch (c.kind) {
         case Design::Kind::Frame: {
-            auto *frame = new tarvik::TransFrame(container);
+            auto *frame = new TransFrame(container);
             loadFrame(frame, c.name);
             w = frame;
             break;
@@ -258,21 +259,21 @@ void MainWindow::buildFromDesign()
     for (int i = 1; i < focusChain.size(); ++i)
         setTabOrder(focusChain.at(i - 1), focusChain.at(i));
 
-    m_openButton = control<QPushButton>("Command1");
-    m_closeButton = control<QPushButton>("Command2");
-    m_editButton = control<QPushButton>("cmdEdit");
-    m_folderButton = control<QPushButton>("cmdDir");
-    m_startEdit = control<QLineEdit>("txtStart");
-    m_countEdit = control<QLineEdit>("txtNumber");
-    m_folderEdit = control<QLineEdit>("Text2");
-    m_logPane = control<LogPane>("Text1");
-    m_portList = control<PortCombo>("cmbCom");
-    m_headerCheck = control<QCheckBox>("chkHeader");
-    m_headerLabel = control<ClickLabel>("Label8");
-    m_aboutLink = control<ClickLabel>("Label6");
-    m_modelLabel = control<QLabel>("lblModel");
-    m_lamp = control<ShapeWidget>("Shape1");
-    m_progressBar = control<QProgressBar>("ProgressBar1");
+    m_openButton = control<QPushButton>("openButton");
+    m_closeButton = control<QPushButton>("closeButton");
+    m_editButton = control<QPushButton>("editButton");
+    m_folderButton = control<QPushButton>("folderButton");
+    m_startEdit = control<QLineEdit>("startEdit");
+    m_countEdit = control<QLineEdit>("countEdit");
+    m_folderEdit = control<QLineEdit>("folderEdit");
+    m_logPane = control<LogPane>("logPane");
+    m_portList = control<PortCombo>("portList");
+    m_headerCheck = control<QCheckBox>("headerCheck");
+    m_headerLabel = control<ClickLabel>("headerLabel");
+    m_aboutLink = control<ClickLabel>("aboutLink");
+    m_modelLabel = control<QLabel>("modelLabel");
+    m_lamp = control<ShapeWidget>("lamp");
+    m_progressBar = control<QProgressBar>("progressBar");
 
     connect(m_openButton, &QPushButton::clicked, this, &MainWindow::onOpenClicked);
     connect(m_closeButton, &QPushButton::clicked, this, &MainWindow::onCloseClicked);
@@ -283,40 +284,40 @@ void MainWindow::buildFromDesign()
     connect(m_headerCheck, &QCheckBox::stateChanged, this, &MainWindow::onHeaderToggled);
     connect(m_logPane, &QPlainTextEdit::textChanged, this, &MainWindow::onLogChanged);
     // A run that ended early no longer has a speed or a time left.
-    const auto showEnding = [this](tarvik::ProgressMeter::Ending ending) {
-        m_progressBar->setFormat(tarvik::ProgressMeter::ended(m_progressBar->value(),
+    const auto showEnding = [this](ProgressMeter::Ending ending) {
+        m_progressBar->setFormat(ProgressMeter::ended(m_progressBar->value(),
                                                              m_progressBar->maximum(), ending));
     };
-    connect(&m_run, &tarvik::DumpRun::stageChanged, this, [this, showEnding](tarvik::DumpRun::Stage stage) {
-        using Stage = tarvik::DumpRun::Stage;
+    connect(&m_run, &DumpRun::stageChanged, this, [this, showEnding](DumpRun::Stage stage) {
+        using Stage = DumpRun::Stage;
         if ((stage == Stage::Stopped || stage == Stage::Idle)
             && m_progressBar->value() < m_progressBar->maximum())
-            showEnding(tarvik::ProgressMeter::Ending::Stopped);
+            showEnding(ProgressMeter::Ending::Stopped);
     });
-    connect(&m_run, &tarvik::DumpRun::finished, this, [this, showEnding] {
-        using Outcome = tarvik::DumpRun::Outcome;
+    connect(&m_run, &DumpRun::finished, this, [this, showEnding] {
+        using Outcome = DumpRun::Outcome;
         if (m_run.outcome() == Outcome::Success)
             m_progressBar->setToolTip(plainToolTip(dumpToolTip(m_run.dumpFile())));
         else if (m_run.outcome() == Outcome::TotalMismatch)
-            showEnding(tarvik::ProgressMeter::Ending::TotalCheckFailed);
+            showEnding(ProgressMeter::Ending::TotalCheckFailed);
     });
     new KeyPressFilter(m_logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
     new KeyPressFilter(m_startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
     new KeyPressFilter(m_countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
 
-    new FixedLook(this, tarvik::designPalette());
+    new FixedLook(this, designPalette());
     m_logPane->setFocus();
 }
 
-void MainWindow::loadFrame(tarvik::TransFrame *frame, const char *name)
+void MainWindow::loadFrame(TransFrame *frame, const char *name)
 {
     for (const Design::FrameStore &store : Design::frames()) {
         if (qstrcmp(store.name, name) != 0)
             continue;
-        tarvik::PropertyBag bag;
+        PropertyBag bag;
         for (const Design::StoredProperty &p : store.stored)
             bag.WriteProperty(p.key, p.value);
-        frame->ReadProperties(bag, tarvik::AmbientProperties(font(), QLatin1String(name), true));
+        frame->ReadProperties(bag, AmbientProperties(font(), QLatin1String(name), true));
         // The stored extent first; the place in the window's table then decides.
         const double dpi = logicalDpiX();
         const auto extent = [&bag, dpi](const char *key) {
@@ -332,13 +333,13 @@ void MainWindow::loadFrame(tarvik::TransFrame *frame, const char *name)
 void MainWindow::prepareControls()
 {
     m_matchedCode.clear();
-    for (int n = tarvik::PortMap::FirstPort; n <= tarvik::PortMap::LastPort; ++n) {
+    for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n) {
         m_portList->addItem(QStringLiteral("COM %1").arg(n));
         m_portList->setItemData(m_portList->count() - 1, n);
     }
     m_portList->setCurrentIndex(0);
     m_portList->refreshToolTips();
-    tarvik::Session::applyLineSettings(m_port);
+    Session::applyLineSettings(m_port);
     m_progressBar->setValue(0);
     m_progressBar->setVisible(false);
     m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
@@ -392,43 +393,38 @@ bool MainWindow::openPort(qint16 port)
 {
     m_port.setPortNumber(port);
     const SerialService::OpenError error = m_port.open();
-    bool result = false;
-    if (error == SerialService::OpenError::None) {
-        if (m_port.isOpen()) {
-            m_folderButton->setEnabled(false);
-            m_portList->setEnabled(false);
-            m_editButton->setEnabled(false);
-            m_openButton->setEnabled(false);
-            m_closeButton->setEnabled(true);
-            m_folderEdit->setEnabled(false);
-            m_headerCheck->setEnabled(false);
-            m_lamp->setFillColor(LampGreen);
-            m_progressBar->setValue(0);
-            m_progressBar->setToolTip(QString());
-            m_progressBar->setMaximum(qMax<int>(0, m_blockCount));
-            m_meter.start(m_blockCount);
-            m_progressBar->setFormat(tarvik::ProgressMeter::format(0, m_blockCount, -1));
-            m_progressBar->setVisible(true);
-            result = true;
-        } else {
-            appendLog(QStringLiteral("error opening COM%1").arg(port) + CrLf);
-        }
+    if (error != SerialService::OpenError::None) {
+        reportOpenError(error, port);
+        return false;
     }
-    reportOpenError(error, port);
-    return result;
+    m_folderButton->setEnabled(false);
+    m_portList->setEnabled(false);
+    m_editButton->setEnabled(false);
+    m_openButton->setEnabled(false);
+    m_closeButton->setEnabled(true);
+    m_folderEdit->setEnabled(false);
+    m_headerCheck->setEnabled(false);
+    m_lamp->setFillColor(LampGreen);
+    m_progressBar->setValue(0);
+    m_progressBar->setToolTip(QString());
+    m_progressBar->setMaximum(qMax<int>(0, m_blockCount));
+    m_meter.start(m_blockCount);
+    m_progressBar->setFormat(ProgressMeter::format(0, m_blockCount, -1));
+    m_progressBar->setVisible(true);
+    return true;
 }
 
 void MainWindow::reportOpenError(SerialService::OpenError error, qint16 port)
 {
-    const tarvik::OpenFailureReport report =
-            tarvik::describeOpenFailure(m_port, error, tarvik::PortName::comPort(port));
+    const OpenFailureReport report =
+            describeOpenFailure(m_port, error, PortName::comPort(port));
     switch (report.shown) {
-    case tarvik::OpenFailureReport::Shown::Nothing:
+    case OpenFailureReport::Shown::Nothing:
         break;
-    case tarvik::OpenFailureReport::Shown::Message:
+    case OpenFailureReport::Shown::Message:
         prompt(report.text, report.title);
         break;
-    case tarvik::OpenFailureReport::Shown::LogLine:
+    case OpenFailureReport::Shown::LogLine:
         appendLog(report.text + CrLf);
         break;
     }
@@ -438,7 +434,7 @@ void MainWindow::closePort()
 {
     if (m_port.isOpen())
         m_lamp->setFillColor(LampRed);
-    tarvik::Session::end(m_port, m_run, *this);
+    Session::end(m_port, m_run, *this);
     m_headerCheck->setEnabled(true);
     m_folderButton->setEnabled(true);
     m_portList->setEnabled(true);
@@ -475,7 +471,7 @@ void MainWindow::releasePort()
 
 void MainWindow::onOpenClicked()
 {
-    const tarvik::BlockRange range = tarvik::parseBlockRange(m_startEdit->text(), m_countEdit->text());
+    const BlockRange range = parseBlockRange(m_startEdit->text(), m_countEdit->text());
     if (!range.ok) {
         prompt(range.error, QStringLiteral("Error"));
         return;
@@ -561,7 +557,7 @@ void MainWindow::onHeaderToggled()
     if (m_inHeaderRule || isFullRange())
         return;
     m_inHeaderRule = true;
-    prompt(tarvik::HeaderNeedsFullRead, QStringLiteral("Error"));
+    prompt(HeaderNeedsFullRead, QStringLiteral("Error"));
     m_headerCheck->setChecked(false);
     m_inHeaderRule = false;
 }
@@ -613,3 +609,5 @@ void MainWindow::onAboutClicked()
 {
     QDesktopServices::openUrl(QUrl(Design::MakerUrl));
 }
+
+} // namespace tarvik

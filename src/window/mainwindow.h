@@ -17,20 +17,20 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+
+namespace tarvik {
+
 class ClickLabel;
 class LogPane;
 class PortCombo;
-class ShapeWidget;
-
-namespace tarvik {
 class Prompts;
+class ShapeWidget;
 class TransFrame;
-}
 
 // The main window: the port list, the block range, the output folder, the
 // log pane and the controls of a dump run. It owns no protocol: the dump run
 // and the serial port live in the dump library.
-class MainWindow : public QWidget, private tarvik::DumpHost
+class MainWindow : public QWidget, private DumpHost
 {
     Q_OBJECT
 public:
@@ -39,16 +39,16 @@ public:
             QStringLiteral("Select a directory for saving data from the flash.");
 
     // Without prompts, real dialogs are shown.
-    explicit MainWindow(tarvik::Prompts *prompts = nullptr, QWidget *parent = nullptr);
+    explicit MainWindow(Prompts *prompts = nullptr, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // The design's controls by name, e.g. control<QPushButton>("Command1").
+    // The design's controls by name, e.g. control<QPushButton>("openButton").
     template<typename T>
     T *control(const char *name) const { return qobject_cast<T *>(m_controls.value(QLatin1String(name))); }
 
     QString logText() const;
-    tarvik::SerialService &port() { return m_port; }
-    tarvik::DumpRun &dumpRun() { return m_run; }
+    SerialService &port() { return m_port; }
+    DumpRun &dumpRun() { return m_run; }
     qint16 startBlock() const { return m_startBlock; }
     qint16 blockCount() const { return m_blockCount; }
     QString matchedCode() const { return m_matchedCode; }
@@ -79,14 +79,14 @@ protected:
 
 private:
     void buildFromDesign();
-    void loadFrame(tarvik::TransFrame *frame, const char *name);
+    void loadFrame(TransFrame *frame, const char *name);
     void prepareControls();
     void releasePort();
     void onLogChanged();
     void enableAdvancedMode();
     QString browseForFolder(const QString &title);
     bool isFullRange() const;
-    void reportOpenError(tarvik::SerialService::OpenError error, qint16 port);
+    void reportOpenError(SerialService::OpenError error, qint16 port);
     void prompt(const QString &text, const QString &title);
 
     // DumpHost
@@ -97,8 +97,8 @@ private:
     bool headerTicked() override;
     void showMessage(const QString &text, const QString &title) override;
 
-    std::unique_ptr<tarvik::Prompts> m_ownPrompts;
-    tarvik::Prompts *m_prompts = nullptr;
+    std::unique_ptr<Prompts> m_ownPrompts;
+    Prompts *m_prompts = nullptr;
     QHash<QString, QWidget *> m_controls;
     QPixmap m_picture;
 
@@ -118,12 +118,14 @@ private:
     ShapeWidget *m_lamp = nullptr;
     QProgressBar *m_progressBar = nullptr;
 
-    tarvik::SerialPort m_port;
-    tarvik::DumpRun m_run{m_port, *this};
-    tarvik::ProgressMeter m_meter;
+    SerialPort m_port;
+    DumpRun m_run{m_port, *this};
+    ProgressMeter m_meter;
 
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;
     QString m_matchedCode;
     bool m_inHeaderRule = false;
 };
+
+} // namespace tarvik

@@ -5,18 +5,20 @@
 #include <QEvent>
 #include <QWidget>
 
+namespace tarvik {
+
 RepaintPacer::RepaintPacer(QWidget *window, int frameMs, int idleMs, int inputGraceMs)
     : QObject(window), m_window(window), m_frameMs(frameMs), m_idleMs(idleMs), m_inputGraceMs(inputGraceMs)
 {
     m_deferred.setTimerType(Qt::PreciseTimer);
-    connect(&m_deferred, &tarvik::ClockTimer::timeout, this, [this] {
+    connect(&m_deferred, &ClockTimer::timeout, this, [this] {
         QCoreApplication::postEvent(m_window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
     });
     // Input goes to the widget under the pointer or in focus, not to the window.
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-void RepaintPacer::setClock(tarvik::Clock &clock)
+void RepaintPacer::setClock(Clock &clock)
 {
     m_deferred.setClock(clock);
     m_lastSyncNs = -1;
@@ -90,3 +92,5 @@ bool RepaintPacer::eventFilter(QObject *watched, QEvent *event)
     emit aboutToRepaint();
     return false;
 }
+
+} // namespace tarvik

@@ -7,6 +7,8 @@
 
 class QWidget;
 
+namespace tarvik {
+
 // Paces the repaints of a top-level window. A fast loader changes the log and
 // the progress bar for every block; painting each change would cost far more
 // than the change itself. While the user works in the window (pointer, keys,
@@ -28,7 +30,7 @@ public:
                           int inputGraceMs = InputGraceMs);
 
     // For tests: the clock the pacing goes by.
-    void setClock(tarvik::Clock &clock);
+    void setClock(Clock &clock);
 
     // The interval that applies now.
     int intervalMs() const;
@@ -53,5 +55,7 @@ private:
 
     qint64 m_lastSyncNs = -1;
     qint64 m_lastInputNs = -1;
-    tarvik::ClockTimer m_deferred;
+    ClockTimer m_deferred;
 };
+
+} // namespace tarvik

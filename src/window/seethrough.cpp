@@ -15,7 +15,7 @@
 
 #include <cmath>
 
-namespace SeeThrough {
+namespace tarvik::SeeThrough {
 
 namespace {
 
@@ -114,7 +114,7 @@ void makeSeeThrough(QWidget *field, const QPixmap &picture, const QRectF &givenT
     QBrush brush;
     if (w > 0 && h > 0) {
         QPixmap tile(w, h);
-        tile.fill(tarvik::colorFromOle(ButtonFace));
+        tile.fill(colorFromOle(ButtonFace));
         QPainter painter(&tile);
         painter.drawPixmap(QRectF(0, 0, w, h), picture, QRectF(x, y, w, h));
         painter.end();
@@ -224,4 +224,4 @@ QEvent::Type FieldNotifyEvent::eventType()
     return type;
 }
 
-} // namespace SeeThrough
+} // namespace tarvik::SeeThrough

@@ -20,7 +20,7 @@ class QWidget;
 // The field and its container get a hook each (a child object), the container
 // once for all its fields; the field's hook keeps its background tile. The
 // hooks and the tile live as long as their widgets.
-namespace SeeThrough {
+namespace tarvik::SeeThrough {
 
 // Hooks the field and its container and cuts the field's tile from the
 // window's picture. A second call for the same field cuts a new tile and hooks
@@ -85,4 +85,4 @@ private:
     QWidget *m_field = nullptr;
 };
 
-} // namespace SeeThrough
+} // namespace tarvik::SeeThrough
