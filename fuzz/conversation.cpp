@@ -45,10 +45,10 @@
 //                bytes as its parameters
 #include "conversation.h"
 
-#include "dumphost.h"
 #include "dumprun.h"
 #include "faultyfile.h"
 #include "memoryport.h"
+#include "recorder.h"
 #include "session.h"
 
 #include <QCoreApplication>
@@ -471,52 +471,18 @@ private:
 
 // ---- The run's surroundings -------------------------------------------------
 
-// The window around the run: its closePort closes the port and the run's
-// file and logs, as the real one does.
-class Host : public DumpHost
-{
-public:
-    explicit Host(MemoryPort &port) : m_port(port) { }
-
-    void replaceLog(const QString &text) override { log = text; }
-    void appendLog(const QString &text) override { log += text; }
-    void showModel(const QString &model) override { models << model; }
-    void showProgress(int blocksDone) override { progress.push_back(blocksDone); }
-    bool headerTicked() override { return ticked; }
-    void showMessage(const QString &text, const QString &title) override
-    {
-        messages << title + QStringLiteral(": ") + text;
-        // The box runs the window's events: Close can be clicked meanwhile.
-        if (closeInMessage)
-            closePort();
-    }
-    void closePort() override { tarvik::Session::end(m_port, *run, *this); }
-
-    DumpRun *run = nullptr;
-    bool ticked = false;
-    bool closeInMessage = false;
-    QString log;
-    QStringList models;
-    std::vector<int> progress;
-    QStringList messages;
-
-private:
-    MemoryPort &m_port;
-};
-
 // One window with its port and run, for all runs of one input.
 class World
 {
 public:
     World()
     {
-        m_host.run = &m_run;
-        m_run.setStallTimeout(0); // fires at the next look at the event queue, and only then
+        m_session.setStallTimeout(0); // fires at the next look at the event queue, and only then
         QObject::connect(&m_run, &DumpRun::finished, [this] {
             ++m_finished;
             m_port.seal();
         });
-        m_run.setFileOpener([this](const QString &path) -> std::unique_ptr<QIODevice> {
+        m_session.setFileOpener([this](const QString &path) -> std::unique_ptr<QIODevice> {
             auto record = std::make_shared<FileRecord>();
             record->path = path;
             m_files.push_back(record);
@@ -539,7 +505,6 @@ public:
         m_expected.emplace(params);
         m_files.clear();
         m_finished = 0;
-        m_host.ticked = params.ticked;
         m_host.closeInMessage = params.closeInMessage;
         m_host.models.clear();
         m_host.progress.clear();
@@ -562,7 +527,7 @@ public:
         }
 
         m_port.open();
-        m_run.start(params.start, params.count, m_folder);
+        m_session.start(params.start, params.count, m_folder, params.ticked);
         m_expected->start();
         compareStage();
     }
@@ -724,7 +689,7 @@ private:
             problem(QStringLiteral("model label: got %1 captions, want %2")
                             .arg(m_host.models.size())
                             .arg(want.models.size()));
-        if (m_host.progress != want.progress)
+        if (std::vector<int>(m_host.progress.cbegin(), m_host.progress.cend()) != want.progress)
             problem(QStringLiteral("progress: got %1 steps, want %2")
                             .arg(m_host.progress.size())
                             .arg(want.progress.size()));
@@ -863,9 +828,11 @@ private:
             problem(QStringLiteral("in the folder: ") + inside.join(u','));
     }
 
-    MemoryPort m_port;
-    Host m_host{m_port};
-    DumpRun m_run{m_port, m_host};
+    Session m_session{std::make_unique<MemoryPort>()};
+    MemoryPort &m_port = static_cast<MemoryPort &>(m_session.port());
+    DumpRun &m_run = m_session.run();
+    // The window around the run.
+    Recorder m_host{m_session};
     RunParams m_params;
     std::optional<Expected> m_expected;
     std::vector<std::shared_ptr<FileRecord>> m_files;

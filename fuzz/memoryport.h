@@ -14,20 +14,18 @@ namespace tarvik {
 // everything waiting, a lost port stays open to its user until closed but
 // reads give nothing and sends go nowhere.
 //
-// It also keeps watch over its user: sending on a closed port, after the run
-// said it had finished, or a character that is not one byte, is recorded as a
-// fault.
+// It also keeps watch over its user: sending on a closed port, or after the
+// run said it had finished, is recorded as a fault.
 class MemoryPort : public SerialService
 {
     Q_OBJECT
 public:
     using SerialService::SerialService;
 
-    void setLineSettings(const QString &settings) override { m_settings = settings; }
-    QString lineSettings() const override { return m_settings; }
+    void setLineSettings(const LineSettings &settings) override { m_settings = settings; }
+    LineSettings lineSettings() const override { return m_settings; }
     void setReadBufferSize(qint16) override { }
-    void setPortNumber(qint16 port) override { m_portNumber = port; }
-    qint16 portNumber() const override { return m_portNumber; }
+    void setDevice(const QString &) override { }
 
     OpenError open() override;
     void close() override;
@@ -39,7 +37,7 @@ public:
     int bytesWaiting() const override;
     QString readText() override;
     QByteArray readBytes() override;
-    void send(const QString &text) override;
+    void send(const QByteArray &bytes) override;
 
     // The loader's side. One call is one arrival: the bytes are added to the
     // receive buffer and readyRead is emitted once. Nothing arrives on a
@@ -62,8 +60,7 @@ public:
     void clearFaults() { m_faults.clear(); }
 
 private:
-    QString m_settings;
-    qint16 m_portNumber = 1;
+    LineSettings m_settings;
     bool m_open = false;
     bool m_lost = false;
     bool m_sealed = false;

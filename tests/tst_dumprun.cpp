@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dump run end to end: the real serial port on a pseudo-terminal, with the
 // simulated boot loader (or a scripted peer) on the master side.
-#include "dumphost.h"
 #include "dumprun.h"
 #include "faultyfile.h"
 #include "loadersim.h"
 #include "manualclock.h"
 #include "ptypair.h"
-#include "wirelog.h"
-#include "serialport.h"
+#include "recorder.h"
 #include "session.h"
+#include "wirelog.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,50 +41,6 @@ QByteArray blocks(const LoaderSim &sim, int start, int count)
     return data;
 }
 
-// The window, as far as the run sees it. Its closePort does what the
-// window's does.
-class Host : public QObject, public tarvik::DumpHost
-{
-    Q_OBJECT
-public:
-    explicit Host(SerialService &port) : m_port(port) { }
-
-    void replaceLog(const QString &text) override { setLog(text); }
-    void appendLog(const QString &text) override { setLog(log + text); }
-    void showModel(const QString &model) override { models << model; }
-    void showProgress(int blocksDone) override { progress << blocksDone; }
-    bool headerTicked() override { return ticked; }
-    void showMessage(const QString &text, const QString &title) override
-    {
-        messages << title + QStringLiteral(": ") + text;
-    }
-    void closePort() override
-    {
-        ++closeCalls;
-        tarvik::Session::end(m_port, *run, *this);
-    }
-
-    QString log;
-    QStringList models;
-    QList<int> progress;
-    QStringList messages;
-    bool ticked = false;
-    int closeCalls = 0;
-    DumpRun *run = nullptr;
-
-signals:
-    void logChanged();
-
-private:
-    void setLog(const QString &text)
-    {
-        log = text;
-        emit logChanged();
-    }
-
-    SerialService &m_port;
-};
-
 // One run's world: a serial port, the window around the run, the run
 // and an output folder.
 struct Rig {
@@ -93,24 +48,21 @@ struct Rig {
     ManualClock clock;
     // The far end for most runs; tests that play the loader themselves leave it closed.
     LoaderSim sim;
-    tarvik::SerialPort port;
-    Host host{port};
-    DumpRun run{port, host};
+    tarvik::Session session;
+    SerialService &port = session.port();
+    DumpRun &run = session.run();
+    // The window around the run.
+    Recorder host{session};
+    // The header option.
+    bool header = false;
     QTemporaryDir dir;
     QSignalSpy finished{&run, &DumpRun::finished};
 
-    Rig()
-    {
-        host.run = &run;
-        run.setClock(clock);
-    }
+    Rig() { session.setClock(clock); }
 
     QString folder() const { return dir.path() + u'/'; }
 
-    bool open(const QString &device)
-    {
-        return tarvik::Session::openDevice(port, device) == SerialService::OpenError::None;
-    }
+    bool open(const QString &device) { return session.open(device) == SerialService::OpenError::None; }
     // Opens the simulator and the port on its device.
     bool openOnSim() { return sim.open() && open(sim.slavePath()); }
 
@@ -128,7 +80,11 @@ struct Rig {
         });
     }
 
-    void start(int startBlock, int count) { run.start(qint16(startBlock), qint16(count), folder()); }
+    void start(int startBlock, int count) { start(startBlock, count, folder()); }
+    void start(int startBlock, int count, const QString &folder)
+    {
+        session.start(qint16(startBlock), qint16(count), folder, header);
+    }
 
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
 
@@ -213,7 +169,7 @@ void TestDumpRun::fullRead()
     LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(0, 1024);
-    rig.host.ticked = ticked;
+    rig.header = ticked;
     QVERIFY(rig.openOnSim());
     rig.start(0, 1024);
 
@@ -261,7 +217,7 @@ void TestDumpRun::partialRead()
     LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(start, count);
-    rig.host.ticked = ticked;
+    rig.header = ticked;
     QVERIFY(rig.openOnSim());
     rig.start(start, count);
 
@@ -529,13 +485,13 @@ void TestDumpRun::fileErrors()
 
     Rig rig;
     LoaderSim &sim = rig.sim;
-    rig.host.ticked = ticked;
+    rig.header = ticked;
     if (room >= 0) {
-        rig.run.setFileOpener(memoryFileOpener({room, refuseOpen}));
+        rig.session.setFileOpener(memoryFileOpener({room, refuseOpen}));
     }
     QVERIFY(rig.openOnSim());
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
-    rig.run.start(qint16(start), qint16(count), rig.folder() + subfolder);
+    rig.start(start, count, rig.folder() + subfolder);
 
     QVERIFY(rig.finished.wait());
     const QString path = rig.folder() + subfolder + name;
@@ -750,7 +706,7 @@ void TestDumpRun::portLost_data()
                                   << LogStart + blockLine(0) + blockLine(1)
                                          + "REQUEST_TOTALCRC    "
                                   << 2;
-    QTest::newRow("when stopped") << int(Point::Block) << 1 << DumpRun::ReplySize << 1
+    QTest::newRow("when stopped") << int(Point::Block) << 1 << tarvik::protocol::BlockReplySize << 1
                                   << LogStart + blockLine(0)
                                          + blockAsked(1) + "CRC Error while receiving "
                                            "BLOCK: 0001\r\n"

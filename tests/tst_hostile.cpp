@@ -562,10 +562,10 @@ void TestHostile::fileFaults()
     Desk desk(sim, 5);
     QVERIFY(sim.isOpen());
     if (disk == DevFull) {
-        desk.w.dumpRun().setFileOpener(
+        desk.w.session().setFileOpener(
             [](const QString &) { return std::make_unique<QFile>(QStringLiteral("/dev/full")); });
     } else if (disk == Tight) {
-        desk.w.dumpRun().setFileOpener([](const QString &path) {
+        desk.w.session().setFileOpener([](const QString &path) {
             return std::make_unique<FaultyDiskFile>(FileFault{2 * BlockSize + BlockSize / 2}, path);
         });
     }

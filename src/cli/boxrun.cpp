@@ -24,12 +24,14 @@ QString resultOf(DumpRun::Outcome outcome)
         return QStringLiteral("timeout");
     case DumpRun::Outcome::FileError:
         return QStringLiteral("file-error");
-    case DumpRun::Outcome::None:
-    case DumpRun::Outcome::PortClosed:
     case DumpRun::Outcome::PortLost:
+        return QStringLiteral("port-lost");
+    case DumpRun::Outcome::PortClosed:
+        return QStringLiteral("port-closed");
+    case DumpRun::Outcome::None:
         break;
     }
-    return QStringLiteral("port-lost");
+    return QStringLiteral("no-result");
 }
 
 } // namespace
@@ -38,12 +40,27 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     : QObject(parent), m_options(options), m_device(device)
 {
     if (m_options.stallMs > 0)
-        m_run.setStallTimeout(m_options.stallMs);
-    m_run.setWriteFile(!verifying());
+        m_session.setStallTimeout(m_options.stallMs);
+    m_session.setWriteFile(!verifying());
     m_log.setFileName(logPathFor(m_options.logPath, device, severalPorts));
-    connect(&m_run, &DumpRun::blockReceived, this, &BoxRun::onBlock);
+    connect(&m_session, &Session::logReplaced, this, &BoxRun::replaceLog);
+    connect(&m_session, &Session::logAppended, this, &BoxRun::appendLog);
+    connect(&m_session, &Session::modelReported, this, [this](const QString &model) {
+        m_model = model;
+        emit progressed();
+    });
+    connect(&m_session, &Session::progressed, this, [this](int blocksDone, const QString &text) {
+        m_blocksDone = blocksDone;
+        m_progressText = text;
+        emit progressed();
+    });
+    connect(&m_session, &Session::blockReceived, this, &BoxRun::onBlock);
+    connect(&m_session, &Session::closed, this, [this] {
+        if (!m_session.dumpFile().currentPath().isEmpty())
+            m_filePath = m_session.dumpFile().currentPath();
+    });
     // Not from inside the closing of the port: its log line comes first.
-    connect(&m_run, &DumpRun::finished, this, &BoxRun::onRunFinished, Qt::QueuedConnection);
+    connect(&m_session, &Session::finished, this, &BoxRun::onRunFinished, Qt::QueuedConnection);
 }
 
 BoxRun::~BoxRun() = default;
@@ -60,15 +77,15 @@ int BoxRun::blockCount() const
 
 qint64 BoxRun::bytes() const
 {
-    if (m_run.dumpFile().hasFile())
-        return m_run.dumpFile().size();
+    if (m_session.dumpFile().hasFile())
+        return m_session.dumpFile().size();
     return verifying() ? qint64(m_blocksDone) * DumpFile::BlockSize : 0;
 }
 
 QString BoxRun::sha256() const
 {
-    if (m_run.dumpFile().hasFile())
-        return QString::fromLatin1(m_run.dumpFile().sha256().toHex());
+    if (m_session.dumpFile().hasFile())
+        return QString::fromLatin1(m_session.dumpFile().sha256().toHex());
     if (verifying() && m_blocksDone > 0)
         return QString::fromLatin1(m_hash.resultView().toByteArray().toHex());
     return {};
@@ -82,18 +99,17 @@ void BoxRun::start()
                QStringLiteral("Cannot write the log %1: %2").arg(m_log.fileName(), m_log.errorString()));
         return;
     }
-    const SerialService::OpenError error = Session::openDevice(m_port, m_device);
+    const SerialService::OpenError error = m_session.open(m_device);
     if (error != SerialService::OpenError::None) {
-        const OpenFailureReport report = describeOpenFailure(m_port, error, PortName::device(m_device));
+        const OpenFailureReport report = m_session.openFailure(error, PortName::device(m_device));
         if (report.shown == OpenFailureReport::Shown::LogLine)
             appendLog(report.text + QStringLiteral("\r\n"));
         finish(ResultOpenFailed, report.oneLine());
         return;
     }
-    m_meter.start(m_options.blockCount);
-    m_progressText = ProgressMeter::format(0, m_options.blockCount, -1);
-    m_run.start(m_options.startBlock, m_options.blockCount, m_options.outputFolder);
-    if (m_run.stage() == DumpRun::Stage::Handshake)
+    m_session.start(m_options.startBlock, m_options.blockCount, m_options.outputFolder, m_options.header);
+    m_progressText = m_session.progressText();
+    if (m_session.run().stage() == DumpRun::Stage::Handshake)
         emit notice(QStringLiteral("port open, waiting for the boot loader (put the box into its HOST - MODE)"));
 }
 
@@ -102,10 +118,10 @@ void BoxRun::interrupt()
     if (m_done)
         return;
     m_interrupted = true;
-    closePort();
+    m_session.close();
     // A port that was never opened has no run to end.
     if (!m_done)
-        onRunFinished();
+        onRunFinished(m_session.run().outcome(), m_session.run().outcomeText());
 }
 
 void BoxRun::replaceLog(const QString &text)
@@ -119,41 +135,11 @@ void BoxRun::replaceLog(const QString &text)
 
 void BoxRun::appendLog(const QString &text)
 {
-    if (!m_log.isOpen())
+    if (!m_log.isOpen() || !m_logError.isEmpty())
         return;
-    m_log.write(text.toLatin1());
-    m_log.flush();
-}
-
-void BoxRun::showModel(const QString &model)
-{
-    m_model = model;
-    emit progressed();
-}
-
-void BoxRun::showProgress(int blocksDone)
-{
-    m_blocksDone = blocksDone;
-    m_progressText = m_meter.update(blocksDone);
-    emit progressed();
-}
-
-bool BoxRun::headerTicked()
-{
-    return m_options.header;
-}
-
-void BoxRun::showMessage(const QString &text, const QString &)
-{
-    m_fileMessage = text;
-}
-
-void BoxRun::closePort()
-{
-    const QString path = m_run.dumpFile().currentPath();
-    if (!path.isEmpty())
-        m_filePath = path;
-    Session::end(m_port, m_run, *this);
+    const QByteArray bytes = text.toLatin1();
+    if (m_log.write(bytes) != bytes.size() || !m_log.flush())
+        m_logError = QStringLiteral("Cannot write the log %1: %2").arg(m_log.fileName(), m_log.errorString());
 }
 
 void BoxRun::onBlock(int index, const QByteArray &data)
@@ -167,24 +153,21 @@ void BoxRun::onBlock(int index, const QByteArray &data)
         m_differing.append(m_options.startBlock + index);
 }
 
-void BoxRun::onRunFinished()
+void BoxRun::onRunFinished(DumpRun::Outcome outcome, const QString &text)
 {
     if (m_done)
         return;
     // A stopped run keeps its port and file open in the window until Close; here
     // nobody is left to click it.
-    closePort();
+    m_session.close();
     if (m_interrupted) {
         finish(ResultInterrupted, QStringLiteral("interrupted"));
         return;
     }
-    const DumpRun::Outcome outcome = m_run.outcome();
     QString result = resultOf(outcome);
     if (outcome == DumpRun::Outcome::Success && verifying())
         result = m_differing.isEmpty() ? ResultIdentical : ResultDifferent;
-    QString failure = outcome == DumpRun::Outcome::FileError ? m_fileMessage : m_run.outcomeText();
-    if (outcome == DumpRun::Outcome::None)
-        failure = QStringLiteral("Serial port closed");
+    const QString failure = outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : text;
     finish(result, failure);
 }
 
@@ -194,7 +177,14 @@ void BoxRun::finish(const QString &result, const QString &failure)
     m_result = result;
     m_failure = result == ResultOk || result == ResultIdentical || result == ResultDifferent ? QString()
                                                                                               : failure;
+    if (m_log.isOpen() && !m_log.flush() && m_logError.isEmpty())
+        m_logError = QStringLiteral("Cannot write the log %1: %2").arg(m_log.fileName(), m_log.errorString());
     m_log.close();
+    // The dump may be good, but what was asked for was not all written.
+    if (!m_logError.isEmpty() && m_failure.isEmpty()) {
+        m_result = QStringLiteral("file-error");
+        m_failure = m_logError;
+    }
     m_done = true;
     if (!m_failure.isEmpty())
         emit notice(m_failure);

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "dumphost.h"
 #include "dumprun.h"
-#include "progressmeter.h"
-#include "serialport.h"
+#include "session.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -21,7 +19,7 @@ struct Options;
 
 // One box on one port: opens the port, runs the dump (or the comparison with
 // --verify), writes the protocol log, and sums up how it went.
-class BoxRun : public QObject, private DumpHost
+class BoxRun : public QObject
 {
     Q_OBJECT
 public:
@@ -35,7 +33,7 @@ public:
     BoxRun(const Options &options, const QString &device, bool severalPorts, QObject *parent = nullptr);
     ~BoxRun() override;
 
-    void setNameTag(DumpFile::NameTag tag) { m_run.setNameTag(std::move(tag)); }
+    void setNameTag(DumpFile::NameTag tag) { m_session.setNameTag(std::move(tag)); }
     // Opens the port and starts the run; false when the port did not open (finished() follows).
     void start();
     // Ends the run as the window's Close does.
@@ -44,7 +42,7 @@ public:
     bool isDone() const { return m_done; }
     QString device() const { return m_device; }
     QString model() const { return m_model; }
-    bool handshakeDone() const { return m_run.stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
+    bool handshakeDone() const { return m_session.run().stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
     int blocksDone() const { return m_blocksDone; }
     int blockCount() const;
     QString progressText() const { return m_progressText; }
@@ -57,7 +55,7 @@ public:
     qint64 bytes() const;
     QString sha256() const;
     // Where an earlier dump of the file's name went; empty when there was none.
-    QString previousKeptAs() const { return m_run.dumpFile().previousKeptAs(); }
+    QString previousKeptAs() const { return m_session.dumpFile().previousKeptAs(); }
     double seconds() const { return m_seconds; }
     QList<int> differingBlocks() const { return m_differing; }
     bool verifying() const;
@@ -72,23 +70,15 @@ signals:
     void finished();
 
 private:
-    void replaceLog(const QString &text) override;
-    void appendLog(const QString &text) override;
-    void showModel(const QString &model) override;
-    void showProgress(int blocksDone) override;
-    bool headerTicked() override;
-    void showMessage(const QString &text, const QString &title) override;
-    void closePort() override;
-
+    void replaceLog(const QString &text);
+    void appendLog(const QString &text);
     void onBlock(int index, const QByteArray &data);
-    void onRunFinished();
+    void onRunFinished(DumpRun::Outcome outcome, const QString &text);
     void finish(const QString &result, const QString &failure);
 
     const Options &m_options;
     QString m_device;
-    SerialPort m_port;
-    DumpRun m_run{m_port, *this};
-    ProgressMeter m_meter;
+    Session m_session;
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
     QElapsedTimer m_clock;
     QFile m_log;
@@ -96,7 +86,7 @@ private:
     QString m_progressText;
     QString m_result;
     QString m_failure;
-    QString m_fileMessage;
+    QString m_logError;
     QString m_filePath;
     QList<int> m_differing;
     int m_blocksDone = 0;

@@ -3,6 +3,7 @@
 
 #include "boxrun.h"
 #include "options.h"
+#include "text.h"
 
 #include <cstdio>
 
@@ -12,16 +13,6 @@ namespace {
 
 const QString ClearLine = QStringLiteral("\r\x1b[2K");
 const QString ClearBelow = QStringLiteral("\x1b[J");
-
-// What the box reports goes to a terminal: no control characters of its own.
-QString printable(QString text)
-{
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
-            c = u'?';
-    }
-    return text;
-}
 
 QString cursorUp(int lines)
 {
@@ -84,7 +75,7 @@ QString Display::liveLine(const BoxRun &box)
 {
     QString line = deviceName(box.device());
     if (!box.model().isEmpty())
-        line += QStringLiteral("  ") + printable(box.model());
+        line += QStringLiteral("  ") + withoutControls(box.model());
     if (box.isDone() && !box.failure().isEmpty())
         return line + QStringLiteral("  ") + box.result();
     if (!box.isDone() && box.blocksDone() == 0 && box.model().isEmpty())

@@ -6,6 +6,7 @@
 #include "display.h"
 #include "options.h"
 #include "portmap.h"
+#include "text.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -90,7 +91,7 @@ QString escapeControls(const QString &json)
     QString out;
     out.reserve(json.size());
     for (const QChar c : json) {
-        if (c.unicode() >= 0x7F && c.unicode() <= 0x9F)
+        if (tarvik::isControl(c) && c.unicode() >= 0x7F)
             out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
         else
             out += c;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dumpfile.h"
 
+#include "text.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileDevice>
@@ -28,20 +30,15 @@ const QString InUseReason = QStringLiteral("another Tarvik is writing it right n
 const QString KeptDateFormat = QStringLiteral("yyyy-MM-dd_HHmmss");
 constexpr qint64 CompareChunk = 64 * 1024;
 
-QString systemReason(int error)
+QString digitsOf(const QByteArray &block, int index)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QString hexByte(const QByteArray &block, int index)
-{
-    return QStringLiteral("%1").arg(uchar(block.at(index)), 2, 16, QLatin1Char('0')).toUpper();
+    return hexByte(quint8(block.at(index)));
 }
 
 // Bytes of a version from the highest index down.
 QStringList versionDigits(const QByteArray &block, int offset)
 {
-    return {hexByte(block, offset + 2), hexByte(block, offset + 1), hexByte(block, offset)};
+    return {digitsOf(block, offset + 2), digitsOf(block, offset + 1), digitsOf(block, offset)};
 }
 
 QByteArray encoded(const QString &name)
@@ -121,8 +118,7 @@ QByteArray regularFileSha256(int folderFd, const QByteArray &name, const struct 
 
 bool isUnsafe(QChar c)
 {
-    const char16_t u = c.unicode();
-    return u == u'/' || u < 0x20 || (u >= 0x7F && u <= 0x9F);
+    return c == u'/' || isControl(c);
 }
 
 } // namespace

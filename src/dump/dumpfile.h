@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -29,11 +31,11 @@ namespace tarvik {
 class DumpFile
 {
 public:
-    static constexpr int BlockSize = 1024;
-    static constexpr int FullReadBlocks = 1024;
-    static constexpr int ModelOffset = 8;
-    static constexpr int SoftwareVersionOffset = 48; // bytes 48..50
-    static constexpr int HardwareVersionOffset = 52; // bytes 52..54
+    static constexpr int BlockSize = protocol::BlockSize;
+    static constexpr int FullReadBlocks = protocol::FullReadBlocks;
+    static constexpr int ModelOffset = protocol::ModelOffset;
+    static constexpr int SoftwareVersionOffset = protocol::SoftwareVersionOffset;
+    static constexpr int HardwareVersionOffset = protocol::HardwareVersionOffset;
     // The longest file name (in bytes, as the system stores it) that a folder
     // can hold; the name of the file being received, with PartSuffix, must fit.
     static constexpr int MaxNameBytes = 255;

@@ -1,42 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dumprun.h"
 
-#include "dumphost.h"
+#include "protocol.h"
 #include "serialservice.h"
-
-#include <iterator>
+#include "text.h"
 
 namespace tarvik {
 
 namespace {
 
-const QByteArray CrLf = QByteArrayLiteral("\r\n");
-const QByteArray Cr = QByteArrayLiteral("\r");
-
-// Handshake requests H1, H2 and H5; the flash-info record H3 and the lone zero H4 go between.
-const QByteArray RequestV616 = QByteArrayLiteral("REQUEST_V616");
-const QByteArray RequestFlashInfo = QByteArrayLiteral("BL_FLASH_INFO");
-const QByteArray FlashInfoRecord =
-    QByteArray::fromHex("4B4105162127827FE07FF07FFE400E0F101112131415161718191A1B4F4E");
-const QByteArray FlashInfoEnd = QByteArrayLiteral("BL_FLASH_END");
-
-// The three markers of the loader, and the request sent once each is seen.
-struct HandshakeStep {
-    QLatin1StringView marker;
-    QByteArray then;
-};
-const HandshakeStep Handshake[] = {
-    {QLatin1StringView("PC___"), QByteArrayLiteral("REQUEST_START_BLOCK")},
-    {QLatin1StringView("0000"), QByteArrayLiteral("REQUEST_BLOCK")},
-    {QLatin1StringView("1984"), QByteArrayLiteral("REQUEST_DOWNLOAD")},
-};
-constexpr int HandshakeSteps = int(std::size(Handshake));
-
-const QByteArray BlockRequest = QByteArrayLiteral("REQUEST_1024DOWN:");
-const QByteArray BlockAck = QByteArrayLiteral("1024DOWN_SUCCESS:");
-const QByteArray TotalRequest = QByteArrayLiteral("REQUEST_TOTALCRC");
-const QByteArray TotalAck = QByteArrayLiteral("DOWN_SUCCESS");
-const QByteArray Closing = QByteArrayLiteral("UPGRADE_SUCCESS");
+using namespace protocol;
 
 const QString LogStart = QStringLiteral("sending request...\r\n");
 const QString LogGap = QStringLiteral("    ");
@@ -57,6 +30,7 @@ const QString LogWhatTotal = QStringLiteral("TOTALCRC");
 const QString ErrorTitle = QStringLiteral("Error");
 
 constexpr int ByteValues = 256;
+const QByteArray LoneZero(1, '\0');
 
 // What a reply wait was for, as its log lines name it.
 QString whatAwaited(DumpRun::Stage stage, qint16 n)
@@ -64,15 +38,10 @@ QString whatAwaited(DumpRun::Stage stage, qint16 n)
     return stage == DumpRun::Stage::Total ? LogWhatTotal : LogWhatBlock + DumpRun::logNumber(n);
 }
 
-QString hexByte(int value)
-{
-    return QStringLiteral("%1").arg(uchar(value), 2, 16, QLatin1Char('0')).toUpper();
-}
-
 } // namespace
 
-DumpRun::DumpRun(SerialService &port, DumpHost &host, QObject *parent)
-    : QObject(parent), m_port(port), m_host(host)
+DumpRun::DumpRun(SerialService &port, DumpFile &file, QObject *parent)
+    : QObject(parent), m_port(port), m_file(file)
 {
     connect(&m_stall, &ClockTimer::timeout, this, &DumpRun::onStall);
     connect(&m_port, &SerialService::readyRead, this, &DumpRun::onReadyRead);
@@ -92,11 +61,6 @@ void DumpRun::setClock(Clock &clock)
     m_stall.setClock(clock);
 }
 
-void DumpRun::setFileOpener(DumpFile::Opener opener)
-{
-    m_file.setOpener(std::move(opener));
-}
-
 QString DumpRun::logNumber(qint16 n)
 {
     const QString digits = QStringLiteral("%1").arg(qAbs(int(n)), 4, 10, QLatin1Char('0'));
@@ -111,7 +75,7 @@ void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
     m_blockCount = blockCount;
     m_folder = folder;
 
-    m_host.replaceLog(LogStart);
+    emit logReplaced(LogStart);
     m_modelText.clear();
     m_totalSum = 0;
     setOutcome(Outcome::None);
@@ -119,16 +83,10 @@ void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
 
     setStage(Stage::Handshake);
     m_marker = 0;
-    if (!send(RequestV616 + CrLf) || !send(RequestFlashInfo + CrLf)
-        || !send(FlashInfoRecord + CrLf) || !send(QByteArray(1, '\0'))
-        || !send(FlashInfoEnd + CrLf))
+    if (!send(VersionRequest + LineEnd) || !send(FlashInfoRequest + LineEnd)
+        || !send(FlashInfoRecord + LineEnd) || !send(LoneZero) || !send(FlashInfoEnd + LineEnd))
         return;
     awaitMarker();
-}
-
-void DumpRun::closeDumpFile()
-{
-    m_file.close();
 }
 
 bool DumpRun::active() const
@@ -146,7 +104,7 @@ void DumpRun::setStage(Stage stage)
 
 bool DumpRun::send(const QByteArray &bytes)
 {
-    m_port.send(QString::fromLatin1(bytes));
+    m_port.send(bytes);
     // A failing port may end the run from inside the write.
     return active();
 }
@@ -201,7 +159,7 @@ void DumpRun::handshakeRead()
     }
     // Whatever came after the marker in this read goes with the receive text.
     m_receiveText.clear();
-    if (!send(step.then + CrLf))
+    if (!send(step.request + LineEnd))
         return;
     if (++m_marker < HandshakeSteps) {
         awaitMarker();
@@ -224,10 +182,10 @@ void DumpRun::requestBlock(int index)
     m_blockIndex = index;
     m_blockSum = 0;
     const qint16 n = blockNumber();
-    if (!send(BlockRequest + QByteArray::number(n) + Cr))
+    if (!send(BlockRequest + QByteArray::number(n) + RequestEnd))
         return;
-    m_host.appendLog(QString::fromLatin1(BlockRequest) + logNumber(n) + LogGap);
-    m_awaited = ReplySize;
+    emit logAppended(QString::fromLatin1(BlockRequest) + logNumber(n) + LogGap);
+    m_awaited = BlockReplySize;
     watchForStall();
     checkReply();
 }
@@ -235,9 +193,9 @@ void DumpRun::requestBlock(int index)
 void DumpRun::requestTotal()
 {
     setStage(Stage::Total);
-    if (!send(TotalRequest + Cr))
+    if (!send(TotalRequest + RequestEnd))
         return;
-    m_host.appendLog(QString::fromLatin1(TotalRequest) + LogGap);
+    emit logAppended(QString::fromLatin1(TotalRequest) + LogGap);
     m_awaited = TotalReplySize;
     watchForStall();
     checkReply();
@@ -288,7 +246,7 @@ void DumpRun::stop(Outcome outcome, const QString &logLine)
 {
     setOutcome(outcome, logLine);
     m_stall.stop();
-    m_host.appendLog(logLine);
+    emit logAppended(logLine);
     setStage(Stage::Stopped);
     emit finished();
 }
@@ -298,34 +256,32 @@ void DumpRun::blockArrived()
     const qint16 n = blockNumber();
     if (m_blockIndex == 0) {
         m_modelText = DumpFile::modelText(m_replyBytes);
-        m_host.showModel(m_modelText);
-        if (m_writeFile && !m_file.begin(m_folder, m_startBlock, m_blockCount, m_host.headerTicked(),
-                          m_modelText, m_replyBytes)) {
-            fileFailed();
+        emit modelReported(m_modelText);
+        if (m_writeFile && !m_file.begin(m_folder, m_startBlock, m_blockCount, m_headerTicked,
+                                         m_modelText, m_replyBytes)) {
+            failFile();
             return;
         }
     }
     if (m_writeFile && !m_file.appendBlock(m_replyBytes)) {
-        fileFailed();
+        failFile();
         return;
     }
 
-    int sum = 0;
-    for (int i = 0; i < DumpFile::BlockSize; ++i)
-        sum += uchar(m_replyBytes.at(i));
-    m_blockSum = sum % ByteValues;
+    const QByteArray data = m_replyBytes.left(BlockSize);
+    m_blockSum = checkValue(data);
     m_totalSum += m_blockSum;
 
-    if (uchar(m_replyBytes.at(DumpFile::BlockSize)) != m_blockSum) {
+    if (uchar(m_replyBytes.at(BlockSize)) != m_blockSum) {
         stop(Outcome::CheckError, LogCrcError + logNumber(n) + LogEol);
         return;
     }
-    emit blockReceived(m_blockIndex, m_replyBytes.left(DumpFile::BlockSize));
-    if (!active() || !send(BlockAck + QByteArray::number(n) + Cr))
+    emit blockReceived(m_blockIndex, data);
+    if (!active() || !send(BlockAck + QByteArray::number(n) + RequestEnd))
         return;
-    m_host.appendLog(QString::fromLatin1(BlockAck) + logNumber(n) + LogEol);
+    emit logAppended(QString::fromLatin1(BlockAck) + logNumber(n) + LogEol);
     const int done = m_blockIndex + 1;
-    m_host.showProgress(done);
+    emit progressed(done);
     if (done < m_blockCount)
         requestBlock(done);
     else
@@ -340,39 +296,39 @@ void DumpRun::totalArrived()
     // No success for a dump that is no longer on disk, or never reached it.
     // Only a good dump takes its own name; any other stays as received.
     if (m_file.isOpen() && !(matched ? m_file.commit() : m_file.sync())) {
-        fileFailed();
+        failFile();
         return;
     }
-    const QString totalLine = matched ? LogTotalOk : LogTotalError.arg(hexByte(m_totalSum), hexByte(received));
+    const QString totalLine = matched ? LogTotalOk : LogTotalError.arg(hexByte(quint8(m_totalSum)), hexByte(quint8(received)));
     setOutcome(matched ? Outcome::Success : Outcome::TotalMismatch, matched ? QString() : totalLine);
     if (matched) {
-        if (!send(TotalAck + Cr))
+        if (!send(TotalAck + RequestEnd))
             return;
-        m_host.appendLog(totalLine);
-        m_host.appendLog(LogSuccess);
+        emit logAppended(totalLine);
+        emit logAppended(LogSuccess);
         if (!m_file.previousKeptAs().isEmpty())
-            m_host.appendLog(LogPreviousKept.arg(m_file.previousKeptAs()));
+            emit logAppended(LogPreviousKept.arg(m_file.previousKeptAs()));
     } else {
-        m_host.appendLog(totalLine);
+        emit logAppended(totalLine);
     }
-    if (!send(Closing + CrLf))
+    if (!send(Closing + LineEnd))
         return;
     end();
     if (!m_port.isOpen())
-        m_host.appendLog(LogAlreadyClosed);
-    m_host.closePort();
+        emit logAppended(LogAlreadyClosed);
+    emit endRequested();
     emit finished();
 }
 
-void DumpRun::fileFailed()
+void DumpRun::failFile()
 {
     const QString message = m_file.errorMessage();
     setOutcome(Outcome::FileError, message);
-    m_host.appendLog(LogFileError + whatAwaited(m_stage, blockNumber()) + LogEol);
+    emit logAppended(LogFileError + whatAwaited(m_stage, blockNumber()) + LogEol);
     // Nothing of the run may touch the port or the file while the message is up.
     end();
-    m_host.showMessage(message, ErrorTitle);
-    m_host.closePort();
+    emit fileFailed(message, ErrorTitle);
+    emit endRequested();
     emit finished();
 }
 
@@ -392,8 +348,8 @@ void DumpRun::onPortLost(const QString &reason)
         return;
     const bool notify = end();
     setOutcome(Outcome::PortLost, LogLost + reason);
-    m_host.appendLog(LogLost + reason + LogEol);
-    m_host.closePort();
+    emit logAppended(LogLost + reason + LogEol);
+    emit endRequested();
     if (notify)
         emit finished();
 }

@@ -10,18 +10,18 @@
 
 namespace tarvik {
 
-class DumpHost;
 class SerialService;
 
 // The exchange with the set-top box's boot loader that reads its flash:
 // handshake, block requests with their checks, the total check and the closing
-// message. Event-driven: it reacts to the port's readyRead and to a stall
-// timer, and never waits in a loop.
+// message (see protocol.h). Event-driven: it reacts to the port's readyRead
+// and to a stall timer, and never waits in a loop. What it has to say goes out
+// as signals; the Session around it closes the port and the file.
 //
 // Once the run has ended (closing message sent, port closed or lost, file
 // error) or stopped (bad check byte, unexpected data, stall), it sends nothing
-// more. A stopped run leaves the port and the dump file open until the window's
-// closePort closes them.
+// more. A stopped run leaves the port and the dump file open until the session
+// is closed.
 class DumpRun : public QObject
 {
     Q_OBJECT
@@ -42,18 +42,17 @@ public:
     };
     Q_ENUM(Outcome)
 
-    static constexpr int ReplySize = DumpFile::BlockSize + 1;
-    static constexpr int TotalReplySize = 1;
     static constexpr int DefaultStallMs = 10000;
 
-    explicit DumpRun(SerialService &port, DumpHost &host, QObject *parent = nullptr);
+    // The run writes the blocks into `file`, which its owner closes.
+    DumpRun(SerialService &port, DumpFile &file, QObject *parent = nullptr);
     ~DumpRun() override;
 
     // Starts the run once the port is open: replaces the log, resets the run's
-    // fields and sends the handshake. The folder is the output folder's text.
+    // fields and sends the opening requests. The folder is the output folder's text.
     void start(qint16 startBlock, qint16 blockCount, const QString &folder);
-    // closePort closes the dump file through this.
-    void closeDumpFile();
+    // The header option, read when the first block has arrived.
+    void setHeaderTicked(bool ticked) { m_headerTicked = ticked; }
 
     Stage stage() const { return m_stage; }
     QString modelText() const { return m_modelText; }
@@ -68,7 +67,6 @@ public:
 
     // Without a dump file: the blocks only go out through blockReceived().
     void setWriteFile(bool write) { m_writeFile = write; }
-    void setNameTag(DumpFile::NameTag tag) { m_file.setNameTag(std::move(tag)); }
     Outcome outcome() const { return m_outcome; }
     // The log line (without its line end) or message that tells why the run
     // did not succeed; empty on success.
@@ -78,13 +76,22 @@ public:
     void setStallTimeout(int ms);
     // For tests: the clock the stall watch goes by.
     void setClock(Clock &clock);
-    // For tests: where the dump file is opened.
-    void setFileOpener(DumpFile::Opener opener);
 
     // A block number as the log shows it: at least four digits.
     static QString logNumber(qint16 n);
 
 signals:
+    // The log: its whole text replaced, or a piece appended (lines end in CR LF).
+    void logReplaced(const QString &text);
+    void logAppended(const QString &text);
+    // The model that the first block names.
+    void modelReported(const QString &model);
+    // The number of good blocks so far.
+    void progressed(int blocksDone);
+    // The dump file failed: a message for a box with only OK, before the run ends.
+    void fileFailed(const QString &text, const QString &title);
+    // The run is over and the port and the file are to be closed.
+    void endRequested();
     void stageChanged(tarvik::DumpRun::Stage stage);
     // The run ended: after the closing message, on a stop, or when the port
     // closed or was lost. Emitted once per run.
@@ -112,14 +119,13 @@ private:
     void totalArrived();
     void stop(Outcome outcome, const QString &logLine);
     void setOutcome(Outcome outcome, const QString &text = QString());
-    void fileFailed();
+    void failFile();
     // Leaves the run; true when finished() is still due.
     bool end();
     qint16 blockNumber() const;
 
     SerialService &m_port;
-    DumpHost &m_host;
-    DumpFile m_file;
+    DumpFile &m_file;
     // The stall watch: armed at each request, the whole reply is due before it fires.
     ClockTimer m_stall;
     int m_stallMs = DefaultStallMs;
@@ -132,6 +138,7 @@ private:
     int m_blockSum = 0;
     int m_totalSum = 0;
     bool m_writeFile = true;
+    bool m_headerTicked = false;
     Outcome m_outcome = Outcome::None;
     QString m_outcomeText;
 

@@ -3,80 +3,16 @@
 
 #include "openfailure.h"
 #include "portmap.h"
+#include "text.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarvik {
-
-namespace {
-
-struct LineSettings {
-    qint32 baudRate = 0;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-};
-
-// "baud,parity,data,stop", e.g. "115200,N,8,1". Parity is one of N, E, O, M, S.
-bool parseSettings(const QString &text, LineSettings *out)
-{
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return false;
-    bool ok = false;
-    const int baud = parts.at(0).trimmed().toInt(&ok);
-    if (!ok || baud <= 0)
-        return false;
-    LineSettings s;
-    s.baudRate = baud;
-
-    static const std::pair<QLatin1String, QSerialPort::Parity> parities[] = {
-        {QLatin1String("N"), QSerialPort::NoParity},   {QLatin1String("E"), QSerialPort::EvenParity},
-        {QLatin1String("O"), QSerialPort::OddParity},  {QLatin1String("M"), QSerialPort::MarkParity},
-        {QLatin1String("S"), QSerialPort::SpaceParity},
-    };
-    static const std::pair<QLatin1String, QSerialPort::StopBits> stops[] = {
-        {QLatin1String("1"), QSerialPort::OneStop},
-        {QLatin1String("1.5"), QSerialPort::OneAndHalfStop},
-        {QLatin1String("2"), QSerialPort::TwoStop},
-    };
-
-    const QString parity = parts.at(1).trimmed().toUpper();
-    const auto p = std::find_if(std::begin(parities), std::end(parities),
-                                [&parity](const auto &entry) { return parity == entry.first; });
-    if (p == std::end(parities))
-        return false;
-    s.parity = p->second;
-
-    const int data = parts.at(2).trimmed().toInt(&ok);
-    if (!ok || data < 5 || data > 8)
-        return false;
-    s.dataBits = QSerialPort::DataBits(data);
-
-    const QString stop = parts.at(3).trimmed();
-    const auto st = std::find_if(std::begin(stops), std::end(stops),
-                                 [&stop](const auto &entry) { return stop == entry.first; });
-    if (st == std::end(stops))
-        return false;
-    s.stopBits = st->second;
-
-    *out = s;
-    return true;
-}
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-} // namespace
 
 SerialPort::SerialPort(QObject *parent)
     : SerialService(parent)
@@ -90,12 +26,12 @@ SerialPort::~SerialPort()
     m_port.close();
 }
 
-void SerialPort::setLineSettings(const QString &settings)
+void SerialPort::setLineSettings(const LineSettings &settings)
 {
     m_settings = settings;
 }
 
-QString SerialPort::lineSettings() const
+LineSettings SerialPort::lineSettings() const
 {
     return m_settings;
 }
@@ -154,9 +90,9 @@ SerialService::OpenError SerialPort::open()
         return openErrorFromErrno(error);
     }
 
-    LineSettings line;
-    if (!parseSettings(m_settings, &line)) {
-        m_errorString = QStringLiteral("Invalid line settings \"%1\"").arg(m_settings);
+    const LineSettings &line = m_settings;
+    if (line.baudRate <= 0) {
+        m_errorString = QStringLiteral("Invalid speed %1").arg(line.baudRate);
         return OpenError::Other;
     }
 
@@ -221,11 +157,11 @@ QByteArray SerialPort::readBytes()
     return m_port.isOpen() ? m_port.readAll() : QByteArray();
 }
 
-void SerialPort::send(const QString &text)
+void SerialPort::send(const QByteArray &bytes)
 {
-    if (text.isEmpty() || !m_port.isOpen())
+    if (bytes.isEmpty() || !m_port.isOpen())
         return;
-    m_port.write(text.toLatin1());
+    m_port.write(bytes);
     m_port.flush();
 }
 

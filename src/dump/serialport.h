@@ -7,8 +7,8 @@
 
 namespace tarvik {
 
-// SerialService on a real serial device through QSerialPort. The port number
-// is turned into a device by PortMap at every opening. When the device fails
+// SerialService on a real serial device through QSerialPort. Without a device
+// set, a port number is turned into a device by PortMap at every opening. When the device fails
 // while open, portLost() is emitted once and the device is let go, but the port
 // counts as open (reads give nothing, sends go nowhere) until it is closed.
 class SerialPort : public SerialService
@@ -18,15 +18,15 @@ public:
     explicit SerialPort(QObject *parent = nullptr);
     ~SerialPort() override;
 
-    void setLineSettings(const QString &settings) override;
-    QString lineSettings() const override;
+    void setLineSettings(const LineSettings &settings) override;
+    LineSettings lineSettings() const override;
     void setReadBufferSize(qint16 size) override;
 
     // Opens this device from now on instead of the port number's; an empty path
     // goes back to the port number.
-    void setDevice(const QString &path);
-    void setPortNumber(qint16 port) override;
-    qint16 portNumber() const override;
+    void setDevice(const QString &path) override;
+    void setPortNumber(qint16 port);
+    qint16 portNumber() const;
 
     OpenError open() override;
     void close() override;
@@ -39,13 +39,13 @@ public:
     QString readText() override;
     QByteArray readBytes() override;
 
-    void send(const QString &text) override;
+    void send(const QByteArray &bytes) override;
 
 private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
-    QString m_settings = QStringLiteral("9600,N,8,1");
+    LineSettings m_settings;
     qint16 m_readBufferSize = 1024;
     qint16 m_portNumber = 1;
     QString m_device;

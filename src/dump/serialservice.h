@@ -1,11 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QObject>
-#include <QString>
 #include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
 
 namespace tarvik {
+
+// Speed and framing of the line.
+struct LineSettings {
+    qint32 baudRate = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+
+    friend bool operator==(const LineSettings &a, const LineSettings &b)
+    {
+        return a.baudRate == b.baudRate && a.parity == b.parity && a.dataBits == b.dataBits
+               && a.stopBits == b.stopBits;
+    }
+};
 
 // The operations that the window and the dump run perform on the serial port.
 // SerialPort implements them on a real device.
@@ -26,13 +41,12 @@ public:
     using QObject::QObject;
 
     // Line settings and receive buffer: applied while closed, kept across openings.
-    virtual void setLineSettings(const QString &settings) = 0; // e.g. "115200,N,8,1"
-    virtual QString lineSettings() const = 0;
+    virtual void setLineSettings(const LineSettings &settings) = 0;
+    virtual LineSettings lineSettings() const = 0;
     virtual void setReadBufferSize(qint16 size) = 0;
 
-    // Port number 1..4, resolved to a device at the next opening.
-    virtual void setPortNumber(qint16 port) = 0;
-    virtual qint16 portNumber() const = 0;
+    // The device that the next opening opens (a /dev node or a link to one).
+    virtual void setDevice(const QString &path) = 0;
 
     // Opening reports its failure as the result; opening an open port does
     // nothing. Closing never fails; closing a closed port does nothing.
@@ -51,8 +65,8 @@ public:
     virtual QString readText() = 0;
     virtual QByteArray readBytes() = 0;
 
-    // One byte per character (Latin-1), handed to the system at once.
-    virtual void send(const QString &text) = 0;
+    // Handed to the system at once.
+    virtual void send(const QByteArray &bytes) = 0;
 
 signals:
     // New bytes arrived.

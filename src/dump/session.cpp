@@ -1,33 +1,95 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session.h"
 
-#include "dumphost.h"
-#include "dumprun.h"
 #include "serialport.h"
 
-namespace tarvik::Session {
+namespace tarvik {
 
-void applyLineSettings(SerialService &port)
+Session::Session(QObject *parent)
+    : Session(std::make_unique<SerialPort>(), parent)
 {
-    port.setLineSettings(LineSettings);
+}
+
+Session::Session(std::unique_ptr<SerialService> port, QObject *parent)
+    : QObject(parent), m_port(std::move(port)), m_run(*m_port, m_file)
+{
+    applyLineSettings(*m_port);
+    connectRun();
+}
+
+Session::~Session() = default;
+
+void Session::applyLineSettings(SerialService &port)
+{
+    port.setLineSettings(Line);
     port.setReadBufferSize(ReceiveBufferSize);
 }
 
-SerialService::OpenError openDevice(SerialPort &port, const QString &path)
+void Session::setClock(Clock &clock)
 {
-    applyLineSettings(port);
-    port.setDevice(path);
-    return port.open();
+    m_run.setClock(clock);
+    m_meter.setClock(clock);
 }
 
-bool end(SerialService &port, DumpRun &run, DumpHost &host)
+void Session::connectRun()
 {
-    if (!port.isOpen())
+    connect(&m_run, &DumpRun::logReplaced, this, &Session::logReplaced);
+    connect(&m_run, &DumpRun::logAppended, this, &Session::logAppended);
+    connect(&m_run, &DumpRun::modelReported, this, &Session::modelReported);
+    connect(&m_run, &DumpRun::progressed, this, [this](int blocksDone) {
+        m_progressText = m_meter.update(blocksDone);
+        emit progressed(blocksDone, m_progressText);
+    });
+    connect(&m_run, &DumpRun::fileFailed, this, &Session::message);
+    connect(&m_run, &DumpRun::blockReceived, this, &Session::blockReceived);
+    connect(&m_run, &DumpRun::endRequested, this, &Session::close);
+    connect(&m_run, &DumpRun::finished, this, [this] { emit finished(m_run.outcome(), m_run.outcomeText()); });
+}
+
+SerialService::OpenError Session::open(const QString &devicePath)
+{
+    if (devicePath.isEmpty())
+        return SerialService::OpenError::NotPresent;
+    applyLineSettings(*m_port);
+    m_port->setDevice(devicePath);
+    return m_port->open();
+}
+
+OpenFailureReport Session::openFailure(SerialService::OpenError error, const PortName &name) const
+{
+    return describeOpenFailure(*m_port, error, name);
+}
+
+void Session::start(qint16 startBlock, qint16 blockCount, const QString &folder, bool header)
+{
+    m_meter.start(blockCount);
+    m_progressText = ProgressMeter::format(0, blockCount, -1);
+    m_run.setHeaderTicked(header);
+    m_run.start(startBlock, blockCount, folder);
+}
+
+void Session::setHeaderTicked(bool ticked)
+{
+    m_run.setHeaderTicked(ticked);
+}
+
+bool Session::close()
+{
+    if (!m_port->isOpen())
         return false;
-    port.close();
-    run.closeDumpFile();
-    host.appendLog(ClosedLine);
+    m_port->close();
+    const bool hadFile = m_file.isOpen();
+    m_file.close();
+    emit logAppended(ClosedLine);
+    emit closed();
+    if (hadFile)
+        emit fileClosed(m_file.currentPath(), m_file.size(), m_file.sha256());
     return true;
 }
 
-} // namespace tarvik::Session
+bool Session::isOpen() const
+{
+    return m_port->isOpen();
+}
+
+} // namespace tarvik

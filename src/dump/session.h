@@ -1,32 +1,100 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "dumpfile.h"
+#include "dumprun.h"
+#include "openfailure.h"
+#include "progressmeter.h"
 #include "serialservice.h"
 
+#include <QObject>
 #include <QString>
+
+#include <memory>
 
 namespace tarvik {
 
-class DumpHost;
-class DumpRun;
-class SerialPort;
+// One box on one serial port, as both front ends drive it: the port with its
+// fixed line settings, the dump run, the dump file and the progress meter.
+// Front ends open it on a device, start a run, show what it signals and close it;
+// a run that ends by itself closes it too.
+class Session : public QObject
+{
+    Q_OBJECT
+public:
+    // 115200 baud, 8 data bits, no parity, one stop bit.
+    static inline const LineSettings Line{115200, QSerialPort::NoParity, QSerialPort::Data8,
+                                          QSerialPort::OneStop};
+    static constexpr qint16 ReceiveBufferSize = 32000; // a 1025-byte block reply fits whole
+    static inline const QString ClosedLine = QStringLiteral("Serial port closed.\r\n");
 
-// What every front end does around a dump run: the fixed line settings, opening
-// a port, and ending a session (port, dump file and the closing log line).
-namespace Session {
+    // On a serial device.
+    explicit Session(QObject *parent = nullptr);
+    // On another port (an in-memory one, for the fuzz target).
+    explicit Session(std::unique_ptr<SerialService> port, QObject *parent = nullptr);
+    ~Session() override;
 
-inline const QString LineSettings = QStringLiteral("115200,N,8,1");
-constexpr qint16 ReceiveBufferSize = 32000; // a 1025-byte block reply fits whole
-inline const QString ClosedLine = QStringLiteral("Serial port closed.\r\n");
+    // Line settings and receive buffer, on a closed port.
+    static void applyLineSettings(SerialService &port);
 
-// Line settings, read size and receive buffer, on a closed port.
-void applyLineSettings(SerialService &port);
-// Opens the device at `path` (a /dev node or a link to one) with the fixed line settings.
-SerialService::OpenError openDevice(SerialPort &port, const QString &path);
-// When the port is open: closes it and the run's dump file and logs the closing
-// line. True when it did so; nothing happens when the port is already closed.
-bool end(SerialService &port, DumpRun &run, DumpHost &host);
+    // Opens the device at `devicePath` (a /dev node or a link to one); an
+    // empty path means that there is no such device.
+    SerialService::OpenError open(const QString &devicePath);
+    // What the user is told of the last failed open, the port named as the user knows it.
+    OpenFailureReport openFailure(SerialService::OpenError error, const PortName &name) const;
+    // Starts a run on the open port; `header` is the header option.
+    void start(qint16 startBlock, qint16 blockCount, const QString &folder, bool header);
+    // The header option changed while the port is open: a run reads it at its first block.
+    void setHeaderTicked(bool ticked);
+    // When the port is open: closes it and the run's dump file and logs the
+    // closing line. True when it did so; nothing happens when it is closed already.
+    bool close();
+    bool isOpen() const;
 
-} // namespace Session
+    SerialService &port() { return *m_port; }
+    const SerialService &port() const { return *m_port; }
+    DumpRun &run() { return m_run; }
+    const DumpRun &run() const { return m_run; }
+    const DumpFile &dumpFile() const { return m_file; }
+    // The progress text of the last block, as the meter gives it.
+    QString progressText() const { return m_progressText; }
+
+    // Without a dump file: the blocks only go out through blockReceived().
+    void setWriteFile(bool write) { m_run.setWriteFile(write); }
+    void setNameTag(DumpFile::NameTag tag) { m_file.setNameTag(std::move(tag)); }
+    // For tests: where the dump file is opened, and a shorter stall time-out.
+    void setFileOpener(DumpFile::Opener opener) { m_file.setOpener(std::move(opener)); }
+    void setStallTimeout(int ms) { m_run.setStallTimeout(ms); }
+    // For tests: the clock of the stall watch and the progress meter.
+    void setClock(Clock &clock);
+
+signals:
+    // The log: its whole text replaced, or a piece appended (lines end in CR LF).
+    void logReplaced(const QString &text);
+    void logAppended(const QString &text);
+    void modelReported(const QString &model);
+    // Good blocks so far, and the progress text with speed and time left.
+    void progressed(int blocksDone, const QString &text);
+    // A box with only OK: the dump file failed, shown before the run ends.
+    void message(const QString &text, const QString &title);
+    // The data of each good block; index from 0 within the run.
+    void blockReceived(int index, const QByteArray &data);
+    // The run ended, once per run: how, and the line or message that says why
+    // when it did not succeed.
+    void finished(tarvik::DumpRun::Outcome outcome, const QString &text);
+    // The port and the file were closed (after the closing log line).
+    void closed();
+    // The run's dump file as it was closed: where it is, its size and SHA-256.
+    void fileClosed(const QString &path, qint64 size, const QByteArray &sha256);
+
+private:
+    void connectRun();
+
+    std::unique_ptr<SerialService> m_port;
+    DumpFile m_file;
+    DumpRun m_run;
+    ProgressMeter m_meter;
+    QString m_progressText;
+};
 
 } // namespace tarvik

@@ -288,19 +288,19 @@ void MainWindow::buildFromDesign()
         m_progressBar->setFormat(ProgressMeter::ended(m_progressBar->value(),
                                                              m_progressBar->maximum(), ending));
     };
-    connect(&m_run, &DumpRun::stageChanged, this, [this, showEnding](DumpRun::Stage stage) {
+    connect(&m_session.run(), &DumpRun::stageChanged, this, [this, showEnding](DumpRun::Stage stage) {
         using Stage = DumpRun::Stage;
         if ((stage == Stage::Stopped || stage == Stage::Idle)
             && m_progressBar->value() < m_progressBar->maximum())
             showEnding(ProgressMeter::Ending::Stopped);
     });
-    connect(&m_run, &DumpRun::finished, this, [this, showEnding] {
-        using Outcome = DumpRun::Outcome;
-        if (m_run.outcome() == Outcome::Success)
-            m_progressBar->setToolTip(plainToolTip(dumpToolTip(m_run.dumpFile())));
-        else if (m_run.outcome() == Outcome::TotalMismatch)
+    connect(&m_session, &Session::finished, this, [this, showEnding](DumpRun::Outcome outcome) {
+        if (outcome == DumpRun::Outcome::Success)
+            m_progressBar->setToolTip(plainToolTip(dumpToolTip(m_session.dumpFile())));
+        else if (outcome == DumpRun::Outcome::TotalMismatch)
             showEnding(ProgressMeter::Ending::TotalCheckFailed);
     });
+    connectSession();
     new KeyPressFilter(m_logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
     new KeyPressFilter(m_startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
     new KeyPressFilter(m_countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
@@ -339,7 +339,6 @@ void MainWindow::prepareControls()
     }
     m_portList->setCurrentIndex(0);
     m_portList->refreshToolTips();
-    Session::applyLineSettings(m_port);
     m_progressBar->setValue(0);
     m_progressBar->setVisible(false);
     m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
@@ -377,6 +376,20 @@ void MainWindow::onLogChanged()
     m_logPane->setTextCursor(end);
 }
 
+void MainWindow::connectSession()
+{
+    connect(&m_session, &Session::logReplaced, this, &MainWindow::replaceLog);
+    connect(&m_session, &Session::logAppended, this, &MainWindow::appendLog);
+    connect(&m_session, &Session::modelReported, this, &MainWindow::showModel);
+    connect(&m_session, &Session::progressed, this, &MainWindow::showProgress);
+    connect(&m_session, &Session::message, this, &MainWindow::prompt);
+    connect(&m_session, &Session::closed, this, [this] {
+        m_lamp->setFillColor(LampRed);
+        showIdle();
+    });
+    connect(m_headerCheck, &QCheckBox::toggled, &m_session, &Session::setHeaderTicked);
+}
+
 void MainWindow::replaceLog(const QString &text)
 {
     m_logPane->replaceText(text);
@@ -391,8 +404,7 @@ void MainWindow::appendLog(const QString &text)
 
 bool MainWindow::openPort(qint16 port)
 {
-    m_port.setPortNumber(port);
-    const SerialService::OpenError error = m_port.open();
+    const SerialService::OpenError error = m_session.open(PortMap::path(port));
     if (error != SerialService::OpenError::None) {
         reportOpenError(error, port);
         return false;
@@ -408,7 +420,6 @@ bool MainWindow::openPort(qint16 port)
     m_progressBar->setValue(0);
     m_progressBar->setToolTip(QString());
     m_progressBar->setMaximum(qMax<int>(0, m_blockCount));
-    m_meter.start(m_blockCount);
     m_progressBar->setFormat(ProgressMeter::format(0, m_blockCount, -1));
     m_progressBar->setVisible(true);
     return true;
@@ -416,8 +427,7 @@ bool MainWindow::openPort(qint16 port)
 
 void MainWindow::reportOpenError(SerialService::OpenError error, qint16 port)
 {
-    const OpenFailureReport report =
-            describeOpenFailure(m_port, error, PortName::comPort(port));
+    const OpenFailureReport report = m_session.openFailure(error, PortName::comPort(port));
     switch (report.shown) {
     case OpenFailureReport::Shown::Nothing:
         break;
@@ -432,9 +442,12 @@ void MainWindow::reportOpenError(SerialService::OpenError error, qint16 port)
 
 void MainWindow::closePort()
 {
-    if (m_port.isOpen())
-        m_lamp->setFillColor(LampRed);
-    Session::end(m_port, m_run, *this);
+    m_session.close();
+    showIdle();
+}
+
+void MainWindow::showIdle()
+{
     m_headerCheck->setEnabled(true);
     m_folderButton->setEnabled(true);
     m_portList->setEnabled(true);
@@ -463,7 +476,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::releasePort()
 {
-    if (m_port.isOpen())
+    if (m_session.isOpen())
         closePort();
 }
 
@@ -487,7 +500,7 @@ void MainWindow::onOpenClicked()
         closePort();
         return;
     }
-    m_run.start(m_startBlock, m_blockCount, m_folderEdit->text());
+    m_session.start(m_startBlock, m_blockCount, m_folderEdit->text(), m_headerCheck->isChecked());
 }
 
 void MainWindow::showModel(const QString &model)
@@ -495,24 +508,14 @@ void MainWindow::showModel(const QString &model)
     m_modelLabel->setText(model);
 }
 
-void MainWindow::showProgress(int blocksDone)
+void MainWindow::showProgress(int blocksDone, const QString &text)
 {
     // A progress bar paints a new value at once, outside the window's paced
     // repaints; with updates held it is only marked for the next one.
     m_progressBar->setUpdatesEnabled(false);
     m_progressBar->setValue(blocksDone);
-    m_progressBar->setFormat(m_meter.update(blocksDone));
+    m_progressBar->setFormat(text);
     m_progressBar->setUpdatesEnabled(true);
-}
-
-bool MainWindow::headerTicked()
-{
-    return m_headerCheck->isChecked();
-}
-
-void MainWindow::showMessage(const QString &text, const QString &title)
-{
-    prompt(text, title);
 }
 
 // ---- Block range and advanced mode ---------------------------------------

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "dumphost.h"
 #include "dumprun.h"
-#include "progressmeter.h"
-#include "serialport.h"
+#include "session.h"
 
 #include <QHash>
 #include <QPixmap>
@@ -28,9 +26,9 @@ class ShapeWidget;
 class TransFrame;
 
 // The main window: the port list, the block range, the output folder, the
-// log pane and the controls of a dump run. It owns no protocol: the dump run
-// and the serial port live in the dump library.
-class MainWindow : public QWidget, private DumpHost
+// log pane and the controls of a dump run. It owns no protocol: the session
+// with its serial port and dump run lives in the dump library.
+class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
@@ -47,8 +45,9 @@ public:
     T *control(const char *name) const { return qobject_cast<T *>(m_controls.value(QLatin1String(name))); }
 
     QString logText() const;
-    SerialService &port() { return m_port; }
-    DumpRun &dumpRun() { return m_run; }
+    Session &session() { return m_session; }
+    SerialService &port() { return m_session.port(); }
+    DumpRun &dumpRun() { return m_session.run(); }
     qint16 startBlock() const { return m_startBlock; }
     qint16 blockCount() const { return m_blockCount; }
     QString matchedCode() const { return m_matchedCode; }
@@ -70,8 +69,7 @@ public slots:
     QChar onCountKeyPressed(QChar typed);
 
     bool openPort(qint16 port);
-    // Also how the dump run ends a session.
-    void closePort() override;
+    void closePort();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -89,13 +87,13 @@ private:
     void reportOpenError(SerialService::OpenError error, qint16 port);
     void prompt(const QString &text, const QString &title);
 
-    // DumpHost
-    void replaceLog(const QString &text) override;
-    void appendLog(const QString &text) override;
-    void showModel(const QString &model) override;
-    void showProgress(int blocksDone) override;
-    bool headerTicked() override;
-    void showMessage(const QString &text, const QString &title) override;
+    void connectSession();
+    void replaceLog(const QString &text);
+    void appendLog(const QString &text);
+    void showModel(const QString &model);
+    void showProgress(int blocksDone, const QString &text);
+    // The controls of a window whose port is closed.
+    void showIdle();
 
     std::unique_ptr<Prompts> m_ownPrompts;
     Prompts *m_prompts = nullptr;
@@ -118,9 +116,7 @@ private:
     ShapeWidget *m_lamp = nullptr;
     QProgressBar *m_progressBar = nullptr;
 
-    SerialPort m_port;
-    DumpRun m_run{m_port, *this};
-    ProgressMeter m_meter;
+    Session m_session;
 
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;

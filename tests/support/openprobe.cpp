@@ -3,7 +3,6 @@
 // failure's name, then the window's message text for COM 1 with its line
 // breaks as "\n". For tests that need an ordinary user's view of a device.
 #include "openfailure.h"
-#include "serialport.h"
 #include "session.h"
 
 #include <QCoreApplication>
@@ -16,8 +15,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (argc != 2)
         return 2;
-    tarvik::SerialPort port;
-    const auto error = tarvik::Session::openDevice(port, QString::fromLocal8Bit(argv[1]));
+    tarvik::Session session;
+    const auto error = session.open(QString::fromLocal8Bit(argv[1]));
+    const tarvik::SerialService &port = session.port();
     const QString group = tarvik::deviceGroup(port.devicePath());
     const tarvik::OpenFailureReport report = tarvik::describeOpenFailure(
             error, tarvik::PortName::comPort(1), port.devicePath(), group, port.errorString());

@@ -3,17 +3,20 @@
 
 // What a dump run puts on the wire and into the log, for tests that check
 // them byte for byte.
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QString>
 
-inline const QByteArray Handshake = QByteArrayLiteral("REQUEST_V616\r\nBL_FLASH_INFO\r\n")
-    + QByteArray::fromHex("4B41051621278" "27FE07FF07FFE400E0F101112131415161718191A1B4F4E")
-    + QByteArrayLiteral("\r\n") + QByteArray(1, '\0') + QByteArrayLiteral("BL_FLASH_END\r\n");
-inline const QByteArray StartBlockRequest = QByteArrayLiteral("REQUEST_START_BLOCK\r\n");
-inline const QByteArray BlockListRequest = QByteArrayLiteral("REQUEST_BLOCK\r\n");
-inline const QByteArray DownloadRequest = QByteArrayLiteral("REQUEST_DOWNLOAD\r\n");
+namespace wire = tarvik::protocol;
+
+// The opening requests, and the request that answers each marker.
+inline const QByteArray Handshake = wire::opening();
+inline const QByteArray StartBlockRequest = wire::Handshake[0].request + wire::LineEnd;
+inline const QByteArray BlockListRequest = wire::Handshake[1].request + wire::LineEnd;
+inline const QByteArray DownloadRequest = wire::Handshake[2].request + wire::LineEnd;
 inline const QByteArray AllHandshake = Handshake + StartBlockRequest + BlockListRequest + DownloadRequest;
-inline const QByteArray TotalRequest = QByteArrayLiteral("REQUEST_TOTALCRC\r");
+inline const QByteArray TotalRequest = wire::TotalRequest + wire::RequestEnd;
 inline const QString LogStart = QStringLiteral("sending request...\r\n");
 inline const QString LogClosed = QStringLiteral("Serial port closed.\r\n");
 inline const QString LogSuccess = QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
@@ -28,35 +31,40 @@ inline QString four(int n)
 inline QByteArray handshakeWire(int markersFound)
 {
     const QByteArray requests[] = {StartBlockRequest, BlockListRequest, DownloadRequest};
-    QByteArray wire = Handshake;
+    QByteArray bytes = Handshake;
     for (int i = 0; i < markersFound; ++i)
-        wire += requests[i];
-    return wire;
+        bytes += requests[i];
+    return bytes;
 }
 
 inline QByteArray blockRequest(int n)
 {
-    return "REQUEST_1024DOWN:" + QByteArray::number(n) + '\r';
+    return wire::BlockRequest + QByteArray::number(n) + wire::RequestEnd;
+}
+
+inline QByteArray blockAck(int n)
+{
+    return wire::BlockAck + QByteArray::number(n) + wire::RequestEnd;
 }
 
 // The log line of a block request, as it stands while the reply is awaited.
 inline QString blockAsked(int n)
 {
-    return "REQUEST_1024DOWN:" + four(n) + "    ";
+    return QString::fromLatin1(wire::BlockRequest) + four(n) + "    ";
 }
 
 inline QString blockLine(int n)
 {
-    return blockAsked(n) + "1024DOWN_SUCCESS:" + four(n) + "\r\n";
+    return blockAsked(n) + QString::fromLatin1(wire::BlockAck) + four(n) + "\r\n";
 }
 
 // The whole handshake, then blocks start .. start+count-1 requested and acknowledged.
 inline QByteArray goodWire(int start, int count)
 {
-    QByteArray wire = AllHandshake;
+    QByteArray bytes = AllHandshake;
     for (int n = start; n < start + count; ++n)
-        wire += blockRequest(n) + "1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r';
-    return wire;
+        bytes += blockRequest(n) + blockAck(n);
+    return bytes;
 }
 
 // The log of a run whose blocks start .. start+count-1 were good.
@@ -71,15 +79,15 @@ inline QString goodLog(int start, int count)
 // What goes on the wire for a run that reaches its end.
 inline QByteArray wholeWire(int start, int count, bool totalOk)
 {
-    QByteArray wire = goodWire(start, count) + TotalRequest;
+    QByteArray bytes = goodWire(start, count) + TotalRequest;
     if (totalOk)
-        wire += "DOWN_SUCCESS\r";
-    return wire + "UPGRADE_SUCCESS\r\n";
+        bytes += wire::TotalAck + wire::RequestEnd;
+    return bytes + wire::Closing + wire::LineEnd;
 }
 
 inline QString wholeLog(int start, int count, bool totalOk)
 {
-    QString log = goodLog(start, count) + QStringLiteral("REQUEST_TOTALCRC    ");
+    QString log = goodLog(start, count) + QString::fromLatin1(wire::TotalRequest) + "    ";
     if (totalOk)
         log += LogSuccess;
     return log + LogClosed;

@@ -18,22 +18,12 @@ namespace tarvik {
 
 namespace {
 
-const QByteArray CrLf = QByteArrayLiteral("\r\n");
-const QByteArray Cr = QByteArrayLiteral("\r");
+using namespace protocol;
 
-const QByteArray RequestV616 = QByteArrayLiteral("REQUEST_V616");
-const QByteArray FlashInfo = QByteArrayLiteral("BL_FLASH_INFO");
-const QByteArray FlashEnd = QByteArrayLiteral("BL_FLASH_END");
-const QByteArray RequestStartBlock = QByteArrayLiteral("REQUEST_START_BLOCK");
-const QByteArray RequestBlock = QByteArrayLiteral("REQUEST_BLOCK");
-const QByteArray RequestDownload = QByteArrayLiteral("REQUEST_DOWNLOAD");
-const QByteArray RequestBlockPrefix = QByteArrayLiteral("REQUEST_1024DOWN:");
-const QByteArray AckPrefix = QByteArrayLiteral("1024DOWN_SUCCESS:");
-const QByteArray RequestTotal = QByteArrayLiteral("REQUEST_TOTALCRC");
-const QByteArray DownSuccess = QByteArrayLiteral("DOWN_SUCCESS");
-const QByteArray UpgradeSuccess = QByteArrayLiteral("UPGRADE_SUCCESS");
+const QByteArray &CrLf = LineEnd;
+const QByteArray &Cr = RequestEnd;
+const QByteArray &AckPrefix = BlockAck;
 
-const char *const Markers[] = {"PC___", "0000", "1984"};
 // Text a loader might print around its markers. None of it holds a marker, and
 // nothing follows the last one: the host reads whatever comes after it as block data.
 const char *const MarkerPrefixes[] = {"\r\nHOST - MODE\r\n", "start block: ", "block size: "};
@@ -103,18 +93,12 @@ void LoaderSim::armPacing(qint64 atNs)
 
 QByteArray LoaderSim::flashInfoRecord()
 {
-    static const unsigned char record[30] = {
-        0x4B, 0x41, 0x05, 0x16, 0x21, 0x27, 0x82, 0x7F, 0xE0, 0x7F,
-        0xF0, 0x7F, 0xFE, 0x40, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13,
-        0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x4F, 0x4E,
-    };
-    return QByteArray(reinterpret_cast<const char *>(record), sizeof record);
+    return FlashInfoRecord;
 }
 
 QByteArray LoaderSim::handshakeBytes()
 {
-    return RequestV616 + CrLf + FlashInfo + CrLf + flashInfoRecord() + CrLf
-        + QByteArray(1, '\0') + FlashEnd + CrLf;
+    return opening();
 }
 
 QByteArray LoaderSim::defaultImage(const QByteArray &model)
@@ -143,10 +127,7 @@ QByteArray LoaderSim::defaultImage(const QByteArray &model)
 
 quint8 LoaderSim::checkValue(const QByteArray &data)
 {
-    unsigned sum = 0;
-    for (const char c : data)
-        sum += quint8(c);
-    return quint8(sum);
+    return protocol::checkValue(data);
 }
 
 void LoaderSim::setImage(const QByteArray &image)
@@ -511,7 +492,7 @@ void LoaderSim::reply(Point at, int index, const QByteArray &bytes)
 
 void LoaderSim::sendMarker(int index)
 {
-    const QByteArray marker(Markers[index]);
+    const QByteArray marker = QByteArray(Handshake[index].marker.data(), Handshake[index].marker.size());
     if (!m_splitMarkers) {
         reply(Point::Marker, index, marker);
         return;
@@ -628,9 +609,9 @@ void LoaderSim::process()
         case Stage::StartBlock:
         case Stage::BlockRequest:
         case Stage::Download: {
-            const QByteArray &word = m_stage == Stage::StartBlock ? RequestStartBlock
-                : m_stage == Stage::BlockRequest                   ? RequestBlock
-                                                                   : RequestDownload;
+            const QByteArray &word = Handshake[m_stage == Stage::StartBlock ? 0
+                                               : m_stage == Stage::BlockRequest ? 1
+                                                                                : 2].request;
             const QByteArray expected = word + CrLf;
             const Match m = matchLiteral(expected);
             if (m.result == Match::Mismatch) {
@@ -658,9 +639,9 @@ void LoaderSim::process()
             Match block{Match::Mismatch, 0, -1};
             Match total{Match::Mismatch, 0, -1};
             if (blockAllowed)
-                block = matchNumbered(RequestBlockPrefix, m_nextBlock);
+                block = matchNumbered(BlockRequest, m_nextBlock);
             if (totalAllowed)
-                total = matchLiteral(RequestTotal + Cr);
+                total = matchLiteral(TotalRequest + Cr);
             if (block.result == Match::Complete) {
                 consume(block.length);
                 const int n = block.number >= 0 ? block.number : m_nextBlock;
@@ -676,10 +657,10 @@ void LoaderSim::process()
                 return;
             QStringList expected;
             if (blockAllowed)
-                expected << describe(RequestBlockPrefix
+                expected << describe(BlockRequest
                                      + (m_nextBlock >= 0 ? QByteArray::number(m_nextBlock) : "<n>") + Cr);
             if (totalAllowed)
-                expected << describe(RequestTotal + Cr);
+                expected << describe(TotalRequest + Cr);
             deviate(expected.join(QLatin1String(" or ")), qMax(block.length, total.length));
             return;
         }
@@ -696,8 +677,8 @@ void LoaderSim::process()
             break;
         }
         case Stage::Closing: {
-            const QByteArray expected = (m_totalGood && !m_downSuccessSeen) ? DownSuccess + Cr
-                                                                            : UpgradeSuccess + CrLf;
+            const QByteArray expected = (m_totalGood && !m_downSuccessSeen) ? TotalAck + Cr
+                                                                            : Closing + CrLf;
             const Match m = matchLiteral(expected);
             if (m.result == Match::Mismatch) {
                 deviate(describe(expected), m.length);
@@ -706,7 +687,7 @@ void LoaderSim::process()
             if (m.result == Match::Incomplete)
                 return;
             consume(m.length);
-            if (expected.startsWith(DownSuccess)) {
+            if (expected.startsWith(TotalAck)) {
                 m_downSuccessSeen = true;
             } else {
                 setStage(Stage::Done);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -28,20 +30,20 @@ class LoaderSim : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int BlockSize = 1024;
+    static constexpr int BlockSize = protocol::BlockSize;
     static constexpr int DefaultImageSize = 1024 * 1024;
-    static constexpr int ModelOffset = 8;
-    static constexpr int SoftwareVersionOffset = 48; // bytes 48..50
-    static constexpr int HardwareVersionOffset = 52; // bytes 52..54
+    static constexpr int ModelOffset = protocol::ModelOffset;
+    static constexpr int SoftwareVersionOffset = protocol::SoftwareVersionOffset;
+    static constexpr int HardwareVersionOffset = protocol::HardwareVersionOffset;
     static constexpr int DefaultMarkerGapMs = 20;
 
     // Where the conversation stands: what the simulator expects next.
     enum class Stage {
         Closed,        // no pseudo-terminal yet, or hung up
-        Handshake,     // H1..H5
-        StartBlock,    // H7, after "PC___"
-        BlockRequest,  // H9, after "0000"
-        Download,      // H11, after "1984"
+        Handshake,     // awaiting the host's opening requests
+        StartBlock,    // the first marker printed, awaiting its request
+        BlockRequest,  // the second marker printed, awaiting its request
+        Download,      // the third marker printed, awaiting its request
         Request,       // a block request or the total request
         Ack,           // the acknowledgement of a good block
         Closing,       // "DOWN_SUCCESS" (if the total matched), then "UPGRADE_SUCCESS"
