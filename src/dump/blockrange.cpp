@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "blockrange.h"
 
+#include "protocol.h"
+
 namespace tarvik {
 
 namespace {
@@ -59,6 +61,16 @@ BlockRange parseBlockRange(const QString &startText, const QString &numberText)
     range.startBlock = qint16(start);
     range.blockCount = qint16(count);
     return range;
+}
+
+bool isFullRead(qint16 startBlock, qint16 blockCount)
+{
+    return startBlock == 0 && blockCount == protocol::FullReadBlocks;
+}
+
+bool isFullReadText(const QString &startText, const QString &numberText)
+{
+    return startText == u"0" && numberText == QString::number(protocol::FullReadBlocks);
 }
 
 } // namespace tarvik

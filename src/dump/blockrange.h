@@ -16,6 +16,12 @@ struct BlockRange {
     QString error; // the message box text when !ok
 };
 
+// The whole flash: the only read that is named after the model and may carry
+// the KUP header.
+bool isFullRead(qint16 startBlock, qint16 blockCount);
+// The same as typed into the window's fields: exactly "0" and "1024".
+bool isFullReadText(const QString &startText, const QString &numberText);
+
 // Told when the header is asked for with anything but the full read.
 inline const QString HeaderNeedsFullRead =
         QStringLiteral("It's useless to add a header if you don't want to backup the software!");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dumpfile.h"
 
+#include "blockrange.h"
 #include "text.h"
 
 #include <QDir>
@@ -137,7 +138,7 @@ void DumpFile::setOpener(Opener opener)
 
 bool DumpFile::headerDue(qint16 startBlock, qint16 blockCount, bool headerTicked)
 {
-    return startBlock == 0 && blockCount == FullReadBlocks && headerTicked;
+    return isFullRead(startBlock, blockCount) && headerTicked;
 }
 
 QString DumpFile::modelText(const QByteArray &firstBlockReply)
@@ -189,7 +190,7 @@ QString DumpFile::fileName(qint16 startBlock, qint16 blockCount, bool headerTick
 {
     QString stem = PartialReadName.chopped(PlainSuffix.size());
     QString suffix = PlainSuffix;
-    const bool fullRead = startBlock == 0 && blockCount == FullReadBlocks;
+    const bool fullRead = isFullRead(startBlock, blockCount);
     if (fullRead) {
         stem = safeNamePart(modelText);
         if (headerTicked) {

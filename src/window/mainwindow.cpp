@@ -47,8 +47,6 @@ const QString CrLf = QStringLiteral("\r\n");
 constexpr quint32 LampRed = 0x0000FF;
 constexpr quint32 LampGreen = 0x00FF00;
 // The whole flash, as typed into the start and number fields: the header goes only with it.
-const QLatin1String FullRangeStart("0");
-const QLatin1String FullRangeCount("1024");
 const QColor LinkColor(0, 0, 255);
 // The text of disabled controls: a grey that stays readable on the photograph.
 const QColor GrayText(109, 109, 109);
@@ -552,7 +550,7 @@ void MainWindow::enableAdvancedMode()
 
 bool MainWindow::isFullRange() const
 {
-    return m_startEdit->text() == FullRangeStart && m_countEdit->text() == FullRangeCount;
+    return isFullReadText(m_startEdit->text(), m_countEdit->text());
 }
 
 void MainWindow::onHeaderToggled()
