@@ -28,6 +28,8 @@ QString resultOf(DumpRun::Outcome outcome)
         return QStringLiteral("port-lost");
     case DumpRun::Outcome::PortClosed:
         return QStringLiteral("port-closed");
+    case DumpRun::Outcome::NotSameBox:
+        return QStringLiteral("not-same-box");
     case DumpRun::Outcome::None:
         break;
     }

@@ -274,6 +274,24 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     return true;
 }
 
+bool DumpFile::resume(const QString &partPath, qint64 keepBytes)
+{
+    close();
+    m_error = Error::None;
+    m_errorString.clear();
+    m_hash.reset();
+    m_size = 0;
+    m_committed = false;
+    m_hasFile = false;
+    m_previousKeptAs.clear();
+    m_path = partPath.chopped(PartSuffix.size());
+    m_name = QFileInfo(m_path).fileName();
+    m_keepBytes = keepBytes;
+    const bool opened = openDevice();
+    m_keepBytes = 0;
+    return opened;
+}
+
 bool DumpFile::isPartFile() const
 {
     return m_folderFd >= 0;
@@ -322,7 +340,7 @@ bool DumpFile::openPart(QFile &file)
     struct stat st {};
     for (int tries = 0; fd < 0 && tries < 3; ++tries) {
         if (::fstatat(m_folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
+            if (errno != ENOENT || m_keepBytes > 0) {
                 fail(Error::CannotCreate, systemReason(errno));
                 return false;
             }
@@ -379,14 +397,33 @@ bool DumpFile::openPart(QFile &file)
         error = Error::InUse;
         reason = InUseReason;
     }
-    if (error == Error::None && ::ftruncate(fd, 0) != 0) {
+    // What a resumed run keeps counts for the size and the SHA-256.
+    if (error == Error::None && m_keepBytes > 0) {
+        if (opened.st_size < m_keepBytes) {
+            error = Error::CannotCreate;
+            reason = QStringLiteral("it is shorter than the blocks to keep");
+        }
+        QByteArray buffer(CompareChunk, Qt::Uninitialized);
+        for (qint64 at = 0; error == Error::None && at < m_keepBytes;) {
+            const ssize_t n = ::pread(fd, buffer.data(), size_t(qMin<qint64>(buffer.size(), m_keepBytes - at)), at);
+            if (n <= 0) {
+                error = Error::CannotCreate;
+                reason = systemReason(n < 0 ? errno : EIO);
+                break;
+            }
+            m_hash.addData(QByteArrayView(buffer.constData(), n));
+            at += n;
+        }
+        m_size = error == Error::None ? m_keepBytes : 0;
+    }
+    if (error == Error::None && ::ftruncate(fd, m_keepBytes) != 0) {
         error = Error::CannotCreate;
         reason = systemReason(errno);
     }
-    // Writes wait for the disk like those of any file.
+    // Writes wait for the disk like those of any file, and go to its end.
     if (error == Error::None) {
         const int flags = ::fcntl(fd, F_GETFL);
-        if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        if (flags == -1 || ::fcntl(fd, F_SETFL, (flags & ~O_NONBLOCK) | O_APPEND) != 0) {
             error = Error::CannotCreate;
             reason = systemReason(errno);
         }

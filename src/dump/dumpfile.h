@@ -92,6 +92,12 @@ public:
     // "<folder>/<name>.part" (cut to the new content) and writes the header when due.
     bool begin(const QString &folder, qint16 startBlock, qint16 blockCount, bool headerTicked,
                const QString &modelText, const QByteArray &firstBlock);
+    // Takes up the .part of a stopped run at partPath: its first keepBytes
+    // bytes (header and whole blocks) stay and count for the size and the
+    // SHA-256, the rest is cut, and the blocks appended from then on follow
+    // them. The name is the .part's without PartSuffix. Every rule of begin()
+    // holds: what is in the way, the lock.
+    bool resume(const QString &partPath, qint64 keepBytes);
     // Appends the 1024 data bytes of a block reply; the check byte is never written.
     bool appendBlock(const QByteArray &reply);
     // False, with the error set, when the open file no longer has a name on
@@ -152,6 +158,7 @@ private:
     qint64 m_size = 0;
     bool m_committed = false;
     bool m_hasFile = false;
+    qint64 m_keepBytes = 0; // of the .part taken up by resume()
     QString m_previousKeptAs;
     // The output folder, open while the file is: every look at the .part and
     // every rename goes through it, whatever happens to the path meanwhile.

@@ -18,6 +18,9 @@ const QString LogCrcError = QStringLiteral("CRC Error while receiving BLOCK: ");
 const QString LogTotalOk = QStringLiteral("TOTALCRC OK!\r\n");
 const QString LogTotalError = QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n");
 const QString LogSuccess = QStringLiteral("Transfer succesfull!\r\n");
+const QString LogResuming = QStringLiteral("Continuing %1 from block %2\r\n");
+const QString LogNotSameBox = QStringLiteral(
+        "Block %1 differs from %2: not the same box, or its flash changed: start again from block %3\r\n");
 const QString LogPreviousKept = QStringLiteral("The earlier dump of this name is kept as %1\r\n");
 const QString LogAlreadyClosed = QStringLiteral("Serial port closed\r\n");
 const QString LogUnexpected = QStringLiteral("Unexpected data while receiving ");
@@ -68,6 +71,20 @@ QString DumpRun::logNumber(qint16 n)
 }
 
 void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
+{
+    m_resume = ResumePlan();
+    begin(startBlock, blockCount, folder);
+}
+
+void DumpRun::resume(const ResumePlan &plan, const QString &folder)
+{
+    m_resume = plan;
+    begin(plan.firstRequested(), plan.requestedCount(), folder);
+    if (active())
+        emit logAppended(LogResuming.arg(plan.partPath, logNumber(plan.firstRequested())));
+}
+
+void DumpRun::begin(qint16 startBlock, qint16 blockCount, const QString &folder)
 {
     m_stall.stop();
     m_file.reset();
@@ -254,7 +271,10 @@ void DumpRun::stop(Outcome outcome, const QString &logLine)
 void DumpRun::blockArrived()
 {
     const qint16 n = blockNumber();
-    if (m_blockIndex == 0) {
+    if (m_blockIndex == 0 && m_resume.ok) {
+        if (!takeUpStoppedDump())
+            return;
+    } else if (m_blockIndex == 0) {
         m_modelText = DumpFile::modelText(m_replyBytes);
         emit modelReported(m_modelText);
         if (m_writeFile && !m_file.begin(m_folder, m_startBlock, m_blockCount, m_headerTicked,
@@ -263,7 +283,8 @@ void DumpRun::blockArrived()
             return;
         }
     }
-    if (m_writeFile && !m_file.appendBlock(m_replyBytes)) {
+    // The first block of a resumed run is in the .part already.
+    if (m_writeFile && !(m_blockIndex == 0 && m_resume.ok) && !m_file.appendBlock(m_replyBytes)) {
         failFile();
         return;
     }
@@ -286,6 +307,22 @@ void DumpRun::blockArrived()
         requestBlock(done);
     else
         requestTotal();
+}
+
+bool DumpRun::takeUpStoppedDump()
+{
+    m_modelText = m_resume.model;
+    emit modelReported(m_modelText);
+    if (m_replyBytes.left(BlockSize) != m_resume.compareBlock) {
+        stop(Outcome::NotSameBox, LogNotSameBox.arg(logNumber(blockNumber()), m_resume.partPath,
+                                                    logNumber(m_resume.startBlock)));
+        return false;
+    }
+    if (m_writeFile && !m_file.resume(m_resume.partPath, m_resume.keepBytes())) {
+        failFile();
+        return false;
+    }
+    return true;
 }
 
 void DumpRun::totalArrived()

@@ -3,6 +3,7 @@
 
 #include "clock.h"
 #include "dumpfile.h"
+#include "resume.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -39,6 +40,7 @@ public:
         PortLost,
         PortClosed,     // closed from outside (Close) before the end
         FileError,
+        NotSameBox,     // a resumed run found other data than the stopped one had
     };
     Q_ENUM(Outcome)
 
@@ -51,6 +53,10 @@ public:
     // Starts the run once the port is open: replaces the log, resets the run's
     // fields and sends the opening requests. The folder is the output folder's text.
     void start(qint16 startBlock, qint16 blockCount, const QString &folder);
+    // Starts a run that takes up the .part of a stopped one (see ResumePlan):
+    // a partial read from the plan's first requested block whose first block
+    // must equal the .part's, and whose blocks then replace the .part's tail.
+    void resume(const ResumePlan &plan, const QString &folder);
     // The header option, read when the first block has arrived.
     void setHeaderTicked(bool ticked) { m_headerTicked = ticked; }
 
@@ -110,6 +116,9 @@ private:
     void setStage(Stage stage);
     // Sends the bytes; false when the run ended meanwhile.
     bool send(const QByteArray &bytes);
+    void begin(qint16 startBlock, qint16 blockCount, const QString &folder);
+    // The first block of a resumed run; false when the run ended.
+    bool takeUpStoppedDump();
     void awaitMarker();
     void handshakeRead();
     void requestBlock(int index);
@@ -138,6 +147,7 @@ private:
     int m_blockSum = 0;
     int m_totalSum = 0;
     bool m_writeFile = true;
+    ResumePlan m_resume; // ok while this run takes up a stopped one
     bool m_headerTicked = false;
     Outcome m_outcome = Outcome::None;
     QString m_outcomeText;

@@ -3,6 +3,8 @@
 
 #include "serialport.h"
 
+#include <algorithm>
+
 namespace tarvik {
 
 Session::Session(QObject *parent)
@@ -41,9 +43,29 @@ void Session::connectRun()
         emit progressed(blocksDone, m_progressText);
     });
     connect(&m_run, &DumpRun::fileFailed, this, &Session::message);
+    connect(&m_run, &DumpRun::blockReceived, this, [this](int, const QByteArray &data) { countBlock(data); });
     connect(&m_run, &DumpRun::blockReceived, this, &Session::blockReceived);
     connect(&m_run, &DumpRun::endRequested, this, &Session::close);
     connect(&m_run, &DumpRun::finished, this, [this] { emit finished(m_run.outcome(), m_run.outcomeText()); });
+}
+
+void Session::countBlock(const QByteArray &data)
+{
+    ++m_goodBlocks;
+    const auto allOf = [&data](char value) {
+        return std::all_of(data.cbegin(), data.cend(), [value](char c) { return c == value; });
+    };
+    if (allOf('\xFF'))
+        ++m_blankBlocks;
+    else if (allOf('\0'))
+        ++m_zeroBlocks;
+}
+
+void Session::resetCounts()
+{
+    m_goodBlocks = 0;
+    m_blankBlocks = 0;
+    m_zeroBlocks = 0;
 }
 
 SerialService::OpenError Session::open(const QString &devicePath)
@@ -62,10 +84,20 @@ OpenFailureReport Session::openFailure(SerialService::OpenError error, const Por
 
 void Session::start(qint16 startBlock, qint16 blockCount, const QString &folder, bool header)
 {
+    resetCounts();
     m_meter.start(blockCount);
     m_progressText = ProgressMeter::format(0, blockCount, -1);
     m_run.setHeaderTicked(header);
     m_run.start(startBlock, blockCount, folder);
+}
+
+void Session::resume(const ResumePlan &plan, const QString &folder)
+{
+    resetCounts();
+    m_meter.start(plan.requestedCount());
+    m_progressText = ProgressMeter::format(0, plan.requestedCount(), -1);
+    m_run.setHeaderTicked(plan.header);
+    m_run.resume(plan, folder);
 }
 
 void Session::setHeaderTicked(bool ticked)
@@ -81,6 +113,8 @@ bool Session::close()
     const bool hadFile = m_file.isOpen();
     m_file.close();
     emit logAppended(ClosedLine);
+    if (nothingButBlank())
+        emit logAppended(BlankWarning);
     emit closed();
     if (hadFile)
         emit fileClosed(m_file.currentPath(), m_file.size(), m_file.sha256());

@@ -27,6 +27,10 @@ public:
                                           QSerialPort::OneStop};
     static constexpr qint16 ReceiveBufferSize = 32000; // a 1025-byte block reply fits whole
     static inline const QString ClosedLine = QStringLiteral("Serial port closed.\r\n");
+    // After the closing line, when every good block of the run was erased flash or zeros.
+    static inline const QString BlankWarning = QStringLiteral(
+            "Warning: every block read is blank (all 0xFF) or zero (all 0x00): the box may not "
+            "have given its flash.\r\n");
 
     // On a serial device.
     explicit Session(QObject *parent = nullptr);
@@ -44,6 +48,8 @@ public:
     OpenFailureReport openFailure(SerialService::OpenError error, const PortName &name) const;
     // Starts a run on the open port; `header` is the header option.
     void start(qint16 startBlock, qint16 blockCount, const QString &folder, bool header);
+    // Starts a run that takes up the .part of a stopped one (see ResumePlan).
+    void resume(const ResumePlan &plan, const QString &folder);
     // The header option changed while the port is open: a run reads it at its first block.
     void setHeaderTicked(bool ticked);
     // When the port is open: closes it and the run's dump file and logs the
@@ -58,6 +64,11 @@ public:
     const DumpFile &dumpFile() const { return m_file; }
     // The progress text of the last block, as the meter gives it.
     QString progressText() const { return m_progressText; }
+    // Of the run's good blocks: all 0xFF (erased flash), all 0x00, and whether
+    // every one of them (at least one) is either.
+    int blankBlocks() const { return m_blankBlocks; }
+    int zeroBlocks() const { return m_zeroBlocks; }
+    bool nothingButBlank() const { return m_goodBlocks > 0 && m_blankBlocks + m_zeroBlocks == m_goodBlocks; }
 
     // Without a dump file: the blocks only go out through blockReceived().
     void setWriteFile(bool write) { m_run.setWriteFile(write); }
@@ -89,12 +100,17 @@ signals:
 
 private:
     void connectRun();
+    void countBlock(const QByteArray &data);
+    void resetCounts();
 
     std::unique_ptr<SerialService> m_port;
     DumpFile m_file;
     DumpRun m_run;
     ProgressMeter m_meter;
     QString m_progressText;
+    int m_goodBlocks = 0;
+    int m_blankBlocks = 0;
+    int m_zeroBlocks = 0;
 };
 
 } // namespace tarvik

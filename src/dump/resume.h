@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tarvik {
+
+// How a stopped dump goes on from its .part instead of starting again.
+//
+// A run stops at its first bad block, so of the k whole blocks in the .part
+// only the last can be bad. The resumed run asks for the blocks from k-2 to
+// the end of the range: block k-2 must come back byte for byte as the .part
+// holds it (the same box, the same flash), and the blocks from k-1 on
+// replace the .part's tail.
+struct ResumePlan {
+    static constexpr int MinWholeBlocks = 2;
+
+    // False with `error` set when the .part cannot be taken up at all.
+    bool ok = false;
+    QString error;
+    // Fewer than MinWholeBlocks whole blocks: nothing worth keeping; the run
+    // starts afresh from the range's first block.
+    bool fresh = false;
+
+    QString partPath;
+    qint16 startBlock = 0;  // of the stopped run's range
+    qint16 blockCount = 0;
+    bool header = false;    // the .part starts with a KUP header
+    qint64 headerBytes = 0;
+    int wholeBlocks = 0;    // k
+    QByteArray compareBlock; // the data of block k-2, as the .part holds it
+    QString model;          // from the .part's first block
+
+    // The first block the resumed run asks for, and how many.
+    qint16 firstRequested() const { return qint16(startBlock + wholeBlocks - 2); }
+    qint16 requestedCount() const { return qint16(blockCount - (wholeBlocks - 2)); }
+    // The block the stopped run ended at: the last whole one in the .part.
+    qint16 stoppedAt() const { return qint16(startBlock + wholeBlocks - 1); }
+    // What stays of the .part: the header and the blocks before k-1.
+    qint64 keepBytes() const { return headerBytes + qint64(wholeBlocks - 1) * 1024; }
+};
+
+// Reads the .part of a stopped run over the range startBlock, blockCount.
+// Whether it carries a KUP header is told by its name ("_conv.bin.part") and
+// checked against its bytes. Reads without following a link or blocking.
+ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCount);
+
+} // namespace tarvik
