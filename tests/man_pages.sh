@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The manual pages format without a warning, and tarvik-dump(1) lists exactly the
-# options that tarvik-dump --help shows, so that the two cannot drift apart.
-# Usage: man_pages.sh MAN_DIR TARVIK_DUMP PAGE...
+# The manual pages format without a warning and name the project's version, and
+# tarvik-dump(1) lists exactly the options that tarvik-dump --help shows, so that
+# the two cannot drift apart.
+# Usage: man_pages.sh MAN_DIR TARVIK_DUMP VERSION PAGE...
 set -u
 
 man_dir=$1
 program=$2
-shift 2
+version=$3
+shift 3
 
 if ! command -v groff >/dev/null 2>&1; then
     echo "FAIL: groff is missing (scripts/setup.sh installs it)"
@@ -21,6 +23,8 @@ fail() {
 }
 
 for page in "$@"; do
+    grep -q "^\.TH [^ ]* 1 [^ ]* \"Tarvik $version\"" "$man_dir/$page" ||
+        fail "$page: its .TH line does not name Tarvik $version: $(grep '^\.TH' "$man_dir/$page")"
     warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 "$man_dir/$page" 2>&1)
     [ -z "$warnings" ] || fail "$page: groff warns:"$'\n'"$warnings"
     # Every page has the sections that a reader looks for.

@@ -37,11 +37,6 @@ void onSignal(int number)
     [[maybe_unused]] const ssize_t n = ::write(signalSocket[1], &c, 1);
 }
 
-void print(std::FILE *stream, const QString &text)
-{
-    writeOut(stream, text);
-}
-
 // SIGINT, SIGTERM and SIGHUP reach the event loop through a socket pair; the
 // handler gets the signal's number. A signal that was ignored when the program
 // started (SIGHUP under nohup, SIGINT for a job started in the background by a
@@ -86,9 +81,9 @@ int listPorts()
         descriptions.insert(info.systemLocation(), info.description());
     const auto orNone = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
     for (const QString &path : tarvik::PortMap::presentPorts())
-        print(stdout, QStringLiteral("%1\t%2\t%3\n")
-                              .arg(path, orNone(descriptions.value(path)),
-                                   orNone(byId.value(QFileInfo(path).canonicalFilePath()))));
+        writeOut(stdout, QStringLiteral("%1\t%2\t%3\n")
+                                 .arg(path, orNone(descriptions.value(path)),
+                                      orNone(byId.value(QFileInfo(path).canonicalFilePath()))));
     return ExitOk;
 }
 
@@ -177,13 +172,13 @@ int main(int argc, char *argv[])
     const ParseResult parsed = parseArguments(QCoreApplication::arguments());
     switch (parsed.action) {
     case ParseResult::Action::Help:
-        print(stdout, parsed.helpText);
+        writeOut(stdout, parsed.helpText);
         return settleOutput(ExitOk);
     case ParseResult::Action::Version:
-        print(stdout, QStringLiteral("tarvik-dump %1\n").arg(QCoreApplication::applicationVersion()));
+        writeOut(stdout, QStringLiteral("tarvik-dump %1\n").arg(QCoreApplication::applicationVersion()));
         return settleOutput(ExitOk);
     case ParseResult::Action::Usage:
-        print(stderr, QStringLiteral("tarvik-dump: %1\nTry \"tarvik-dump --help\".\n").arg(parsed.error));
+        writeOut(stderr, QStringLiteral("tarvik-dump: %1\nTry \"tarvik-dump --help\".\n").arg(parsed.error));
         return settleOutput(ExitUsage);
     case ParseResult::Action::List:
         return settleOutput(listPorts());
@@ -225,8 +220,8 @@ int main(int argc, char *argv[])
         display.close();
         for (const BoxRun *box : std::as_const(boxes)) {
             if (options.json)
-                print(stdout, jsonLine(*box, verify));
-            print(options.json ? stderr : stdout, summaryLine(*box, verify));
+                writeOut(stdout, jsonLine(*box, verify));
+            writeOut(options.json ? stderr : stdout, summaryLine(*box, verify));
         }
         QMetaObject::invokeMethod(&app, [&boxes, &endingSignal] {
             QCoreApplication::exit(exitCode(boxes, endingSignal));
@@ -245,7 +240,7 @@ int main(int argc, char *argv[])
             for (BoxRun *box : std::as_const(boxes))
                 box->interrupt();
         }))
-        print(stderr, QStringLiteral("tarvik-dump: Ctrl+C will not end the runs cleanly\n"));
+        writeOut(stderr, QStringLiteral("tarvik-dump: Ctrl+C will not end the runs cleanly\n"));
 
     for (BoxRun *box : std::as_const(boxes))
         box->start();
