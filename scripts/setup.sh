@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev libgl-dev
     fonts-freefont-ttf
     desktop-file-utils appstream dpkg-dev file strace
+    groff-base bash-completion
 )
 
 missing=()

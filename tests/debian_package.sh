@@ -3,7 +3,7 @@
 # Builds the Debian package with CPack into a scratch folder and checks it: its name and
 # control fields, that it depends on the Qt 6 runtime libraries that the programs link (and
 # on nothing but them and the C and C++ runtime), and that it holds exactly the files that
-# an installation into /usr puts in place.
+# an installation into /usr puts in place, the manual pages and the shell completion among them.
 # Usage: debian_package.sh BUILD_DIR VERSION
 set -u
 
@@ -77,6 +77,11 @@ fi
 for program in tarvik tarvik-dump tarvik-loader-sim; do
     grep -qE "^-rwxr-xr-x .* \./usr/bin/$program\$" "$work/contents" \
         || fail "usr/bin/$program is not an executable of the package"
+done
+
+for file in usr/share/man/man1/tarvik.1.gz usr/share/man/man1/tarvik-dump.1.gz \
+            usr/share/bash-completion/completions/tarvik-dump; do
+    grep -qE "^-rw-r--r-- .* \./$file\$" "$work/contents" || fail "the package has no $file readable by all"
 done
 
 if [ "$failures" -ne 0 ]; then

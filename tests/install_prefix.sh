@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch prefix and checks what lands there (the files, the icon
-# sizes, the menu entry and metainfo, the artwork inside the program), then starts the
-# installed program offscreen and checks that it runs from the prefix alone: it must not
-# touch the source or build tree, nor miss a file that it expects beside itself.
+# sizes, the menu entry and metainfo, the manual pages and the shell completion, the artwork
+# inside the program), then starts the installed program offscreen and checks that it runs
+# from the prefix alone: it must not touch the source or build tree, nor miss a file that it
+# expects beside itself.
 # Usage: install_prefix.sh SOURCE_DIR BUILD_DIR APP_ID
 # Exit status 77 (skipped) when this machine does not let strace follow a program.
 set -u
@@ -58,12 +59,15 @@ expected="bin/tarvik
 bin/tarvik-dump
 bin/tarvik-loader-sim
 share/applications/$app_id.desktop
+share/bash-completion/completions/tarvik-dump
 share/doc/tarvik/copyright
 share/icons/hicolor/128x128/apps/tarvik.png
 share/icons/hicolor/16x16/apps/tarvik.png
 share/icons/hicolor/256x256/apps/tarvik.png
 share/icons/hicolor/32x32/apps/tarvik.png
 share/icons/hicolor/48x48/apps/tarvik.png
+share/man/man1/tarvik-dump.1.gz
+share/man/man1/tarvik.1.gz
 share/metainfo/$app_id.metainfo.xml"
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
 expected=$(printf '%s\n' "$expected" | LC_ALL=C sort)
@@ -89,6 +93,22 @@ if [ -x "$prefix/bin/tarvik-dump" ]; then
     if readelf -d "$prefix/bin/tarvik-dump" | grep -qE 'NEEDED.*libQt6(Gui|Widgets)'; then
         fail "bin/tarvik-dump links Qt Gui or Qt Widgets"
     fi
+fi
+
+# man finds each page in the prefix, and the installed page is the one in the source tree;
+# bash-completion finds the completion by the program's name.
+for page in tarvik tarvik-dump; do
+    installed=$prefix/share/man/man1/$page.1.gz
+    [ -f "$installed" ] || continue
+    found=$(man -M "$prefix/share/man" -w "$page" 2>&1)
+    [ "$found" = "$installed" ] || fail "man -w $page finds \"$found\", not $installed"
+    zcat "$installed" 2>/dev/null | cmp -s - "$src/packaging/man/$page.1" ||
+        fail "share/man/man1/$page.1.gz is not packaging/man/$page.1, compressed"
+done
+completion=$prefix/share/bash-completion/completions/tarvik-dump
+if [ -f "$completion" ]; then
+    cmp -s "$completion" "$src/packaging/tarvik-dump.bash-completion" ||
+        fail "the installed completion is not packaging/tarvik-dump.bash-completion"
 fi
 
 # Each icon is a PNG of the size that its folder names.

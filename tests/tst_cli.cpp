@@ -106,15 +106,22 @@ struct Result {
 
 // Runs the program to its end while the boxes are served. `whileRunning` is
 // called once the process has started.
-enum class As { ThisUser, OrdinaryUser };
+// `setUp` is called before the process starts.
+enum class As { ThisUser, OrdinaryUser, HangUpIgnored };
 
 Result run(const QStringList &arguments, const std::function<void(QProcess &)> &whileRunning = {},
-           As as = As::ThisUser)
+           As as = As::ThisUser, const std::function<void(QProcess &)> &setUp = {})
 {
     Result r;
     QProcess process;
-    const Command command = as == As::OrdinaryUser ? ordinaryUserCommand(Program, arguments)
-                                                   : Command{Program, arguments};
+    Command command{Program, arguments};
+    if (as == As::OrdinaryUser)
+        command = ordinaryUserCommand(Program, arguments);
+    else if (as == As::HangUpIgnored) // as nohup starts it
+        command = Command{QStringLiteral("/bin/sh"),
+                          QStringList{"-c", R"(trap '' HUP; exec "$0" "$@")", Program} + arguments};
+    if (setUp)
+        setUp(process);
     process.start(command.program, command.arguments);
     if (!process.waitForStarted())
         return r;
@@ -127,8 +134,10 @@ Result run(const QStringList &arguments, const std::function<void(QProcess &)> &
         process.waitForFinished();
     }
     r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.out = QString::fromUtf8(process.readAllStandardOutput());
-    r.err = QString::fromUtf8(process.readAllStandardError());
+    if (process.openMode() & QIODevice::ReadOnly) { // not both sent elsewhere
+        r.out = QString::fromUtf8(process.readAllStandardOutput());
+        r.err = QString::fromUtf8(process.readAllStandardError());
+    }
     const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
     for (const QString &line : lines) {
         const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8());
@@ -136,6 +145,50 @@ Result run(const QStringList &arguments, const std::function<void(QProcess &)> &
             r.json << doc.object();
     }
     return r;
+}
+
+// The lock files in /run/lock that name the process `pid` as their owner.
+QStringList locksHeldBy(qint64 pid)
+{
+    QStringList locks;
+    const QDir dir(QStringLiteral("/run/lock"));
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
+        QFile file(dir.filePath(name));
+        if (file.open(QIODevice::ReadOnly) && file.readLine().trimmed() == QByteArray::number(pid))
+            locks << file.fileName();
+    }
+    return locks;
+}
+
+// Where the program's standard output or error goes instead of a pipe to the test.
+enum class Sink { Test, Full, Closed, BrokenPipe };
+
+// Points the child's standard output and error at the sinks given, with
+// SIGPIPE as a shell would leave it.
+void redirect(QProcess &process, Sink out, Sink err)
+{
+    if (out == Sink::Full)
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    if (err == Sink::Full)
+        process.setStandardErrorFile(QStringLiteral("/dev/full"));
+    int readerGone = -1; // the write end of a pipe whose read end is closed
+    if (out == Sink::BrokenPipe || err == Sink::BrokenPipe) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            qFatal("cannot make a pipe");
+        ::close(fds[0]);
+        readerGone = fds[1];
+        QObject::connect(&process, &QProcess::started, [readerGone] { ::close(readerGone); });
+    }
+    process.setChildProcessModifier([out, err, readerGone] {
+        ::signal(SIGPIPE, SIG_DFL);
+        for (const auto &[fd, sink] : {std::pair{STDOUT_FILENO, out}, std::pair{STDERR_FILENO, err}}) {
+            if (sink == Sink::Closed)
+                ::close(fd);
+            else if (sink == Sink::BrokenPipe)
+                ::dup2(readerGone, fd);
+        }
+    });
 }
 
 QByteArray blocks(const LoaderSim &sim, int start, int count)
@@ -147,6 +200,8 @@ QByteArray blocks(const LoaderSim &sim, int start, int count)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Sink)
 
 class TestCli : public QObject
 {
@@ -170,6 +225,9 @@ private slots:
     void verify();
     void interrupt_data();
     void interrupt();
+    void hangUpIgnoredUnderNohup();
+    void outputErrors_data();
+    void outputErrors();
     void lockedFile();
     void openRefusedToOrdinaryUser_data();
     void openRefusedToOrdinaryUser();
@@ -341,9 +399,12 @@ void TestCli::badArguments_data()
                                     << "The number of blocks must be a whole number from 0 to 32767.";
     QTest::newRow("last block beyond 32767") << QStringList{"-p", box, "--start", "32767", "--count", "2"}
                                              << "The blocks 32767 to 32768 cannot be read";
-    QTest::newRow("header with a partial range")
+    QTest::newRow("header with a partial count")
             << QStringList{"-p", box, "--header", "--count", "10"}
-            << "It's useless to add a header if you don't want to backup the software!";
+            << "--header needs the whole flash: drop --count 10, or drop --header.";
+    QTest::newRow("header with a start and a count")
+            << QStringList{"-p", box, "--header", "--start", "5", "--count", "8"}
+            << "--header needs the whole flash: drop --start 5 and --count 8, or drop --header.";
     QTest::newRow("header with verify") << QStringList{"-p", box, "--header", "--verify", "FILE"}
                                         << "--verify writes no dump, so it takes no --header.";
     QTest::newRow("verify file missing") << QStringList{"-p", box, "--verify", "nothing.bin"}
@@ -352,6 +413,7 @@ void TestCli::badArguments_data()
                                            << "holds 1048576 bytes, less than the 1049600 of 1025 blocks.";
     QTest::newRow("output folder missing") << QStringList{"-p", box, "-o", "/nonexistent/folder"}
                                            << "The output folder /nonexistent/folder does not exist.";
+    QTest::newRow("output names a file") << QStringList{"-p", box, "-o", "FILE"} << "/image.bin is not a folder.";
     QTest::newRow("same port twice") << QStringList{"-p", box, "-p", box} << "Two ports go by the name \"boxA\".";
 }
 
@@ -382,6 +444,18 @@ void TestCli::informationOptions()
 {
     const Result help = run({QStringLiteral("--help")});
     QCOMPARE(help.exitCode, 0);
+    // By the program's name, not the path it was started by; for an 80-column
+    // terminal; a few examples last.
+    QVERIFY2(help.out.startsWith(QStringLiteral("Usage: tarvik-dump ")), qPrintable(help.out));
+    const QStringList lines = help.out.split(u'\n');
+    for (const QString &line : lines)
+        QVERIFY2(line.size() <= 80, qPrintable(line));
+    const qsizetype examples = lines.lastIndexOf(QStringLiteral("Examples:"));
+    QVERIFY(examples > 0);
+    const QStringList exampleLines = lines.mid(examples + 1).filter(QRegularExpression(QStringLiteral("\\S")));
+    QVERIFY2(exampleLines.size() >= 2 && exampleLines.size() <= 3, qPrintable(exampleLines.join(u'\n')));
+    for (const QString &line : exampleLines)
+        QVERIFY2(line.startsWith(QStringLiteral("  tarvik-dump -p ")), qPrintable(line));
     for (const char *option : {"--port", "--output", "--header", "--start", "--count", "--verify", "--json",
                                "--log", "--quiet", "--list", "--version"})
         QVERIFY2(help.out.contains(QLatin1String(option)), option);
@@ -647,30 +721,44 @@ void TestCli::verify()
 void TestCli::interrupt_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("outputLost"); // stdout and stderr fail, as a dropped terminal's do
+    QTest::newRow("SIGINT") << int(SIGINT) << 130 << false;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 130 << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << 129 << false;
+    QTest::newRow("SIGHUP, output lost") << int(SIGHUP) << 129 << true;
 }
 
-// Ctrl+C (or SIGTERM) half-way ends the run as Close does: nothing more is
-// sent, the file keeps its whole blocks, the exit code is 130.
+// Ctrl+C, SIGTERM or a dropped session half-way ends the run as Close does:
+// nothing more is sent, the file keeps its whole blocks, the serial port's
+// lock is released, the summary is written, and the exit code says which.
 void TestCli::interrupt()
 {
     QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    QFETCH(bool, outputLost);
     Bench bench;
     LoaderSim &sim = bench.box(QStringLiteral("boxA"));
     sim.setBaudRate(115200);
     const QString log = bench.output(QStringLiteral("run.log"));
     QSignalSpy served(&sim, &LoaderSim::blockServed);
+    QStringList locks;
 
     const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--json", "--log", log},
-                         [&served, signal](QProcess &process) {
+                         [&](QProcess &process) {
                              QTRY_VERIFY_WITH_TIMEOUT(served.count() >= 20, RunMs);
+                             locks = locksHeldBy(process.processId());
                              ::kill(pid_t(process.processId()), signal);
+                         },
+                         As::ThisUser, [outputLost](QProcess &process) {
+                             if (outputLost)
+                                 redirect(process, Sink::Full, Sink::Full);
                          });
     QVERIFY(r.finished);
-    QCOMPARE(r.exitCode, 130);
-    QCOMPARE(r.json.size(), 1);
-    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("interrupted"));
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(!locks.isEmpty(), "the open port held no lock in /run/lock");
+    for (const QString &lock : std::as_const(locks))
+        QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
     QVERIFY(bench.hostGone(sim));
     QCOMPARE(sim.deviations(), QStringList());
     QVERIFY(readFile(log).endsWith("Serial port closed.\r\n"));
@@ -679,13 +767,97 @@ void TestCli::interrupt()
     QVERIFY2(lastRequest.endsWith('\r') && !lastRequest.contains("UPGRADE") && !lastRequest.contains("TOTALCRC"),
              lastRequest.constData());
 
-    const QStringList files = bench.files();
-    QCOMPARE(files.size(), 2); // the dump and the log
-    const QByteArray dump = readFile(r.json.first().value("file").toString());
+    const QString part = bench.output(QStringLiteral("KSF-2100.bin.part"));
+    QCOMPARE(bench.files(), QStringList({QFileInfo(part).fileName(), QFileInfo(log).fileName()}));
+    if (!outputLost) {
+        QCOMPARE(r.json.size(), 1);
+        QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("interrupted"));
+        QCOMPARE(r.json.first().value("file").toString(), part);
+        QVERIFY2(r.err.contains(bench.port("boxA") + QStringLiteral(": interrupted, ") + part), qPrintable(r.err));
+    }
+    const QByteArray dump = readFile(part);
     QVERIFY(dump.size() >= 1024); // the box had sent 20 blocks, some of them still on the line
     QVERIFY(dump.size() < 1024 * 1024);
     QCOMPARE(dump.size() % 1024, 0);
     QCOMPARE(dump, sim.image().left(dump.size()));
+}
+
+// Under nohup a dropped session does not end the run.
+void TestCli::hangUpIgnoredUnderNohup()
+{
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    sim.setBaudRate(115200);
+    QSignalSpy served(&sim, &LoaderSim::blockServed);
+
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--json", "--count", "24"},
+                         [&served](QProcess &process) {
+                             QTRY_VERIFY_WITH_TIMEOUT(served.count() >= 4, RunMs);
+                             ::kill(pid_t(process.processId()), SIGHUP);
+                         },
+                         As::HangUpIgnored);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json.size(), 1);
+    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("ok"));
+    QCOMPARE(readFile(bench.output(QStringLiteral("FlashDump.bin"))), blocks(sim, 0, 24));
+}
+
+void TestCli::outputErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // BOX stands for a present box's device
+    QTest::addColumn<Sink>("out");
+    QTest::addColumn<Sink>("err");
+    QTest::addColumn<QString>("message"); // on stderr; empty where stderr is lost
+
+    const QString box = QStringLiteral("BOX");
+    const QString full = QStringLiteral("tarvik-dump: cannot write to standard output: No space left on device\n");
+    QTest::newRow("--help, full disk") << QStringList{"--help"} << Sink::Full << Sink::Test << full;
+    QTest::newRow("--version, stdout closed")
+            << QStringList{"--version"} << Sink::Closed << Sink::Test
+            << "tarvik-dump: cannot write to standard output: Bad file descriptor\n";
+    QTest::newRow("--json, full disk") << QStringList{"-p", box, "--json"} << Sink::Full << Sink::Test << full;
+    QTest::newRow("summary into a pipe whose reader is gone")
+            << QStringList{"-p", box} << Sink::BrokenPipe << Sink::Test
+            << "tarvik-dump: cannot write to standard output: Broken pipe\n";
+    QTest::newRow("stderr on a full disk") << QStringList{"-p", box, "--json"} << Sink::Test << Sink::Full
+                                           << QString();
+    QTest::newRow("stderr closed") << QStringList{"-p", box} << Sink::Test << Sink::Closed << QString();
+    QTest::newRow("both on a full disk") << QStringList{"-p", box, "--json"} << Sink::Full << Sink::Full
+                                         << QString();
+}
+
+// A write that fails on stdout or stderr makes the exit code 1, said on stderr
+// when only stdout failed; the runs themselves go on and keep their dumps.
+void TestCli::outputErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(Sink, out);
+    QFETCH(Sink, err);
+    QFETCH(QString, message);
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const bool reads = arguments.contains(QStringLiteral("BOX"));
+    arguments.replaceInStrings(QRegularExpression("^BOX$"), bench.port(QStringLiteral("boxA")));
+    if (reads)
+        arguments << "-o" << bench.out.path() << "--count" << "4";
+
+    const Result r = run(arguments, {}, As::ThisUser,
+                         [out, err](QProcess &process) { redirect(process, out, err); });
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    if (!message.isEmpty())
+        QVERIFY2(r.err.endsWith(message), qPrintable(r.err));
+    if (reads) {
+        QCOMPARE(readFile(bench.output(QStringLiteral("FlashDump.bin"))), blocks(sim, 0, 4));
+        // What reached a working stream is there.
+        const bool json = arguments.contains(QStringLiteral("--json"));
+        if (json && out == Sink::Test)
+            QCOMPARE(r.json.size(), 1);
+        const QString summary = QStringLiteral("%1: ok, ").arg(bench.port("boxA"));
+        if ((json ? err : out) == Sink::Test)
+            QVERIFY2((json ? r.err : r.out).contains(summary), qPrintable(r.out + r.err));
+    }
 }
 
 // A dump file that another Tarvik process is writing is left alone.

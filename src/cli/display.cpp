@@ -3,6 +3,7 @@
 
 #include "boxrun.h"
 #include "options.h"
+#include "output.h"
 #include "text.h"
 
 #include <cstdio>
@@ -37,9 +38,7 @@ Display::Display(const QList<BoxRun *> &boxes, bool live, bool quiet, QObject *p
 
 void Display::write(const QString &text)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    writeOut(stderr, text);
 }
 
 void Display::notice(BoxRun *box, const QString &line, bool always)

@@ -5,6 +5,7 @@
 #include "boxrun.h"
 #include "display.h"
 #include "options.h"
+#include "output.h"
 #include "portmap.h"
 #include "text.h"
 
@@ -31,36 +32,40 @@ namespace {
 
 int signalSocket[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int number)
 {
-    const char c = 1;
+    const char c = char(number);
     [[maybe_unused]] const ssize_t n = ::write(signalSocket[1], &c, 1);
 }
 
-void print(std::FILE *stream, const QString &text)
+// SIGINT, SIGTERM and SIGHUP reach the event loop through a socket pair; the
+// handler gets the signal's number. A signal that was ignored when the program
+// started (SIGHUP under nohup, SIGINT for a job started in the background by a
+// script) stays ignored.
+bool catchSignals(QObject *context, std::function<void(int)> handler)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-// SIGINT and SIGTERM reach the event loop through a socket pair.
-bool catchSignals(QObject *context, std::function<void()> handler)
-{
+    // A reader that went away makes a write fail, which is reported, rather
+    // than end the program in the middle of its runs.
+    std::signal(SIGPIPE, SIG_IGN);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSocket) != 0)
         return false;
     auto *notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context, [handler] {
         char buffer[16];
-        [[maybe_unused]] const ssize_t n = ::read(signalSocket[0], buffer, sizeof buffer);
-        handler();
+        const ssize_t n = ::read(signalSocket[0], buffer, sizeof buffer);
+        for (ssize_t i = 0; i < n; ++i)
+            handler(buffer[i]);
     });
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     ::sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (::sigaction(number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(number, &sa, nullptr);
+    }
     return true;
 }
 
@@ -77,9 +82,9 @@ int listPorts()
         descriptions.insert(info.systemLocation(), info.description());
     const auto orNone = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
     for (const QString &path : tarvik::PortMap::presentPorts())
-        print(stdout, QStringLiteral("%1\t%2\t%3\n")
-                              .arg(path, orNone(descriptions.value(path)),
-                                   orNone(byId.value(QFileInfo(path).canonicalFilePath()))));
+        writeOut(stdout, QStringLiteral("%1\t%2\t%3\n")
+                                 .arg(path, orNone(descriptions.value(path)),
+                                      orNone(byId.value(QFileInfo(path).canonicalFilePath()))));
     return ExitOk;
 }
 
@@ -140,13 +145,14 @@ QString summaryLine(const BoxRun &box, bool verify)
     return line + u'\n';
 }
 
-int exitCode(const QList<BoxRun *> &boxes)
+// `signal`: the one that ended the runs, 0 for none.
+int exitCode(const QList<BoxRun *> &boxes, int signal)
 {
     bool different = false;
     bool failed = false;
     for (const BoxRun *box : boxes) {
         if (box->result() == BoxRun::ResultInterrupted)
-            return ExitInterrupted;
+            return signal == SIGHUP ? ExitHangUp : ExitInterrupted;
         if (box->result() == BoxRun::ResultDifferent)
             different = true;
         else if (box->result() != BoxRun::ResultOk && box->result() != BoxRun::ResultIdentical)
@@ -159,6 +165,7 @@ int exitCode(const QList<BoxRun *> &boxes)
 
 int main(int argc, char *argv[])
 {
+    guardStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarvik-dump"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_STRING));
@@ -166,16 +173,16 @@ int main(int argc, char *argv[])
     const ParseResult parsed = parseArguments(QCoreApplication::arguments());
     switch (parsed.action) {
     case ParseResult::Action::Help:
-        print(stdout, parsed.helpText);
-        return ExitOk;
+        writeOut(stdout, parsed.helpText);
+        return settleOutput(ExitOk);
     case ParseResult::Action::Version:
-        print(stdout, QStringLiteral("tarvik-dump %1\n").arg(QCoreApplication::applicationVersion()));
-        return ExitOk;
+        writeOut(stdout, QStringLiteral("tarvik-dump %1\n").arg(QCoreApplication::applicationVersion()));
+        return settleOutput(ExitOk);
     case ParseResult::Action::Usage:
-        print(stderr, QStringLiteral("tarvik-dump: %1\nTry \"tarvik-dump --help\".\n").arg(parsed.error));
-        return ExitUsage;
+        writeOut(stderr, QStringLiteral("tarvik-dump: %1\nTry \"tarvik-dump --help\".\n").arg(parsed.error));
+        return settleOutput(ExitUsage);
     case ParseResult::Action::List:
-        return listPorts();
+        return settleOutput(listPorts());
     case ParseResult::Action::Run:
         break;
     }
@@ -202,6 +209,7 @@ int main(int argc, char *argv[])
     const bool live = ::isatty(STDERR_FILENO) == 1;
     Display display(boxes, live, options.quiet);
     bool ended = false;
+    int endingSignal = 0;
     const auto checkDone = [&] {
         if (ended)
             return;
@@ -213,11 +221,12 @@ int main(int argc, char *argv[])
         display.close();
         for (const BoxRun *box : std::as_const(boxes)) {
             if (options.json)
-                print(stdout, jsonLine(*box, verify));
-            print(options.json ? stderr : stdout, summaryLine(*box, verify));
+                writeOut(stdout, jsonLine(*box, verify));
+            writeOut(options.json ? stderr : stdout, summaryLine(*box, verify));
         }
-        QMetaObject::invokeMethod(&app, [&boxes] { QCoreApplication::exit(exitCode(boxes)); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&app, [&boxes, &endingSignal] {
+            QCoreApplication::exit(exitCode(boxes, endingSignal));
+        }, Qt::QueuedConnection);
     };
     for (BoxRun *box : std::as_const(boxes)) {
         QObject::connect(box, &BoxRun::progressed, &display, [&display, box] { display.progressed(box); });
@@ -226,13 +235,15 @@ int main(int argc, char *argv[])
         });
         QObject::connect(box, &BoxRun::finished, &app, checkDone, Qt::QueuedConnection);
     }
-    if (!catchSignals(&app, [&boxes] {
+    if (!catchSignals(&app, [&boxes, &endingSignal](int signal) {
+            if (endingSignal == 0)
+                endingSignal = signal;
             for (BoxRun *box : std::as_const(boxes))
                 box->interrupt();
         }))
-        print(stderr, QStringLiteral("tarvik-dump: Ctrl+C will not end the runs cleanly\n"));
+        writeOut(stderr, QStringLiteral("tarvik-dump: Ctrl+C will not end the runs cleanly\n"));
 
     for (BoxRun *box : std::as_const(boxes))
         box->start();
-    return app.exec();
+    return settleOutput(app.exec());
 }

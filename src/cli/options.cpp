@@ -12,14 +12,46 @@
 
 namespace tarvik::cli {
 
+namespace {
+
+// The parser's own text with the program's name in the usage line (the
+// parser shows the path it was started by) and a few examples at the end.
+QString helpText(const QCommandLineParser &parser)
+{
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(u'\n'),
+                 QStringLiteral("Usage: tarvik-dump -p DEVICE [-p DEVICE ...] [options]"));
+    return text + QStringLiteral(
+        "\nExamples:\n"
+        "  tarvik-dump -p /dev/ttyUSB0\n"
+        "  tarvik-dump -p /dev/ttyUSB0 -p /dev/ttyUSB1 -o ~/dumps --log run.log\n"
+        "  tarvik-dump -p /dev/ttyUSB0 --verify ~/dumps/KSF-2100.bin\n");
+}
+
+// Which of the given options keep --header from reading the whole flash.
+QString headerNeedsWholeFlash(qint16 startBlock, qint16 blockCount)
+{
+    QStringList drop;
+    if (startBlock != 0)
+        drop << QStringLiteral("--start %1").arg(startBlock);
+    if (blockCount != DumpFile::FullReadBlocks)
+        drop << QStringLiteral("--count %1").arg(blockCount);
+    return QStringLiteral("--header needs the whole flash: drop %1, or drop --header.")
+            .arg(drop.join(QStringLiteral(" and ")));
+}
+
+} // namespace
+
 ParseResult parseArguments(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Reads the whole flash of KAON set-top boxes through their boot loader over serial ports\n"
-        "into dump files, the way the Tarvik window does. Put each box into its \"HOST - MODE\".\n"
-        "Exit status: 0 all read and checked, 3 --verify found differing blocks, 2 bad usage,\n"
-        "1 any other failure, 130 interrupted."));
+        "Reads the whole flash of KAON set-top boxes through their boot loader over\n"
+        "serial ports into dump files, the way the Tarvik window does. Put each box\n"
+        "into its \"HOST - MODE\".\n"
+        "Exit status: 0 all read and checked, 3 --verify found differing blocks,\n"
+        "2 bad usage, 1 any other failure, 129 hang-up (SIGHUP), 130 interrupted.\n"
+        "See tarvik-dump(1) for the file rules."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -66,7 +98,7 @@ ParseResult parseArguments(const QStringList &arguments)
         return usage(QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().constFirst()));
     if (parser.isSet(help)) {
         result.action = ParseResult::Action::Help;
-        result.helpText = parser.helpText();
+        result.helpText = helpText(parser);
         return result;
     }
     if (parser.isSet(version)) {
@@ -100,11 +132,13 @@ ParseResult parseArguments(const QStringList &arguments)
 
     o.header = parser.isSet(header);
     if (o.header && !DumpFile::headerDue(o.startBlock, o.blockCount, true))
-        return usage(HeaderNeedsFullRead);
+        return usage(headerNeedsWholeFlash(o.startBlock, o.blockCount));
 
     const QString folder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+    if (folder.isEmpty() || !QFileInfo::exists(folder))
         return usage(QStringLiteral("The output folder %1 does not exist.").arg(folder));
+    if (!QFileInfo(folder).isDir())
+        return usage(QStringLiteral("%1 is not a folder.").arg(folder));
     o.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
 
     if (parser.isSet(verify)) {

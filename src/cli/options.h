@@ -13,7 +13,8 @@ enum ExitCode {
     ExitFailed = 1,
     ExitUsage = 2,
     ExitDifferent = 3,
-    ExitInterrupted = 130,
+    ExitHangUp = 129,       // 128 + SIGHUP
+    ExitInterrupted = 130,  // SIGINT or SIGTERM
 };
 
 struct Options {
