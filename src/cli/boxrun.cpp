@@ -40,7 +40,7 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     if (m_options.stallMs > 0)
         m_run.setStallTimeout(m_options.stallMs);
     m_run.setWriteFile(!verifying());
-    m_log.setFileName(logPathFor(m_options.logPath, device, severalPorts));
+    m_log.setFileName(logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts));
     connect(&m_run, &DumpRun::blockReceived, this, &BoxRun::onBlock);
     // Not from inside the closing of the port: its log line comes first.
     connect(&m_run, &DumpRun::finished, this, &BoxRun::onRunFinished, Qt::QueuedConnection);

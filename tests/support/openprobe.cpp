@@ -18,9 +18,8 @@ int main(int argc, char *argv[])
         return 2;
     tarvik::SerialPort port;
     const auto error = tarvik::Session::openDevice(port, QString::fromLocal8Bit(argv[1]));
-    const QString group = tarvik::deviceGroup(port.devicePath());
-    const tarvik::OpenFailureReport report = tarvik::describeOpenFailure(
-            error, tarvik::PortName::comPort(1), port.devicePath(), group, port.errorString());
+    const tarvik::OpenFailureReport report =
+            tarvik::describeOpenFailure(port, error, tarvik::PortName::comPort(1));
     const char *name = QMetaEnum::fromType<tarvik::SerialService::OpenError>().valueToKey(int(error));
     std::printf("%s\n%s\n", name ? name : "?", qPrintable(QString(report.text).replace(u'\n', QLatin1String("\\n"))));
     return 0;
