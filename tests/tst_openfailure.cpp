@@ -21,6 +21,8 @@ private slots:
     void fromSerialPort();
     void report_data();
     void report();
+    void busyWithHolder_data();
+    void busyWithHolder();
 };
 
 void TestOpenFailure::fromErrno_data()
@@ -123,6 +125,35 @@ void TestOpenFailure::report()
     QCOMPARE(r.title, title);
     QCOMPARE(r.text, text);
     QVERIFY(!r.oneLine().contains(u'\n'));
+}
+
+void TestOpenFailure::busyWithHolder_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::addColumn<qint64>("pid");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("window") << true << qint64(4711) << "minicom" << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
+    QTest::newRow("device") << false << qint64(4711) << "minicom" << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
+    QTest::newRow("holder without a name") << false << qint64(12) << ""
+                                           << "/dev/ttyUSB0 is in use by another program (pid 12).";
+    QTest::newRow("no holder found") << true << qint64(0) << "" << "COM 3 blocked by another application.";
+}
+
+// A busy port names the program that holds it, when it was found.
+void TestOpenFailure::busyWithHolder()
+{
+    QFETCH(bool, window);
+    QFETCH(qint64, pid);
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    const QString dev = QStringLiteral("/dev/ttyUSB0");
+    const OpenFailureReport r = tarvik::describeOpenFailure(
+            OpenError::Busy, window ? PortName::comPort(3) : PortName::device(dev), dev, QString(),
+            QStringLiteral("Permission denied"), tarvik::PortHolder{pid, name});
+    QCOMPARE(int(r.shown), int(Shown::Message));
+    QCOMPARE(r.title, window ? QStringLiteral("Error opening COM 3") : "Error opening " + dev);
+    QCOMPARE(r.text, text);
 }
 
 QTEST_GUILESS_MAIN(TestOpenFailure)
