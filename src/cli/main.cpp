@@ -169,7 +169,10 @@ int main(int argc, char *argv[])
     }
 
     const bool live = ::isatty(STDERR_FILENO) == 1;
-    Display display(boxes, live, options.quiet);
+    QStringList names;
+    for (const QString &port : options.ports)
+        names << options.nameOf(port);
+    Display display(boxes, names, live, options.quiet);
     bool ended = false;
     const auto checkDone = [&] {
         if (ended)
