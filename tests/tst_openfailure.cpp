@@ -11,6 +11,20 @@ using tarvik::PortName;
 using OpenError = tarvik::SerialService::OpenError;
 using Shown = OpenFailureReport::Shown;
 
+namespace {
+
+const QString Device = QStringLiteral("/dev/ttyUSB0");
+
+// The report for /dev/ttyUSB0, named "COM 3" as in the window or by its path.
+OpenFailureReport reportFor(OpenError error, bool window, const QString &group,
+                            const tarvik::PortHolder &holder = {})
+{
+    return tarvik::describeOpenFailure(error, window ? PortName::comPort(3) : PortName::device(Device), Device,
+                                       group, QStringLiteral("Input/output error"), holder);
+}
+
+} // namespace
+
 class TestOpenFailure : public QObject
 {
     Q_OBJECT
@@ -117,10 +131,7 @@ void TestOpenFailure::report()
     QFETCH(QString, title);
     QFETCH(QString, text);
 
-    const QString dev = QStringLiteral("/dev/ttyUSB0");
-    const OpenFailureReport r = tarvik::describeOpenFailure(
-            error, window ? PortName::comPort(3) : PortName::device(dev), dev, group,
-            QStringLiteral("Input/output error"));
+    const OpenFailureReport r = reportFor(error, window, group);
     QCOMPARE(int(r.shown), shown);
     QCOMPARE(r.title, title);
     QCOMPARE(r.text, text);
@@ -147,12 +158,9 @@ void TestOpenFailure::busyWithHolder()
     QFETCH(qint64, pid);
     QFETCH(QString, name);
     QFETCH(QString, text);
-    const QString dev = QStringLiteral("/dev/ttyUSB0");
-    const OpenFailureReport r = tarvik::describeOpenFailure(
-            OpenError::Busy, window ? PortName::comPort(3) : PortName::device(dev), dev, QString(),
-            QStringLiteral("Permission denied"), tarvik::PortHolder{pid, name});
+    const OpenFailureReport r = reportFor(OpenError::Busy, window, QString(), tarvik::PortHolder{pid, name});
     QCOMPARE(int(r.shown), int(Shown::Message));
-    QCOMPARE(r.title, window ? QStringLiteral("Error opening COM 3") : "Error opening " + dev);
+    QCOMPARE(r.title, window ? QStringLiteral("Error opening COM 3") : "Error opening " + Device);
     QCOMPARE(r.text, text);
 }
 
