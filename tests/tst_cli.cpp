@@ -213,6 +213,7 @@ private slots:
     void failures();
     void badArguments_data();
     void badArguments();
+    void sameNameDifferentDevices();
     void informationOptions();
     void threeBoxesOneFailing();
     void sameModel_data();
@@ -414,7 +415,9 @@ void TestCli::badArguments_data()
     QTest::newRow("output folder missing") << QStringList{"-p", box, "-o", "/nonexistent/folder"}
                                            << "The output folder /nonexistent/folder does not exist.";
     QTest::newRow("output names a file") << QStringList{"-p", box, "-o", "FILE"} << "/image.bin is not a folder.";
-    QTest::newRow("same port twice") << QStringList{"-p", box, "-p", box} << "Two ports go by the name \"boxA\".";
+    QTest::newRow("same port twice") << QStringList{"-p", box, "-p", box} << "are the same device.";
+    QTest::newRow("a pty and a link to it") << QStringList{"-p", "PTY", "-p", box} << "are the same device.";
+    QTest::newRow("two links to one pty") << QStringList{"-p", box, "-p", "LINK"} << "are the same device.";
 }
 
 // Bad usage ends with code 2 and the reason, before any port is touched.
@@ -428,6 +431,10 @@ void TestCli::badArguments()
     QVERIFY(writeFile(verifyFile, sim.image()));
     arguments.replaceInStrings(QRegularExpression("^BOX$"), bench.port(QStringLiteral("boxA")));
     arguments.replaceInStrings(QRegularExpression("^FILE$"), verifyFile);
+    arguments.replaceInStrings(QRegularExpression("^PTY$"), sim.slavePath());
+    const QString otherLink = bench.dir.filePath(QStringLiteral("elsewhere/boxA"));
+    QVERIFY(QDir().mkpath(QFileInfo(otherLink).path()) && QFile::link(sim.slavePath(), otherLink));
+    arguments.replaceInStrings(QRegularExpression("^LINK$"), otherLink);
     if (!arguments.contains("-o"))
         arguments << "-o" << bench.out.path();
 
@@ -438,6 +445,33 @@ void TestCli::badArguments()
     QCOMPARE(r.out, QString());
     QVERIFY(sim.received().isEmpty());
     QCOMPARE(bench.files(), QStringList());
+}
+
+// Different devices whose paths end in the same name are two boxes: their
+// dump and log files get names of their own.
+void TestCli::sameNameDifferentDevices()
+{
+    Bench bench;
+    LoaderSim &a = bench.box(QStringLiteral("boxA"));
+    LoaderSim &b = bench.box(QStringLiteral("boxB"));
+    const QString first = bench.dir.filePath(QStringLiteral("one/ttyUSB0"));
+    const QString second = bench.dir.filePath(QStringLiteral("two/ttyUSB0"));
+    QVERIFY(QDir().mkpath(QFileInfo(first).path()) && QFile::link(a.slavePath(), first));
+    QVERIFY(QDir().mkpath(QFileInfo(second).path()) && QFile::link(b.slavePath(), second));
+    const QString log = bench.output(QStringLiteral("run.log"));
+
+    const Result r = run({"-p", first, "-p", second, "--count", "4", "-o", bench.out.path(), "--log", log, "--json"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.box(first).value("result").toString(), QStringLiteral("ok"));
+    QCOMPARE(r.box(second).value("result").toString(), QStringLiteral("ok"));
+    const QStringList files = bench.files();
+    // A partial read goes to FlashDump.bin; the box that comes second gets its tag.
+    QVERIFY2(files == QStringList({"FlashDump.bin", "FlashDump_ttyUSB0-2.bin", "run-ttyUSB0-2.log", "run-ttyUSB0.log"})
+                     || files == QStringList({"FlashDump.bin", "FlashDump_ttyUSB0.bin", "run-ttyUSB0-2.log", "run-ttyUSB0.log"}),
+             qPrintable(files.join(u' ')));
+    QVERIFY(readFile(bench.output("run-ttyUSB0.log")).contains("Serial port closed."));
+    QVERIFY(readFile(bench.output("run-ttyUSB0-2.log")).contains("Serial port closed."));
 }
 
 void TestCli::informationOptions()
@@ -465,14 +499,25 @@ void TestCli::informationOptions()
     QCOMPARE(version.exitCode, 0);
     QVERIFY2(version.out.startsWith(QStringLiteral("tarvik-dump ")), qPrintable(version.out));
 
-    // One line per port present: device, description and by-id link, "-" for none.
+    // The ports present, as a table and as JSON, one port a line in the same
+    // order (the formatting itself is tested in tst_portinfo).
     const Result list = run({QStringLiteral("--list")});
     QCOMPARE(list.exitCode, 0);
-    for (const QString &line : list.out.split(u'\n', Qt::SkipEmptyParts)) {
-        const QStringList fields = line.split(u'\t');
-        QCOMPARE(fields.size(), 3);
-        QVERIFY2(fields.at(0).startsWith(QStringLiteral("/dev/")), qPrintable(line));
-        QVERIFY(!fields.at(1).isEmpty() && !fields.at(2).isEmpty());
+    QStringList rows = list.out.split(u'\n', Qt::SkipEmptyParts);
+    const Result json = run({QStringLiteral("--list"), QStringLiteral("--json")});
+    QCOMPARE(json.exitCode, 0);
+    QCOMPARE(json.json.size(), json.out.count(u'\n'));
+    if (json.json.isEmpty()) {
+        QCOMPARE(list.out, QString());
+        return;
+    }
+    QVERIFY2(rows.takeFirst().startsWith(QStringLiteral("DEVICE ")), qPrintable(list.out));
+    QCOMPARE(rows.size(), json.json.size());
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const QJsonObject port = json.json.at(i);
+        QCOMPARE(port.keys(), (QStringList{"by_id", "device", "manufacturer", "product", "product_id",
+                                           "serial_number", "vendor_id"}));
+        QVERIFY2(rows.at(i).startsWith(port.value("device").toString() + u' '), qPrintable(rows.at(i)));
     }
 }
 
@@ -882,9 +927,13 @@ void TestCli::lockedFile()
 void TestCli::openRefusedToOrdinaryUser_data()
 {
     QTest::addColumn<QString>("situation");
-    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("line"); // %1: the port; %2: the holder and its pid
     QTest::newRow("no permission") << "denied" << "No permission to open %1. ";
-    QTest::newRow("held exclusively by another program") << "busy" << "%1 blocked by another application.";
+    // Held by this test, whose descriptors an ordinary user may not look at
+    // when the tests run as root.
+    QTest::newRow("held exclusively by another program")
+            << "busy" << (::geteuid() == 0 ? "%1 blocked by another application." : "%1 is in use by %2.");
+    QTest::newRow("held exclusively by a program of the same user") << "held" << "%1 is in use by %2.";
 }
 
 // Refusals that only an ordinary user meets, even when the tests run as root.
@@ -902,18 +951,30 @@ void TestCli::openRefusedToOrdinaryUser()
         if (holder >= 0)
             ::close(holder);
     });
+    QString holderName;
+    QProcess heldBy;
     if (situation == "busy") {
         holder = ::open(device.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         QVERIFY(holder >= 0);
         QCOMPARE(::ioctl(holder, TIOCEXCL), 0);
+        holderName = QStringLiteral("%1 (pid %2)").arg(QCoreApplication::applicationName()).arg(::getpid());
+    } else if (situation == "held") {
+        QVERIFY(holdAsOrdinaryUser(heldBy, sim.slavePath()));
+        holderName = QStringLiteral("%1 (pid %2)").arg(::holderName()).arg(heldBy.processId());
     }
+    const auto endHolder = qScopeGuard([&heldBy] {
+        heldBy.closeWriteChannel();
+        heldBy.waitForFinished();
+    });
 
     QVERIFY(openFolderToOrdinaryUser(bench.dir.path()));
     const ProcessOutcome outcome =
             runAsOrdinaryUser(Program, {"--port", bench.port("boxA"), "--output", QDir::tempPath()}, RunMs);
     const QString err = QString::fromLocal8Bit(outcome.err);
     QCOMPARE(outcome.exitCode, 1);
-    QVERIFY2(err.contains(QStringLiteral("tarvik-dump: %1: ").arg(bench.port("boxA")) + line.arg(bench.port("boxA"))),
+    QVERIFY2(err.contains(QStringLiteral("tarvik-dump: %1: ").arg(bench.port("boxA"))
+                          + QString(line).replace(QLatin1String("%1"), bench.port("boxA"))
+                                    .replace(QLatin1String("%2"), holderName)),
              qPrintable(err));
     QVERIFY(sim.received().isEmpty());
 }

@@ -212,6 +212,8 @@ void TestMainWindow::openErrors_data()
         << "Serial port COM 1 not present." << "Error opening COM 1" << QString();
     QTest::newRow("held by another program") << "busy"
         << "COM 1 blocked by another application." << "Error opening COM 1" << QString();
+    QTest::newRow("held by a program that can be named") << "held"
+        << "%1 is in use by HOLDER." << "Error opening COM 1" << QString();
     QTest::newRow("no rights") << "denied"
         << "No permission to open %1" << "Error opening COM 1" << QString();
     QTest::newRow("not a serial device") << "file"
@@ -230,12 +232,28 @@ void TestMainWindow::openErrors()
     QTemporaryDir dir;
     PtyPair pty;
     QSerialPort holder;
+    QProcess heldBy;
+    const auto endHolder = qScopeGuard([&heldBy] {
+        heldBy.closeWriteChannel();
+        heldBy.waitForFinished();
+    });
     QString path = pty.slavePath();
     if (situation == "missing") {
         path = dir.filePath("ttyGone");
     } else if (situation == "busy") {
         holder.setPortName(path);
         QVERIFY(holder.open(QIODevice::ReadWrite));
+    } else if (situation == "held") {
+        // A program of the user who opens the port, as that user's window would meet it.
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadOther | QFileDevice::WriteOther));
+        QVERIFY(holdAsOrdinaryUser(heldBy, path));
+        text.replace(QLatin1String("HOLDER"), QStringLiteral("%1 (pid %2)").arg(holderName()).arg(heldBy.processId()));
+        if (::geteuid() == 0) {
+            const QStringList probe = probeOpenAsOrdinaryUser(path);
+            QCOMPARE(probe.value(0), QStringLiteral("Busy"));
+            QCOMPARE(probe.value(1), text.arg(path));
+            return;
+        }
     } else if (situation == "denied") {
         QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
         if (::geteuid() == 0) {

@@ -11,6 +11,20 @@ using tarvik::PortName;
 using OpenError = tarvik::SerialService::OpenError;
 using Shown = OpenFailureReport::Shown;
 
+namespace {
+
+const QString Device = QStringLiteral("/dev/ttyUSB0");
+
+// The report for /dev/ttyUSB0, named "COM 3" as in the window or by its path.
+OpenFailureReport reportFor(OpenError error, bool window, const QString &group,
+                            const tarvik::PortHolder &holder = {})
+{
+    return tarvik::describeOpenFailure(error, window ? PortName::comPort(3) : PortName::device(Device), Device,
+                                       group, QStringLiteral("Input/output error"), holder);
+}
+
+} // namespace
+
 class TestOpenFailure : public QObject
 {
     Q_OBJECT
@@ -21,6 +35,8 @@ private slots:
     void fromSerialPort();
     void report_data();
     void report();
+    void busyWithHolder_data();
+    void busyWithHolder();
 };
 
 void TestOpenFailure::fromErrno_data()
@@ -115,14 +131,37 @@ void TestOpenFailure::report()
     QFETCH(QString, title);
     QFETCH(QString, text);
 
-    const QString dev = QStringLiteral("/dev/ttyUSB0");
-    const OpenFailureReport r = tarvik::describeOpenFailure(
-            error, window ? PortName::comPort(3) : PortName::device(dev), dev, group,
-            QStringLiteral("Input/output error"));
+    const OpenFailureReport r = reportFor(error, window, group);
     QCOMPARE(int(r.shown), shown);
     QCOMPARE(r.title, title);
     QCOMPARE(r.text, text);
     QVERIFY(!r.oneLine().contains(u'\n'));
+}
+
+void TestOpenFailure::busyWithHolder_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::addColumn<qint64>("pid");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("window") << true << qint64(4711) << "minicom" << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
+    QTest::newRow("device") << false << qint64(4711) << "minicom" << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
+    QTest::newRow("holder without a name") << false << qint64(12) << ""
+                                           << "/dev/ttyUSB0 is in use by another program (pid 12).";
+    QTest::newRow("no holder found") << true << qint64(0) << "" << "COM 3 blocked by another application.";
+}
+
+// A busy port names the program that holds it, when it was found.
+void TestOpenFailure::busyWithHolder()
+{
+    QFETCH(bool, window);
+    QFETCH(qint64, pid);
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    const OpenFailureReport r = reportFor(OpenError::Busy, window, QString(), tarvik::PortHolder{pid, name});
+    QCOMPARE(int(r.shown), int(Shown::Message));
+    QCOMPARE(r.title, window ? QStringLiteral("Error opening COM 3") : "Error opening " + Device);
+    QCOMPARE(r.text, text);
 }
 
 QTEST_GUILESS_MAIN(TestOpenFailure)

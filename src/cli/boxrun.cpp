@@ -44,7 +44,7 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     if (m_options.stallMs > 0)
         m_session.setStallTimeout(m_options.stallMs);
     m_session.setWriteFile(!verifying());
-    m_log.setFileName(logPathFor(m_options.logPath, device, severalPorts));
+    m_log.setFileName(logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts));
     connect(&m_session, &Session::logReplaced, this, &BoxRun::replaceLog);
     connect(&m_session, &Session::logAppended, this, &BoxRun::appendLog);
     connect(&m_session, &Session::modelReported, this, [this](const QString &model) {

@@ -22,9 +22,12 @@ QString cursorUp(int lines)
 
 } // namespace
 
-Display::Display(const QList<BoxRun *> &boxes, bool live, bool quiet, QObject *parent)
+Display::Display(const QList<BoxRun *> &boxes, const QStringList &names, bool live, bool quiet,
+                 QObject *parent)
     : QObject(parent), m_boxes(boxes), m_live(live && !quiet), m_quiet(quiet)
 {
+    for (qsizetype i = 0; i < boxes.size() && i < names.size(); ++i)
+        m_names.insert(boxes.at(i), names.at(i));
     m_timer.setInterval(RedrawMs);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         if (m_dirty)
@@ -70,9 +73,9 @@ void Display::progressed(BoxRun *box)
     write(QStringLiteral("%1: %2 % (%3)\n").arg(box->device()).arg(tenth * 10).arg(box->progressText()));
 }
 
-QString Display::liveLine(const BoxRun &box)
+QString Display::liveLine(const BoxRun &box, const QString &name)
 {
-    QString line = deviceName(box.device());
+    QString line = name;
     if (!box.model().isEmpty())
         line += QStringLiteral("  ") + withoutControls(box.model());
     if (box.isDone() && !box.failure().isEmpty())
@@ -99,7 +102,7 @@ void Display::redraw()
     if (m_drawnLines > 0)
         text += cursorUp(m_drawnLines);
     for (const BoxRun *box : std::as_const(m_boxes))
-        text += ClearLine + liveLine(*box) + u'\n';
+        text += ClearLine + liveLine(*box, m_names.value(box, deviceName(box->device()))) + u'\n';
     write(text);
     m_drawnLines = int(m_boxes.size());
     m_dirty = false;

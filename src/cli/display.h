@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 namespace tarvik::cli {
@@ -22,7 +23,9 @@ public:
     static constexpr int RedrawMs = 250;
     static constexpr int BarWidth = 20;
 
-    Display(const QList<BoxRun *> &boxes, bool live, bool quiet, QObject *parent = nullptr);
+    // `names`: what each box goes by in its live line, in the order of `boxes`.
+    Display(const QList<BoxRun *> &boxes, const QStringList &names, bool live, bool quiet,
+            QObject *parent = nullptr);
 
     // A line for the box; unless `always`, only when there are no live lines and not quiet.
     void notice(BoxRun *box, const QString &line, bool always);
@@ -31,7 +34,7 @@ public:
     void close();
 
     // One live line, e.g. "ttyUSB0  KSF-2100  [#####...]  512 / 1024 blocks · 11.0 KiB/s · 0:46 left".
-    static QString liveLine(const BoxRun &box);
+    static QString liveLine(const BoxRun &box, const QString &name);
 
 private:
     void redraw();
@@ -46,6 +49,7 @@ private:
     int m_drawnLines = 0;
     QTimer m_timer;
     QHash<BoxRun *, int> m_tenthShown;
+    QHash<const BoxRun *, QString> m_names;
 };
 
 } // namespace tarvik::cli

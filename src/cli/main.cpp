@@ -6,17 +6,13 @@
 #include "display.h"
 #include "options.h"
 #include "output.h"
+#include "portinfo.h"
 #include "portmap.h"
 #include "text.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPortInfo>
 #include <QSet>
 #include <QSocketNotifier>
 
@@ -69,40 +65,15 @@ bool catchSignals(QObject *context, std::function<void(int)> handler)
     return true;
 }
 
-int listPorts()
+// The ports present with what the system knows about them: an aligned table,
+// or one JSON object per port and line.
+int listPorts(bool json)
 {
-    QHash<QString, QString> byId;
-    QDirIterator links(QStringLiteral("/dev/serial/by-id"), QDir::System | QDir::Files);
-    while (links.hasNext()) {
-        const QString link = links.next();
-        byId.insert(QFileInfo(link).canonicalFilePath(), link);
-    }
-    QHash<QString, QString> descriptions;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        descriptions.insert(info.systemLocation(), info.description());
-    const auto orNone = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
-    for (const QString &path : tarvik::PortMap::presentPorts())
-        writeOut(stdout, QStringLiteral("%1\t%2\t%3\n")
-                                 .arg(path, orNone(descriptions.value(path)),
-                                      orNone(byId.value(QFileInfo(path).canonicalFilePath()))));
+    const QList<tarvik::PortDetails> ports = tarvik::collectPortDetails(tarvik::PortMap::presentPorts());
+    writeOut(stdout, json ? tarvik::portJsonLines(ports) : tarvik::portTable(ports));
     return ExitOk;
 }
 
-// JSON escapes the C0 controls itself; DEL and the C1 controls (which a
-// terminal may take as escape sequences) get the same treatment. They only
-// occur inside strings.
-QString escapeControls(const QString &json)
-{
-    QString out;
-    out.reserve(json.size());
-    for (const QChar c : json) {
-        if (tarvik::isControl(c) && c.unicode() >= 0x7F)
-            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
 
 QString jsonLine(const BoxRun &box, bool verify)
 {
@@ -126,7 +97,7 @@ QString jsonLine(const BoxRun &box, bool verify)
     }
     if (!box.failure().isEmpty())
         o.insert(QStringLiteral("error"), box.failure());
-    return escapeControls(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))) + u'\n';
+    return tarvik::compactJson(o) + u'\n';
 }
 
 QString summaryLine(const BoxRun &box, bool verify)
@@ -182,7 +153,7 @@ int main(int argc, char *argv[])
         writeOut(stderr, QStringLiteral("tarvik-dump: %1\nTry \"tarvik-dump --help\".\n").arg(parsed.error));
         return settleOutput(ExitUsage);
     case ParseResult::Action::List:
-        return settleOutput(listPorts());
+        return settleOutput(listPorts(parsed.options.json));
     case ParseResult::Action::Run:
         break;
     }
@@ -196,7 +167,7 @@ int main(int argc, char *argv[])
     QSet<QString> claimedNames;
     for (const QString &port : options.ports) {
         auto *box = new BoxRun(options, port, several, &app);
-        const QString tag = u'_' + deviceName(port);
+        const QString tag = u'_' + options.nameOf(port);
         box->setNameTag([&claimedNames, tag](const QString &name) {
             if (claimedNames.contains(name))
                 return tag;
@@ -207,7 +178,10 @@ int main(int argc, char *argv[])
     }
 
     const bool live = ::isatty(STDERR_FILENO) == 1;
-    Display display(boxes, live, options.quiet);
+    QStringList names;
+    for (const QString &port : options.ports)
+        names << options.nameOf(port);
+    Display display(boxes, names, live, options.quiet);
     bool ended = false;
     int endingSignal = 0;
     const auto checkDone = [&] {

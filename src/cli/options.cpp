@@ -3,6 +3,7 @@
 
 #include "blockrange.h"
 #include "dumpfile.h"
+#include "portinfo.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -40,7 +41,37 @@ QString headerNeedsWholeFlash(qint16 startBlock, qint16 blockCount)
             .arg(drop.join(QStringLiteral(" and ")));
 }
 
+// Different devices may share their last path part (/dev/ttyUSB0 and a link
+// /tmp/box/ttyUSB0 to another one): the later ones get "-2", "-3" ... so
+// that their files do not meet.
+QHash<QString, QString> uniqueNames(const QStringList &ports)
+{
+    QSet<QString> taken;
+    for (const QString &port : ports)
+        taken.insert(deviceName(port));
+    QSet<QString> used;
+    QHash<QString, QString> renamed;
+    for (const QString &port : ports) {
+        const QString name = deviceName(port);
+        if (!used.contains(name)) {
+            used.insert(name);
+            continue;
+        }
+        QString unique;
+        for (int n = 2; unique.isEmpty() || taken.contains(unique) || used.contains(unique); ++n)
+            unique = QStringLiteral("%1-%2").arg(name).arg(n);
+        used.insert(unique);
+        renamed.insert(port, unique);
+    }
+    return renamed;
+}
+
 } // namespace
+
+QString Options::nameOf(const QString &port) const
+{
+    return renamedPorts.value(port, deviceName(port));
+}
 
 ParseResult parseArguments(const QStringList &arguments)
 {
@@ -78,7 +109,9 @@ ParseResult parseArguments(const QStringList &arguments)
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress display."));
     const QCommandLineOption list(QStringLiteral("list"),
-        QStringLiteral("List the serial ports present (device, description, by-id link) and exit."));
+        QStringLiteral("List the serial ports present and exit: device, /dev/serial/by-id link, USB "
+                       "vendor:product, manufacturer, product and serial number; with --json one "
+                       "JSON object per port and line."));
     // For tests and slow benches: the time a box may stay silent within a reply.
     QCommandLineOption stall(QStringLiteral("stall-ms"), QStringLiteral("Stall time-out in ms."),
                              QStringLiteral("MS"));
@@ -107,6 +140,7 @@ ParseResult parseArguments(const QStringList &arguments)
     }
     Options &o = result.options;
     o.list = parser.isSet(list);
+    o.json = parser.isSet(json);
     if (o.list) {
         result.action = ParseResult::Action::List;
         return result;
@@ -115,14 +149,17 @@ ParseResult parseArguments(const QStringList &arguments)
     o.ports = parser.values(port);
     if (o.ports.isEmpty())
         return usage(QStringLiteral("Name at least one serial device with --port."));
-    QSet<QString> names;
-    for (const QString &p : std::as_const(o.ports)) {
+    for (qsizetype i = 0; i < o.ports.size(); ++i) {
+        const QString &p = o.ports.at(i);
         if (p.isEmpty())
             return usage(QStringLiteral("--port wants a device."));
-        if (names.contains(deviceName(p)))
-            return usage(QStringLiteral("Two ports go by the name \"%1\".").arg(deviceName(p)));
-        names.insert(deviceName(p));
+        // A device reached by two paths (a link, /dev/serial/by-id) is still one box.
+        for (qsizetype j = 0; j < i; ++j) {
+            if (sameFile(o.ports.at(j), p))
+                return usage(QStringLiteral("%1 and %2 are the same device.").arg(o.ports.at(j), p));
+        }
     }
+    o.renamedPorts = uniqueNames(o.ports);
 
     const BlockRange range = parseBlockRange(parser.value(start), parser.value(count));
     if (!range.ok)
@@ -160,7 +197,6 @@ ParseResult parseArguments(const QStringList &arguments)
             return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
     }
 
-    o.json = parser.isSet(json);
     o.logPath = parser.value(log);
     if (parser.isSet(log) && o.logPath.isEmpty())
         return usage(QStringLiteral("--log wants a file."));
@@ -180,13 +216,13 @@ QString deviceName(const QString &port)
     return QFileInfo(port).fileName();
 }
 
-QString logPathFor(const QString &logPath, const QString &port, bool severalPorts)
+QString logPathFor(const QString &logPath, const QString &name, bool severalPorts)
 {
     if (!severalPorts || logPath.isEmpty())
         return logPath;
     const QFileInfo info(logPath);
     const QString suffix = info.suffix();
-    const QString tag = u'-' + deviceName(port);
+    const QString tag = u'-' + name;
     if (suffix.isEmpty() || info.fileName() == u'.' + suffix)
         return logPath + tag;
     return logPath.left(logPath.size() - suffix.size() - 1) + tag + u'.' + suffix;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,12 @@ struct Options {
     bool quiet = false;
     bool list = false;
     int stallMs = 0; // 0: the engine's own
+    // The name of each port in file names where its last path part is taken
+    // by an earlier port ("ttyUSB0-2"); the others go by deviceName().
+    QHash<QString, QString> renamedPorts;
+
+    // The name `port` goes by in file names, unique among the ports of the run.
+    QString nameOf(const QString &port) const;
 };
 
 // The parsed command line; on bad usage `error` says why and the rest is not meaningful.
@@ -45,7 +52,8 @@ ParseResult parseArguments(const QStringList &arguments);
 
 // The name a device goes by in file names: the last part of its path.
 QString deviceName(const QString &port);
-// The log file of one port when several are read: "-<device name>" before the extension.
-QString logPathFor(const QString &logPath, const QString &port, bool severalPorts);
+// The log file of one port when several are read: "-<name>" before the
+// extension, `name` being the port's name in file names (Options::nameOf).
+QString logPathFor(const QString &logPath, const QString &name, bool severalPorts);
 
 } // namespace tarvik::cli

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "openfailure.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <cerrno>
@@ -26,7 +27,7 @@ QString OpenFailureReport::oneLine() const
 
 OpenFailureReport describeOpenFailure(SerialService::OpenError error, const PortName &name,
                                       const QString &devicePath, const QString &group,
-                                      const QString &reason)
+                                      const QString &reason, const PortHolder &holder)
 {
     using OpenError = SerialService::OpenError;
     using Shown = OpenFailureReport::Shown;
@@ -37,6 +38,11 @@ OpenFailureReport describeOpenFailure(SerialService::OpenError error, const Port
     case OpenError::NotPresent:
         return {Shown::Message, title, QStringLiteral("Serial port %1 not present.").arg(name.spaced)};
     case OpenError::Busy:
+        if (holder.isFound()) {
+            const QString who = holder.name.isEmpty() ? QStringLiteral("another program") : holder.name;
+            return {Shown::Message, title,
+                    QStringLiteral("%1 is in use by %2 (pid %3).").arg(devicePath, who).arg(holder.pid)};
+        }
         return {Shown::Message, title, QStringLiteral("%1 blocked by another application.").arg(name.spaced)};
     case OpenError::PermissionDenied: {
         const QString remedy = group.isEmpty()
@@ -107,7 +113,10 @@ OpenFailureReport describeOpenFailure(const SerialService &port, SerialService::
 {
     const QString path = port.devicePath();
     const QString group = error == SerialService::OpenError::PermissionDenied ? deviceGroup(path) : QString();
-    return describeOpenFailure(error, name, path, group, port.errorString());
+    const PortHolder holder = error == SerialService::OpenError::Busy
+            ? findPortHolder(path, QCoreApplication::applicationPid())
+            : PortHolder();
+    return describeOpenFailure(error, name, path, group, port.errorString(), holder);
 }
 
 } // namespace tarvik

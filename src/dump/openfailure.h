@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "portinfo.h"
 #include "serialservice.h"
 
 #include <QSerialPort>
@@ -32,13 +33,15 @@ struct OpenFailureReport {
 
 // The report for a failed opening: the failure, how the port is named, the
 // device path, the group whose members may open the device (empty when joining
-// a group would not help) and the system's reason.
+// a group would not help), the system's reason and, for a busy device, the
+// process that holds it when it was found.
 OpenFailureReport describeOpenFailure(SerialService::OpenError error, const PortName &name,
                                       const QString &devicePath, const QString &group,
-                                      const QString &reason);
+                                      const QString &reason, const PortHolder &holder = {});
 
-// The same for the last opening of `port`: its device path and reason, and
-// the device's group looked up when rights are missing.
+// The same for the last opening of `port`: its device path and reason, the
+// device's group looked up when rights are missing, and the process holding
+// it looked up when it is busy.
 OpenFailureReport describeOpenFailure(const SerialService &port, SerialService::OpenError error,
                                       const PortName &name);
 

@@ -48,6 +48,42 @@ const std::vector<Control> &controls()
     return table;
 }
 
+const std::vector<Spoken> &spoken()
+{
+    static const std::vector<Spoken> table = {
+        {"openCloseFrame", QStringLiteral("COM Control"), {}, nullptr},
+        {"openButton", QStringLiteral("Open"), QStringLiteral("Open the serial port and read the box's flash"), nullptr},
+        {"closeButton", QStringLiteral("Close"), QStringLiteral("Stop the run and close the serial port"), nullptr},
+        {"lamp", QStringLiteral("Port lamp"), QStringLiteral("Red while the port is closed, green while it is open"), nullptr},
+        {"dataRequestFrame", QStringLiteral("Data Request"), {}, nullptr},
+        {"startEdit", QStringLiteral("Start with block"), QStringLiteral("The first block to read"), nullptr},
+        {"countEdit", QStringLiteral("Number of blocks"), QStringLiteral("How many blocks to read"), nullptr},
+        {"editButton", {}, QStringLiteral("Edit the blocks to read, or take them"), nullptr},
+        {"startLabel", {}, {}, "startEdit"},
+        {"countLabel", {}, {}, "countEdit"},
+        {"portFrame", QStringLiteral("Serial Port"), {}, nullptr},
+        {"portList", QStringLiteral("Serial port"), QStringLiteral("Serial port: the COM port that the box is connected to"), nullptr},
+        {"headerFrame", QStringLiteral("Header"), {}, nullptr},
+        {"headerCheck", QStringLiteral("Add the header for the KUP loader"),
+         QStringLiteral("Only for a full read; use it at your own risk"), nullptr},
+        {"modelLabel", {}, QStringLiteral("The model that the box reported"), nullptr},
+        {"headerLabel", {}, {}, "headerCheck"},
+        {"aboutFrame", QStringLiteral("About"), {}, nullptr},
+        {"aboutLink", {}, QStringLiteral("Opens the project's web site"), nullptr},
+        {"folderButton", QStringLiteral("Directory"), QStringLiteral("Choose the folder the dumps are saved to"), nullptr},
+        {"folderEdit", QStringLiteral("Save to"), QStringLiteral("The folder the dumps are saved to"), nullptr},
+        {"logPane", QStringLiteral("Protocol log"), QStringLiteral("Every request to the box and its answer"), nullptr},
+        {"progressBar", QStringLiteral("Progress"), QStringLiteral("Blocks received of the blocks asked for"), nullptr},
+        {"folderLabel", {}, {}, "folderEdit"},
+    };
+    return table;
+}
+
+QString progressName(int blocksDone, int blockCount)
+{
+    return QStringLiteral("Progress: %1 of %2 blocks").arg(blocksDone).arg(blockCount);
+}
+
 QStringList iconPaths()
 {
     return {QStringLiteral(":/icons/tarvik-16.png"), QStringLiteral(":/icons/tarvik-32.png"),

@@ -79,6 +79,19 @@ QFont font();
 const std::vector<Control> &controls();
 const std::vector<FrameStore> &frames();
 
+// What a screen reader says for a control: its accessible name (empty: the
+// control's own text, which changes) and description, and for a label the
+// field that it names (its buddy).
+struct Spoken {
+    const char *name;
+    QString accessibleName;
+    QString description;
+    const char *buddy; // nullptr: none
+};
+const std::vector<Spoken> &spoken();
+// The progress bar's accessible name during a run, e.g. "Progress: 217 of 1024 blocks".
+QString progressName(int blocksDone, int blockCount);
+
 // Twips to pixels at a logical DPI.
 int toPixels(int twips, double dpi);
 // A stored extent, in hundredths of a millimetre, in twips.

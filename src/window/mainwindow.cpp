@@ -15,6 +15,7 @@
 #include "repaintpacer.h"
 #include "propertybag.h"
 #include "session.h"
+#include "spokencontrols.h"
 #include "transframe.h"
 
 #include <QCheckBox>
@@ -116,6 +117,7 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
     setObjectName(QLatin1String(Design::WindowName));
     buildFromDesign();
     prepareControls();
+    describeControls(this);
     auto *pacer = new RepaintPacer(this);
     m_logPane->setFlushDelay(RepaintPacer::IdleMs);
     connect(pacer, &RepaintPacer::aboutToRepaint, m_logPane, &LogPane::flush);

@@ -17,10 +17,7 @@ int main(int argc, char *argv[])
         return 2;
     tarvik::Session session;
     const auto error = session.open(QString::fromLocal8Bit(argv[1]));
-    const tarvik::SerialService &port = session.port();
-    const QString group = tarvik::deviceGroup(port.devicePath());
-    const tarvik::OpenFailureReport report = tarvik::describeOpenFailure(
-            error, tarvik::PortName::comPort(1), port.devicePath(), group, port.errorString());
+    const tarvik::OpenFailureReport report = session.openFailure(error, tarvik::PortName::comPort(1));
     const char *name = QMetaEnum::fromType<tarvik::SerialService::OpenError>().valueToKey(int(error));
     std::printf("%s\n%s\n", name ? name : "?", qPrintable(QString(report.text).replace(u'\n', QLatin1String("\\n"))));
     return 0;

@@ -2,6 +2,7 @@
 #include "ordinaryuser.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <grp.h>
@@ -45,6 +46,24 @@ ProcessOutcome runAsOrdinaryUser(const QString &program, const QStringList &argu
     outcome.out = process.readAllStandardOutput();
     outcome.err = process.readAllStandardError();
     return outcome;
+}
+
+bool holdAsOrdinaryUser(QProcess &process, const QString &device)
+{
+    const Command command = ordinaryUserCommand(QStringLiteral(TARVIK_HOLDER), {device});
+    process.start(command.program, command.arguments);
+    if (!process.waitForStarted())
+        return false;
+    while (!process.canReadLine()) {
+        if (process.state() != QProcess::Running || !process.waitForReadyRead(30000))
+            return false;
+    }
+    return process.readLine() == "ready\n";
+}
+
+QString holderName()
+{
+    return QFileInfo(QStringLiteral(TARVIK_HOLDER)).fileName();
 }
 
 bool openFolderToOrdinaryUser(const QString &folder)

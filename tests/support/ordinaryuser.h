@@ -27,6 +27,13 @@ unsigned ordinaryUserId();
 unsigned ordinaryGroupId();
 
 ProcessOutcome runAsOrdinaryUser(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
+// Starts a program as an ordinary user that opens `device`, claims it
+// exclusively and holds it until `process` ends or its stdin is closed.
+// Returns once the device is held; false when that failed.
+class QProcess;
+bool holdAsOrdinaryUser(QProcess &process, const QString &device);
+// The command name that such a holder shows in /proc/PID/comm.
+QString holderName();
 // Lets every user look up names in `folder` (a test's temporary folder is its owner's alone).
 bool openFolderToOrdinaryUser(const QString &folder);
 // The result of the probe program for opening `device` as an ordinary user,

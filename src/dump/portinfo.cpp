@@ -1,0 +1,272 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "portinfo.h"
+
+#include "text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+#include <algorithm>
+#include <optional>
+#include <sys/stat.h>
+
+namespace tarvik {
+
+namespace {
+
+// What makes a file itself, whatever path reaches it.
+struct FileId {
+    bool device = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+
+    bool operator==(const FileId &o) const { return device == o.device && dev == o.dev && ino == o.ino; }
+};
+
+std::optional<FileId> fileId(const QString &path)
+{
+    struct stat st {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return FileId{true, st.st_rdev, S_ISCHR(st.st_mode) ? ino_t(1) : ino_t(2)};
+    return FileId{false, st.st_dev, st.st_ino};
+}
+
+// A file that the kernel fills with one line of text (sysfs attributes, /proc/PID/comm).
+QString readLine(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = file.read(4096);
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    return QString::fromUtf8(bytes);
+}
+
+bool isHiddenControl(char32_t c)
+{
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F
+           || c == 0x061C;
+}
+
+// The USB device above a tty in the sysfs tree: the nearest folder up from
+// the tty's device that has an idVendor, without leaving the tree.
+QString usbDeviceFolder(const QString &ttyName, const QString &sysfs)
+{
+    const QString root = QFileInfo(sysfs).canonicalFilePath();
+    QString folder = QFileInfo(sysfs + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device"))
+                             .canonicalFilePath();
+    if (root.isEmpty())
+        return {};
+    while (!folder.isEmpty() && folder.startsWith(root + u'/')) {
+        if (QFileInfo::exists(folder + QStringLiteral("/idVendor")))
+            return folder;
+        folder = QFileInfo(folder).path();
+    }
+    return {};
+}
+
+QString byIdLink(const QString &device, const QString &byIdFolder)
+{
+    const std::optional<FileId> target = fileId(device);
+    if (!target)
+        return {};
+    const QDir dir(byIdFolder);
+    const QStringList names = dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names) {
+        const QString link = dir.filePath(name);
+        if (fileId(link) == target)
+            return link;
+    }
+    return {};
+}
+
+QString orDash(const QString &text)
+{
+    const QString plain = plainText(text);
+    return plain.isEmpty() ? QStringLiteral("-") : plain;
+}
+
+QJsonValue orNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// The name of a device's lock file: "LCK..ttyUSB0", "LCK..pts_3".
+QString lockFileName(const QString &device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    return QStringLiteral("LCK..") + name.replace(u'/', u'_');
+}
+
+// The PID in a lock file: the first word, whether written by QLockFile
+// ("4711\nminicom\nhost") or the UUCP way ("      4711\n").
+qint64 lockPid(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> words = file.read(256).simplified().split(' ');
+    bool ok = false;
+    const qint64 pid = words.value(0).toLongLong(&ok);
+    return ok && pid > 0 ? pid : 0;
+}
+
+PortHolder holder(qint64 pid, const QString &proc)
+{
+    return {pid, plainText(readLine(QStringLiteral("%1/%2/comm").arg(proc).arg(pid)))};
+}
+
+} // namespace
+
+QString plainText(const QString &outside)
+{
+    QString out;
+    out.reserve(outside.size());
+    for (const char32_t c : outside.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Other_Control || category == QChar::Separator_Line
+            || category == QChar::Separator_Paragraph || isHiddenControl(c) || c == 0xFFFD)
+            continue;
+        out += QString::fromUcs4(&c, 1);
+    }
+    return out;
+}
+
+bool sameFile(const QString &a, const QString &b)
+{
+    const std::optional<FileId> idA = fileId(a);
+    const std::optional<FileId> idB = fileId(b);
+    if (idA && idB)
+        return *idA == *idB;
+    if (idA || idB)
+        return false;
+    return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
+
+QList<PortDetails> collectPortDetails(const QStringList &devices, const SystemFolders &folders)
+{
+    QList<PortDetails> ports;
+    for (const QString &device : devices) {
+        PortDetails port;
+        port.device = device;
+        port.byId = byIdLink(device, folders.byId);
+        const QString canonical = QFileInfo(device).canonicalFilePath();
+        const QString usb = usbDeviceFolder(QFileInfo(canonical.isEmpty() ? device : canonical).fileName(),
+                                            folders.sysfs);
+        if (!usb.isEmpty()) {
+            port.vendorId = readLine(usb + QStringLiteral("/idVendor"));
+            port.productId = readLine(usb + QStringLiteral("/idProduct"));
+            port.manufacturer = readLine(usb + QStringLiteral("/manufacturer"));
+            port.product = readLine(usb + QStringLiteral("/product"));
+            port.serialNumber = readLine(usb + QStringLiteral("/serial"));
+        }
+        ports << port;
+    }
+    return ports;
+}
+
+QString portTable(const QList<PortDetails> &ports)
+{
+    if (ports.isEmpty())
+        return {};
+    QList<QStringList> rows{{QStringLiteral("DEVICE"), QStringLiteral("BY-ID"), QStringLiteral("USB ID"),
+                             QStringLiteral("MANUFACTURER"), QStringLiteral("PRODUCT"), QStringLiteral("SERIAL")}};
+    for (const PortDetails &p : ports) {
+        const QString usbId = p.vendorId.isEmpty() && p.productId.isEmpty()
+                ? QString()
+                : QStringLiteral("%1:%2").arg(orDash(p.vendorId), orDash(p.productId));
+        rows << QStringList{orDash(p.device),       orDash(p.byId),    orDash(usbId),
+                            orDash(p.manufacturer), orDash(p.product), orDash(p.serialNumber)};
+    }
+    QList<qsizetype> widths(rows.first().size(), 0);
+    for (const QStringList &row : std::as_const(rows)) {
+        for (qsizetype i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], row.at(i).size());
+    }
+    QString text;
+    for (const QStringList &row : std::as_const(rows)) {
+        QString line;
+        for (qsizetype i = 0; i < row.size(); ++i)
+            line += i + 1 < row.size() ? row.at(i).leftJustified(widths.at(i) + 2) : row.at(i);
+        text += line + u'\n';
+    }
+    return text;
+}
+
+QString portJsonLines(const QList<PortDetails> &ports)
+{
+    QString text;
+    for (const PortDetails &p : ports) {
+        QJsonObject o;
+        o.insert(QStringLiteral("device"), p.device);
+        o.insert(QStringLiteral("by_id"), orNull(p.byId));
+        o.insert(QStringLiteral("vendor_id"), orNull(p.vendorId));
+        o.insert(QStringLiteral("product_id"), orNull(p.productId));
+        o.insert(QStringLiteral("manufacturer"), orNull(p.manufacturer));
+        o.insert(QStringLiteral("product"), orNull(p.product));
+        o.insert(QStringLiteral("serial_number"), orNull(p.serialNumber));
+        text += compactJson(o) + u'\n';
+    }
+    return text;
+}
+
+QString compactJson(const QJsonObject &object)
+{
+    const QString json = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    QString out;
+    out.reserve(json.size());
+    for (const QChar c : json) {
+        // JSON escapes the C0 controls itself; DEL and the C1 controls (which
+        // a terminal may take as escape sequences) get the same treatment.
+        if (isControl(c) && c.unicode() >= 0x7F)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const SystemFolders &folders)
+{
+    const QString canonical = QFileInfo(devicePath).canonicalFilePath();
+    const QString device = canonical.isEmpty() ? devicePath : canonical;
+    const auto alive = [&folders](qint64 pid) {
+        return QFileInfo(QStringLiteral("%1/%2").arg(folders.proc).arg(pid)).isDir();
+    };
+    for (const QString &folder : folders.locks) {
+        const qint64 pid = lockPid(folder + u'/' + lockFileName(device));
+        if (pid > 0 && pid != ownPid && alive(pid))
+            return holder(pid, folders.proc);
+    }
+
+    const std::optional<FileId> target = fileId(device);
+    if (!target)
+        return {};
+    QList<qint64> pids;
+    for (const QString &name : QDir(folders.proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const qint64 pid = name.toLongLong(&ok);
+        if (ok && pid > 0 && pid != ownPid)
+            pids << pid;
+    }
+    std::sort(pids.begin(), pids.end());
+    for (const qint64 pid : std::as_const(pids)) {
+        // Only the processes whose descriptors we may look at: our own user's,
+        // or all of them for root.
+        const QDir fds(QStringLiteral("%1/%2/fd").arg(folders.proc).arg(pid));
+        for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            if (fileId(fds.filePath(fd)) == target)
+                return holder(pid, folders.proc);
+        }
+    }
+    return {};
+}
+
+} // namespace tarvik

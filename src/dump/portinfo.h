@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace tarvik {
+
+// Where the system tells about its devices and processes. Tests hand in a
+// tree of their own.
+struct SystemFolders {
+    QString sysfs = QStringLiteral("/sys");
+    QString byId = QStringLiteral("/dev/serial/by-id");
+    QString proc = QStringLiteral("/proc");
+    QStringList locks = {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
+};
+
+// Text that comes from a device or another process, fit for a terminal or a
+// message box: control characters, line and paragraph separators and bidi
+// controls removed, the rest kept.
+QString plainText(const QString &outside);
+
+// Whether two paths reach the same file once links are followed: the same
+// device for device nodes, else the same file system and inode. Paths that do
+// not exist are compared by their absolute, cleaned form.
+bool sameFile(const QString &a, const QString &b);
+
+// What the system knows about a serial port; empty where it knows nothing.
+struct PortDetails {
+    QString device;       // e.g. /dev/ttyUSB0
+    QString byId;         // the /dev/serial/by-id link to it
+    QString vendorId;     // USB idVendor, e.g. "0403"
+    QString productId;    // USB idProduct, e.g. "6001"
+    QString manufacturer; // the USB strings, as the device sends them
+    QString product;
+    QString serialNumber;
+};
+
+// The details of each device, from the sysfs tree and the by-id folder in `folders`.
+QList<PortDetails> collectPortDetails(const QStringList &devices, const SystemFolders &folders = {});
+
+// An aligned table with a heading, one line per port, "-" for what is unknown.
+QString portTable(const QList<PortDetails> &ports);
+// One JSON object on one line per port; null for what is unknown.
+QString portJsonLines(const QList<PortDetails> &ports);
+
+// A JSON object as one line of text without a line end. JSON itself escapes
+// the C0 controls; DEL and the C1 controls, which a terminal may take as the
+// start of an escape sequence, are escaped too.
+QString compactJson(const QJsonObject &object);
+
+// A process that holds a device open.
+struct PortHolder {
+    qint64 pid = 0;
+    QString name; // its command name, as plain text
+
+    bool isFound() const { return pid > 0; }
+};
+
+// The process, other than `ownPid`, that holds the device at `devicePath`: the
+// one named by a lock file (LCK..ttyUSB0) when it is alive, else one that has
+// the device open among the processes whose descriptors we may see.
+PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const SystemFolders &folders = {});
+
+} // namespace tarvik

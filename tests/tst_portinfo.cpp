@@ -1,0 +1,303 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the system tells about serial ports and their holders, read from
+// sysfs, /dev/serial/by-id, lock files and /proc trees built by the test.
+#include "portinfo.h"
+#include "ptypair.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using tarvik::PortDetails;
+using tarvik::PortHolder;
+using tarvik::SystemFolders;
+
+Q_DECLARE_METATYPE(PortDetails)
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+bool makeLink(const QString &target, const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    return QFile::link(target, path);
+}
+
+// A temporary folder holding a small system: dev/, sysfs/, by-id/, proc/ and lock/.
+struct FakeSystem {
+    QTemporaryDir dir;
+
+    QString path(const QString &relative) const { return dir.filePath(relative); }
+    SystemFolders folders() const
+    {
+        return {path("sysfs"), path("by-id"), path("proc"), {path("lock"), path("lock2")}};
+    }
+    // A USB device at sysfs/devices/<usb> with the given attributes ("" leaves one out).
+    void usbDevice(const QString &usb, const QStringList &attributes)
+    {
+        const char *names[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
+        for (int i = 0; i < attributes.size(); ++i) {
+            if (!attributes.at(i).isEmpty())
+                QVERIFY(writeFile(path("sysfs/devices/" + usb + "/" + names[i]), attributes.at(i).toUtf8() + '\n'));
+        }
+    }
+    // A tty whose sysfs device is sysfs/devices/<device>, and its node dev/<name>.
+    void tty(const QString &name, const QString &device)
+    {
+        QVERIFY(QDir().mkpath(path("sysfs/devices/" + device)));
+        QVERIFY(makeLink(path("sysfs/devices/" + device), path("sysfs/class/tty/" + name + "/device")));
+        QVERIFY(writeFile(path("dev/" + name), QByteArray()));
+    }
+    // A process with a command name and, optionally, the file it holds open.
+    void process(qint64 pid, const QByteArray &comm, const QString &holds = QString())
+    {
+        QVERIFY(writeFile(path(QStringLiteral("proc/%1/comm").arg(pid)), comm + '\n'));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("proc/%1/fd").arg(pid))));
+        QVERIFY(makeLink(path(QStringLiteral("dev/null")), path(QStringLiteral("proc/%1/fd/0").arg(pid))));
+        if (!holds.isEmpty())
+            QVERIFY(makeLink(holds, path(QStringLiteral("proc/%1/fd/5").arg(pid))));
+    }
+};
+
+} // namespace
+
+class TestPortInfo : public QObject
+{
+    Q_OBJECT
+private slots:
+    void plainText_data();
+    void plainText();
+    void sameFile_data();
+    void sameFile();
+    void collect_data();
+    void collect();
+    void table_data();
+    void table();
+    void jsonLines();
+    void holder_data();
+    void holder();
+};
+
+void TestPortInfo::plainText_data()
+{
+    QTest::addColumn<QString>("outside");
+    QTest::addColumn<QString>("plain");
+    QTest::newRow("ordinary") << "FT232R USB UART" << "FT232R USB UART";
+    QTest::newRow("letters beyond ASCII") << QString::fromUtf8("Prolific Ünïcödé ✓") << QString::fromUtf8("Prolific Ünïcödé ✓");
+    QTest::newRow("terminal escape") << "evil\x1b[2J\x1b]0;title\x07name" << "evil[2J]0;titlename";
+    QTest::newRow("line breaks and tabs") << "two\r\nlines\tand tab" << "twolinesand tab";
+    QTest::newRow("DEL and C1") << QString::fromUtf8("a\x7f" "b\xc2\x9b" "c\xc2\x85" "d") << "abcd";
+    QTest::newRow("bidi override, line separator") << QString::fromUtf8("gpj\u202Eexe.txt\u2028x") << "gpjexe.txtx";
+    QTest::newRow("only controls") << "\x01\x02" << "";
+}
+
+void TestPortInfo::plainText()
+{
+    QFETCH(QString, outside);
+    QFETCH(QString, plain);
+    QCOMPARE(tarvik::plainText(outside), plain);
+}
+
+void TestPortInfo::sameFile_data()
+{
+    QTest::addColumn<QString>("a"); // PTY1, PTY2, or a path in the test's folder
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("a pty and itself") << "PTY1" << "PTY1" << true;
+    QTest::newRow("a pty and a link to it") << "PTY1" << "a/ttyUSB0" << true;
+    QTest::newRow("two links to one pty") << "a/ttyUSB0" << "b/COM" << true;
+    QTest::newRow("two ptys") << "PTY1" << "PTY2" << false;
+    QTest::newRow("two ptys through links of one name") << "a/ttyUSB0" << "c/ttyUSB0" << false;
+    QTest::newRow("a file and a hard link to it") << "file" << "hardlink" << true;
+    QTest::newRow("missing, one path spelled twice") << "gone/ttyUSB9" << "gone/./x/../ttyUSB9" << true;
+    QTest::newRow("missing and present") << "gone/ttyUSB9" << "PTY1" << false;
+}
+
+void TestPortInfo::sameFile()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(bool, same);
+    PtyPair one;
+    PtyPair two;
+    QVERIFY(one.isValid() && two.isValid());
+    QTemporaryDir dir;
+    QVERIFY(makeLink(one.slavePath(), dir.filePath("a/ttyUSB0")));
+    QVERIFY(makeLink(one.slavePath(), dir.filePath("b/COM")));
+    QVERIFY(makeLink(two.slavePath(), dir.filePath("c/ttyUSB0")));
+    QVERIFY(writeFile(dir.filePath("file"), "x"));
+    QCOMPARE(::link(QFile::encodeName(dir.filePath("file")).constData(),
+                    QFile::encodeName(dir.filePath("hardlink")).constData()), 0);
+    const auto resolve = [&](const QString &name) {
+        return name == "PTY1" ? one.slavePath() : name == "PTY2" ? two.slavePath() : dir.filePath(name);
+    };
+    QCOMPARE(tarvik::sameFile(resolve(a), resolve(b)), same);
+    QCOMPARE(tarvik::sameFile(resolve(b), resolve(a)), same);
+}
+
+void TestPortInfo::collect_data()
+{
+    QTest::addColumn<QString>("tty");
+    QTest::addColumn<QStringList>("expected"); // by-id link name, vendor, product id, manufacturer, product, serial
+
+    QTest::newRow("USB serial adapter") << "ttyUSB0"
+        << QStringList{"usb-FTDI_FT232R_USB_UART_A1B2-if00-port0", "0403", "6001", "FTDI", "FT232R USB UART", "A1B2"};
+    QTest::newRow("CDC ACM device") << "ttyACM0"
+        << QStringList{"usb-Arduino_Uno_7543-if00", "2341", "0043", "Arduino (www.arduino.cc)", "Uno", "7543"};
+    QTest::newRow("USB without strings") << "ttyUSB1" << QStringList{"", "1a86", "7523", "", "", ""};
+    QTest::newRow("built-in port") << "ttyS0" << QStringList{"", "", "", "", "", ""};
+    QTest::newRow("not in sysfs") << "ttyGone" << QStringList{"", "", "", "", "", ""};
+    QTest::newRow("strings as the device sent them") << "ttyUSB2"
+        << QStringList{"", "067b", "2303", "Evil\x1b[31mCorp", "Line\nBreak", "\"quoted\""};
+}
+
+void TestPortInfo::collect()
+{
+    QFETCH(QString, tty);
+    QFETCH(QStringList, expected);
+
+    FakeSystem fake;
+    // usb-serial: the tty is a child of the interface, the USB device above it.
+    fake.tty("ttyUSB0", "pci0/usb1/1-1/1-1:1.0/ttyUSB0");
+    fake.usbDevice("pci0/usb1/1-1", {"0403", "6001", "FTDI", "FT232R USB UART", "A1B2"});
+    // cdc-acm: the tty's device is the interface itself.
+    fake.tty("ttyACM0", "pci0/usb1/1-2/1-2:1.0");
+    fake.usbDevice("pci0/usb1/1-2", {"2341", "0043", "Arduino (www.arduino.cc)", "Uno", "7543"});
+    fake.tty("ttyUSB1", "pci0/usb1/1-3/1-3:1.0/ttyUSB1");
+    fake.usbDevice("pci0/usb1/1-3", {"1a86", "7523"});
+    fake.tty("ttyUSB2", "pci0/usb1/1-4/1-4:1.0/ttyUSB2");
+    fake.usbDevice("pci0/usb1/1-4", {"067b", "2303", "Evil\x1b[31mCorp", "Line\nBreak", "\"quoted\""});
+    fake.tty("ttyS0", "platform/serial8250/tty/ttyS0");
+    // A USB device outside the tree must not be found by walking up.
+    QVERIFY(writeFile(fake.path("idVendor"), "ffff\n"));
+    QVERIFY(makeLink("../dev/ttyUSB0", fake.path("by-id/usb-FTDI_FT232R_USB_UART_A1B2-if00-port0")));
+    QVERIFY(makeLink("../dev/ttyACM0", fake.path("by-id/usb-Arduino_Uno_7543-if00")));
+    QVERIFY(makeLink("../dev/ttyGone", fake.path("by-id/usb-dangling")));
+
+    const QString device = fake.path("dev/" + tty);
+    const QList<PortDetails> ports = tarvik::collectPortDetails({device}, fake.folders());
+    QCOMPARE(ports.size(), 1);
+    const PortDetails &p = ports.first();
+    QCOMPARE(p.device, device);
+    QCOMPARE(p.byId, expected.at(0).isEmpty() ? QString() : fake.path("by-id/" + expected.at(0)));
+    QCOMPARE(QStringList({p.vendorId, p.productId, p.manufacturer, p.product, p.serialNumber}), expected.mid(1));
+}
+
+void TestPortInfo::table_data()
+{
+    QTest::addColumn<QList<PortDetails>>("ports");
+    QTest::addColumn<QString>("text");
+
+    const PortDetails ftdi{"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI-port0", "0403", "6001", "FTDI",
+                           "FT232R USB UART", "A1B2"};
+    const PortDetails builtIn{"/dev/ttyS0", "", "", "", "", "", ""};
+    QTest::newRow("none") << QList<PortDetails>{} << QString();
+    QTest::newRow("USB and built-in, aligned, - for unknown") << QList<PortDetails>{ftdi, builtIn}
+        << "DEVICE        BY-ID                             USB ID     MANUFACTURER  PRODUCT          SERIAL\n"
+           "/dev/ttyUSB0  /dev/serial/by-id/usb-FTDI-port0  0403:6001  FTDI          FT232R USB UART  A1B2\n"
+           "/dev/ttyS0    -                                 -          -             -                -\n";
+    QTest::newRow("controls stripped, nothing left is unknown")
+        << QList<PortDetails>{{"/dev/ttyUSB1", "", "1a86", "", "\x1b\x07\r", "CH340\tserial\r\n", "x\x9by"}}
+        << "DEVICE        BY-ID  USB ID  MANUFACTURER  PRODUCT      SERIAL\n"
+           "/dev/ttyUSB1  -      1a86:-  -             CH340serial  xy\n";
+}
+
+void TestPortInfo::table()
+{
+    QFETCH(QList<PortDetails>, ports);
+    QFETCH(QString, text);
+    QCOMPARE(tarvik::portTable(ports), text);
+}
+
+// One object per port and line; control characters escaped, unknown is null.
+void TestPortInfo::jsonLines()
+{
+    const QList<PortDetails> ports{
+            {"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI-port0", "0403", "6001", "FTDI", "FT232R USB UART", "A1B2"},
+            {"/dev/ttyUSB1", "", "067b", "2303", QString::fromUtf8("Evil\x1b[31m\xc2\x9b" "Corp"), "Line\nBreak", "\"q\""}};
+    const QString text = tarvik::portJsonLines(ports);
+    QVERIFY(text.endsWith(u'\n'));
+    const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    for (const QString &line : lines) {
+        for (const QChar c : line)
+            QVERIFY2(c.unicode() >= 0x20 && !(c.unicode() >= 0x7F && c.unicode() <= 0x9F), qPrintable(line));
+    }
+    QCOMPARE(lines.at(0), QStringLiteral(
+            R"({"by_id":"/dev/serial/by-id/usb-FTDI-port0","device":"/dev/ttyUSB0","manufacturer":"FTDI",)"
+            R"("product":"FT232R USB UART","product_id":"6001","serial_number":"A1B2","vendor_id":"0403"})"));
+    const QJsonObject second = QJsonDocument::fromJson(lines.at(1).toUtf8()).object();
+    QVERIFY(second.value("by_id").isNull());
+    QCOMPARE(second.value("manufacturer").toString(), ports.at(1).manufacturer);
+    QCOMPARE(second.value("product").toString(), ports.at(1).product);
+    QCOMPARE(second.value("serial_number").toString(), ports.at(1).serialNumber);
+}
+
+void TestPortInfo::holder_data()
+{
+    QTest::addColumn<QString>("tty");
+    QTest::addColumn<QString>("lock");      // content of its lock file, none when empty
+    QTest::addColumn<qint64>("ownPid");
+    QTest::addColumn<qint64>("pid");        // expected, 0 for none
+    QTest::addColumn<QString>("name");
+
+    // Processes 52 "tarvik" and 4711 "minicom" have ttyUSB0 open, 300
+    // "picocom" has ttyUSB1 open, 77 (named with a terminal escape) ttyUSB2.
+    const QString usb0 = QStringLiteral("ttyUSB0");
+    QTest::newRow("lock file of QLockFile") << usb0 << "300\npicocom\nhost\n" << qint64(1) << qint64(300) << "picocom";
+    QTest::newRow("lock file of UUCP style") << usb0 << "       300\n" << qint64(1) << qint64(300) << "picocom";
+    QTest::newRow("stale lock file: an open descriptor") << usb0 << "999\n" << qint64(1) << qint64(52) << "tarvik";
+    QTest::newRow("lock file of our own: another opener") << usb0 << "52\n" << qint64(52) << qint64(4711) << "minicom";
+    QTest::newRow("garbage lock file") << usb0 << "minicom" << qint64(1) << qint64(52) << "tarvik";
+    QTest::newRow("open descriptor, first by pid") << usb0 << "" << qint64(1) << qint64(52) << "tarvik";
+    QTest::newRow("only we hold it") << "ttyUSB1" << "" << qint64(300) << qint64(0) << "";
+    QTest::newRow("name with a terminal escape") << "ttyUSB2" << "" << qint64(1) << qint64(77) << "evil[2Jname";
+    QTest::newRow("nobody holds it") << "ttyUSB3" << "" << qint64(1) << qint64(0) << "";
+}
+
+void TestPortInfo::holder()
+{
+    QFETCH(QString, tty);
+    QFETCH(QString, lock);
+    QFETCH(qint64, ownPid);
+    QFETCH(qint64, pid);
+    QFETCH(QString, name);
+
+    FakeSystem fake;
+    QVERIFY(writeFile(fake.path("dev/null"), QByteArray()));
+    for (const char *name : {"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3"})
+        QVERIFY(writeFile(fake.path(QStringLiteral("dev/") + name), QByteArray()));
+    const QString device = fake.path("dev/" + tty);
+    fake.process(52, "tarvik", fake.path("dev/ttyUSB0"));
+    fake.process(300, "picocom", fake.path("dev/ttyUSB1"));
+    fake.process(4711, "minicom", fake.path("dev/ttyUSB0"));
+    fake.process(77, "evil\x1b[2Jname", fake.path("dev/ttyUSB2"));
+    QVERIFY(QDir().mkpath(fake.path("proc/self")));
+    QVERIFY(QDir().mkpath(fake.path("lock")));
+    // The lock file is named after the device as the lock-taking programs name it.
+    QString lockName = device.startsWith("/dev/") ? device.mid(5) : device;
+    lockName = "LCK.." + lockName.replace(u'/', u'_');
+    if (!lock.isEmpty())
+        QVERIFY(writeFile(fake.path("lock2/" + lockName), lock.toUtf8()));
+
+    // Through a link: the holder holds the device itself.
+    QVERIFY(makeLink(device, fake.path("by-id/usb-link")));
+    const PortHolder holder = tarvik::findPortHolder(fake.path("by-id/usb-link"), ownPid, fake.folders());
+    QCOMPARE(holder.pid, pid);
+    QCOMPARE(holder.name, name);
+    QCOMPARE(holder.isFound(), pid > 0);
+}
+
+QTEST_GUILESS_MAIN(TestPortInfo)
+#include "tst_portinfo.moc"
