@@ -5,6 +5,7 @@
 // serial lock files before, between and after, and checks every dump file.
 //
 //   bench_soak [RUNS]        (default 50)
+//   bench_soak --once        every scenario once (the test suite's run)
 //
 // Exit status 1 when a good dump differs from its image, a file holds
 // anything but the blocks received, a run does not end, the loader saw a
@@ -301,9 +302,11 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 50;
+    const QList<Scenario> table = scenarios();
+    const QString arg = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("50");
+    const int runs = arg == QLatin1String("--once") ? int(table.size()) : arg.toInt();
     if (runs < 1) {
-        std::fprintf(stderr, "usage: %s [RUNS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [RUNS | --once]\n", argv[0]);
         return 2;
     }
 
@@ -313,7 +316,6 @@ int main(int argc, char *argv[])
     w.show();
     waitFor([] { return false; }, 50); // let the window settle before counting
 
-    const QList<Scenario> table = scenarios();
     const int fdsBefore = openFds();
     const QStringList locksBefore = ownLockFiles();
     const QString rssBefore = statusField("VmRSS");

@@ -2,7 +2,11 @@
 // Plays saved conversations without libFuzzer, so that any compiler can check
 // the committed corpus (and a crash input that libFuzzer wrote).
 //
-//   tarvik-fuzz-replay FILE|FOLDER...
+//   tarvik-fuzz-replay [--repeat N] FILE|FOLDER...
+//
+// --repeat N plays the whole list N times in this one process, as a long
+// fuzzing run does, and prints the RSS after the first and after the last
+// round.
 #include "conversation.h"
 
 #include <QCoreApplication>
@@ -12,11 +16,34 @@
 
 #include <cstdio>
 
+namespace {
+
+QString statusField(const char *name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray key = QByteArray(name) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return QString::fromLatin1(line.mid(key.size()).simplified());
+    }
+    return {};
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    int rounds = 1;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--repeat")); at >= 0 && at + 1 < args.size()) {
+        rounds = args.at(at + 1).toInt();
+        args.remove(at, 2);
+    }
     QStringList files;
-    for (const QString &arg : app.arguments().mid(1)) {
+    for (const QString &arg : std::as_const(args)) {
         if (QFileInfo(arg).isDir()) {
             const QDir dir(arg);
             for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
@@ -25,27 +52,37 @@ int main(int argc, char **argv)
             files << arg;
         }
     }
-    if (files.isEmpty()) {
-        std::fprintf(stderr, "usage: %s FILE|FOLDER...\n", argv[0]);
+    if (files.isEmpty() || rounds < 1) {
+        std::fprintf(stderr, "usage: %s [--repeat N] FILE|FOLDER...\n", argv[0]);
         return 2;
     }
 
+    QList<QByteArray> inputs;
     int failed = 0;
-    for (const QString &path : files) {
+    for (const QString &path : std::as_const(files)) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
             std::fprintf(stderr, "%s: %s\n", qPrintable(path), qPrintable(file.errorString()));
             ++failed;
-            continue;
         }
-        const QByteArray input = file.readAll();
-        const QStringList problems = tarvik::fuzz::playConversation(
-                reinterpret_cast<const uint8_t *>(input.constData()), size_t(input.size()));
-        std::printf("%s %s\n", problems.isEmpty() ? "ok  " : "FAIL", qPrintable(path));
-        for (const QString &problem : problems)
-            std::printf("     %s\n", qPrintable(problem));
-        failed += problems.isEmpty() ? 0 : 1;
+        inputs << file.readAll();
     }
-    std::printf("%lld conversations, %d failed\n", qlonglong(files.size()), failed);
+
+    for (int round = 1; round <= rounds; ++round) {
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const QByteArray &input = inputs.at(i);
+            const QStringList problems = tarvik::fuzz::playConversation(
+                    reinterpret_cast<const uint8_t *>(input.constData()), size_t(input.size()));
+            // Every conversation once; a later round only when it fails there.
+            if (round == 1 || !problems.isEmpty())
+                std::printf("%s %s\n", problems.isEmpty() ? "ok  " : "FAIL", qPrintable(files.at(i)));
+            for (const QString &problem : problems)
+                std::printf("     %s\n", qPrintable(problem));
+            failed += problems.isEmpty() ? 0 : 1;
+        }
+        if (rounds > 1 && (round == 1 || round == rounds))
+            std::printf("after round %d: RSS %s\n", round, qPrintable(statusField("VmRSS")));
+    }
+    std::printf("%lld conversations, %d failed\n", qlonglong(files.size()) * rounds, failed);
     return failed == 0 ? 0 : 1;
 }
