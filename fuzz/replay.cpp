@@ -5,14 +5,17 @@
 //   tarvik-fuzz-replay [--repeat N] FILE|FOLDER...
 //
 // --repeat N plays the whole list N times in this one process, as a long
-// fuzzing run does, and prints the RSS after the first and after the last
-// round.
+// fuzzing run does, and prints the RSS after the first, every tenfold (10,
+// 100, ...) and the last round. It fails when the rounds after the first left
+// anything behind: open descriptors, files or folders in the temporary
+// folder (its own one, for this), or children of the application object.
 #include "conversation.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -29,6 +32,41 @@ QString statusField(const char *name)
             return QString::fromLatin1(line.mid(key.size()).simplified());
     }
     return {};
+}
+
+// What a conversation could leave behind in this process.
+struct Leftovers {
+    qsizetype descriptors = 0;
+    qsizetype temporaries = 0;
+    qsizetype children = 0;
+
+    static Leftovers now()
+    {
+        const auto entries = [](const QString &path) {
+            return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size();
+        };
+        // The listing of /proc/self/fd holds one descriptor itself.
+        return {entries(QStringLiteral("/proc/self/fd")) - 1, entries(QDir::tempPath()),
+                QCoreApplication::instance()->children().size()};
+    }
+    QString exceeding(const Leftovers &before) const
+    {
+        QStringList more;
+        if (descriptors > before.descriptors)
+            more << QStringLiteral("%1 open descriptors").arg(descriptors - before.descriptors);
+        if (temporaries > before.temporaries)
+            more << QStringLiteral("%1 temporary files or folders").arg(temporaries - before.temporaries);
+        if (children > before.children)
+            more << QStringLiteral("%1 children of the application").arg(children - before.children);
+        return more.join(QStringLiteral(", "));
+    }
+};
+
+bool isPowerOfTen(int n)
+{
+    while (n % 10 == 0)
+        n /= 10;
+    return n == 1;
 }
 
 } // namespace
@@ -68,6 +106,11 @@ int main(int argc, char **argv)
         inputs << file.readAll();
     }
 
+    // Its own temporary folder, so that other programs' files do not count.
+    QTemporaryDir scratch;
+    if (rounds > 1 && scratch.isValid())
+        qputenv("TMPDIR", QFile::encodeName(scratch.path()));
+    Leftovers afterFirst;
     for (int round = 1; round <= rounds; ++round) {
         for (qsizetype i = 0; i < files.size(); ++i) {
             const QByteArray &input = inputs.at(i);
@@ -80,8 +123,16 @@ int main(int argc, char **argv)
                 std::printf("     %s\n", qPrintable(problem));
             failed += problems.isEmpty() ? 0 : 1;
         }
-        if (rounds > 1 && (round == 1 || round == rounds))
+        if (rounds > 1 && (round == rounds || isPowerOfTen(round)))
             std::printf("after round %d: RSS %s\n", round, qPrintable(statusField("VmRSS")));
+        if (round == 1)
+            afterFirst = Leftovers::now();
+    }
+    if (rounds > 1) {
+        if (const QString left = Leftovers::now().exceeding(afterFirst); !left.isEmpty()) {
+            std::printf("rounds 2 to %d left behind: %s\n", rounds, qPrintable(left));
+            ++failed;
+        }
     }
     std::printf("%lld conversations, %d failed\n", qlonglong(files.size()) * rounds, failed);
     return failed == 0 ? 0 : 1;
