@@ -12,6 +12,7 @@
 // wrong byte, or file descriptors or lock files are left behind.
 #include "mainwindow.h"
 #include "loadersim.h"
+#include "processstatus.h"
 #include "scriptedprompts.h"
 #include "wirelog.h"
 
@@ -130,25 +131,6 @@ bool waitFor(const std::function<bool()> &done, int ms)
     tick.start(2);
     loop.exec();
     return held;
-}
-
-QString statusField(const char *name)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray key = QByteArray(name) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return QString::fromLatin1(line.mid(key.size()).simplified());
-    }
-    return {};
-}
-
-int openFds()
-{
-    // The listing itself holds one descriptor while it reads.
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size()) - 1;
 }
 
 // Serial lock files (LCK..name) that name this process as their owner. Other
@@ -316,7 +298,7 @@ int main(int argc, char *argv[])
     w.show();
     waitFor([] { return false; }, 50); // let the window settle before counting
 
-    const int fdsBefore = openFds();
+    const int fdsBefore = openDescriptors();
     const QStringList locksBefore = ownLockFiles();
     const QString rssBefore = statusField("VmRSS");
     QString rssFirst;
@@ -343,11 +325,11 @@ int main(int argc, char *argv[])
                     qPrintable(statusField("VmRSS")), o.ok ? "ok    " : "FAILED ", qPrintable(o.note));
         if (i == 0) {
             rssFirst = statusField("VmRSS");
-            fdsFirst = openFds();
+            fdsFirst = openDescriptors();
         }
     }
 
-    const int fdsAfter = openFds();
+    const int fdsAfter = openDescriptors();
     const QStringList leftLocks = ownLockFiles();
 
     std::printf("\n%d runs in %.1f s, %d failed\n", runs, total.nsecsElapsed() / 1e9, failures);

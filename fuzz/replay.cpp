@@ -10,6 +10,7 @@
 // anything behind: open descriptors, files or folders in the temporary
 // folder (its own one, for this), or children of the application object.
 #include "conversation.h"
+#include "processstatus.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,19 +22,6 @@
 
 namespace {
 
-QString statusField(const char *name)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray key = QByteArray(name) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return QString::fromLatin1(line.mid(key.size()).simplified());
-    }
-    return {};
-}
-
 // What a conversation could leave behind in this process.
 struct Leftovers {
     qsizetype descriptors = 0;
@@ -42,11 +30,9 @@ struct Leftovers {
 
     static Leftovers now()
     {
-        const auto entries = [](const QString &path) {
-            return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size();
-        };
-        // The listing of /proc/self/fd holds one descriptor itself.
-        return {entries(QStringLiteral("/proc/self/fd")) - 1, entries(QDir::tempPath()),
+        const QDir temporary(QDir::tempPath());
+        return {openDescriptors(),
+                temporary.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(),
                 QCoreApplication::instance()->children().size()};
     }
     QString exceeding(const Leftovers &before) const
