@@ -98,16 +98,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
-    const auto take = [&args](const QString &name, int fallback) {
-        const qsizetype at = args.indexOf(name);
-        if (at < 0 || at + 1 >= args.size())
-            return fallback;
-        const int value = qMax(1, args.at(at + 1).toInt());
-        args.remove(at, 2);
-        return value;
-    };
-    const int blocks = take(QStringLiteral("--blocks"), 64);
-    const int runs = take(QStringLiteral("--runs"), 3);
+    const int blocks = takeCount(args, QStringLiteral("--blocks"), 64);
+    const int runs = takeCount(args, QStringLiteral("--runs"), 3);
     const QString binDir = QCoreApplication::applicationDirPath();
     const QString simPath = args.value(0, binDir + QStringLiteral("/tarvik-loader-sim"));
     const QString dumpPath = args.value(1, binDir + QStringLiteral("/tarvik-dump"));

@@ -57,6 +57,18 @@ struct Simulator {
     }
 };
 
+// Takes "NAME N" out of the arguments and gives N (at least 1), or `fallback`
+// when the option is not there.
+inline int takeCount(QStringList &args, const QString &name, int fallback)
+{
+    const qsizetype at = args.indexOf(name);
+    if (at < 0 || at + 1 >= args.size())
+        return fallback;
+    const int value = qMax(1, args.at(at + 1).toInt());
+    args.remove(at, 2);
+    return value;
+}
+
 inline double median(QList<double> values)
 {
     std::sort(values.begin(), values.end());

@@ -5,13 +5,16 @@
 // serial lock files before, between and after, and checks every dump file.
 //
 //   bench_soak [RUNS]        (default 50)
+//   bench_soak --once        every scenario once (the test suite's run)
 //
 // Exit status 1 when a good dump differs from its image, a file holds
 // anything but the blocks received, a run does not end, the loader saw a
 // wrong byte, or file descriptors or lock files are left behind.
 #include "mainwindow.h"
 #include "loadersim.h"
+#include "processstatus.h"
 #include "scriptedprompts.h"
+#include "wirelog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -39,11 +42,12 @@ constexpr int ShortStallMs = 300;
 constexpr int UserStallMs = 10000;   // the users' own; long enough that only Close ends a wait
 
 // What one run does. The user clicks Close after a stop, and also at once
-// after Open, or as soon as `closeWhen` holds. `logHas` is a text the log must
-// hold at the end.
+// after Open, or as soon as `closeWhen` holds. `logHas` gives a text the log
+// must hold at the end.
 struct Scenario {
     enum class Close { Never, AtOnce, When };
     using Condition = std::function<bool(MainWindow &, const LoaderSim &)>;
+    using LogText = std::function<QString(const LoaderSim &)>;
 
     const char *name;
     int start;
@@ -53,7 +57,7 @@ struct Scenario {
     int stallMs;
     Close close;
     Condition closeWhen;
-    QString logHas;
+    LogText logHas;
     bool complete; // the whole range must reach the file
 };
 
@@ -64,8 +68,18 @@ QList<Scenario> scenarios()
     const auto logEndsWith = [](const QString &tail) {
         return [tail](MainWindow &w, const LoaderSim &) { return w.logText().endsWith(tail); };
     };
-    const QString success = QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\nSerial port closed.\r\n");
-    const QString closed = QStringLiteral("Serial port closed.\r\n");
+    const auto text = [](const QString &t) { return [t](const LoaderSim &) { return t; }; };
+    const auto success = text(LogSuccess + LogClosed);
+    const auto closed = text(LogClosed);
+    // The loader's total is one more than the sum of the blocks it served.
+    const auto badTotal = [](int start, int count) {
+        return [start, count](const LoaderSim &sim) {
+            int sum = 0;
+            for (int n = start; n < start + count; ++n)
+                sum += LoaderSim::checkValue(sim.block(n));
+            return TotalAsked + totalErrorLine(sum, sum + 1) + LogClosed;
+        };
+    };
     return {
         {"full read", 0, 1024, false, none, ShortStallMs, C::Never, {}, success, true},
         {"full read with header", 0, 1024, true, none, ShortStallMs, C::Never, {}, success, true},
@@ -74,27 +88,27 @@ QList<Scenario> scenarios()
         {"split markers", 0, 6, false, [](LoaderSim &s) { s.setSplitMarkers(true, 5); }, ShortStallMs,
          C::Never, {}, success, true},
         {"bad check at block 3", 0, 8, false, [](LoaderSim &s) { s.setBadCheckBlock(3); }, ShortStallMs,
-         C::Never, {}, QStringLiteral("CRC Error while receiving BLOCK: 0003\r\n"), false},
+         C::Never, {}, text(QStringLiteral("CRC Error while receiving BLOCK: 0003\r\n")), false},
         {"bad total", 10, 16, false, [](LoaderSim &s) { s.setBadTotal(true); }, ShortStallMs, C::Never, {},
-         QStringLiteral("REQUEST_TOTALCRC    Serial port closed.\r\n"), true},
+         badTotal(10, 16), true},
         {"stall in block 4", 0, 8, false, [](LoaderSim &s) { s.setStall(Point::Block, 4, 100); },
-         ShortStallMs, C::Never, {}, QStringLiteral("Timeout while receiving BLOCK: 0004\r\n"), false},
+         ShortStallMs, C::Never, {}, text(QStringLiteral("Timeout while receiving BLOCK: 0004\r\n")), false},
         {"stall in the total", 0, 3, false, [](LoaderSim &s) { s.setStall(Point::Total, 0); }, ShortStallMs,
-         C::Never, {}, QStringLiteral("Timeout while receiving TOTALCRC\r\n"), true},
+         C::Never, {}, text(QStringLiteral("Timeout while receiving TOTALCRC\r\n")), true},
         {"hang-up in block 6", 0, 10, false, [](LoaderSim &s) { s.setHangUp(Point::Block, 6, 500); },
-         ShortStallMs, C::Never, {}, QStringLiteral("Serial port lost: "), false},
+         ShortStallMs, C::Never, {}, text(QStringLiteral("Serial port lost: ")), false},
         {"extra bytes after block 2", 0, 6, false,
          [](LoaderSim &s) { s.setExtraAfterReply(Point::Block, 2, QByteArrayLiteral("\r\nOK\r\n")); },
-         ShortStallMs, C::Never, {}, QStringLiteral("Unexpected data while receiving BLOCK: "), false},
+         ShortStallMs, C::Never, {}, text(QStringLiteral("Unexpected data while receiving BLOCK: ")), false},
         {"Close at once", 0, 1024, false, none, ShortStallMs, C::AtOnce, {}, closed, false},
         {"Close in the handshake", 0, 4, false, [](LoaderSim &s) { s.setStall(Point::Marker, 1); },
          ShortStallMs, C::When,
          [](MainWindow &, const LoaderSim &sim) { return sim.received().contains("REQUEST_START_BLOCK"); },
          closed, false},
         {"Close in a block wait", 0, 12, false, [](LoaderSim &s) { s.setStall(Point::Block, 5, 700); },
-         UserStallMs, C::When, logEndsWith(QStringLiteral("REQUEST_1024DOWN:0005    ")), closed, false},
+         UserStallMs, C::When, logEndsWith(blockAsked(5)), closed, false},
         {"Close in the total wait", 20, 4, false, [](LoaderSim &s) { s.setStall(Point::Total, 0); },
-         UserStallMs, C::When, logEndsWith(QStringLiteral("REQUEST_TOTALCRC    ")), closed, true},
+         UserStallMs, C::When, logEndsWith(TotalAsked), closed, true},
         {"Close in the middle of a full read", 0, 1024, true, none, ShortStallMs, C::When,
          [](MainWindow &, const LoaderSim &sim) { return sim.blocksServed().size() >= 300; }, closed, false},
     };
@@ -118,25 +132,6 @@ bool waitFor(const std::function<bool()> &done, int ms)
     tick.start(2);
     loop.exec();
     return held;
-}
-
-QString statusField(const char *name)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray key = QByteArray(name) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return QString::fromLatin1(line.mid(key.size()).simplified());
-    }
-    return {};
-}
-
-int openFds()
-{
-    // The listing itself holds one descriptor while it reads.
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size()) - 1;
 }
 
 // Serial lock files (LCK..name) that name this process as their owner. Other
@@ -255,9 +250,9 @@ Outcome runOne(MainWindow &w, ScriptedPrompts &prompts, const Scenario &s, const
             boxes << m.title + QStringLiteral(": ") + m.text;
         fail(QStringLiteral("message box: ") + boxes.join(QStringLiteral(" | ")));
     }
-    if (!w.logText().contains(s.logHas))
+    if (const QString logHas = s.logHas(sim); !w.logText().contains(logHas))
         fail(QStringLiteral("the log lacks \"%1\"; its tail: %2")
-                     .arg(s.logHas.trimmed(), w.logText().right(120).trimmed()));
+                     .arg(logHas.trimmed(), w.logText().right(120).trimmed()));
 
     const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     const QByteArray whole = wholeDump(sim, s);
@@ -290,9 +285,11 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 50;
+    const QList<Scenario> table = scenarios();
+    const QString arg = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("50");
+    const int runs = arg == QLatin1String("--once") ? int(table.size()) : arg.toInt();
     if (runs < 1) {
-        std::fprintf(stderr, "usage: %s [RUNS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [RUNS | --once]\n", argv[0]);
         return 2;
     }
 
@@ -302,8 +299,7 @@ int main(int argc, char *argv[])
     w.show();
     waitFor([] { return false; }, 50); // let the window settle before counting
 
-    const QList<Scenario> table = scenarios();
-    const int fdsBefore = openFds();
+    const int fdsBefore = openDescriptors();
     const QStringList locksBefore = ownLockFiles();
     const QString rssBefore = statusField("VmRSS");
     QString rssFirst;
@@ -330,11 +326,11 @@ int main(int argc, char *argv[])
                     qPrintable(statusField("VmRSS")), o.ok ? "ok    " : "FAILED ", qPrintable(o.note));
         if (i == 0) {
             rssFirst = statusField("VmRSS");
-            fdsFirst = openFds();
+            fdsFirst = openDescriptors();
         }
     }
 
-    const int fdsAfter = openFds();
+    const int fdsAfter = openDescriptors();
     const QStringList leftLocks = ownLockFiles();
 
     std::printf("\n%d runs in %.1f s, %d failed\n", runs, total.nsecsElapsed() / 1e9, failures);

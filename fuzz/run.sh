@@ -21,6 +21,11 @@ cmake --build build-fuzz -j"${JOBS:-2}" --target tarvik-fuzz-dumprun tarvik-fuzz
 
 mkdir -p build-fuzz/corpus build-fuzz/findings
 # A smaller quarantine than AddressSanitizer's 256 MiB keeps a long run under libFuzzer's RSS limit.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
+# AddressSanitizer keeps the call stack of every allocation, once per distinct stack, for as long
+# as the process lives. Qt is built without frame pointers, so from the third frame on the stack
+# of an allocation inside Qt is whatever its registers held: nearly every one is new, and the
+# store grew by hundreds of MiB an hour. Two frames (the allocating function and its caller) stay
+# true and few; replay a finding with full stacks (fuzz/README.md).
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64:malloc_context_size=2}
 exec build-fuzz/bin/tarvik-fuzz-dumprun -max_total_time="$seconds" -max_len=16384 -timeout=20 \
     -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 "$@" build-fuzz/corpus fuzz/corpus

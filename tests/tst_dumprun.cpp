@@ -338,9 +338,7 @@ void TestDumpRun::totalMismatch()
     QCOMPARE(sim.received(), wholeWire(3, 2, false));
     const int total = (LoaderSim::checkValue(sim.block(3)) + LoaderSim::checkValue(sim.block(4))) % 256;
     QString log = wholeLog(3, 2, false);
-    log.insert(log.size() - LogClosed.size(),
-               QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n")
-                   .arg(QString::asprintf("%02X", total), QString::asprintf("%02X", (total + 1) % 256)));
+    log.insert(log.size() - LogClosed.size(), totalErrorLine(total, total + 1));
     QCOMPARE(rig.host.log, log);
     QVERIFY(!rig.port.isOpen());
     // Complete, but not taken for a good dump.

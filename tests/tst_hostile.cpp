@@ -364,8 +364,7 @@ void TestHostile::badReplies_data()
     for (int n = 0; n < 5; ++n)
         sum += LoaderSim::checkValue(image.mid(n * BlockSize, BlockSize));
     sum %= 256;
-    const QString totalError = QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n")
-            .arg(QString::asprintf("%02X", sum), QString::asprintf("%02X", (sum + 1) % 256));
+    const QString totalError = totalErrorLine(sum, sum + 1);
     QTest::newRow("wrong total")
         << Fault::badTotal() << goodLog(0, 5) + total + totalError + LogClosed << Outcome::Ended << 5
         << goodWire(0, 5) + TotalRequest + "UPGRADE_SUCCESS\r\n";

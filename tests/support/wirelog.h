@@ -20,6 +20,8 @@ inline const QByteArray TotalRequest = wire::TotalRequest + wire::RequestEnd;
 inline const QString LogStart = QStringLiteral("sending request...\r\n");
 inline const QString LogClosed = QStringLiteral("Serial port closed.\r\n");
 inline const QString LogSuccess = QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
+// The log line of the total request, as it stands while the reply is awaited.
+inline const QString TotalAsked = QString::fromLatin1(wire::TotalRequest) + QStringLiteral("    ");
 
 inline QString four(int n)
 {
@@ -85,9 +87,17 @@ inline QByteArray wholeWire(int start, int count, bool totalOk)
     return bytes + wire::Closing + wire::LineEnd;
 }
 
+// The log line of a total that is not the sum of the blocks received: both
+// sums modulo 256, as two hex digits.
+inline QString totalErrorLine(int expected, int received)
+{
+    const auto hex = [](int value) { return QStringLiteral("%1").arg(value % 256, 2, 16, QLatin1Char('0')).toUpper(); };
+    return QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n").arg(hex(expected), hex(received));
+}
+
 inline QString wholeLog(int start, int count, bool totalOk)
 {
-    QString log = goodLog(start, count) + QString::fromLatin1(wire::TotalRequest) + "    ";
+    QString log = goodLog(start, count) + TotalAsked;
     if (totalOk)
         log += LogSuccess;
     return log + LogClosed;
