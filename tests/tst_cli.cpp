@@ -222,6 +222,12 @@ private slots:
     void plantedPart_data();
     void plantedPart();
     void jsonEscapesControls();
+    void resume_data();
+    void resume();
+    void waitLimit_data();
+    void waitLimit();
+    void blankBlocks_data();
+    void blankBlocks();
     void verify_data();
     void verify();
     void interrupt_data();
@@ -977,6 +983,166 @@ void TestCli::openRefusedToOrdinaryUser()
                                     .replace(QLatin1String("%2"), holderName)),
              qPrintable(err));
     QVERIFY(sim.received().isEmpty());
+}
+
+void TestCli::resume_data()
+{
+    QTest::addColumn<QStringList>("range");   // --start and --count of both runs
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<int>("badBlock");        // where the first run stops
+    QTest::addColumn<bool>("sameBox");
+    QTest::addColumn<int>("resumedFrom");     // -1: started again
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("whole flash stopped at block 900") << QStringList() << false << 900 << true << 899 << "KSF-2100.bin";
+    QTest::newRow("with the KUP header") << QStringList() << true << 900 << true << 899
+                                         << "KSF-2100_HW01.00.0A_SW02.03.15_conv.bin";
+    QTest::newRow("a range") << QStringList{"--start", "5", "--count", "20"} << false << 15 << true << 14
+                             << "FlashDump.bin";
+    QTest::newRow("another box") << QStringList() << false << 900 << false << 899 << "KSF-2100.bin";
+    QTest::newRow("stopped at the first block") << QStringList() << false << 0 << true << -1 << "KSF-2100.bin";
+}
+
+// A dump that stopped at a bad block goes on from its .part: only the blocks
+// from the last good one on are read again, the first of them compared; a
+// box with other data leaves the .part alone.
+void TestCli::resume()
+{
+    QFETCH(QStringList, range);
+    QFETCH(bool, header);
+    QFETCH(int, badBlock);
+    QFETCH(bool, sameBox);
+    QFETCH(int, resumedFrom);
+    QFETCH(QString, name);
+
+    Bench bench;
+    LoaderSim &first = bench.box(QStringLiteral("first"));
+    first.setBadCheckBlock(badBlock);
+    QStringList args = QStringList{"-o", bench.out.path(), "--json"} + range;
+    if (header)
+        args << "--header";
+    Result r = run(QStringList{"-p", bench.port("first")} + args);
+    QCOMPARE(r.exitCode, 1);
+    const QString part = bench.output(name + ".part");
+    const QByteArray stopped = readFile(part);
+    QVERIFY(!stopped.isEmpty());
+
+    QByteArray image = LoaderSim::defaultImage();
+    if (!sameBox)
+        image[899 * 1024 + 7] = char(image.at(899 * 1024 + 7) ^ 1);
+    LoaderSim &again = bench.box(QStringLiteral("again"), image);
+    r = run(QStringList{"-p", bench.port("again"), "--resume", part, "--json"} + range);
+    QVERIFY(r.finished);
+    QVERIFY(bench.hostGone(again));
+    QCOMPARE(again.deviations(), QStringList());
+    const QJsonObject o = r.json.first();
+    const int start = range.isEmpty() ? 0 : range.at(1).toInt();
+    const int count = range.isEmpty() ? 1024 : range.at(3).toInt();
+    if (!sameBox) {
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(o.value("result").toString(), QStringLiteral("not-same-box"));
+        QVERIFY2(r.err.contains("not the same box, or its flash changed: start again from block 0"),
+                 qPrintable(r.err));
+        QCOMPARE(readFile(part), stopped);
+        QVERIFY(!QFileInfo::exists(bench.output(name)));
+        QVERIFY(again.received().endsWith(blockRequest(899)));
+        return;
+    }
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QCOMPARE(o.value("result").toString(), QStringLiteral("ok"));
+    const QByteArray kup = header ? DumpFile::headerText("KSF-2100", image).toLatin1() : QByteArray();
+    const QByteArray whole = kup + image.mid(start * 1024, count * 1024);
+    QCOMPARE(readFile(bench.output(name)), whole);
+    QVERIFY(!QFileInfo::exists(part));
+    QCOMPARE(o.value("sha256").toString(), sha256(whole));
+    QCOMPARE(o.value("bytes").toInteger(), whole.size());
+    if (resumedFrom < 0) {
+        QVERIFY(!o.contains("resumed_from"));
+        QVERIFY2(r.err.contains("nothing worth keeping"), qPrintable(r.err));
+        QCOMPARE(again.received(), wholeWire(start, count, true));
+        return;
+    }
+    QCOMPARE(o.value("resumed_from").toInt(), resumedFrom);
+    QCOMPARE(o.value("blocks").toInt(), start + count - resumedFrom);
+    // The handshake as ever, then only the blocks from the compared one on.
+    QCOMPARE(again.received(), wholeWire(resumedFrom, start + count - resumedFrom, true));
+    QVERIFY2(r.err.contains(QStringLiteral(", resumed from block %1").arg(resumedFrom)), qPrintable(r.err));
+}
+
+void TestCli::waitLimit_data()
+{
+    QTest::addColumn<bool>("answers");
+    QTest::newRow("the box never answers") << false;
+    QTest::newRow("the box answers in time") << true;
+}
+
+// --wait gives up on a box that never answers the handshake; one that does is
+// read as ever.
+void TestCli::waitLimit()
+{
+    QFETCH(bool, answers);
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    if (!answers)
+        sim.setStall(Point::Marker, 0);
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--count", "4", "--wait",
+                          answers ? "60" : "1", "--json"});
+    QVERIFY(r.finished);
+    const QJsonObject o = r.json.first();
+    if (answers) {
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(o.value("result").toString(), QStringLiteral("ok"));
+        return;
+    }
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(o.value("result").toString(), QStringLiteral("no-answer"));
+    QVERIFY2(r.err.contains(QStringLiteral("tarvik-dump: %1: no answer from the boot loader in 1 s: is the box "
+                                           "in HOST - MODE?").arg(bench.port("boxA"))),
+             qPrintable(r.err));
+    QVERIFY(bench.hostGone(sim));
+    QCOMPARE(sim.received(), Handshake);
+}
+
+void TestCli::blankBlocks_data()
+{
+    QTest::addColumn<QByteArray>("fills"); // one byte a block: its every byte; 'd' keeps the image's data
+    QTest::addColumn<int>("blank");
+    QTest::addColumn<int>("zero");
+    QTest::addColumn<bool>("warned");
+
+    QTest::newRow("erased flash") << QByteArray("\xFF\xFF\xFF\xFF") << 4 << 0 << true;
+    QTest::newRow("zeros and erased") << QByteArray("\0\xFF\0\0", 4) << 1 << 3 << true;
+    QTest::newRow("data among them") << QByteArray("\xFF\0d\xFF", 4) << 2 << 1 << false;
+    QTest::newRow("data") << QByteArray("dddd") << 0 << 0 << false;
+}
+
+// Blocks that are all 0xFF or all 0x00 are counted; a run that read nothing
+// else is warned about, since the box may not have given its flash.
+void TestCli::blankBlocks()
+{
+    QFETCH(QByteArray, fills);
+    QFETCH(int, blank);
+    QFETCH(int, zero);
+    QFETCH(bool, warned);
+
+    QByteArray image = LoaderSim::defaultImage();
+    for (int n = 0; n < fills.size(); ++n) {
+        if (fills.at(n) != 'd')
+            image.replace(n * 1024, 1024, QByteArray(1024, fills.at(n)));
+    }
+    Bench bench;
+    bench.box(QStringLiteral("boxA"), image);
+    const QString log = bench.output("run.log");
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--count", "4", "--json", "--log", log});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json.first().value("blank_blocks").toInt(), blank);
+    QCOMPARE(r.json.first().value("zero_blocks").toInt(), zero);
+    const QString warning = "Warning: every block read is blank (all 0xFF) or zero (all 0x00)";
+    QCOMPARE(r.err.contains(warning), warned);
+    // The log says it after its last line, as the window's does.
+    QCOMPARE(readFile(log).endsWith("Serial port closed.\r\n" + warning.toLatin1()
+                                    + ": the box may not have given its flash.\r\n"),
+             warned);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

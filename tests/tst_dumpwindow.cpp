@@ -5,6 +5,7 @@
 #include "loadersim.h"
 #include "scriptedprompts.h"
 #include "showntext.h"
+#include "wirelog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -151,6 +152,8 @@ private slots:
     void modelNames_data();
     void modelNames();
     void plantedPart();
+    void continueStoppedDump_data();
+    void continueStoppedDump();
     void totalCheck_data();
     void totalCheck();
     void refusedRange_data();
@@ -268,6 +271,8 @@ void TestDumpWindow::keepsEveryDump()
     w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
     w.control<QLineEdit>("startEdit")->setText(QString::number(start));
     w.control<QLineEdit>("countEdit")->setText(QString::number(count));
+    // A stopped dump is started again, not continued.
+    prompts.otherwiseAnswer = 1;
     QByteArray received;
     // "again": a good run of the box of the run before.
     for (int i = 0; i < runs.size(); ++i)
@@ -475,6 +480,70 @@ void TestDumpWindow::plantedPart()
     QCOMPARE(readFile(victim), QByteArray("precious"));
     QCOMPARE(QFileInfo(part).symLinkTarget(), victim);
     QCOMPARE(entries(dir.path()), QStringList{"FlashDump.bin.part"});
+}
+
+void TestDumpWindow::continueStoppedDump_data()
+{
+    QTest::addColumn<int>("answer");        // of the question: 0 Continue, 1 Start again, 2 Cancel
+    QTest::addColumn<bool>("folderChanged"); // between the two runs: no question then
+
+    QTest::newRow("continue") << 0 << false;
+    QTest::newRow("start again") << 1 << false;
+    QTest::newRow("cancel") << 2 << false;
+    QTest::newRow("another folder") << -1 << true;
+}
+
+// After a dump of the whole flash stopped, the next Open offers to continue it
+// from its .part; continuing reads only the blocks from the last good one on.
+void TestDumpWindow::continueStoppedDump()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, folderChanged);
+
+    QTemporaryDir dir;
+    QTemporaryDir other;
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    const QByteArray image = imageOfRun(0);
+    runOnce(w, image, "check 900", 0);
+    QVERIFY(QFileInfo::exists(dir.filePath("KSF-2100.bin.part")));
+    if (folderChanged)
+        w.control<QLineEdit>("folderEdit")->setText(other.path() + "/");
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setImage(image);
+    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    prompts.answers = {answer};
+    w.onOpenClicked();
+    if (folderChanged) {
+        QVERIFY(prompts.questions.isEmpty());
+    } else {
+        QCOMPARE(prompts.questions.size(), 1);
+        QCOMPARE(prompts.questions.at(0).text,
+                 QStringLiteral("The last dump of KSF-2100 stopped at block 0900 and is kept in "
+                                "KSF-2100.bin.part. Continue it from block 0899, or start again from block 0?"));
+        QCOMPARE(prompts.questionButtons.at(0), (QStringList{"Continue", "Start again", "Cancel"}));
+    }
+    if (answer == 2) {
+        QVERIFY(!w.port().isOpen());
+        QVERIFY(sim.received().isEmpty());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 30000);
+    QCOMPARE(sim.deviations(), QStringList());
+    const QString folder = folderChanged ? other.path() : dir.path();
+    QVERIFY(readFile(folder + "/KSF-2100.bin") == image);
+    if (answer == 0) {
+        QCOMPARE(sim.received(), wholeWire(899, 125, true));
+        QVERIFY2(w.logText().startsWith("sending request...\r\nContinuing " + dir.filePath("KSF-2100.bin.part")
+                                        + " from block 0899\r\nREQUEST_1024DOWN:0899    "),
+                 qPrintable(w.logText().left(300)));
+        QCOMPARE(w.control<QProgressBar>("progressBar")->value(), 125);
+    } else {
+        QCOMPARE(sim.received(), wholeWire(0, 1024, true));
+    }
 }
 
 void TestDumpWindow::totalCheck_data()

@@ -72,9 +72,14 @@ bool BoxRun::verifying() const
     return !m_options.verifyPath.isEmpty();
 }
 
+int BoxRun::resumedFrom() const
+{
+    return m_resumed ? m_options.resume.firstRequested() : -1;
+}
+
 int BoxRun::blockCount() const
 {
-    return m_options.blockCount;
+    return m_resumed ? m_options.resume.requestedCount() : m_options.blockCount;
 }
 
 qint64 BoxRun::bytes() const
@@ -109,10 +114,32 @@ void BoxRun::start()
         finish(ResultOpenFailed, report.oneLine());
         return;
     }
-    m_session.start(m_options.startBlock, m_options.blockCount, m_options.outputFolder, m_options.header);
+    m_resumed = m_options.resume.ok && !m_options.resume.fresh;
+    if (m_resumed) {
+        m_session.resume(m_options.resume, m_options.outputFolder);
+    } else {
+        if (m_options.resume.ok)
+            emit notice(QStringLiteral("%1 holds fewer than %2 whole blocks, nothing worth keeping: "
+                                       "starting again from block %3")
+                                .arg(m_options.resume.partPath)
+                                .arg(ResumePlan::MinWholeBlocks)
+                                .arg(m_options.startBlock),
+                        true);
+        m_session.start(m_options.startBlock, m_options.blockCount, m_options.outputFolder, m_options.header);
+    }
     m_progressText = m_session.progressText();
+    if (m_options.waitSeconds > 0) {
+        m_wait.setSingleShot(true);
+        connect(&m_wait, &QTimer::timeout, this, [this] {
+            if (m_done || m_session.run().stage() != DumpRun::Stage::Handshake)
+                return;
+            m_noAnswer = true;
+            m_session.close();
+        });
+        m_wait.start(m_options.waitSeconds * 1000);
+    }
     if (m_session.run().stage() == DumpRun::Stage::Handshake)
-        emit notice(QStringLiteral("port open, waiting for the boot loader (put the box into its HOST - MODE)"));
+        emit notice(QStringLiteral("port open, waiting for the boot loader (put the box into its HOST - MODE)"), false);
 }
 
 void BoxRun::interrupt()
@@ -166,6 +193,11 @@ void BoxRun::onRunFinished(DumpRun::Outcome outcome, const QString &text)
         finish(ResultInterrupted, QStringLiteral("interrupted"));
         return;
     }
+    if (m_noAnswer) {
+        finish(ResultNoAnswer, QStringLiteral("no answer from the boot loader in %1 s: is the box in "
+                                              "HOST - MODE?").arg(m_options.waitSeconds));
+        return;
+    }
     QString result = resultOf(outcome);
     if (outcome == DumpRun::Outcome::Success && verifying())
         result = m_differing.isEmpty() ? ResultIdentical : ResultDifferent;
@@ -188,8 +220,11 @@ void BoxRun::finish(const QString &result, const QString &failure)
         m_failure = m_logError;
     }
     m_done = true;
+    m_wait.stop();
     if (!m_failure.isEmpty())
-        emit notice(m_failure);
+        emit notice(m_failure, true);
+    if (nothingButBlank())
+        emit notice(Session::BlankWarning.trimmed(), true);
     emit finished();
 }
 

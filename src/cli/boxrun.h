@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 #include <QString>
 
 #include <functional>
@@ -29,6 +30,7 @@ public:
     static inline const QString ResultDifferent = QStringLiteral("different");
     static inline const QString ResultInterrupted = QStringLiteral("interrupted");
     static inline const QString ResultOpenFailed = QStringLiteral("open-failed");
+    static inline const QString ResultNoAnswer = QStringLiteral("no-answer");
 
     BoxRun(const Options &options, const QString &device, bool severalPorts, QObject *parent = nullptr);
     ~BoxRun() override;
@@ -54,6 +56,12 @@ public:
     // blocks received); no SHA-256 when there is nothing.
     qint64 bytes() const;
     QString sha256() const;
+    // The first block that a resumed run asked for; -1 when the run was not resumed.
+    int resumedFrom() const;
+    // Good blocks that were all 0xFF or all 0x00, and whether there was nothing else.
+    int blankBlocks() const { return m_session.blankBlocks(); }
+    int zeroBlocks() const { return m_session.zeroBlocks(); }
+    bool nothingButBlank() const { return m_session.nothingButBlank(); }
     // Where an earlier dump of the file's name went; empty when there was none.
     QString previousKeptAs() const { return m_session.dumpFile().previousKeptAs(); }
     double seconds() const { return m_seconds; }
@@ -66,7 +74,8 @@ public:
 signals:
     void progressed();
     // A line for the user, at once (waiting for the box, a failure).
-    void notice(const QString &line);
+    // `always`: shown also beside the live lines and with --quiet.
+    void notice(const QString &line, bool always);
     void finished();
 
 private:
@@ -92,6 +101,9 @@ private:
     int m_blocksDone = 0;
     double m_seconds = 0;
     bool m_interrupted = false;
+    bool m_resumed = false;
+    bool m_noAnswer = false;
+    QTimer m_wait;
     bool m_done = false;
 };
 

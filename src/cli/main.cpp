@@ -87,6 +87,10 @@ QString jsonLine(const BoxRun &box, bool verify)
     o.insert(QStringLiteral("bytes"), box.bytes());
     o.insert(QStringLiteral("sha256"), box.sha256().isEmpty() ? QJsonValue() : QJsonValue(box.sha256()));
     o.insert(QStringLiteral("blocks"), box.blocksDone());
+    o.insert(QStringLiteral("blank_blocks"), box.blankBlocks());
+    o.insert(QStringLiteral("zero_blocks"), box.zeroBlocks());
+    if (box.resumedFrom() >= 0)
+        o.insert(QStringLiteral("resumed_from"), box.resumedFrom());
     o.insert(QStringLiteral("seconds"), qRound(box.seconds() * 1000) / 1000.0);
     o.insert(QStringLiteral("result"), box.result());
     if (verify) {
@@ -111,6 +115,10 @@ QString summaryLine(const BoxRun &box, bool verify)
     if (!box.sha256().isEmpty())
         line += QStringLiteral(", SHA-256 ") + box.sha256();
     line += QStringLiteral(", %1 s").arg(box.seconds(), 0, 'f', 1);
+    if (box.resumedFrom() >= 0)
+        line += QStringLiteral(", resumed from block %1").arg(box.resumedFrom());
+    if (box.blankBlocks() + box.zeroBlocks() > 0)
+        line += QStringLiteral(", %1 blank and %2 zero blocks").arg(box.blankBlocks()).arg(box.zeroBlocks());
     if (!verify && !box.previousKeptAs().isEmpty())
         line += QStringLiteral(", earlier dump kept as ") + box.previousKeptAs();
     return line + u'\n';
@@ -204,8 +212,8 @@ int main(int argc, char *argv[])
     };
     for (BoxRun *box : std::as_const(boxes)) {
         QObject::connect(box, &BoxRun::progressed, &display, [&display, box] { display.progressed(box); });
-        QObject::connect(box, &BoxRun::notice, &display, [&display, box](const QString &line) {
-            display.notice(box, line, !box->failure().isEmpty());
+        QObject::connect(box, &BoxRun::notice, &display, [&display, box](const QString &line, bool always) {
+            display.notice(box, line, always);
         });
         QObject::connect(box, &BoxRun::finished, &app, checkDone, Qt::QueuedConnection);
     }

@@ -3,6 +3,7 @@
 
 #include "blockrange.h"
 #include "dumpfile.h"
+#include "resume.h"
 #include "portinfo.h"
 
 #include <QCommandLineParser>
@@ -112,12 +113,20 @@ ParseResult parseArguments(const QStringList &arguments)
         QStringLiteral("List the serial ports present and exit: device, /dev/serial/by-id link, USB "
                        "vendor:product, manufacturer, product and serial number; with --json one "
                        "JSON object per port and line."));
+    const QCommandLineOption resume(QStringLiteral("resume"),
+        QStringLiteral("Continue the stopped dump in FILE.part (one --port): ask the box for the "
+                       "blocks from the last whole block but one to the end of the range, compare the "
+                       "first of them, and write the rest into FILE.part. --start and --count give the "
+                       "stopped run's range."), QStringLiteral("FILE.part"));
+    const QCommandLineOption wait(QStringLiteral("wait"),
+        QStringLiteral("Give up when the boot loader has not answered the handshake within SECONDS "
+                       "(default: wait for as long as it takes)."), QStringLiteral("SECONDS"));
     // For tests and slow benches: the time a box may stay silent within a reply.
     QCommandLineOption stall(QStringLiteral("stall-ms"), QStringLiteral("Stall time-out in ms."),
                              QStringLiteral("MS"));
     stall.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({help, version, port, output, header, start, count, verify, json, log, quiet, list,
-                       stall});
+    parser.addOptions({help, version, port, output, header, start, count, verify, resume, wait, json, log,
+                       quiet, list, stall});
 
     ParseResult result;
     const auto usage = [&result](const QString &error) {
@@ -195,6 +204,30 @@ ParseResult parseArguments(const QStringList &arguments)
         o.verifyData = file.read(wanted);
         if (o.verifyData.size() != wanted)
             return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
+    }
+
+    if (parser.isSet(resume)) {
+        if (o.ports.size() != 1)
+            return usage(QStringLiteral("--resume continues the dump of one box: name one --port."));
+        if (parser.isSet(verify))
+            return usage(QStringLiteral("--verify writes no dump, so there is nothing to --resume."));
+        const QString part = parser.value(resume);
+        if (parser.isSet(output) && QFileInfo(QFileInfo(part).absolutePath()) != QFileInfo(o.outputFolder))
+            return usage(QStringLiteral("--resume continues the dump in the folder of %1: drop -o.").arg(part));
+        o.resume = planResume(part, o.startBlock, o.blockCount);
+        if (!o.resume.ok)
+            return usage(o.resume.error);
+        o.outputFolder = QFileInfo(part).absolutePath() + u'/';
+        if (!o.resume.fresh)
+            o.header = o.resume.header;
+        else if (part.endsWith(QStringLiteral("_conv.bin") + DumpFile::PartSuffix))
+            o.header = DumpFile::headerDue(o.startBlock, o.blockCount, true);
+    }
+    if (parser.isSet(wait)) {
+        bool ok = false;
+        o.waitSeconds = parser.value(wait).toInt(&ok);
+        if (!ok || o.waitSeconds <= 0)
+            return usage(QStringLiteral("--wait wants a number of seconds above 0."));
     }
 
     o.logPath = parser.value(log);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "resume.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -31,6 +33,9 @@ struct Options {
     bool quiet = false;
     bool list = false;
     int stallMs = 0; // 0: the engine's own
+    // With --resume: how the stopped dump goes on (ok), or starts afresh (fresh).
+    ResumePlan resume;
+    int waitSeconds = 0; // 0: wait for the boot loader for as long as it takes
     // The name of each port in file names where its last path part is taken
     // by an earlier port ("ttyUSB0-2"); the others go by deviceName().
     QHash<QString, QString> renamedPorts;

@@ -330,7 +330,8 @@ bool DumpFile::openPart(QFile &file)
         return false;
     }
     const QByteArray name = encoded(where.fileName());
-    constexpr int Flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // A resumed run reads back what it keeps, for the SHA-256.
+    const int Flags = (m_keepBytes > 0 ? O_RDWR : O_WRONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
     // What is there is looked at before it is opened, and again once it is:
     // nothing is followed, nothing waited on, and only a regular file of our

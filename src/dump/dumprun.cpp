@@ -315,7 +315,7 @@ bool DumpRun::takeUpStoppedDump()
     emit modelReported(m_modelText);
     if (m_replyBytes.left(BlockSize) != m_resume.compareBlock) {
         stop(Outcome::NotSameBox, LogNotSameBox.arg(logNumber(blockNumber()), m_resume.partPath,
-                                                    logNumber(m_resume.startBlock)));
+                                                    QString::number(m_resume.startBlock)));
         return false;
     }
     if (m_writeFile && !m_file.resume(m_resume.partPath, m_resume.keepBytes())) {

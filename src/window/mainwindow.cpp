@@ -295,6 +295,7 @@ void MainWindow::buildFromDesign()
             showEnding(ProgressMeter::Ending::Stopped);
     });
     connect(&m_session, &Session::finished, this, [this, showEnding](DumpRun::Outcome outcome) {
+        noteHowTheRunEnded(outcome);
         if (outcome == DumpRun::Outcome::Success)
             m_progressBar->setToolTip(plainToolTip(dumpToolTip(m_session.dumpFile())));
         else if (outcome == DumpRun::Outcome::TotalMismatch)
@@ -495,12 +496,73 @@ void MainWindow::onOpenClicked()
         prompt(QStringLiteral("Select a directory for saving data first."), QStringLiteral("Error"));
         return;
     }
+    bool resume = false;
+    const ResumePlan plan = stoppedDumpToContinue();
+    if (plan.ok && !askToContinue(plan, &resume))
+        return;
     const qint16 port = qint16(m_portList->currentData().toInt());
     if (!openPort(port)) {
         closePort();
         return;
     }
-    m_session.start(m_startBlock, m_blockCount, m_folderEdit->text(), m_headerCheck->isChecked());
+    m_fullRead = isFullRead(m_startBlock, m_blockCount);
+    if (resume) {
+        m_progressBar->setMaximum(plan.requestedCount());
+        m_progressBar->setFormat(ProgressMeter::format(0, plan.requestedCount(), -1));
+        m_session.resume(plan, m_folderEdit->text());
+    } else {
+        m_session.start(m_startBlock, m_blockCount, m_folderEdit->text(), m_headerCheck->isChecked());
+    }
+}
+
+ResumePlan MainWindow::stoppedDumpToContinue() const
+{
+    if (m_stopped.partPath.isEmpty() || !isFullRead(m_startBlock, m_blockCount)
+        || m_stopped.folderText != m_folderEdit->text() || m_stopped.header != m_headerCheck->isChecked())
+        return {};
+    ResumePlan plan = planResume(m_stopped.partPath, m_startBlock, m_blockCount);
+    if (plan.fresh)
+        plan.ok = false;
+    return plan;
+}
+
+bool MainWindow::askToContinue(const ResumePlan &plan, bool *resume)
+{
+    const QString text =
+            QStringLiteral("The last dump of %1 stopped at block %2 and is kept in %3. Continue it from "
+                           "block %4, or start again from block %5?")
+                    .arg(plan.model, DumpRun::logNumber(plan.stoppedAt()),
+                         QFileInfo(plan.partPath).fileName(), DumpRun::logNumber(plan.firstRequested()))
+                    .arg(plan.startBlock);
+    m_logPane->flush();
+    const int answer = m_prompts->ask(this, text, QStringLiteral("Stopped dump"),
+                                      {QStringLiteral("Continue"), QStringLiteral("Start again"),
+                                       QStringLiteral("Cancel")});
+    *resume = answer == 0;
+    return answer == 0 || answer == 1;
+}
+
+void MainWindow::noteHowTheRunEnded(DumpRun::Outcome outcome)
+{
+    using Outcome = DumpRun::Outcome;
+    m_stopped = StoppedDump();
+    switch (outcome) {
+    case Outcome::CheckError:
+    case Outcome::UnexpectedData:
+    case Outcome::Timeout:
+    case Outcome::PortLost:
+    case Outcome::PortClosed:
+    case Outcome::FileError:
+        if (m_fullRead && m_session.dumpFile().hasFile())
+            m_stopped = {m_session.dumpFile().partPath(), m_folderEdit->text(), m_headerCheck->isChecked()};
+        break;
+    // All blocks were good but not their total, or another box: only a new run helps.
+    case Outcome::None:
+    case Outcome::Success:
+    case Outcome::TotalMismatch:
+    case Outcome::NotSameBox:
+        break;
+    }
 }
 
 void MainWindow::showModel(const QString &model)

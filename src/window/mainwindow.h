@@ -2,6 +2,7 @@
 #pragma once
 
 #include "dumprun.h"
+#include "resume.h"
 #include "session.h"
 
 #include <QHash>
@@ -88,6 +89,12 @@ private:
     void prompt(const QString &text, const QString &title);
 
     void connectSession();
+    // The stopped dump that the next Open may continue, when it is worth it;
+    // not ok otherwise.
+    ResumePlan stoppedDumpToContinue() const;
+    // Continue, start again, or (false) do nothing.
+    bool askToContinue(const ResumePlan &plan, bool *resume);
+    void noteHowTheRunEnded(DumpRun::Outcome outcome);
     void replaceLog(const QString &text);
     void appendLog(const QString &text);
     void showModel(const QString &model);
@@ -117,6 +124,17 @@ private:
     QProgressBar *m_progressBar = nullptr;
 
     Session m_session;
+
+    // Where the last run of the whole flash stopped, with the folder text and
+    // the header option it ran with.
+    struct StoppedDump {
+        QString partPath;
+        QString folderText;
+        bool header = false;
+    };
+    StoppedDump m_stopped;
+    // The run in progress reads the whole flash (and so may stop worth continuing).
+    bool m_fullRead = false;
 
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;

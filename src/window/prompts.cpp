@@ -3,6 +3,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace tarvik {
 
@@ -12,6 +13,19 @@ void DialogPrompts::message(QWidget *owner, const QString &text, const QString &
     // The text may carry what a box reported or a path: never markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+int DialogPrompts::ask(QWidget *owner, const QString &text, const QString &title, const QStringList &buttons)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, owner);
+    box.setTextFormat(Qt::PlainText);
+    QList<QAbstractButton *> added;
+    for (const QString &caption : buttons)
+        added << box.addButton(caption, added.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole);
+    if (!added.isEmpty())
+        box.setDefaultButton(qobject_cast<QPushButton *>(added.first()));
+    box.exec();
+    return int(added.indexOf(box.clickedButton()));
 }
 
 QString DialogPrompts::chooseFolder(QWidget *owner, const QString &title)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -17,6 +18,9 @@ public:
     virtual void message(QWidget *owner, const QString &text, const QString &title) = 0;
     // A folder picker for directories only; an empty result means cancelled.
     virtual QString chooseFolder(QWidget *owner, const QString &title) = 0;
+    // A question with these buttons, the first the default: the index of the
+    // one clicked, or -1 when the box was closed without a choice.
+    virtual int ask(QWidget *owner, const QString &text, const QString &title, const QStringList &buttons) = 0;
 };
 
 class DialogPrompts : public Prompts
@@ -24,6 +28,7 @@ class DialogPrompts : public Prompts
 public:
     void message(QWidget *owner, const QString &text, const QString &title) override;
     QString chooseFolder(QWidget *owner, const QString &title) override;
+    int ask(QWidget *owner, const QString &text, const QString &title, const QStringList &buttons) override;
 };
 
 } // namespace tarvik

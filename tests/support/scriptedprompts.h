@@ -32,7 +32,18 @@ public:
         return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
     }
 
+    int ask(QWidget *, const QString &text, const QString &title, const QStringList &buttons) override
+    {
+        questions.append({text, title});
+        questionButtons.append(buttons);
+        return answers.isEmpty() ? otherwiseAnswer : answers.takeFirst();
+    }
+
     QList<Message> messages;
+    QList<Message> questions;
+    QList<QStringList> questionButtons;
+    QList<int> answers;       // the button clicked for each question in turn
+    int otherwiseAnswer = -1; // once none is left; -1: the box closed without a choice
     QStringList folderAnswers;
     QStringList folderTitles;
     std::function<void()> onMessage; // runs while the "box" is up
