@@ -199,8 +199,7 @@ int main(int argc, char *argv[])
         boxes.append(box);
     }
 
-    const bool live = ::isatty(STDERR_FILENO) == 1;
-    Display display(boxes, live, options.quiet);
+    Display display(boxes, Terminal::ofStderr(), options.quiet);
     bool ended = false;
     const auto checkDone = [&] {
         if (ended)
