@@ -35,13 +35,10 @@ int columnsOf(char32_t c)
     }
 }
 
-QString fromCodePoints(const QList<uint> &codePoints, qsizetype from, qsizetype count)
-{
-    return QString::fromUcs4(reinterpret_cast<const char32_t *>(codePoints.constData()) + from, count);
-}
+enum class Keep { Start, End };
 
-// The text, or its first columns with the ellipsis after them.
-QString head(const QString &text, int columns, const QString &ellipsis)
+// The text, or as much of its start (or end) as fits with the ellipsis.
+QString shortened(const QString &text, int columns, const QString &ellipsis, Keep keep)
 {
     if (textColumns(text) <= columns)
         return text;
@@ -50,28 +47,14 @@ QString head(const QString &text, int columns, const QString &ellipsis)
     const QList<uint> codePoints = text.toUcs4();
     qsizetype count = 0;
     for (int used = 0; count < codePoints.size(); ++count) {
-        used += columnsOf(codePoints.at(count));
+        used += columnsOf(codePoints.at(keep == Keep::Start ? count : codePoints.size() - 1 - count));
         if (used > room)
             break;
     }
-    return fromCodePoints(codePoints, 0, count) + mark;
-}
-
-// The text, or the ellipsis and its last columns.
-QString tail(const QString &text, int columns, const QString &ellipsis)
-{
-    if (textColumns(text) <= columns)
-        return text;
-    const QString mark = textColumns(ellipsis) <= columns ? ellipsis : QString();
-    const int room = columns - textColumns(mark);
-    const QList<uint> codePoints = text.toUcs4();
-    qsizetype from = codePoints.size();
-    for (int used = 0; from > 0; --from) {
-        used += columnsOf(codePoints.at(from - 1));
-        if (used > room)
-            break;
-    }
-    return mark + fromCodePoints(codePoints, from, codePoints.size() - from);
+    const auto *data = reinterpret_cast<const char32_t *>(codePoints.constData());
+    if (keep == Keep::Start)
+        return QString::fromUcs4(data, count) + mark;
+    return mark + QString::fromUcs4(data + codePoints.size() - count, count);
 }
 
 } // namespace
@@ -132,14 +115,15 @@ QString fitLine(const LiveLine &line, int columns, bool utf8)
         return compose(device, qMin(BarWidth, room - BarFrame));
     // The end of the device name (which tells boxes apart) with the narrowest
     // bar, then without the bar.
-    const int keep = qMin(deviceColumns, DeviceKeep);
+    const int deviceMin = qMin(deviceColumns, DeviceKeep);
     room = budget - fixed - BarFrame - MinBarWidth;
-    if (line.bar && room >= keep)
-        return compose(tail(device, room, ellipsis), MinBarWidth);
+    if (line.bar && room >= deviceMin)
+        return compose(shortened(device, room, ellipsis, Keep::End), MinBarWidth);
     room = budget - fixed;
-    if (room >= keep)
-        return compose(tail(device, room, ellipsis), 0);
-    return head(compose(tail(device, keep, ellipsis), 0), budget, ellipsis);
+    if (room >= deviceMin)
+        return compose(shortened(device, room, ellipsis, Keep::End), 0);
+    // Still too long: the line loses its end.
+    return shortened(compose(shortened(device, deviceMin, ellipsis, Keep::End), 0), budget, ellipsis, Keep::Start);
 }
 
 } // namespace tarvik::cli
