@@ -13,14 +13,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <pty.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -191,6 +194,136 @@ void redirect(QProcess &process, Sink out, Sink err)
     });
 }
 
+// The program's stderr on a pseudo-terminal of a set width. What the program
+// writes there is collected while the test's event loop runs.
+struct StderrTerminal {
+    int master = -1;
+    int slave = -1;
+    QByteArray bytes;
+    std::unique_ptr<QSocketNotifier> notifier;
+
+    explicit StderrTerminal(int columns)
+    {
+        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+            qFatal("cannot open a pseudo-terminal");
+        ::fcntl(master, F_SETFD, FD_CLOEXEC);
+        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        resize(columns);
+        notifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { take(); });
+    }
+    ~StderrTerminal()
+    {
+        notifier.reset();
+        ::close(master);
+        ::close(slave);
+    }
+    StderrTerminal(const StderrTerminal &) = delete;
+    StderrTerminal &operator=(const StderrTerminal &) = delete;
+
+    void resize(int columns)
+    {
+        winsize size{};
+        size.ws_col = ushort(columns);
+        size.ws_row = 50;
+        ::ioctl(master, TIOCSWINSZ, &size);
+    }
+    void take()
+    {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(master, buffer, sizeof buffer)) > 0)
+            bytes.append(buffer, n);
+    }
+    // Gives the process this terminal as its stderr, and `environment`.
+    std::function<void(QProcess &)> attach(const QProcessEnvironment &environment) const
+    {
+        const int fd = slave;
+        return [fd, environment](QProcess &process) {
+            process.setProcessEnvironment(environment);
+            process.setChildProcessModifier([fd] { ::dup2(fd, STDERR_FILENO); });
+        };
+    }
+};
+
+// Just enough of a terminal to see what stays on its screen: text that wraps
+// at the right edge, CR, LF, cursor up, erase line and erase below.
+struct Screen {
+    int columns;
+    QStringList rows{QString()};
+    int row = 0;
+    int column = 0;
+
+    void feed(const QByteArray &bytes)
+    {
+        const QString text = QString::fromUtf8(bytes);
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c == u'\r') {
+                column = 0;
+            } else if (c == u'\n') {
+                down();
+            } else if (c == u'\x1b' && text.mid(i + 1, 1) == u"[") {
+                qsizetype end = i + 2;
+                while (end < text.size() && (text.at(end).isDigit() || text.at(end) == u';'))
+                    ++end;
+                const int n = text.mid(i + 2, end - i - 2).toInt();
+                const QChar command = end < text.size() ? text.at(end) : QChar();
+                if (command == u'A') {
+                    row = qMax(0, row - qMax(1, n));
+                } else if (command == u'K' && n == 2) {
+                    rows[row].clear();
+                } else if (command == u'J' && n == 0) {
+                    rows[row].truncate(column);
+                    rows.resize(row + 1);
+                }
+                i = end;
+            } else {
+                if (column >= columns) {
+                    down();
+                    column = 0;
+                }
+                QString &line = rows[row];
+                if (line.size() <= column)
+                    line += QString(column - line.size(), u' ') + c;
+                else
+                    line[column] = c;
+                ++column;
+            }
+        }
+    }
+    void down()
+    {
+        if (++row == rows.size())
+            rows.append(QString());
+    }
+    QStringList lines() const
+    {
+        QStringList shown;
+        for (const QString &line : rows) {
+            if (!line.trimmed().isEmpty())
+                shown << line;
+        }
+        return shown;
+    }
+};
+
+// The lines as the program wrote them, each as it reads after its last
+// carriage return, without the escape sequences.
+QStringList writtenLines(const QByteArray &bytes)
+{
+    QString text = QString::fromUtf8(bytes);
+    text.remove(QRegularExpression(QStringLiteral("\x1b\\[[0-9;]*[A-Za-z]")));
+    QStringList lines;
+    for (QString line : text.split(u'\n')) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        lines << line.section(u'\r', -1);
+    }
+    return lines;
+}
+
 QByteArray blocks(const LoaderSim &sim, int start, int count)
 {
     QByteArray data;
@@ -238,6 +371,9 @@ private slots:
     void lockedFile();
     void openRefusedToOrdinaryUser_data();
     void openRefusedToOrdinaryUser();
+    void liveDisplay_data();
+    void liveDisplay();
+    void liveDisplayFollowsResize();
 };
 
 void TestCli::fullRead_data()
@@ -1143,6 +1279,141 @@ void TestCli::blankBlocks()
     QCOMPARE(readFile(log).endsWith("Serial port closed.\r\n" + warning.toLatin1()
                                     + ": the box may not have given its flash.\r\n"),
              warned);
+}
+
+void TestCli::liveDisplay_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("term"); // empty: TERM unset
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("live");
+
+    const QStringList ttyUsb{"ttyUSB0", "ttyUSB1", "ttyUSB2"};
+    const QStringList byId{"usb-FTDI_FT232R_A1B2-if00-port0", "usb-FTDI_FT232R_C3D4-if00-port0",
+                           "usb-FTDI_FT232R_E5F6-if00-port0"};
+    const QString utf8 = QStringLiteral("C.UTF-8");
+    for (const int columns : {40, 60, 80, 120}) {
+        QTest::addRow("%d columns, ttyUSB", columns) << columns << ttyUsb << "xterm" << utf8 << true;
+        QTest::addRow("%d columns, by-id", columns) << columns << byId << "xterm" << utf8 << true;
+    }
+    QTest::newRow("TERM=dumb") << 80 << byId << "dumb" << utf8 << false;
+    QTest::newRow("TERM unset") << 80 << byId << "" << utf8 << false;
+    QTest::newRow("LC_ALL=C") << 80 << byId << "xterm" << "C" << true;
+}
+
+// Three boxes on a terminal, the middle one failing half-way: every live line
+// fits the terminal, the failure stays above them, and the screen ends with
+// exactly one line per box. A dumb terminal gets the plain lines of a pipe.
+void TestCli::liveDisplay()
+{
+    QFETCH(int, columns);
+    QFETCH(QStringList, names);
+    QFETCH(QString, term);
+    QFETCH(QString, locale);
+    QFETCH(bool, live);
+
+    Bench bench;
+    QStringList arguments{"-o", bench.out.path(), "--count", "32"};
+    for (const QString &name : names) {
+        // Paced, so that the lines are redrawn while the boxes are read.
+        bench.box(name).setBaudRate(230400);
+        arguments << "-p" << bench.port(name);
+    }
+    bench.sims.at(1)->setBadCheckBlock(16);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("COLUMNS"));
+    environment.insert(QStringLiteral("LC_ALL"), locale);
+    if (term.isEmpty())
+        environment.remove(QStringLiteral("TERM"));
+    else
+        environment.insert(QStringLiteral("TERM"), term);
+    StderrTerminal terminal(columns);
+
+    const Result r = run(arguments, {}, As::ThisUser, terminal.attach(environment));
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    terminal.take();
+    const QByteArray bytes = terminal.bytes;
+    const QString failure = QStringLiteral("tarvik-dump: %1: CRC Error while receiving BLOCK: 0016")
+                                    .arg(bench.port(names.at(1)));
+    if (locale == u"C") {
+        for (const char c : bytes)
+            QVERIFY2(uchar(c) < 0x80, bytes.constData());
+    }
+
+    if (!live) {
+        QVERIFY2(!bytes.contains('\x1b'), bytes.constData());
+        const QStringList lines = writtenLines(bytes);
+        QVERIFY2(lines.contains(failure), bytes.constData());
+        for (const int box : {0, 2}) {
+            const QString done = bench.port(names.at(box)) + QStringLiteral(": 100 % (32 / 32 blocks");
+            QVERIFY2(lines.filter(done).size() == 1, bytes.constData());
+        }
+        return;
+    }
+
+    for (const QString &line : writtenLines(bytes)) {
+        if (!line.startsWith(QStringLiteral("tarvik-dump: ")))
+            QVERIFY2(line.size() <= columns - 1, qPrintable(line));
+    }
+    Screen screen{columns};
+    screen.feed(bytes);
+    const QStringList lines = screen.lines();
+    QVERIFY2(lines.size() > 3, qPrintable(lines.join(u'\n')));
+    QVERIFY2(lines.filter(QStringLiteral("KSF-2100")).size() == 3, qPrintable(lines.join(u'\n')));
+    QVERIFY2(lines.filter(QStringLiteral("tarvik-dump: ") + bench.port(names.at(1)).left(columns / 2)).size() == 1,
+             qPrintable(lines.join(u'\n')));
+    const QStringList liveLines = lines.mid(lines.size() - 3);
+    for (int box = 0; box < 3; ++box) {
+        const QString &line = liveLines.at(box);
+        QVERIFY2(line.contains(names.at(box).right(12)) && line.contains(QStringLiteral("KSF-2100")),
+                 qPrintable(line));
+        QVERIFY2(line.contains(box == 1 ? QStringLiteral("check-error") : QStringLiteral("32 / 32")),
+                 qPrintable(line));
+    }
+}
+
+// A terminal made narrower while a box is read gets its live line fitted to
+// the new width at once, not only at the next progress.
+void TestCli::liveDisplayFollowsResize()
+{
+    const QString name = QStringLiteral("usb-FTDI_FT232R_A1B2-if00-port0");
+    Bench bench;
+    LoaderSim &sim = bench.box(name);
+    sim.setStall(Point::Block, 5); // the line stays as it is until the run is interrupted
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("COLUMNS"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm"));
+    StderrTerminal terminal(120);
+    qsizetype resizedAt = -1;
+
+    const Result r = run({"-p", bench.port(name), "-o", bench.out.path(), "--count", "32", "--stall-ms", "600000"},
+                         [&](QProcess &process) {
+                             QTRY_VERIFY_WITH_TIMEOUT(
+                                 terminal.bytes.contains(name.toUtf8() + "  KSF-2100  [")
+                                     && terminal.bytes.contains("5 / 32 blocks"),
+                                 RunMs);
+                             resizedAt = terminal.bytes.size();
+                             terminal.resize(50);
+                             ::kill(pid_t(process.processId()), SIGWINCH);
+                             QTRY_VERIFY_WITH_TIMEOUT(terminal.bytes.mid(resizedAt).contains("\u2026A1B2-if00-port0  KSF-2100"),
+                                                      RunMs);
+                             ::kill(pid_t(process.processId()), SIGINT);
+                         },
+                         As::ThisUser, terminal.attach(environment));
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 130);
+    terminal.take();
+    Screen screen{50};
+    screen.feed(terminal.bytes.mid(resizedAt));
+    const QStringList lines = screen.lines();
+    QVERIFY2(lines.filter(QStringLiteral("KSF-2100")).size() == 1, qPrintable(lines.join(u'\n')));
+    const QString last = lines.constLast();
+    QVERIFY2(last.startsWith(u'\u2026') && last.contains(QStringLiteral("A1B2-if00-port0  KSF-2100  interrupted"))
+                 && last.size() <= 49,
+             qPrintable(last));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -185,11 +185,10 @@ int main(int argc, char *argv[])
         boxes.append(box);
     }
 
-    const bool live = ::isatty(STDERR_FILENO) == 1;
     QStringList names;
     for (const QString &port : options.ports)
         names << options.nameOf(port);
-    Display display(boxes, names, live, options.quiet);
+    Display display(boxes, names, Terminal::ofStderr(), options.quiet);
     bool ended = false;
     int endingSignal = 0;
     const auto checkDone = [&] {
