@@ -28,10 +28,12 @@ struct Simulator {
     QProcess process;
     QString device;
 
-    bool start(const QString &path, int blocks, int baud)
+    // Expects a read of `blocks` from `first` on; `extra` are more options (a fault, say).
+    bool start(const QString &path, int blocks, int baud, const QStringList &extra = {}, int first = 0)
     {
-        QStringList args{QStringLiteral("--stats"), QStringLiteral("--expect"),
-                         QStringLiteral("0,%1").arg(blocks)};
+        QStringList args = QStringList{QStringLiteral("--stats"), QStringLiteral("--expect"),
+                                       QStringLiteral("%1,%2").arg(first).arg(blocks)}
+                           + extra;
         if (baud)
             args << QStringLiteral("--baud") << QString::number(baud);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
