@@ -361,6 +361,7 @@ private slots:
     void waitLimit();
     void blankBlocks_data();
     void blankBlocks();
+    void logCannotBeWritten();
     void verify_data();
     void verify();
     void interrupt_data();
@@ -1279,6 +1280,20 @@ void TestCli::blankBlocks()
     QCOMPARE(readFile(log).endsWith("Serial port closed.\r\n" + warning.toLatin1()
                                     + ": the box may not have given its flash.\r\n"),
              warned);
+}
+
+// A protocol log that cannot be written fails the run's report, however good
+// the dump.
+void TestCli::logCannotBeWritten()
+{
+    Bench bench;
+    bench.box(QStringLiteral("boxA"));
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--count", "2", "--json", "--log",
+                          "/dev/full"});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("file-error"));
+    QVERIFY2(r.err.contains("Cannot write the log /dev/full: "), qPrintable(r.err));
+    QCOMPARE(readFile(bench.output("FlashDump.bin")), LoaderSim::defaultImage().left(2 * 1024));
 }
 
 void TestCli::liveDisplay_data()
