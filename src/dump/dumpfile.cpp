@@ -248,14 +248,7 @@ QString DumpFile::headerText(const QString &modelText, const QByteArray &firstBl
 bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount,
                      bool headerTicked, const QString &modelText, const QByteArray &firstBlock)
 {
-    close();
-    m_error = Error::None;
-    m_errorString.clear();
-    m_hash.reset();
-    m_size = 0;
-    m_committed = false;
-    m_hasFile = false;
-    m_previousKeptAs.clear();
+    reset();
     m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
     if (m_nameTag) {
         const QString tag = m_nameTag(m_name);
@@ -276,14 +269,7 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
 
 bool DumpFile::resume(const QString &partPath, qint64 keepBytes)
 {
-    close();
-    m_error = Error::None;
-    m_errorString.clear();
-    m_hash.reset();
-    m_size = 0;
-    m_committed = false;
-    m_hasFile = false;
-    m_previousKeptAs.clear();
+    reset();
     m_path = partPath.chopped(PartSuffix.size());
     m_name = QFileInfo(m_path).fileName();
     m_keepBytes = keepBytes;
