@@ -11,6 +11,7 @@
 // anything but the blocks received, a run does not end, the loader saw a
 // wrong byte, or file descriptors or lock files are left behind.
 #include "mainwindow.h"
+#include "files.h"
 #include "loadersim.h"
 #include "processstatus.h"
 #include "scriptedprompts.h"
@@ -152,12 +153,6 @@ QStringList ownLockFiles()
         }
     }
     return found;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QString hex(const QByteArray &block, int index)

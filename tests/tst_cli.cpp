@@ -2,6 +2,7 @@
 // tarvik-dump end to end: the built program as a process, each box a simulated
 // boot loader on a pseudo-terminal served by this test's event loop.
 #include "dumpfile.h"
+#include "files.h"
 #include "loadersim.h"
 #include "ordinaryuser.h"
 #include "wirelog.h"
@@ -38,18 +39,6 @@ namespace {
 constexpr int RunMs = 120000; // an upper bound for a few 1 MiB reads on a loaded machine
 const QString Program = QStringLiteral(TARVIK_DUMP);
 const QString TestStallMs = QStringLiteral("300");
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 QString sha256(const QByteArray &bytes)
 {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dumpfile.h"
+#include "files.h"
 #include "faultyfile.h"
 
 #include <QDateTime>
@@ -36,22 +37,8 @@ QByteArray blockReply(char fill, char check)
     return reply;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The time an earlier dump was written, as its kept name gives it.
 const QDateTime EarlierTime(QDate(2026, 1, 2), QTime(3, 4, 5));
-
-bool writeFile(const QString &path, const QByteArray &bytes, const QDateTime &written = QDateTime())
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush())
-        return false;
-    return !written.isValid() || f.setFileTime(written, QFileDevice::FileModificationTime);
-}
 
 // One whole run of one block into `folder`, committed.
 bool dumpOnce(DumpFile &file, const QString &folder, const QByteArray &block)

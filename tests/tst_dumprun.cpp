@@ -2,6 +2,7 @@
 // The dump run end to end: the real serial port on a pseudo-terminal, with the
 // simulated boot loader (or a scripted peer) on the master side.
 #include "dumprun.h"
+#include "files.h"
 #include "faultyfile.h"
 #include "loadersim.h"
 #include "manualclock.h"
@@ -26,12 +27,6 @@ namespace {
 
 constexpr int FullRunMs = 60000; // an upper bound for a whole 1 MiB read on a loaded machine
 constexpr int StallMs = DumpRun::DefaultStallMs;
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QByteArray blocks(const LoaderSim &sim, int start, int count)
 {

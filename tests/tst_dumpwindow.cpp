@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whole dump runs through the real window against the simulated boot loader.
 #include "controls.h"
+#include "files.h"
 #include "mainwindow.h"
 #include "loadersim.h"
 #include "scriptedprompts.h"
@@ -29,12 +30,6 @@ using tarvik::MainWindow;
 using tarvik::ShapeWidget;
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool runEnded(MainWindow &w)
 {
@@ -458,10 +453,7 @@ void TestDumpWindow::plantedPart()
     QTemporaryDir dir;
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath("victim");
-    QFile f(victim);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("precious");
-    f.close();
+    QVERIFY(writeFile(victim, "precious"));
     const QString part = dir.filePath("FlashDump.bin.part");
     QVERIFY(QFile::link(victim, part));
 

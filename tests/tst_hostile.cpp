@@ -4,6 +4,7 @@
 // controls, lamp), what reaches the dump file, and what the window sends on
 // the line after the fault.
 #include "controls.h"
+#include "files.h"
 #include "faultyfile.h"
 #include "mainwindow.h"
 #include "loadersim.h"
@@ -60,12 +61,6 @@ template<std::size_t N>
 QByteArray raw(const char (&bytes)[N])
 {
     return QByteArray(bytes, qsizetype(N - 1));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // The window on COM 1, saving into a folder "out" of its own inside a scratch
