@@ -2,6 +2,7 @@
 // tarvik-dump end to end: the built program as a process, each box a simulated
 // boot loader on a pseudo-terminal served by this test's event loop.
 #include "dumpfile.h"
+#include "portinfo.h"
 #include "files.h"
 #include "loadersim.h"
 #include "ordinaryuser.h"
@@ -27,6 +28,7 @@
 #include <pty.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -343,6 +345,13 @@ private slots:
     void keepsEarlierDump();
     void plantedPart_data();
     void plantedPart();
+    void plantedLog_data();
+    void plantedLog();
+    void plantedLock_data();
+    void plantedLock();
+    void nameTaken_data();
+    void nameTaken();
+    void resumeNeverShrinks();
     void jsonEscapesControls();
     void resume_data();
     void resume();
@@ -542,6 +551,8 @@ void TestCli::badArguments_data()
                                         << "--verify writes no dump, so it takes no --header.";
     QTest::newRow("verify file missing") << QStringList{"-p", box, "--verify", "nothing.bin"}
                                          << "Cannot read nothing.bin: ";
+    QTest::newRow("verify file is a FIFO") << QStringList{"-p", box, "--verify", "FIFO"}
+                                           << "/fifo: not a regular file";
     QTest::newRow("verify file too short") << QStringList{"-p", box, "--verify", "FILE", "--count", "1025"}
                                            << "holds 1048576 bytes, less than the 1049600 of 1025 blocks.";
     QTest::newRow("output folder missing") << QStringList{"-p", box, "-o", "/nonexistent/folder"}
@@ -563,6 +574,9 @@ void TestCli::badArguments()
     QVERIFY(writeFile(verifyFile, sim.image()));
     arguments.replaceInStrings(QRegularExpression("^BOX$"), bench.port(QStringLiteral("boxA")));
     arguments.replaceInStrings(QRegularExpression("^FILE$"), verifyFile);
+    const QString fifo = bench.dir.filePath(QStringLiteral("fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    arguments.replaceInStrings(QRegularExpression("^FIFO$"), fifo);
     arguments.replaceInStrings(QRegularExpression("^PTY$"), sim.slavePath());
     const QString otherLink = bench.dir.filePath(QStringLiteral("elsewhere/boxA"));
     QVERIFY(QDir().mkpath(QFileInfo(otherLink).path()) && QFile::link(sim.slavePath(), otherLink));
@@ -819,6 +833,203 @@ void TestCli::plantedPart()
     QVERIFY(!QFileInfo::exists(folder + "/KSF-2100.bin"));
     QVERIFY(bench.hostGone(sim));
     QVERIFY2(sim.received().endsWith(blockRequest(0)), sim.received().right(40).constData());
+}
+
+// Plants `kind` at `path`: a link or a hard link to `victim`, a link to
+// nowhere, a FIFO, a folder, or a copy of `victim` that belongs to the
+// ordinary user ("other user").
+bool plant(const QString &kind, const QString &path, const QString &victim)
+{
+    const QByteArray at = QFile::encodeName(path);
+    const QByteArray target = QFile::encodeName(victim);
+    if (kind == u"link")
+        return ::symlink(target.constData(), at.constData()) == 0;
+    if (kind == u"dangling link")
+        return ::symlink((target + ".gone").constData(), at.constData()) == 0;
+    if (kind == u"hard link")
+        return ::link(target.constData(), at.constData()) == 0;
+    if (kind == u"fifo")
+        return ::mkfifo(at.constData(), 0666) == 0;
+    if (kind == u"folder")
+        return ::mkdir(at.constData(), 0755) == 0;
+    if (kind == u"other user")
+        return writeFile(path, readFile(victim)) && ::chown(at.constData(), ordinaryUserId(), ordinaryGroupId()) == 0;
+    return false;
+}
+
+void TestCli::plantedLog_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<bool>("ordinaryUser");
+    QTest::addColumn<QString>("what");
+
+    QTest::newRow("link") << "link" << false << "a symbolic link";
+    QTest::newRow("dangling link") << "dangling link" << false << "a symbolic link";
+    QTest::newRow("FIFO") << "fifo" << false << "a FIFO";
+    QTest::newRow("hard link") << "hard link" << false << "a file with more than one name (a hard link)";
+    QTest::newRow("another user's file") << "other user" << false << "another user's file";
+    QTest::newRow("folder") << "folder" << false << "a folder";
+    QTest::newRow("ordinary user, link") << "link" << true << "a symbolic link";
+    QTest::newRow("ordinary user, FIFO") << "fifo" << true << "a FIFO";
+}
+
+// Whatever is planted at the --log path in a shared folder (sticky, open to
+// all, as /tmp): the program refuses it before any port is opened, follows
+// nothing, waits on nothing, and the file behind it keeps its bytes.
+void TestCli::plantedLog()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, ordinaryUser);
+    QFETCH(QString, what);
+    if (::geteuid() != 0 && (ordinaryUser || planted == u"other user"))
+        QSKIP("only root can plant another user's file here, or run as another user");
+
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    if (ordinaryUser) {
+        QCOMPARE(::chmod(QFile::encodeName(sim.slavePath()).constData(), 0666), 0);
+        QVERIFY(openFolderToOrdinaryUser(bench.dir.path()));
+        QVERIFY(openFolderToOrdinaryUser(bench.out.path()));
+    }
+    const QString shared = bench.output(QStringLiteral("shared"));
+    QVERIFY(QDir().mkdir(shared));
+    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    const QString victim = bench.dir.filePath(QStringLiteral("victim"));
+    const QByteArray precious("root's own\n");
+    QVERIFY(writeFile(victim, precious));
+    QCOMPARE(::chmod(QFile::encodeName(victim).constData(), 0600), 0);
+    const QString log = shared + QStringLiteral("/run.log");
+    QVERIFY(plant(planted, log, victim));
+
+    const Result r = run({"-p", bench.port("boxA"), "-o", shared, "--count", "2", "--log", log}, {},
+                         ordinaryUser ? As::OrdinaryUser : As::ThisUser);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 2);
+    const QString line = QStringLiteral("tarvik-dump: %1 is %2: remove it, or choose another log file.\n")
+                                 .arg(log, what);
+    QCOMPARE(r.err, line);
+    QCOMPARE(readFile(victim), precious);
+    QVERIFY(sim.received().isEmpty());
+    QVERIFY(!QFileInfo::exists(shared + QStringLiteral("/FlashDump.bin.part")));
+}
+
+void TestCli::plantedLock_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<QString>("what");
+
+    QTest::newRow("FIFO") << "fifo" << "a FIFO";
+    QTest::newRow("link") << "link" << "a symbolic link";
+    QTest::newRow("folder") << "folder" << "a folder";
+    QTest::newRow("hard link") << "hard link" << "a file with more than one name (a hard link)";
+}
+
+// Anybody may write into the lock folder. What is there in place of the
+// port's lock file is never opened: the port is refused with a message that
+// says what to remove, at once, and the file behind it keeps its bytes.
+void TestCli::plantedLock()
+{
+    QFETCH(QString, planted);
+    QFETCH(QString, what);
+
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const QString lock = tarvik::serialLockPath(QFileInfo(sim.slavePath()).canonicalFilePath());
+    if (lock.isEmpty() || !QFileInfo(QFileInfo(lock).path()).isWritable())
+        QSKIP("no lock folder that this user may write into");
+    const QString victim = bench.dir.filePath(QStringLiteral("victim"));
+    const QByteArray precious("4242\n");
+    QVERIFY(writeFile(victim, precious));
+    QCOMPARE(::chmod(QFile::encodeName(victim).constData(), 0600), 0);
+    QVERIFY(plant(planted, lock, victim));
+    const auto removeLock = qScopeGuard([&lock] {
+        const QByteArray path = QFile::encodeName(lock);
+        if (::unlink(path.constData()) != 0)
+            ::rmdir(path.constData());
+    });
+
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--count", "2", "--json"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("open-failed"));
+    const QString message = QStringLiteral("%1 is %2, not a lock file: remove it (it belongs to uid %3)")
+                                    .arg(lock, what)
+                                    .arg(::geteuid());
+    QCOMPARE(r.json.first().value("error").toString(), message);
+    QCOMPARE(readFile(victim), precious);
+    QVERIFY(sim.received().isEmpty());
+    QCOMPARE(bench.files(), QStringList());
+}
+
+void TestCli::nameTaken_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<QString>("message"); // PATH stands for the dump's path
+
+    QTest::newRow("another user's file") << "other user"
+                                         << "PATH belongs to another user: your dump is kept in PATH.part";
+    QTest::newRow("another user's link") << "other user's link"
+                                         << "PATH belongs to another user: your dump is kept in PATH.part";
+    QTest::newRow("folder") << "folder" << "Cannot save the dump as PATH: Is a directory";
+}
+
+// What another user left under the dump's name stays where it is, and so does
+// the good dump: in its .part, with a file error that says where it is.
+void TestCli::nameTaken()
+{
+    QFETCH(QString, planted);
+    QFETCH(QString, message);
+    if (::geteuid() != 0 && planted != u"folder")
+        QSKIP("only root can plant another user's file here");
+
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const QString dump = bench.output(QStringLiteral("FlashDump.bin"));
+    const QString victim = bench.dir.filePath(QStringLiteral("victim"));
+    const QByteArray theirs("their own dump");
+    QVERIFY(writeFile(victim, theirs));
+    if (planted == u"other user's link") {
+        QVERIFY(plant(QStringLiteral("link"), dump, victim));
+        QCOMPARE(::lchown(QFile::encodeName(dump).constData(), ordinaryUserId(), ordinaryGroupId()), 0);
+    } else {
+        QVERIFY(plant(planted, dump, victim));
+    }
+    const QFileInfo before(dump);
+
+    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--count", "2", "--json"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("file-error"));
+    QVERIFY2(r.err.contains(QString(message).replace(QStringLiteral("PATH"), dump)), qPrintable(r.err));
+    QCOMPARE(readFile(dump + QStringLiteral(".part")), sim.image().left(2 * 1024));
+    const QFileInfo after(dump);
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.isDir(), before.isDir());
+    QCOMPARE(after.ownerId(), before.ownerId());
+    if (!after.isDir())
+        QCOMPARE(readFile(dump), theirs);
+    QCOMPARE(bench.files().size(), 2);
+}
+
+// A range shorter than the stopped dump would cut good blocks from it: refused
+// before the port is opened, the .part as it was.
+void TestCli::resumeNeverShrinks()
+{
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const QString part = bench.output(QStringLiteral("KSF-2100.bin.part"));
+    const QByteArray stopped = sim.image().left(501 * 1024);
+    QVERIFY(writeFile(part, stopped));
+
+    const Result r = run({"-p", bench.port("boxA"), "--resume", part, "--count", "100"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("%1 holds 501 whole blocks, more than the 100 of the range asked for")
+                                    .arg(part)),
+             qPrintable(r.err));
+    QCOMPARE(readFile(part), stopped);
+    QVERIFY(sim.received().isEmpty());
+    QCOMPARE(bench.files(), QStringList{QStringLiteral("KSF-2100.bin.part")});
 }
 
 // What the box reports reaches scripts as text: control characters, the C1
@@ -1273,16 +1484,28 @@ void TestCli::blankBlocks()
 
 // A protocol log that cannot be written fails the run's report, however good
 // the dump.
+// A log that takes no more bytes: the comparison may be good, but what was
+// asked for was not all written.
 void TestCli::logCannotBeWritten()
 {
     Bench bench;
-    bench.box(QStringLiteral("boxA"));
-    const Result r = run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--count", "2", "--json", "--log",
-                          "/dev/full"});
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    const QString image = bench.dir.filePath(QStringLiteral("image.bin"));
+    QVERIFY(writeFile(image, sim.image().left(2 * 1024)));
+    const QString log = bench.output(QStringLiteral("run.log"));
+    const Result r = run({"-p", bench.port("boxA"), "--verify", image, "--count", "2", "--json", "--log", log}, {},
+                         As::ThisUser, [](QProcess &process) {
+                             process.setChildProcessModifier([] {
+                                 // Files stop at 100 bytes: a write beyond fails (EFBIG).
+                                 ::signal(SIGXFSZ, SIG_IGN);
+                                 const rlimit limit{100, 100};
+                                 ::setrlimit(RLIMIT_FSIZE, &limit);
+                             });
+                         });
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("file-error"));
-    QVERIFY2(r.err.contains("Cannot write the log /dev/full: "), qPrintable(r.err));
-    QCOMPARE(readFile(bench.output("FlashDump.bin")), LoaderSim::defaultImage().left(2 * 1024));
+    QVERIFY2(r.err.contains(QStringLiteral("Cannot write the log %1: ").arg(log)), qPrintable(r.err));
+    QCOMPARE(readFile(log).size(), 100);
 }
 
 void TestCli::liveDisplay_data()

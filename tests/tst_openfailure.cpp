@@ -143,22 +143,40 @@ void TestOpenFailure::busyWithHolder_data()
     QTest::addColumn<bool>("window");
     QTest::addColumn<qint64>("pid");
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("lockFile"); // naming a live process that does not hold the port
     QTest::addColumn<QString>("text");
-    QTest::newRow("window") << true << qint64(4711) << "minicom" << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
-    QTest::newRow("device") << false << qint64(4711) << "minicom" << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
-    QTest::newRow("holder without a name") << false << qint64(12) << ""
+    QTest::newRow("window") << true << qint64(4711) << "minicom" << ""
+                            << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
+    QTest::newRow("device") << false << qint64(4711) << "minicom" << ""
+                            << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
+    QTest::newRow("holder without a name") << false << qint64(12) << "" << ""
                                            << "/dev/ttyUSB0 is in use by another program (pid 12).";
-    QTest::newRow("no holder found") << true << qint64(0) << "" << "COM 3 blocked by another application.";
+    QTest::newRow("no holder found") << true << qint64(0) << "" << "" << "COM 3 blocked by another application.";
+    QTest::newRow("lock file naming a bystander")
+            << false << qint64(0) << "sleep" << "/run/lock/LCK..ttyUSB0"
+            << "/run/lock/LCK..ttyUSB0 names sleep (pid 17425) as the holder of /dev/ttyUSB0, but that process "
+               "does not have it open: if no other program uses the port, remove /run/lock/LCK..ttyUSB0.";
 }
 
-// A busy port names the program that holds it, when it was found.
+// A busy port names the program that holds it, when it was found, and never
+// a process that a lock file names without holding the port.
 void TestOpenFailure::busyWithHolder()
 {
     QFETCH(bool, window);
     QFETCH(qint64, pid);
     QFETCH(QString, name);
+    QFETCH(QString, lockFile);
     QFETCH(QString, text);
-    const OpenFailureReport r = reportFor(OpenError::Busy, window, QString(), tarvik::PortHolder{pid, name});
+    tarvik::PortHolder holder;
+    if (lockFile.isEmpty()) {
+        holder.pid = pid;
+        holder.name = name;
+    } else {
+        holder.lockFile = lockFile;
+        holder.lockPid = 17425;
+        holder.lockName = name;
+    }
+    const OpenFailureReport r = reportFor(OpenError::Busy, window, QString(), holder);
     QCOMPARE(int(r.shown), int(Shown::Message));
     QCOMPARE(r.title, window ? QStringLiteral("Error opening COM 3") : "Error opening " + Device);
     QCOMPARE(r.text, text);

@@ -248,31 +248,51 @@ void TestPortInfo::holder_data()
 {
     QTest::addColumn<QString>("tty");
     QTest::addColumn<QString>("lock");      // content of its lock file, none when empty
+    QTest::addColumn<QString>("lockKind");  // "file", "link" (to a file with that content) or "hard link"
     QTest::addColumn<qint64>("ownPid");
     QTest::addColumn<qint64>("pid");        // expected, 0 for none
     QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("lockPid");    // expected: named by a lock file without holding the port
 
     // Processes 52 "tarvik" and 4711 "minicom" have ttyUSB0 open, 300
     // "picocom" has ttyUSB1 open, 77 (named with a terminal escape) ttyUSB2.
     const QString usb0 = QStringLiteral("ttyUSB0");
-    QTest::newRow("lock file of QLockFile") << usb0 << "300\npicocom\nhost\n" << qint64(1) << qint64(300) << "picocom";
-    QTest::newRow("lock file of UUCP style") << usb0 << "       300\n" << qint64(1) << qint64(300) << "picocom";
-    QTest::newRow("stale lock file: an open descriptor") << usb0 << "999\n" << qint64(1) << qint64(52) << "tarvik";
-    QTest::newRow("lock file of our own: another opener") << usb0 << "52\n" << qint64(52) << qint64(4711) << "minicom";
-    QTest::newRow("garbage lock file") << usb0 << "minicom" << qint64(1) << qint64(52) << "tarvik";
-    QTest::newRow("open descriptor, first by pid") << usb0 << "" << qint64(1) << qint64(52) << "tarvik";
-    QTest::newRow("only we hold it") << "ttyUSB1" << "" << qint64(300) << qint64(0) << "";
-    QTest::newRow("name with a terminal escape") << "ttyUSB2" << "" << qint64(1) << qint64(77) << "evil[2Jname";
-    QTest::newRow("nobody holds it") << "ttyUSB3" << "" << qint64(1) << qint64(0) << "";
+    const QString file = QStringLiteral("file");
+    QTest::newRow("lock file of QLockFile") << usb0 << "4711\nminicom\nhost\n" << file << qint64(1) << qint64(4711)
+                                            << "minicom" << qint64(0);
+    QTest::newRow("lock file of UUCP style") << usb0 << "      4711\n" << file << qint64(1) << qint64(4711)
+                                             << "minicom" << qint64(0);
+    QTest::newRow("stale lock file: an open descriptor") << usb0 << "999\n" << file << qint64(1) << qint64(52)
+                                                         << "tarvik" << qint64(0);
+    QTest::newRow("lock file of our own: another opener") << usb0 << "52\n" << file << qint64(52) << qint64(4711)
+                                                          << "minicom" << qint64(0);
+    QTest::newRow("garbage lock file") << usb0 << "minicom" << file << qint64(1) << qint64(52) << "tarvik" << qint64(0);
+    QTest::newRow("open descriptor, first by pid") << usb0 << "" << file << qint64(1) << qint64(52) << "tarvik"
+                                                   << qint64(0);
+    QTest::newRow("only we hold it") << "ttyUSB1" << "" << file << qint64(300) << qint64(0) << "" << qint64(0);
+    QTest::newRow("name with a terminal escape") << "ttyUSB2" << "" << file << qint64(1) << qint64(77)
+                                                 << "evil[2Jname" << qint64(0);
+    QTest::newRow("nobody holds it") << "ttyUSB3" << "" << file << qint64(1) << qint64(0) << "" << qint64(0);
+    // Anybody may write a lock file: a process it names must hold the port.
+    QTest::newRow("lock naming a bystander, nobody holds it")
+            << "ttyUSB3" << "300\n" << file << qint64(1) << qint64(0) << "" << qint64(300);
+    QTest::newRow("lock naming a bystander, another holds it")
+            << usb0 << "300\n" << file << qint64(1) << qint64(52) << "tarvik" << qint64(0);
+    QTest::newRow("lock file as a link is not read")
+            << "ttyUSB3" << "300\n" << "link" << qint64(1) << qint64(0) << "" << qint64(0);
+    QTest::newRow("lock file with two names is not read")
+            << "ttyUSB3" << "300\n" << "hard link" << qint64(1) << qint64(0) << "" << qint64(0);
 }
 
 void TestPortInfo::holder()
 {
     QFETCH(QString, tty);
     QFETCH(QString, lock);
+    QFETCH(QString, lockKind);
     QFETCH(qint64, ownPid);
     QFETCH(qint64, pid);
     QFETCH(QString, name);
+    QFETCH(qint64, lockPid);
 
     FakeSystem fake;
     QVERIFY(writeFile(fake.path("dev/null"), QByteArray()));
@@ -288,8 +308,17 @@ void TestPortInfo::holder()
     // The lock file is named after the device as the lock-taking programs name it.
     QString lockName = device.startsWith("/dev/") ? device.mid(5) : device;
     lockName = "LCK.." + lockName.replace(u'/', u'_');
-    if (!lock.isEmpty())
-        QVERIFY(writeFile(fake.path("lock2/" + lockName), lock.toUtf8()));
+    const QString lockPath = fake.path("lock2/" + lockName);
+    if (!lock.isEmpty()) {
+        const QString content = lockKind == u"file" ? lockPath : fake.path("elsewhere");
+        QVERIFY(writeFile(content, lock.toUtf8()));
+        if (lockKind == u"link") {
+            QVERIFY(makeLink(content, lockPath));
+        } else if (lockKind == u"hard link") {
+            QVERIFY(QDir().mkpath(fake.path("lock2")));
+            QCOMPARE(::link(QFile::encodeName(content).constData(), QFile::encodeName(lockPath).constData()), 0);
+        }
+    }
 
     // Through a link: the holder holds the device itself.
     QVERIFY(makeLink(device, fake.path("by-id/usb-link")));
@@ -297,6 +326,9 @@ void TestPortInfo::holder()
     QCOMPARE(holder.pid, pid);
     QCOMPARE(holder.name, name);
     QCOMPARE(holder.isFound(), pid > 0);
+    QCOMPARE(holder.lockPid, lockPid);
+    QCOMPARE(holder.lockFile, lockPid > 0 ? lockPath : QString());
+    QCOMPARE(holder.lockName, lockPid > 0 ? QStringLiteral("picocom") : QString());
 }
 
 QTEST_GUILESS_MAIN(TestPortInfo)

@@ -3,7 +3,15 @@
 
 #include "openfailure.h"
 #include "options.h"
+#include "ownfile.h"
 #include "session.h"
+#include "text.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tarvik::cli {
 
@@ -44,7 +52,7 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     if (m_options.stallMs > 0)
         m_session.setStallTimeout(m_options.stallMs);
     m_session.setWriteFile(!verifying());
-    m_log.setFileName(logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts));
+    m_logPath = logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts);
     connect(&m_session, &Session::logReplaced, this, &BoxRun::replaceLog);
     connect(&m_session, &Session::logAppended, this, &BoxRun::appendLog);
     connect(&m_session, &Session::modelReported, this, [this](const QString &model) {
@@ -98,12 +106,43 @@ QString BoxRun::sha256() const
     return {};
 }
 
+bool BoxRun::openLog(QString *error)
+{
+    if (m_logPath.isEmpty() || m_log.isOpen())
+        return true;
+    const QFileInfo where(m_logPath);
+    const auto cannotWrite = [&](const QString &reason) {
+        *error = QStringLiteral("Cannot write the log %1: %2").arg(m_logPath, reason);
+        return false;
+    };
+    const int folder = openFolder(where.path());
+    if (folder < 0)
+        return cannotWrite(systemReason(errno));
+    const OwnFile own = openOwnFile(folder, QFile::encodeName(where.fileName()), O_WRONLY, true);
+    ::close(folder);
+    if (own.error == OwnFile::Error::InTheWay) {
+        *error = QStringLiteral("%1 is %2: remove it, or choose another log file.").arg(m_logPath, own.reason);
+        return false;
+    }
+    if (own.fd < 0)
+        return cannotWrite(own.reason);
+    if (!makeBlocking(own.fd, false) || ::ftruncate(own.fd, 0) != 0) {
+        const int reason = errno;
+        ::close(own.fd);
+        return cannotWrite(systemReason(reason));
+    }
+    if (!m_log.open(own.fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(own.fd);
+        return cannotWrite(m_log.errorString());
+    }
+    return true;
+}
+
 void BoxRun::start()
 {
     m_clock.start();
-    if (!m_options.logPath.isEmpty() && !m_log.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        finish(QStringLiteral("file-error"),
-               QStringLiteral("Cannot write the log %1: %2").arg(m_log.fileName(), m_log.errorString()));
+    if (QString error; !openLog(&error)) {
+        finish(QStringLiteral("file-error"), error);
         return;
     }
     const SerialService::OpenError error = m_session.open(m_device);
@@ -168,7 +207,7 @@ void BoxRun::appendLog(const QString &text)
         return;
     const QByteArray bytes = text.toLatin1();
     if (m_log.write(bytes) != bytes.size() || !m_log.flush())
-        m_logError = QStringLiteral("Cannot write the log %1: %2").arg(m_log.fileName(), m_log.errorString());
+        m_logError = QStringLiteral("Cannot write the log %1: %2").arg(m_logPath, m_log.errorString());
 }
 
 void BoxRun::onBlock(int index, const QByteArray &data)
@@ -212,7 +251,7 @@ void BoxRun::finish(const QString &result, const QString &failure)
     m_failure = result == ResultOk || result == ResultIdentical || result == ResultDifferent ? QString()
                                                                                               : failure;
     if (m_log.isOpen() && !m_log.flush() && m_logError.isEmpty())
-        m_logError = QStringLiteral("Cannot write the log %1: %2").arg(m_log.fileName(), m_log.errorString());
+        m_logError = QStringLiteral("Cannot write the log %1: %2").arg(m_logPath, m_log.errorString());
     m_log.close();
     // The dump may be good, but what was asked for was not all written.
     if (!m_logError.isEmpty() && m_failure.isEmpty()) {

@@ -36,6 +36,10 @@ public:
     ~BoxRun() override;
 
     void setNameTag(DumpFile::NameTag tag) { m_session.setNameTag(std::move(tag)); }
+    // Opens the --log file, if any, under the dump file's rules (never through
+    // a link, never a FIFO, only a regular file of our own). False with the
+    // reason when it cannot be used.
+    bool openLog(QString *error);
     // Opens the port and starts the run; false when the port did not open (finished() follows).
     void start();
     // Ends the run as the window's Close does.
@@ -90,6 +94,7 @@ private:
     Session m_session;
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
     QElapsedTimer m_clock;
+    QString m_logPath;
     QFile m_log;
     QString m_model;
     QString m_progressText;

@@ -224,6 +224,13 @@ int main(int argc, char *argv[])
         }))
         writeOut(stderr, QStringLiteral("tarvik-dump: Ctrl+C will not end the runs cleanly\n"));
 
+    // A log that cannot be used stops everything before any port is opened.
+    for (BoxRun *box : std::as_const(boxes)) {
+        if (QString error; !box->openLog(&error)) {
+            writeOut(stderr, QStringLiteral("tarvik-dump: %1\n").arg(error));
+            return settleOutput(ExitUsage);
+        }
+    }
     for (BoxRun *box : std::as_const(boxes))
         box->start();
     return settleOutput(app.exec());

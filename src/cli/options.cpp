@@ -5,12 +5,18 @@
 #include "dumpfile.h"
 #include "resume.h"
 #include "portinfo.h"
+#include "text.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvik::cli {
 
@@ -191,9 +197,21 @@ ParseResult parseArguments(const QStringList &arguments)
         if (o.header)
             return usage(QStringLiteral("--verify writes no dump, so it takes no --header."));
         o.verifyPath = parser.value(verify);
-        QFile file(o.verifyPath);
-        if (!file.open(QIODevice::ReadOnly))
+        // Opened without waiting: a FIFO in its place must not hang the program.
+        QFile file;
+        const int fd = ::open(QFile::encodeName(o.verifyPath).constData(),
+                              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const QString reason = fd < 0 ? systemReason(errno) : QStringLiteral("not a regular file");
+            if (fd >= 0)
+                ::close(fd);
+            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, reason));
+        }
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
             return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
+        }
         // Only the tail is read: whatever comes before it (a header, say) is not compared.
         const qint64 wanted = qint64(o.blockCount) * DumpFile::BlockSize;
         if (file.size() < wanted)

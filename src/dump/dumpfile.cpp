@@ -2,6 +2,7 @@
 #include "dumpfile.h"
 
 #include "blockrange.h"
+#include "ownfile.h"
 #include "text.h"
 
 #include <QDir>
@@ -45,29 +46,6 @@ QStringList versionDigits(const QByteArray &block, int offset)
 QByteArray encoded(const QString &name)
 {
     return QFile::encodeName(name);
-}
-
-// Why a directory entry is no place for a dump to be written through, in
-// words for the user; empty for a regular file of our own with one name.
-QString whatIsInTheWay(const struct stat &st)
-{
-    if (S_ISLNK(st.st_mode))
-        return QStringLiteral("a symbolic link");
-    if (S_ISFIFO(st.st_mode))
-        return QStringLiteral("a FIFO");
-    if (S_ISDIR(st.st_mode))
-        return QStringLiteral("a folder");
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
-        return QStringLiteral("a device");
-    if (S_ISSOCK(st.st_mode))
-        return QStringLiteral("a socket");
-    if (!S_ISREG(st.st_mode))
-        return QStringLiteral("not a regular file");
-    if (st.st_uid != ::geteuid())
-        return QStringLiteral("another user's file");
-    if (st.st_nlink != 1)
-        return QStringLiteral("a file with more than one name (a hard link)");
-    return {};
 }
 
 bool sameFile(const struct stat &a, const struct stat &b)
@@ -310,53 +288,21 @@ bool DumpFile::openDevice()
 bool DumpFile::openPart(QFile &file)
 {
     const QFileInfo where(partPath());
-    m_folderFd = ::open(encoded(where.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_folderFd = openFolder(where.path());
     if (m_folderFd < 0) {
         fail(Error::CannotCreate, systemReason(errno));
         return false;
     }
     const QByteArray name = encoded(where.fileName());
-    // A resumed run reads back what it keeps, for the SHA-256.
-    const int Flags = (m_keepBytes > 0 ? O_RDWR : O_WRONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-
-    // What is there is looked at before it is opened, and again once it is:
-    // nothing is followed, nothing waited on, and only a regular file of our
-    // own with one name is taken over. A new file is created only where there
-    // was none.
-    int fd = -1;
-    struct stat st {};
-    for (int tries = 0; fd < 0 && tries < 3; ++tries) {
-        if (::fstatat(m_folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT || m_keepBytes > 0) {
-                fail(Error::CannotCreate, systemReason(errno));
-                return false;
-            }
-            fd = ::openat(m_folderFd, name.constData(), Flags | O_CREAT | O_EXCL, 0666);
-            if (fd < 0 && errno != EEXIST) {
-                fail(Error::CannotCreate, systemReason(errno));
-                return false;
-            }
-            continue;
-        }
-        if (const QString what = whatIsInTheWay(st); !what.isEmpty()) {
-            fail(Error::InTheWay, what);
-            return false;
-        }
-        fd = ::openat(m_folderFd, name.constData(), Flags);
-        if (fd < 0 && errno != ENOENT) {
-            if (errno == ELOOP)
-                fail(Error::InTheWay, QStringLiteral("a symbolic link"));
-            else if (errno == ENXIO)
-                fail(Error::InTheWay, QStringLiteral("a FIFO"));
-            else
-                fail(Error::CannotCreate, systemReason(errno));
-            return false;
-        }
-    }
-    if (fd < 0) {
-        fail(Error::CannotCreate, systemReason(EEXIST));
+    // A resumed run reads back what it keeps, for the SHA-256, and takes up
+    // only a .part that is there.
+    const bool resuming = m_keepBytes > 0;
+    const OwnFile own = openOwnFile(m_folderFd, name, resuming ? O_RDWR : O_WRONLY, !resuming);
+    if (own.fd < 0) {
+        fail(own.error == OwnFile::Error::InTheWay ? Error::InTheWay : Error::CannotCreate, own.reason);
         return false;
     }
+    const int fd = own.fd;
 
     Error error = Error::None;
     QString reason;
@@ -364,9 +310,6 @@ bool DumpFile::openPart(QFile &file)
     if (::fstat(fd, &opened) != 0) {
         error = Error::CannotCreate;
         reason = systemReason(errno);
-    } else if (const QString what = whatIsInTheWay(opened); !what.isEmpty()) {
-        error = Error::InTheWay;
-        reason = what;
     }
     // Opened without cutting it: a file that another Tarvik is writing is left
     // alone. The kernel drops the lock when this process ends, however it ends.
@@ -408,12 +351,9 @@ bool DumpFile::openPart(QFile &file)
         reason = systemReason(errno);
     }
     // Writes wait for the disk like those of any file, and go to its end.
-    if (error == Error::None) {
-        const int flags = ::fcntl(fd, F_GETFL);
-        if (flags == -1 || ::fcntl(fd, F_SETFL, (flags & ~O_NONBLOCK) | O_APPEND) != 0) {
-            error = Error::CannotCreate;
-            reason = systemReason(errno);
-        }
+    if (error == Error::None && !makeBlocking(fd, true)) {
+        error = Error::CannotCreate;
+        reason = systemReason(errno);
     }
     if (error == Error::None
         && !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
@@ -500,6 +440,12 @@ bool DumpFile::keepEarlierDump(bool &replace)
         if (errno == ENOENT)
             return true;
         fail(Error::CannotRename, systemReason(errno));
+        return false;
+    }
+    // Another user's file is theirs to keep, dump or not: it stays where it
+    // is, and so does ours.
+    if (!S_ISDIR(st.st_mode) && st.st_uid != ::geteuid()) {
+        fail(Error::NameTaken);
         return false;
     }
     // Only a regular file holds a dump; a link in its place is replaced, not
@@ -622,6 +568,8 @@ QString DumpFile::errorMessage() const
         return QStringLiteral("%1 is %2: remove it, or choose another folder.").arg(partPath(), m_errorString);
     case Error::CannotWrite:
         return QStringLiteral("Cannot write the dump file %1: %2").arg(currentPath(), m_errorString);
+    case Error::NameTaken:
+        return QStringLiteral("%1 belongs to another user: your dump is kept in %2").arg(m_path, partPath());
     case Error::CannotRename:
         return QStringLiteral("Cannot save the dump as %1: %2\n\nEverything received is kept in %3.")
             .arg(m_path, m_errorString, partPath());

@@ -45,7 +45,8 @@ public:
     static inline const QString UnnamedModel = QStringLiteral("FlashDump");
     static inline const QString PartSuffix = QStringLiteral(".part");
 
-    enum class Error { None, CannotCreate, InUse, InTheWay, CannotWrite, CannotRename };
+    // NameTaken: another user's file has the dump's name; the dump stays in the .part.
+    enum class Error { None, CannotCreate, InUse, InTheWay, CannotWrite, CannotRename, NameTaken };
 
     // Makes the (unopened) device for a path: a QFile by default; tests hand in
     // devices that fail. begin() opens it for writing, cut to nothing; a QFile

@@ -43,7 +43,18 @@ OpenFailureReport describeOpenFailure(SerialService::OpenError error, const Port
             return {Shown::Message, title,
                     QStringLiteral("%1 is in use by %2 (pid %3).").arg(devicePath, who).arg(holder.pid)};
         }
+        if (!holder.lockFile.isEmpty()) {
+            const QString who = holder.lockName.isEmpty() ? QStringLiteral("a process") : holder.lockName;
+            return {Shown::Message, title,
+                    QStringLiteral("%1 names %2 (pid %3) as the holder of %4, but that process does not "
+                                   "have it open: if no other program uses the port, remove %1.")
+                            .arg(holder.lockFile, who)
+                            .arg(holder.lockPid)
+                            .arg(devicePath)};
+        }
         return {Shown::Message, title, QStringLiteral("%1 blocked by another application.").arg(name.spaced)};
+    case OpenError::LockInTheWay:
+        return {Shown::Message, title, reason};
     case OpenError::PermissionDenied: {
         const QString remedy = group.isEmpty()
                 ? QStringLiteral("No group of users may open it. Give it one with a udev rule "

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portinfo.h"
 
+#include "ownfile.h"
 #include "text.h"
 
 #include <QDir>
@@ -10,7 +11,9 @@
 
 #include <algorithm>
 #include <optional>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvik {
 
@@ -106,21 +109,51 @@ QString lockFileName(const QString &device)
 }
 
 // The PID in a lock file: the first word, whether written by QLockFile
-// ("4711\nminicom\nhost") or the UUCP way ("      4711\n").
+// ("4711\nminicom\nhost") or the UUCP way ("      4711\n"). Only a regular
+// file with one name is read, without following a link or waiting.
 qint64 lockPid(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return 0;
-    const QList<QByteArray> words = file.read(256).simplified().split(' ');
+    struct stat st {};
+    QByteArray bytes;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
+        bytes.resize(256);
+        const ssize_t n = ::read(fd, bytes.data(), size_t(bytes.size()));
+        bytes.resize(n > 0 ? n : 0);
+    }
+    ::close(fd);
+    const QList<QByteArray> words = bytes.simplified().split(' ');
     bool ok = false;
     const qint64 pid = words.value(0).toLongLong(&ok);
     return ok && pid > 0 ? pid : 0;
 }
 
+enum class Holds { Yes, No, Unknown };
+
+// Whether process `pid` has the file `target` open, as far as its descriptors
+// may be seen: our own user's processes, or all of them for root.
+Holds holdsFile(qint64 pid, const FileId &target, const QString &proc)
+{
+    const QString folder = QStringLiteral("%1/%2/fd").arg(proc).arg(pid);
+    if (::access(QFile::encodeName(folder).constData(), R_OK | X_OK) != 0)
+        return Holds::Unknown;
+    const QDir fds(folder);
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (fileId(fds.filePath(fd)) == target)
+            return Holds::Yes;
+    }
+    return Holds::No;
+}
+
 PortHolder holder(qint64 pid, const QString &proc)
 {
-    return {pid, plainText(readLine(QStringLiteral("%1/%2/comm").arg(proc).arg(pid)))};
+    PortHolder found;
+    found.pid = pid;
+    found.name = plainText(readLine(QStringLiteral("%1/%2/comm").arg(proc).arg(pid)));
+    return found;
 }
 
 } // namespace
@@ -233,22 +266,69 @@ QString compactJson(const QJsonObject &object)
     return out;
 }
 
+QStringList serialLockFolders()
+{
+    // The folders that Qt's serial port tries, in its order.
+    return {QStringLiteral("/var/lock"),   QStringLiteral("/etc/locks"), QStringLiteral("/var/spool/locks"),
+            QStringLiteral("/var/spool/uucp"), QStringLiteral("/tmp"),   QStringLiteral("/var/tmp"),
+            QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock")};
+}
+
+QString serialLockPath(const QString &devicePath, const QStringList &folders)
+{
+    const QString name = lockFileName(devicePath);
+    for (const QString &folder : folders) {
+        const QFileInfo info(folder);
+        const QString path = folder + u'/' + name;
+        if (info.isReadable() && (QFile::exists(path) || info.isWritable())) {
+            const QString canonical = info.canonicalFilePath();
+            return (canonical.isEmpty() ? folder : canonical) + u'/' + name;
+        }
+    }
+    return {};
+}
+
+QString lockFileInTheWay(const QString &lockPath)
+{
+    struct stat st {};
+    if (lockPath.isEmpty() || ::lstat(QFile::encodeName(lockPath).constData(), &st) != 0)
+        return {};
+    const QString what = whatIsInTheWay(st, true);
+    if (what.isEmpty())
+        return {};
+    return QStringLiteral("%1 is %2, not a lock file: remove it (it belongs to uid %3)")
+            .arg(lockPath, what)
+            .arg(st.st_uid);
+}
+
 PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const SystemFolders &folders)
 {
     const QString canonical = QFileInfo(devicePath).canonicalFilePath();
     const QString device = canonical.isEmpty() ? devicePath : canonical;
+    const std::optional<FileId> target = fileId(device);
     const auto alive = [&folders](qint64 pid) {
         return QFileInfo(QStringLiteral("%1/%2").arg(folders.proc).arg(pid)).isDir();
     };
+    // A lock file is anybody's to write: the process it names counts only when
+    // it really has the device open.
+    PortHolder unheld;
     for (const QString &folder : folders.locks) {
-        const qint64 pid = lockPid(folder + u'/' + lockFileName(device));
-        if (pid > 0 && pid != ownPid && alive(pid))
+        const QString lock = folder + u'/' + lockFileName(device);
+        const qint64 pid = lockPid(lock);
+        if (pid <= 0 || pid == ownPid || !alive(pid))
+            continue;
+        const Holds holds = target ? holdsFile(pid, *target, folders.proc) : Holds::Unknown;
+        if (holds != Holds::No)
             return holder(pid, folders.proc);
+        if (unheld.lockFile.isEmpty()) {
+            unheld.lockFile = lock;
+            unheld.lockPid = pid;
+            unheld.lockName = holder(pid, folders.proc).name;
+        }
     }
 
-    const std::optional<FileId> target = fileId(device);
     if (!target)
-        return {};
+        return unheld;
     QList<qint64> pids;
     for (const QString &name : QDir(folders.proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool ok = false;
@@ -258,15 +338,11 @@ PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const System
     }
     std::sort(pids.begin(), pids.end());
     for (const qint64 pid : std::as_const(pids)) {
-        // Only the processes whose descriptors we may look at: our own user's,
-        // or all of them for root.
-        const QDir fds(QStringLiteral("%1/%2/fd").arg(folders.proc).arg(pid));
-        for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-            if (fileId(fds.filePath(fd)) == target)
-                return holder(pid, folders.proc);
+        if (holdsFile(pid, *target, folders.proc) == Holds::Yes) {
+            return holder(pid, folders.proc);
         }
     }
-    return {};
+    return unheld;
 }
 
 } // namespace tarvik

@@ -55,13 +55,30 @@ QString compactJson(const QJsonObject &object);
 struct PortHolder {
     qint64 pid = 0;
     QString name; // its command name, as plain text
+    // When no holder is found: a lock file that names a live process which
+    // does not have the device open, that process and its command name.
+    QString lockFile;
+    qint64 lockPid = 0;
+    QString lockName;
 
     bool isFound() const { return pid > 0; }
 };
 
 // The process, other than `ownPid`, that holds the device at `devicePath`: the
-// one named by a lock file (LCK..ttyUSB0) when it is alive, else one that has
-// the device open among the processes whose descriptors we may see.
+// one named by a lock file (LCK..ttyUSB0) when it is alive and has the device
+// open (or its descriptors cannot be seen), else one that has the device open
+// among the processes whose descriptors we may see.
 PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const SystemFolders &folders = {});
+
+// The folders where Qt's serial port looks for a device's lock file, in its order.
+QStringList serialLockFolders();
+// The lock file that opening the device will use: in the first of `folders`
+// that may be read and where it is, or may be made; its folder's links
+// resolved. Empty when there is none.
+QString serialLockPath(const QString &devicePath, const QStringList &folders = serialLockFolders());
+// Why the entry at a lock file's path must not be opened as one ("… is a FIFO,
+// not a lock file: remove it (it belongs to uid 1001)"); empty when there is
+// none or it is a regular file with one name.
+QString lockFileInTheWay(const QString &lockPath);
 
 } // namespace tarvik

@@ -80,7 +80,16 @@ ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCo
         plan.header = m >= 0;
         plan.headerBytes = plan.header ? HeaderFixedBytes + m : 0;
     }
-    plan.wholeBlocks = int(qMin<qint64>((size - plan.headerBytes) / protocol::BlockSize, blockCount));
+    // A range shorter than what the .part keeps would cut blocks that were
+    // read well: never.
+    const qint64 whole = qMax<qint64>(0, size - plan.headerBytes) / protocol::BlockSize;
+    if (whole > blockCount) {
+        plan.error = QStringLiteral("%1 holds %2 whole blocks, more than the %3 of the range asked for: "
+                                    "give the range of the stopped run (--start, --count).")
+                             .arg(partPath).arg(whole).arg(blockCount);
+        return plan;
+    }
+    plan.wholeBlocks = int(whole);
     plan.ok = true;
     if (plan.wholeBlocks < ResumePlan::MinWholeBlocks) {
         plan.fresh = true;

@@ -2,6 +2,7 @@
 #include "serialport.h"
 
 #include "openfailure.h"
+#include "portinfo.h"
 #include "portmap.h"
 #include "text.h"
 
@@ -98,6 +99,14 @@ SerialService::OpenError SerialPort::open()
 
     // The real device, so that a link and its target share one lock.
     const QString canonical = QFileInfo(m_devicePath).canonicalFilePath();
+    // Opening the port opens its lock file when there is one, following links
+    // and waiting on a FIFO: anybody may put one there. Only a lock file is
+    // let through.
+    if (const QString inTheWay = lockFileInTheWay(serialLockPath(canonical.isEmpty() ? m_devicePath : canonical));
+        !inTheWay.isEmpty()) {
+        m_errorString = inTheWay;
+        return OpenError::LockInTheWay;
+    }
     m_port.setPortName(canonical.isEmpty() ? m_devicePath : canonical);
     m_port.setBaudRate(line.baudRate);
     m_port.setParity(line.parity);

@@ -34,6 +34,7 @@ public:
         NotPresent,          // no such device, or no n-th port on this system
         Busy,                // held (locked or opened exclusively) by another program
         PermissionDenied,    // the user may not open the device
+        LockInTheWay,        // something other than a lock file at the lock file's path
         Other,               // anything else; errorString() has the system's reason
     };
     Q_ENUM(OpenError)

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ownfile.h"
+
+#include "text.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvik {
+
+QString whatIsInTheWay(const struct stat &st, bool anyOwner)
+{
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("a symbolic link");
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("a folder");
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(st.st_mode))
+        return QStringLiteral("a socket");
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("not a regular file");
+    if (!anyOwner && st.st_uid != ::geteuid())
+        return QStringLiteral("another user's file");
+    if (st.st_nlink != 1)
+        return QStringLiteral("a file with more than one name (a hard link)");
+    return {};
+}
+
+OwnFile openOwnFile(int folderFd, const QByteArray &name, int accessMode, bool mayCreate)
+{
+    OwnFile result;
+    const auto fail = [&result](OwnFile::Error error, const QString &reason) {
+        if (result.fd >= 0)
+            ::close(result.fd);
+        result.fd = -1;
+        result.created = false;
+        result.error = error;
+        result.reason = reason;
+        return result;
+    };
+    const int flags = accessMode | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+    // What is there is looked at before it is opened, and again once it is.
+    // A name that changes under us three times running is given up on.
+    struct stat st {};
+    for (int tries = 0; result.fd < 0 && tries < 3; ++tries) {
+        if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || !mayCreate)
+                return fail(OwnFile::Error::CannotCreate, systemReason(errno));
+            result.fd = ::openat(folderFd, name.constData(), flags | O_CREAT | O_EXCL, 0666);
+            if (result.fd < 0 && errno != EEXIST)
+                return fail(OwnFile::Error::CannotCreate, systemReason(errno));
+            result.created = result.fd >= 0;
+            continue;
+        }
+        if (const QString what = whatIsInTheWay(st); !what.isEmpty())
+            return fail(OwnFile::Error::InTheWay, what);
+        result.fd = ::openat(folderFd, name.constData(), flags);
+        if (result.fd < 0 && errno != ENOENT) {
+            if (errno == ELOOP)
+                return fail(OwnFile::Error::InTheWay, QStringLiteral("a symbolic link"));
+            if (errno == ENXIO)
+                return fail(OwnFile::Error::InTheWay, QStringLiteral("a FIFO"));
+            return fail(OwnFile::Error::CannotCreate, systemReason(errno));
+        }
+    }
+    if (result.fd < 0)
+        return fail(OwnFile::Error::CannotCreate, systemReason(EEXIST));
+
+    struct stat opened {};
+    if (::fstat(result.fd, &opened) != 0)
+        return fail(OwnFile::Error::CannotCreate, systemReason(errno));
+    if (const QString what = whatIsInTheWay(opened); !what.isEmpty())
+        return fail(OwnFile::Error::InTheWay, what);
+    return result;
+}
+
+int openFolder(const QString &folder)
+{
+    return ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool makeBlocking(int fd, bool append)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1)
+        return false;
+    return ::fcntl(fd, F_SETFL, (flags & ~O_NONBLOCK) | (append ? O_APPEND : 0)) == 0;
+}
+
+} // namespace tarvik
