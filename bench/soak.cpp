@@ -249,7 +249,7 @@ Outcome runOne(MainWindow &w, ScriptedPrompts &prompts, const Scenario &s, const
         fail(QStringLiteral("the log lacks \"%1\"; its tail: %2")
                      .arg(logHas.trimmed(), w.logText().right(120).trimmed()));
 
-    const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    const QStringList files = withoutPartRecords(QDir(folder).entryList(QDir::Files | QDir::Hidden));
     const QByteArray whole = wholeDump(sim, s);
     if (files.size() > 1)
         fail(QStringLiteral("more than one file: ") + files.join(u','));

@@ -46,6 +46,7 @@
 #include "conversation.h"
 
 #include "dumprun.h"
+#include "files.h"
 #include "faultyfile.h"
 #include "memoryport.h"
 #include "recorder.h"
@@ -820,7 +821,8 @@ private:
         const QStringList around = QDir(m_disk->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         if (around != QStringList{QStringLiteral("out")})
             problem(QStringLiteral("next to the folder: ") + around.join(u','));
-        QStringList inside = QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QStringList inside = withoutPartRecords(
+                QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
         QStringList want(m_diskNames.cbegin(), m_diskNames.cend());
         inside.sort();
         want.sort();

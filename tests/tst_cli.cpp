@@ -78,7 +78,7 @@ struct Bench {
     }
     QString port(const QString &name) const { return dir.filePath(name); }
     QString output(const QString &name) const { return out.filePath(name); }
-    QStringList files() const { return QDir(out.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot); }
+    QStringList files() const { return withoutPartRecords(QDir(out.path()).entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot)); }
 };
 
 struct Result {
@@ -352,6 +352,8 @@ private slots:
     void nameTaken_data();
     void nameTaken();
     void resumeNeverShrinks();
+    void stoppedDumpKept_data();
+    void stoppedDumpKept();
     void jsonEscapesControls();
     void resume_data();
     void resume();
@@ -707,10 +709,10 @@ void TestCli::sameModel_data()
     QTest::addColumn<QString>("stem");       // of the first box's file
     QTest::addColumn<QString>("taggedStem"); // of the other's, before "_<device>.bin"
     QTest::newRow("short") << QByteArray("KSF-2100") << "KSF-2100" << "KSF-2100";
-    // The whole name, tag and ".part" included, fits one folder entry.
+    // The whole name, tag and ".part.state" included, fits one folder entry.
     const QByteArray longModel(600, 'L');
-    QTest::newRow("very long") << longModel << QString(DumpFile::MaxNameBytes - 9, u'L')
-                               << QString(DumpFile::MaxNameBytes - 9 - 5, u'L');
+    QTest::newRow("very long") << longModel << QString(DumpFile::MaxNameBytes - 15, u'L')
+                               << QString(DumpFile::MaxNameBytes - 15 - 5, u'L');
 }
 
 // Two boxes of one model in one process: the later one gets its device's name.
@@ -1030,6 +1032,113 @@ void TestCli::resumeNeverShrinks()
     QCOMPARE(readFile(part), stopped);
     QVERIFY(sim.received().isEmpty());
     QCOMPARE(bench.files(), QStringList{QStringLiteral("KSF-2100.bin.part")});
+}
+
+void TestCli::stoppedDumpKept_data()
+{
+    QTest::addColumn<QStringList>("range");     // of the stopped run
+    QTest::addColumn<bool>("badTotal");         // the stopped run failed the total check instead
+    QTest::addColumn<QString>("record");        // "kept", "gone" or "link" before the second run
+    QTest::addColumn<QStringList>("second");    // the second run's arguments; PART: the .part
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");          // on stderr; PART and DEVICE stand for themselves
+    QTest::addColumn<int>("firstBlockAsked");   // by the second run, -1 for none
+    QTest::addColumn<int>("blocksAsked");
+
+    const QStringList all;
+    const QStringList part{"--resume", "PART"};
+    QTest::newRow("plain re-run: refused") << all << false << "kept" << QStringList() << 1
+            << "PART holds a stopped dump of 901 whole blocks: continue it with tarvik-dump -p DEVICE "
+               "--resume PART, or start again with --restart" << 0 << 1;
+    QTest::newRow("--restart starts afresh") << all << false << "kept" << QStringList{"--restart"} << 0
+            << ": ok, " << 0 << 1024;
+    QTest::newRow("resume: the range from the record") << QStringList{"--start", "5", "--count", "20"} << false
+            << "kept" << part << 0 << ", resumed from block 14" << 14 << 11;
+    QTest::newRow("resume: another range refused") << QStringList{"--start", "5", "--count", "20"} << false
+            << "kept" << QStringList{"--resume", "PART", "--count", "30"} << 2
+            << "PART was a read of 20 blocks from block 5: drop --start and --count, or give --start 5 --count 20."
+            << -1 << 0;
+    QTest::newRow("resume without a record: the range given") << QStringList{"--start", "5", "--count", "20"}
+            << false << "gone" << QStringList{"--resume", "PART", "--start", "5", "--count", "20"} << 0
+            << ", resumed from block 14" << 14 << 11;
+    QTest::newRow("resume after a failed total: refused") << all << true << "kept" << part << 2
+            << "PART cannot be continued: its run failed the check over the whole transfer, so any of its "
+               "blocks may be wrong." << -1 << 0;
+    QTest::newRow("a link at the record's name") << all << false << "link" << part << 2
+            << "PART.state is a symbolic link" << -1 << 0;
+}
+
+// A stopped dump is never wiped without being asked, and only a dump that can
+// be trusted is continued: the record beside the .part says what it was.
+void TestCli::stoppedDumpKept()
+{
+    QFETCH(QStringList, range);
+    QFETCH(bool, badTotal);
+    QFETCH(QString, record);
+    QFETCH(QStringList, second);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(int, firstBlockAsked);
+    QFETCH(int, blocksAsked);
+
+    Bench bench;
+    LoaderSim &first = bench.box(QStringLiteral("first"));
+    const bool partial = !range.isEmpty();
+    if (badTotal)
+        first.setBadTotal(true);
+    else
+        first.setBadCheckBlock(partial ? 15 : 900);
+    Result r = run(QStringList{"-p", bench.port("first"), "-o", bench.out.path()} + range);
+    QCOMPARE(r.exitCode, 1);
+    const QString part = bench.output(partial ? "FlashDump.bin.part" : "KSF-2100.bin.part");
+    QVERIFY2(r.out.contains(QStringLiteral(", continue with: tarvik-dump -p %1 --resume %2")
+                                    .arg(bench.port("first"), part))
+                     != badTotal,
+             qPrintable(r.out));
+    const QByteArray stopped = readFile(part);
+    const QByteArray recordText = readFile(part + ".state");
+    QVERIFY2(recordText.contains(badTotal ? "stopped_by=total-mismatch" : "stopped_by=check-error"),
+             recordText.constData());
+    if (record == u"gone")
+        QVERIFY(QFile::remove(part + ".state"));
+    const QString victim = bench.dir.filePath("victim");
+    QVERIFY(writeFile(victim, "start=0\ncount=1\n"));
+    if (record == u"link") {
+        QVERIFY(QFile::remove(part + ".state"));
+        QVERIFY(QFile::link(victim, part + ".state"));
+    }
+
+    LoaderSim &again = bench.box(QStringLiteral("again"));
+    second.replaceInStrings(QRegularExpression("^PART$"), part);
+    QStringList args = QStringList{"-p", bench.port("again")} + second;
+    if (!second.contains("--resume"))
+        args = args + QStringList{"-o", bench.out.path()} + range;
+    r = run(args);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, exitCode);
+    const QString expected = QString(says).replace("PART", part).replace("DEVICE", bench.port("again"));
+    QVERIFY2((r.err + r.out).contains(expected), qPrintable(r.err + r.out));
+    QCOMPARE(readFile(victim), QByteArray("start=0\ncount=1\n"));
+    if (firstBlockAsked < 0) {
+        QVERIFY(again.received().isEmpty());
+        QCOMPARE(readFile(part), stopped);
+        return;
+    }
+    QVERIFY(bench.hostGone(again));
+    QCOMPARE(again.deviations(), QStringList());
+    if (exitCode != 0) {
+        // Refused at the first block: the .part as it was.
+        QCOMPARE(again.received(), wholeWire(firstBlockAsked, blocksAsked, false).left(again.received().size()));
+        QCOMPARE(readFile(part), stopped);
+        return;
+    }
+    QCOMPARE(again.received(), wholeWire(firstBlockAsked, blocksAsked, true));
+    const int start = partial ? 5 : 0;
+    const int count = partial ? 20 : 1024;
+    const QString dump = part.chopped(5);
+    QCOMPARE(readFile(dump), again.image().mid(start * 1024, count * 1024));
+    QVERIFY(!QFileInfo::exists(part));
+    QVERIFY(!QFileInfo::exists(part + ".state"));
 }
 
 // What the box reports reaches scripts as text: control characters, the C1

@@ -233,7 +233,7 @@ void TestDumpFile::unsafeModelNames()
     QCOMPARE(file.name(), part + QStringLiteral(".bin"));
     QCOMPARE(QFileInfo(file.path()).absolutePath(), dir.path());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{part + QStringLiteral(".bin.part")});
+             (QStringList{part + QStringLiteral(".bin.part"), part + QStringLiteral(".bin.part.state")}));
 }
 
 void TestDumpFile::longModelNames_data()
@@ -264,8 +264,9 @@ void TestDumpFile::longModelNames()
              qPrintable(file.errorMessage()));
     QVERIFY(file.name().endsWith(suffix));
     QVERIFY(model.startsWith(file.name().chopped(suffix.size())));
-    // The name the file is received under fits too.
-    const qsizetype bytes = QFile::encodeName(QFileInfo(file.partPath()).fileName()).size();
+    // The names the file is received under, and its record, fit too.
+    const qsizetype bytes =
+            QFile::encodeName(QFileInfo(file.partPath()).fileName() + tarvik::PartRecord::Suffix).size();
     QVERIFY(bytes <= DumpFile::MaxNameBytes);
     QVERIFY(bytes > DumpFile::MaxNameBytes - 2);
     // The header still carries the whole name.
@@ -739,7 +740,8 @@ void TestDumpFile::nameTagFits()
     file.setNameTag([](const QString &) { return QStringLiteral("_ttyUSB1"); });
     QVERIFY2(file.begin(dir.path(), 0, 1024, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
     QVERIFY(file.name().endsWith(QStringLiteral("A_ttyUSB1.bin")));
-    QCOMPARE(QFile::encodeName(QFileInfo(file.partPath()).fileName()).size(), DumpFile::MaxNameBytes);
+    QCOMPARE(QFile::encodeName(QFileInfo(file.partPath()).fileName() + tarvik::PartRecord::Suffix).size(),
+             DumpFile::MaxNameBytes);
 }
 
 QTEST_GUILESS_MAIN(TestDumpFile)

@@ -81,7 +81,7 @@ struct Rig {
         session.start(qint16(startBlock), qint16(count), folder, header);
     }
 
-    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
+    QStringList files() const { return withoutPartRecords(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden)); }
 
     // What a partial read cut short left behind: the bytes of FlashDump.bin.part,
     // or NoFile when the folder holds no file at all.

@@ -38,7 +38,7 @@ bool runEnded(MainWindow &w)
 
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return withoutPartRecords(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
 }
 
 QString hex2(int value)
@@ -478,28 +478,38 @@ void TestDumpWindow::continueStoppedDump_data()
 {
     QTest::addColumn<int>("answer");        // of the question: 0 Continue, 1 Start again, 2 Cancel
     QTest::addColumn<bool>("folderChanged"); // between the two runs: no question then
+    QTest::addColumn<bool>("restarted");     // the program, between the two runs
 
-    QTest::newRow("continue") << 0 << false;
-    QTest::newRow("start again") << 1 << false;
-    QTest::newRow("cancel") << 2 << false;
-    QTest::newRow("another folder") << -1 << true;
+    QTest::newRow("continue") << 0 << false << false;
+    QTest::newRow("start again") << 1 << false << false;
+    QTest::newRow("cancel") << 2 << false << false;
+    QTest::newRow("another folder") << -1 << true << false;
+    QTest::newRow("continue after a restart") << 0 << false << true;
+    QTest::newRow("start again after a restart") << 1 << false << true;
 }
 
 // After a dump of the whole flash stopped, the next Open offers to continue it
-// from its .part; continuing reads only the blocks from the last good one on.
+// from its .part, also in a program started anew (from the record beside the
+// .part); continuing reads only the blocks from the last good one on.
 void TestDumpWindow::continueStoppedDump()
 {
     QFETCH(int, answer);
     QFETCH(bool, folderChanged);
+    QFETCH(bool, restarted);
 
     QTemporaryDir dir;
     QTemporaryDir other;
     ScriptedPrompts prompts;
-    MainWindow w(&prompts);
-    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    auto window = std::make_unique<MainWindow>(&prompts);
+    window->control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
     const QByteArray image = imageOfRun(0);
-    runOnce(w, image, "check 900", 0);
+    runOnce(*window, image, "check 900", 0);
     QVERIFY(QFileInfo::exists(dir.filePath("KSF-2100.bin.part")));
+    if (restarted) {
+        window = std::make_unique<MainWindow>(&prompts);
+        window->control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    }
+    MainWindow &w = *window;
     if (folderChanged)
         w.control<QLineEdit>("folderEdit")->setText(other.path() + "/");
 

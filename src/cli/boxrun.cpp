@@ -8,6 +8,7 @@
 #include "text.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -19,29 +20,7 @@ namespace {
 
 QString resultOf(DumpRun::Outcome outcome)
 {
-    switch (outcome) {
-    case DumpRun::Outcome::Success:
-        return BoxRun::ResultOk;
-    case DumpRun::Outcome::TotalMismatch:
-        return QStringLiteral("total-mismatch");
-    case DumpRun::Outcome::CheckError:
-        return QStringLiteral("check-error");
-    case DumpRun::Outcome::UnexpectedData:
-        return QStringLiteral("unexpected-data");
-    case DumpRun::Outcome::Timeout:
-        return QStringLiteral("timeout");
-    case DumpRun::Outcome::FileError:
-        return QStringLiteral("file-error");
-    case DumpRun::Outcome::PortLost:
-        return QStringLiteral("port-lost");
-    case DumpRun::Outcome::PortClosed:
-        return QStringLiteral("port-closed");
-    case DumpRun::Outcome::NotSameBox:
-        return QStringLiteral("not-same-box");
-    case DumpRun::Outcome::None:
-        break;
-    }
-    return QStringLiteral("no-result");
+    return DumpRun::outcomeName(outcome);
 }
 
 } // namespace
@@ -52,6 +31,7 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     if (m_options.stallMs > 0)
         m_session.setStallTimeout(m_options.stallMs);
     m_session.setWriteFile(!verifying());
+    m_session.setKeepStopped(!m_options.restart);
     m_logPath = logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts);
     connect(&m_session, &Session::logReplaced, this, &BoxRun::replaceLog);
     connect(&m_session, &Session::logAppended, this, &BoxRun::appendLog);
@@ -186,7 +166,7 @@ void BoxRun::interrupt()
     if (m_done)
         return;
     m_interrupted = true;
-    m_session.close();
+    m_session.close(PartRecord::Interrupted);
     // A port that was never opened has no run to end.
     if (!m_done)
         onRunFinished(m_session.run().outcome(), m_session.run().outcomeText());
@@ -240,7 +220,16 @@ void BoxRun::onRunFinished(DumpRun::Outcome outcome, const QString &text)
     QString result = resultOf(outcome);
     if (outcome == DumpRun::Outcome::Success && verifying())
         result = m_differing.isEmpty() ? ResultIdentical : ResultDifferent;
-    const QString failure = outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : text;
+    QString failure = outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : text;
+    const DumpFile &file = m_session.dumpFile();
+    if (file.error() == DumpFile::Error::StoppedDump) {
+        result = ResultPartExists;
+        failure = QStringLiteral("%1 holds a stopped dump of %2 whole blocks: continue it with %3, or start "
+                                 "again with --restart")
+                          .arg(file.partPath())
+                          .arg(file.stoppedWholeBlocks())
+                          .arg(resumeCommand(m_device, file.partPath()));
+    }
     finish(result, failure);
 }
 
@@ -265,6 +254,26 @@ void BoxRun::finish(const QString &result, const QString &failure)
     if (nothingButBlank())
         emit notice(Session::BlankWarning.trimmed(), true);
     emit finished();
+}
+
+QString BoxRun::continueCommand() const
+{
+    const DumpFile &file = m_session.dumpFile();
+    if (verifying() || m_result == ResultOk || !file.hasFile() || file.isCommitted()
+        || file.record().wholeBlocks < ResumePlan::MinWholeBlocks || !file.record().resumable())
+        return {};
+    return resumeCommand(m_device, file.partPath());
+}
+
+QString BoxRun::resumeCommand(const QString &device, const QString &partPath)
+{
+    const auto quoted = [](const QString &word) {
+        static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:+=@%,-]+$"));
+        if (plain.match(word).hasMatch())
+            return word;
+        return u'\'' + QString(word).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+    };
+    return QStringLiteral("tarvik-dump -p %1 --resume %2").arg(quoted(device), quoted(partPath));
 }
 
 QString BoxRun::blockList(const QList<int> &blocks)

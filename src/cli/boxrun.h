@@ -31,6 +31,7 @@ public:
     static inline const QString ResultInterrupted = QStringLiteral("interrupted");
     static inline const QString ResultOpenFailed = QStringLiteral("open-failed");
     static inline const QString ResultNoAnswer = QStringLiteral("no-answer");
+    static inline const QString ResultPartExists = QStringLiteral("part-exists");
 
     BoxRun(const Options &options, const QString &device, bool severalPorts, QObject *parent = nullptr);
     ~BoxRun() override;
@@ -72,6 +73,11 @@ public:
     QList<int> differingBlocks() const { return m_differing; }
     bool verifying() const;
 
+    // After a run that stopped with a dump worth continuing: the command that
+    // continues it; empty otherwise.
+    QString continueCommand() const;
+    // The command that continues the stopped dump in partPath, quoted for a shell.
+    static QString resumeCommand(const QString &device, const QString &partPath);
     // "700-703, 900"
     static QString blockList(const QList<int> &blocks);
 

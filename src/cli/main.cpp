@@ -91,6 +91,8 @@ QString jsonLine(const BoxRun &box, bool verify)
     o.insert(QStringLiteral("zero_blocks"), box.zeroBlocks());
     if (box.resumedFrom() >= 0)
         o.insert(QStringLiteral("resumed_from"), box.resumedFrom());
+    if (const QString command = box.continueCommand(); !command.isEmpty())
+        o.insert(QStringLiteral("resume_command"), command);
     o.insert(QStringLiteral("seconds"), qRound(box.seconds() * 1000) / 1000.0);
     o.insert(QStringLiteral("result"), box.result());
     if (verify) {
@@ -121,6 +123,8 @@ QString summaryLine(const BoxRun &box, bool verify)
         line += QStringLiteral(", %1 blank and %2 zero blocks").arg(box.blankBlocks()).arg(box.zeroBlocks());
     if (!verify && !box.previousKeptAs().isEmpty())
         line += QStringLiteral(", earlier dump kept as ") + box.previousKeptAs();
+    if (const QString command = box.continueCommand(); !command.isEmpty())
+        line += QStringLiteral(", continue with: ") + command;
     return line + u'\n';
 }
 

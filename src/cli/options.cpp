@@ -122,8 +122,11 @@ ParseResult parseArguments(const QStringList &arguments)
     const QCommandLineOption resume(QStringLiteral("resume"),
         QStringLiteral("Continue the stopped dump in FILE.part (one --port): ask the box for the "
                        "blocks from the last whole block but one to the end of the range, compare the "
-                       "first of them, and write the rest into FILE.part. --start and --count give the "
-                       "stopped run's range."), QStringLiteral("FILE.part"));
+                       "first of them, and write the rest into FILE.part. The record beside FILE.part "
+                       "gives the range; without one, --start and --count give it."),
+        QStringLiteral("FILE.part"));
+    const QCommandLineOption restart(QStringLiteral("restart"),
+        QStringLiteral("Start a stopped dump's .part afresh instead of refusing to."));
     const QCommandLineOption wait(QStringLiteral("wait"),
         QStringLiteral("Give up when the boot loader has not answered the handshake within SECONDS "
                        "(default: wait for as long as it takes)."), QStringLiteral("SECONDS"));
@@ -131,8 +134,8 @@ ParseResult parseArguments(const QStringList &arguments)
     QCommandLineOption stall(QStringLiteral("stall-ms"), QStringLiteral("Stall time-out in ms."),
                              QStringLiteral("MS"));
     stall.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({help, version, port, output, header, start, count, verify, resume, wait, json, log,
-                       quiet, list, stall});
+    parser.addOptions({help, version, port, output, header, start, count, verify, resume, restart, wait, json,
+                       log, quiet, list, stall});
 
     ParseResult result;
     const auto usage = [&result](const QString &error) {
@@ -232,10 +235,14 @@ ParseResult parseArguments(const QStringList &arguments)
         const QString part = parser.value(resume);
         if (parser.isSet(output) && QFileInfo(QFileInfo(part).absolutePath()) != QFileInfo(o.outputFolder))
             return usage(QStringLiteral("--resume continues the dump in the folder of %1: drop -o.").arg(part));
-        o.resume = planResume(part, o.startBlock, o.blockCount);
+        if (parser.isSet(restart))
+            return usage(QStringLiteral("--resume continues a dump and --restart starts it afresh: give one."));
+        o.resume = planResume(part, o.startBlock, o.blockCount, parser.isSet(start) || parser.isSet(count));
         if (!o.resume.ok)
             return usage(o.resume.error);
         o.outputFolder = QFileInfo(part).absolutePath() + u'/';
+        o.startBlock = o.resume.startBlock;
+        o.blockCount = o.resume.blockCount;
         if (!o.resume.fresh)
             o.header = o.resume.header;
         else if (part.endsWith(QStringLiteral("_conv.bin") + DumpFile::PartSuffix))
@@ -248,6 +255,7 @@ ParseResult parseArguments(const QStringList &arguments)
             return usage(QStringLiteral("--wait wants a number of seconds above 0."));
     }
 
+    o.restart = parser.isSet(restart);
     o.logPath = parser.value(log);
     if (parser.isSet(log) && o.logPath.isEmpty())
         return usage(QStringLiteral("--log wants a file."));

@@ -35,6 +35,8 @@ struct Options {
     int stallMs = 0; // 0: the engine's own
     // With --resume: how the stopped dump goes on (ok), or starts afresh (fresh).
     ResumePlan resume;
+    // --restart: a stopped dump's .part may be started afresh.
+    bool restart = false;
     int waitSeconds = 0; // 0: wait for the boot loader for as long as it takes
     // The name of each port in file names where its last path part is taken
     // by an earlier port ("ttyUSB0-2"); the others go by deviceName().

@@ -3,6 +3,7 @@
 
 #include "blockrange.h"
 #include "ownfile.h"
+#include "resume.h"
 #include "text.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ const QChar Replacement = u'_';
 const QString InUseReason = QStringLiteral("another Tarvik is writing it right now");
 const QString KeptDateFormat = QStringLiteral("yyyy-MM-dd_HHmmss");
 constexpr qint64 CompareChunk = 64 * 1024;
+
 
 QString digitsOf(const QByteArray &block, int index)
 {
@@ -183,7 +185,7 @@ QString DumpFile::fileName(qint16 startBlock, qint16 blockCount, bool headerTick
     // received, fits in one directory entry.
     QString tail = tag;
     const auto tooLong = [&] {
-        return encoded(stem + tail + suffix + PartSuffix).size() > MaxNameBytes;
+        return encoded(stem + tail + suffix + PartSuffix + PartRecord::Suffix).size() > MaxNameBytes;
     };
     const auto chopOne = [](QString &text) {
         text.chop(1);
@@ -237,23 +239,59 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     const bool withHeader = headerDue(startBlock, blockCount, headerTicked);
     if (withHeader)
         m_header = headerText(modelText, firstBlock);
+    m_headerBytes = withHeader ? m_header.toLatin1().size() : 0;
 
-    if (!openDevice())
+    m_record = PartRecord();
+    m_record.startBlock = startBlock;
+    m_record.blockCount = blockCount;
+    m_record.header = withHeader;
+    m_record.model = modelText;
+    if (firstBlock.size() > HardwareVersionOffset + 2) {
+        m_record.hardware = versionDigits(firstBlock, HardwareVersionOffset).join(u'.');
+        m_record.software = versionDigits(firstBlock, SoftwareVersionOffset).join(u'.');
+    }
+
+    if (!openDevice() || !saveRecord())
         return false;
     if (withHeader)
         return writeAll(m_header.toLatin1());
     return true;
 }
 
-bool DumpFile::resume(const QString &partPath, qint64 keepBytes)
+void DumpFile::setDevice(const QString &path, const QString &id)
+{
+    m_devicePath = path;
+    m_deviceId = id;
+}
+
+bool DumpFile::saveRecord()
+{
+    if (!isPartFile() || m_committed)
+        return true;
+    m_record.device = m_devicePath;
+    m_record.deviceId = m_deviceId;
+    m_record.wholeBlocks = int(qMax<qint64>(0, m_size - m_headerBytes) / BlockSize);
+    m_record.written = QDateTime::currentDateTime().toString(Qt::ISODate);
+    m_record.version = QStringLiteral(PROJECT_VERSION_STRING);
+    QString reason;
+    if (writePartRecord(m_folderFd, m_name + PartSuffix, m_record, &reason))
+        return true;
+    fail(Error::CannotCreate, reason);
+    return false;
+}
+
+bool DumpFile::resume(const QString &partPath, qint64 keepBytes, const PartRecord &record)
 {
     reset();
     m_path = partPath.chopped(PartSuffix.size());
     m_name = QFileInfo(m_path).fileName();
     m_keepBytes = keepBytes;
+    m_headerBytes = keepBytes % BlockSize;
+    m_record = record;
+    m_record.stoppedBy = PartRecord::Receiving;
     const bool opened = openDevice();
     m_keepBytes = 0;
-    return opened;
+    return opened && saveRecord();
 }
 
 bool DumpFile::isPartFile() const
@@ -326,6 +364,14 @@ bool DumpFile::openPart(QFile &file)
             || !sameFile(named, opened))) {
         error = Error::InUse;
         reason = InUseReason;
+    }
+    // A stopped dump is only started afresh when that was asked for.
+    if (error == Error::None && !resuming && !own.created && m_keepStopped) {
+        const qint64 whole = qMax<qint64>(0, opened.st_size - m_headerBytes) / BlockSize;
+        if (whole >= ResumePlan::MinWholeBlocks) {
+            error = Error::StoppedDump;
+            m_stoppedWholeBlocks = int(whole);
+        }
     }
     // What a resumed run keeps counts for the size and the SHA-256.
     if (error == Error::None && m_keepBytes > 0) {
@@ -504,6 +550,7 @@ bool DumpFile::commit()
         }
     }
     m_committed = true;
+    removePartRecord(m_folderFd, m_name + PartSuffix);
     // Makes the rename last across a crash. A folder that cannot be synced
     // still holds the renamed file; there is nothing better to do then.
     ::fsync(m_folderFd);
@@ -518,8 +565,13 @@ void DumpFile::fail(Error error, const QString &reason)
         m_errorString = QStringLiteral("Unknown error");
 }
 
-void DumpFile::close()
+void DumpFile::close(const QString &stoppedBy)
 {
+    if (isOpen() && isPartFile() && !m_committed) {
+        if (!stoppedBy.isEmpty())
+            m_record.stoppedBy = stoppedBy;
+        saveRecord();
+    }
     if (m_device) {
         m_device->close();
         m_device.reset();
@@ -545,6 +597,8 @@ void DumpFile::reset()
     m_committed = false;
     m_hasFile = false;
     m_previousKeptAs.clear();
+    m_headerBytes = 0;
+    m_stoppedWholeBlocks = 0;
     m_error = Error::None;
     m_errorString.clear();
 }
@@ -568,6 +622,8 @@ QString DumpFile::errorMessage() const
         return QStringLiteral("%1 is %2: remove it, or choose another folder.").arg(partPath(), m_errorString);
     case Error::CannotWrite:
         return QStringLiteral("Cannot write the dump file %1: %2").arg(currentPath(), m_errorString);
+    case Error::StoppedDump:
+        return QStringLiteral("%1 holds a stopped dump of %2 whole blocks").arg(partPath()).arg(m_stoppedWholeBlocks);
     case Error::NameTaken:
         return QStringLiteral("%1 belongs to another user: your dump is kept in %2").arg(m_path, partPath());
     case Error::CannotRename:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "partrecord.h"
 #include "protocol.h"
 
 #include <QByteArray>
@@ -37,7 +38,8 @@ public:
     static constexpr int SoftwareVersionOffset = protocol::SoftwareVersionOffset;
     static constexpr int HardwareVersionOffset = protocol::HardwareVersionOffset;
     // The longest file name (in bytes, as the system stores it) that a folder
-    // can hold; the name of the file being received, with PartSuffix, must fit.
+    // can hold; the name of the file being received, with PartSuffix and its
+    // record's suffix, must fit.
     static constexpr int MaxNameBytes = 255;
     static inline const QString HeaderPrefix = QStringLiteral("KAON0008B9");
     static inline const QString PartialReadName = QStringLiteral("FlashDump.bin");
@@ -46,7 +48,8 @@ public:
     static inline const QString PartSuffix = QStringLiteral(".part");
 
     // NameTaken: another user's file has the dump's name; the dump stays in the .part.
-    enum class Error { None, CannotCreate, InUse, InTheWay, CannotWrite, CannotRename, NameTaken };
+    // StoppedDump: a run would start afresh over the .part of a stopped one.
+    enum class Error { None, CannotCreate, InUse, InTheWay, CannotWrite, CannotRename, NameTaken, StoppedDump };
 
     // Makes the (unopened) device for a path: a QFile by default; tests hand in
     // devices that fail. begin() opens it for writing, cut to nothing; a QFile
@@ -59,6 +62,11 @@ public:
     DumpFile &operator=(const DumpFile &) = delete;
 
     void setOpener(Opener opener);
+    // Whether a new run leaves alone a .part that holds a stopped dump (at
+    // least ResumePlan's two whole blocks) instead of starting it afresh.
+    void setKeepStopped(bool keep) { m_keepStopped = keep; }
+    // The device that the run reads, for the .part's record.
+    void setDevice(const QString &path, const QString &id);
     // Given the name chosen for a run, a tag that goes before its ".bin", e.g.
     // to keep two boxes of one model apart; empty for none.
     using NameTag = std::function<QString(const QString &name)>;
@@ -98,7 +106,8 @@ public:
     // SHA-256, the rest is cut, and the blocks appended from then on follow
     // them. The name is the .part's without PartSuffix. Every rule of begin()
     // holds: what is in the way, the lock.
-    bool resume(const QString &partPath, qint64 keepBytes);
+    // The record of the stopped run, when there is one, carries on.
+    bool resume(const QString &partPath, qint64 keepBytes, const PartRecord &record = PartRecord());
     // Appends the 1024 data bytes of a block reply; the check byte is never written.
     bool appendBlock(const QByteArray &reply);
     // False, with the error set, when the open file no longer has a name on
@@ -112,8 +121,10 @@ public:
     // is first renamed to keptName() (see previousKeptAs()); one with the same
     // bytes is replaced. On failure the received file stays as it is.
     bool commit();
-    // Closing when nothing is open does nothing.
-    void close();
+    // Closing when nothing is open does nothing. A .part that is not
+    // committed gets its record, with why the run stopped (a run result such
+    // as "check-error"; empty keeps what the record says).
+    void close(const QString &stoppedBy = QString());
     // A new run: closes the file and forgets its name and error. The header text stays.
     void reset();
 
@@ -134,6 +145,9 @@ public:
     QByteArray sha256() const { return m_hash.result(); }
     QString header() const { return m_header; }
     Error error() const { return m_error; }
+    // The whole blocks of the stopped dump that a new run left alone.
+    int stoppedWholeBlocks() const { return m_stoppedWholeBlocks; }
+    const PartRecord &record() const { return m_record; }
     QString errorString() const { return m_errorString; }
     // The message box text for the last error: the path and the system's reason.
     QString errorMessage() const;
@@ -144,6 +158,7 @@ private:
     // Makes way for the received file under its name; false with the error set.
     bool keepEarlierDump(bool &replace);
     bool isPartFile() const;
+    bool saveRecord();
     void closeFolder();
     bool writeAll(const QByteArray &bytes);
     // The reason defaults to the device's own error text.
@@ -160,6 +175,12 @@ private:
     bool m_committed = false;
     bool m_hasFile = false;
     qint64 m_keepBytes = 0; // of the .part taken up by resume()
+    qint64 m_headerBytes = 0;
+    bool m_keepStopped = false;
+    int m_stoppedWholeBlocks = 0;
+    PartRecord m_record;
+    QString m_devicePath;
+    QString m_deviceId;
     QString m_previousKeptAs;
     // The output folder, open while the file is: every look at the .part and
     // every rename goes through it, whatever happens to the path meanwhile.

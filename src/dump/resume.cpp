@@ -5,6 +5,7 @@
 #include "protocol.h"
 #include "text.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -43,7 +44,7 @@ qint64 headerModelLength(const QByteArray &head)
 
 } // namespace
 
-ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCount)
+ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCount, bool rangeGiven)
 {
     ResumePlan plan;
     plan.partPath = partPath;
@@ -52,6 +53,31 @@ ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCo
     if (!partPath.endsWith(DumpFile::PartSuffix)) {
         plan.error = QStringLiteral("%1 is not a .part file of a stopped dump").arg(partPath);
         return plan;
+    }
+    const PartRecordRead read = readPartRecord(partPath);
+    if (read.present && !read.ok) {
+        plan.error = read.error;
+        return plan;
+    }
+    if (read.ok) {
+        const PartRecord &r = read.record;
+        if (!r.resumable()) {
+            plan.error = QStringLiteral("%1 cannot be continued: %2.").arg(partPath, r.notResumableReason());
+            return plan;
+        }
+        if (rangeGiven && (r.startBlock != startBlock || r.blockCount != blockCount)) {
+            plan.error = QStringLiteral("%1 was a read of %2 blocks from block %3: drop --start and --count, "
+                                        "or give --start %3 --count %2.")
+                                 .arg(partPath)
+                                 .arg(r.blockCount)
+                                 .arg(r.startBlock);
+            return plan;
+        }
+        plan.hasRecord = true;
+        plan.record = r;
+        plan.startBlock = r.startBlock;
+        plan.blockCount = r.blockCount;
+        blockCount = r.blockCount;
     }
     const int fd = ::open(QFile::encodeName(partPath).constData(),
                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -97,9 +123,37 @@ ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCo
     }
     file.seek(plan.headerBytes);
     plan.model = DumpFile::modelText(file.read(protocol::BlockSize));
+    if (!plan.hasRecord) {
+        plan.record.startBlock = plan.startBlock;
+        plan.record.blockCount = plan.blockCount;
+        plan.record.header = plan.header;
+        plan.record.model = plan.model;
+    }
     file.seek(plan.headerBytes + qint64(plan.wholeBlocks - 2) * protocol::BlockSize);
     plan.compareBlock = file.read(protocol::BlockSize);
     return plan;
+}
+
+QString findStoppedDump(const QString &folder, qint16 startBlock, qint16 blockCount, bool header)
+{
+    const QDir dir(DumpFile::expandFolder(folder));
+    const QStringList records = dir.entryList({u'*' + DumpFile::PartSuffix + PartRecord::Suffix},
+                                              QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
+    QString found;
+    QString foundWritten;
+    for (const QString &name : records) {
+        const QString part = dir.filePath(name.chopped(PartRecord::Suffix.size()));
+        const PartRecordRead read = readPartRecord(part);
+        const PartRecord &r = read.record;
+        if (!read.ok || !r.resumable() || r.wholeBlocks < ResumePlan::MinWholeBlocks || r.startBlock != startBlock
+            || r.blockCount != blockCount || r.header != header || !QFileInfo(part).isFile())
+            continue;
+        if (found.isEmpty() || r.written > foundWritten) {
+            found = part;
+            foundWritten = r.written;
+        }
+    }
+    return found;
 }
 
 } // namespace tarvik

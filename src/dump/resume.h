@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "partrecord.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -31,6 +33,9 @@ struct ResumePlan {
     int wholeBlocks = 0;    // k
     QByteArray compareBlock; // the data of block k-2, as the .part holds it
     QString model;          // from the .part's first block
+    // The record beside the .part, when there is one: it gives the range.
+    bool hasRecord = false;
+    PartRecord record;
 
     // The first block the resumed run asks for, and how many.
     qint16 firstRequested() const { return qint16(startBlock + wholeBlocks - 2); }
@@ -41,9 +46,17 @@ struct ResumePlan {
     qint64 keepBytes() const { return headerBytes + qint64(wholeBlocks - 1) * 1024; }
 };
 
-// Reads the .part of a stopped run over the range startBlock, blockCount.
-// Whether it carries a KUP header is told by its name ("_conv.bin.part") and
-// checked against its bytes. Reads without following a link or blocking.
-ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCount);
+// Reads the .part of a stopped run and the record beside it. The record gives
+// the range; without one, the range is startBlock, blockCount. A range given
+// (`rangeGiven`) that is not the record's is refused, and so is a .part whose
+// record says that it cannot be trusted. Whether it carries a KUP header is
+// told by its name ("_conv.bin.part") and checked against its bytes. Reads
+// without following a link or blocking.
+ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCount, bool rangeGiven = true);
+
+// The .part in `folder` whose record says that it stopped over the same
+// range and header option and may be continued; the most recently written
+// when there are several, empty when there is none.
+QString findStoppedDump(const QString &folder, qint16 startBlock, qint16 blockCount, bool header);
 
 } // namespace tarvik

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "session.h"
 
+#include "portinfo.h"
 #include "serialport.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ void Session::connectRun()
     connect(&m_run, &DumpRun::fileFailed, this, &Session::message);
     connect(&m_run, &DumpRun::blockReceived, this, [this](int, const QByteArray &data) { countBlock(data); });
     connect(&m_run, &DumpRun::blockReceived, this, &Session::blockReceived);
-    connect(&m_run, &DumpRun::endRequested, this, &Session::close);
+    connect(&m_run, &DumpRun::endRequested, this, [this] { close(); });
     connect(&m_run, &DumpRun::finished, this, [this] { emit finished(m_run.outcome(), m_run.outcomeText()); });
 }
 
@@ -74,6 +75,8 @@ SerialService::OpenError Session::open(const QString &devicePath)
         return SerialService::OpenError::NotPresent;
     applyLineSettings(*m_port);
     m_port->setDevice(devicePath);
+    const PortDetails details = collectPortDetails({devicePath}).value(0);
+    m_file.setDevice(devicePath, !details.byId.isEmpty() ? details.byId : details.serialNumber);
     return m_port->open();
 }
 
@@ -105,13 +108,13 @@ void Session::setHeaderTicked(bool ticked)
     m_run.setHeaderTicked(ticked);
 }
 
-bool Session::close()
+bool Session::close(const QString &stoppedBy)
 {
     if (!m_port->isOpen())
         return false;
     m_port->close();
     const bool hadFile = m_file.isOpen();
-    m_file.close();
+    m_file.close(!stoppedBy.isEmpty() ? stoppedBy : DumpRun::outcomeName(m_run.outcome()));
     emit logAppended(ClosedLine);
     if (nothingButBlank())
         emit logAppended(BlankWarning);

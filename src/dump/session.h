@@ -54,7 +54,10 @@ public:
     void setHeaderTicked(bool ticked);
     // When the port is open: closes it and the run's dump file and logs the
     // closing line. True when it did so; nothing happens when it is closed already.
-    bool close();
+    // `stoppedBy` goes into a stopped dump's record; by default, how the run ended.
+    bool close(const QString &stoppedBy = QString());
+    // Whether a new run leaves a stopped dump's .part alone (see DumpFile).
+    void setKeepStopped(bool keep) { m_file.setKeepStopped(keep); }
     bool isOpen() const;
 
     SerialService &port() { return *m_port; }

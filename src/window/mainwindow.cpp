@@ -517,10 +517,17 @@ void MainWindow::onOpenClicked()
 
 ResumePlan MainWindow::stoppedDumpToContinue() const
 {
-    if (m_stopped.partPath.isEmpty() || !isFullRead(m_startBlock, m_blockCount)
-        || m_stopped.folderText != m_folderEdit->text() || m_stopped.header != m_headerCheck->isChecked())
+    // The dump that stopped in this window, else one whose record in the
+    // folder says it stopped over this range (after a restart, say).
+    QString partPath;
+    if (!m_stopped.partPath.isEmpty() && isFullRead(m_startBlock, m_blockCount)
+        && m_stopped.folderText == m_folderEdit->text() && m_stopped.header == m_headerCheck->isChecked())
+        partPath = m_stopped.partPath;
+    else
+        partPath = findStoppedDump(m_folderEdit->text(), m_startBlock, m_blockCount, m_headerCheck->isChecked());
+    if (partPath.isEmpty())
         return {};
-    ResumePlan plan = planResume(m_stopped.partPath, m_startBlock, m_blockCount);
+    ResumePlan plan = planResume(partPath, m_startBlock, m_blockCount);
     if (plan.fresh)
         plan.ok = false;
     return plan;

@@ -1,0 +1,191 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "partrecord.h"
+
+#include "ownfile.h"
+#include "text.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QStringList>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvik {
+
+namespace {
+
+constexpr qint64 MostRecordBytes = 64 * 1024;
+
+// One line's value: what came from outside (the box, the system) never
+// breaks the line or carries a control character.
+QString oneLine(const QString &value)
+{
+    return withoutControls(value);
+}
+
+} // namespace
+
+QString PartRecord::notResumableReason() const
+{
+    if (stoppedBy == TotalMismatch)
+        return QStringLiteral("its run failed the check over the whole transfer, so any of its blocks may be wrong");
+    if (stoppedBy == NotSameBox)
+        return QStringLiteral("its last run found another box, or a changed flash");
+    return {};
+}
+
+QByteArray PartRecord::toText() const
+{
+    const QStringList lines{
+            QStringLiteral("# A stopped Tarvik dump: the .part beside this file holds its whole blocks."),
+            QStringLiteral("start=%1").arg(startBlock),
+            QStringLiteral("count=%1").arg(blockCount),
+            QStringLiteral("header=%1").arg(header ? QStringLiteral("yes") : QStringLiteral("no")),
+            QStringLiteral("model=") + oneLine(model),
+            QStringLiteral("hardware=") + oneLine(hardware),
+            QStringLiteral("software=") + oneLine(software),
+            QStringLiteral("device=") + oneLine(device),
+            QStringLiteral("device_id=") + oneLine(deviceId),
+            QStringLiteral("whole_blocks=%1").arg(wholeBlocks),
+            QStringLiteral("stopped_by=") + oneLine(stoppedBy),
+            QStringLiteral("written=") + oneLine(written),
+            QStringLiteral("version=") + oneLine(version),
+    };
+    return lines.join(u'\n').toUtf8() + '\n';
+}
+
+bool PartRecord::fromText(const QByteArray &text)
+{
+    bool haveStart = false;
+    bool haveCount = false;
+    for (const QByteArray &raw : text.split('\n')) {
+        const QString line = QString::fromUtf8(raw);
+        const qsizetype eq = line.indexOf(u'=');
+        if (line.startsWith(u'#') || eq <= 0)
+            continue;
+        const QString key = line.left(eq);
+        const QString value = oneLine(line.mid(eq + 1));
+        bool ok = false;
+        if (key == u"start") {
+            const int n = value.toInt(&ok);
+            haveStart = ok && n >= 0 && n <= 32767;
+            startBlock = qint16(haveStart ? n : 0);
+        } else if (key == u"count") {
+            const int n = value.toInt(&ok);
+            haveCount = ok && n >= 0 && n <= 32767;
+            blockCount = qint16(haveCount ? n : 0);
+        } else if (key == u"header") {
+            header = value == u"yes";
+        } else if (key == u"model") {
+            model = value;
+        } else if (key == u"hardware") {
+            hardware = value;
+        } else if (key == u"software") {
+            software = value;
+        } else if (key == u"device") {
+            device = value;
+        } else if (key == u"device_id") {
+            deviceId = value;
+        } else if (key == u"whole_blocks") {
+            wholeBlocks = qMax(0, value.toInt());
+        } else if (key == u"stopped_by") {
+            stoppedBy = value;
+        } else if (key == u"written") {
+            written = value;
+        } else if (key == u"version") {
+            version = value;
+        }
+    }
+    return haveStart && haveCount && int(startBlock) + int(blockCount) - 1 <= 32767;
+}
+
+QString partRecordPath(const QString &partPath)
+{
+    return partPath + PartRecord::Suffix;
+}
+
+PartRecordRead readPartRecord(const QString &partPath)
+{
+    PartRecordRead result;
+    const QString path = partRecordPath(partPath);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0) {
+        const int error = errno;
+        struct stat there {};
+        result.present = ::lstat(QFile::encodeName(path).constData(), &there) == 0;
+        if (result.present)
+            result.error = QStringLiteral("%1 is %2").arg(path, error == ELOOP ? QStringLiteral("a symbolic link")
+                                                                              : systemReason(error));
+        return result;
+    }
+    result.present = true;
+    QByteArray text;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MostRecordBytes) {
+        result.error = QStringLiteral("%1 is not a record of a stopped dump").arg(path);
+    } else {
+        text.resize(qsizetype(st.st_size));
+        const ssize_t n = ::read(fd, text.data(), size_t(text.size()));
+        text.resize(n > 0 ? n : 0);
+        result.ok = result.record.fromText(text);
+        if (!result.ok)
+            result.error = QStringLiteral("%1 is not a record of a stopped dump").arg(path);
+    }
+    ::close(fd);
+    return result;
+}
+
+bool writePartRecord(int folderFd, const QString &partName, const PartRecord &record, QString *error)
+{
+    const QByteArray name = QFile::encodeName(partName + PartRecord::Suffix);
+    struct stat st {};
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (const QString what = whatIsInTheWay(st); !what.isEmpty()) {
+            *error = QStringLiteral("%1 is %2").arg(QString::fromLocal8Bit(name), what);
+            return false;
+        }
+    }
+    QByteArray temporary;
+    OwnFile own;
+    for (int tries = 0; own.fd < 0 && tries < 8; ++tries) {
+        temporary = ".tarvik-state-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        own = openOwnFile(folderFd, temporary, O_WRONLY, true);
+        if (own.fd >= 0 && !own.created) {
+            ::close(own.fd);
+            own.fd = -1;
+        }
+    }
+    if (own.fd < 0) {
+        *error = own.reason;
+        return false;
+    }
+    const QByteArray text = record.toText();
+    bool ok = makeBlocking(own.fd, false);
+    for (qsizetype done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(own.fd, text.constData() + done, size_t(text.size() - done));
+        ok = n > 0;
+        done += ok ? n : 0;
+    }
+    ok = ok && ::fdatasync(own.fd) == 0;
+    const int writeError = errno;
+    ::close(own.fd);
+    if (!ok || ::renameat(folderFd, temporary.constData(), folderFd, name.constData()) != 0) {
+        *error = systemReason(ok ? errno : writeError);
+        ::unlinkat(folderFd, temporary.constData(), 0);
+        return false;
+    }
+    return true;
+}
+
+void removePartRecord(int folderFd, const QString &partName)
+{
+    const QByteArray name = QFile::encodeName(partName + PartRecord::Suffix);
+    struct stat st {};
+    if (::fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && whatIsInTheWay(st).isEmpty())
+        ::unlinkat(folderFd, name.constData(), 0);
+}
+
+} // namespace tarvik
