@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "boxrun.h"
 
+#include "blockrange.h"
 #include "openfailure.h"
 #include "options.h"
 #include "session.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 namespace tarvik::cli {
 
@@ -36,6 +41,15 @@ QString resultOf(DumpRun::Outcome outcome)
     return QStringLiteral("no-result");
 }
 
+// One argument as a POSIX shell reads it back.
+QString shellWord(const QString &word)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    return u'\'' + QString(word).replace(QStringLiteral("'"), QStringLiteral("'\\''")) + u'\'';
+}
+
 } // namespace
 
 BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts, QObject *parent)
@@ -44,6 +58,7 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     if (m_options.stallMs > 0)
         m_session.setStallTimeout(m_options.stallMs);
     m_session.setWriteFile(!verifying());
+    m_session.setContinuation([this] { return continueCommand(); });
     m_log.setFileName(logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts));
     connect(&m_session, &Session::logReplaced, this, &BoxRun::replaceLog);
     connect(&m_session, &Session::logAppended, this, &BoxRun::appendLog);
@@ -226,6 +241,28 @@ void BoxRun::finish(const QString &result, const QString &failure)
     if (nothingButBlank())
         emit notice(Session::BlankWarning.trimmed(), true);
     emit finished();
+}
+
+QString BoxRun::continueCommand() const
+{
+    QStringList words{QStringLiteral("tarvik-dump"), QStringLiteral("-p"), m_device};
+    const DumpFile &file = m_session.dumpFile();
+    if (!verifying() && file.hasFile() && !file.partPath().isEmpty()) {
+        words << QStringLiteral("--resume") << QFileInfo(file.partPath()).absoluteFilePath();
+    } else {
+        words << QStringLiteral("-o") << QDir(m_options.outputFolder).absolutePath();
+        if (verifying())
+            words << QStringLiteral("--verify") << QFileInfo(m_options.verifyPath).absoluteFilePath();
+        if (m_options.header)
+            words << QStringLiteral("--header");
+    }
+    if (!isFullRead(m_options.startBlock, m_options.blockCount))
+        words << QStringLiteral("--start") << QString::number(m_options.startBlock) << QStringLiteral("--count")
+              << QString::number(m_options.blockCount);
+    QStringList quoted;
+    for (const QString &word : std::as_const(words))
+        quoted << shellWord(word);
+    return quoted.join(u' ');
 }
 
 QString BoxRun::blockList(const QList<int> &blocks)

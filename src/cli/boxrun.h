@@ -70,6 +70,9 @@ public:
 
     // "700-703, 900"
     static QString blockList(const QList<int> &blocks);
+    // The command that goes on after the adapter was disconnected: --resume of
+    // the .part when this run has one, otherwise this run's own command again.
+    QString continueCommand() const;
 
 signals:
     void progressed();
