@@ -135,8 +135,11 @@ fi
 # ---- The guest session --------------------------------------------------------
 
 rm -rf "$work"
-mkdir -p "$work/requests" "$work/answers" "$work/dumps"
-chmod 1777 "$work/dumps"
+mkdir -p "$work/requests" "$work/answers"
+# The flash image behind the adapter: random bytes with a model name, so that
+# every byte value goes through the driver.
+head -c $((1024 * 1024)) /dev/urandom >"$work/image.bin"
+printf 'KSF-2100\0' | dd of="$work/image.bin" bs=1 seek=8 conv=notrunc status=none
 mkfifo "$work/monitor.in" "$work/monitor.out"
 
 qemu_pid=
@@ -229,9 +232,9 @@ while kill -0 "$qemu_pid" 2>/dev/null; do
     now=$(date +%s.%N)
     elapsed=$(awk -v a="$started" -v b="$now" 'BEGIN { printf "%d", b - a }')
     if [ -z "$booted" ]; then
-        if grep -q '^guest: ready' "$work/console.log" 2>/dev/null; then
+        if grep -q 'guest: ready at' "$work/console.log" 2>/dev/null; then
             booted=$(awk -v a="$started" -v b="$now" 'BEGIN { printf "%.1f", b - a }')
-            echo "Guest up after $booted s (QEMU started to the guest's cases; $(grep '^guest: ready' "$work/console.log" | sed 's/guest: ready at //') of guest uptime)"
+            echo "Guest up after $booted s (QEMU started to the guest's cases; $(grep -o 'guest: ready at .*' "$work/console.log" | sed 's/guest: ready at //') of guest uptime)"
         elif [ "$elapsed" -gt "$boot_limit" ]; then
             tail -20 "$work/console.log" 2>/dev/null
             fail "the guest did not come up within $boot_limit s"
@@ -256,7 +259,7 @@ grep -v '^\[' "$work/console.log" || true
 echo "---"
 [ "$qemu_status" -eq 0 ] || { cat "$work/qemu.out"; fail "QEMU ended with status $qemu_status"; }
 [ -n "$booted" ] || fail "the guest never came up"
-grep -q '^guest: cases ended with status 0' "$work/console.log" || fail "the guest's cases did not run to their end"
+grep -q 'guest: cases ended with status 0' "$work/console.log" || fail "the guest's cases did not run to their end"
 
 status=0
 for err in "$work"/sim-*.err; do
