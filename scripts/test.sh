@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up and builds Tarvik, then runs every test twice: in build/, and again in
 # build-asan/ under AddressSanitizer and UndefinedBehaviorSanitizer, where any
-# report fails its test. Exits non-zero when either run fails.
+# report fails its test. The test through a real serial driver (a QEMU guest,
+# label realdriver) runs only in build/. Exits non-zero when either run fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${TARVIK_BUILD_DIR:-build}

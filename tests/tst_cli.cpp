@@ -452,8 +452,17 @@ void TestCli::failures_data()
                            << blockRequest(3) << 3;
     QTest::newRow("extra bytes") << "extra" << 1 << "unexpected-data"
                                  << "Unexpected data while receiving BLOCK: 0002" << blockRequest(2) << 2;
-    QTest::newRow("adapter pulled") << "hang-up" << 1 << "port-lost" << "Serial port lost: " << blockRequest(4)
-                                    << 4;
+    // The exact command that goes on: --resume of the .part, or the same read again before it has one.
+    QTest::newRow("adapter pulled") << "hang-up" << 1 << "port-lost"
+                                    << "Serial port lost: the adapter was disconnected (%1): plug it in again and "
+                                       "continue with tarvik-dump -p %1 --resume %o/FlashDump.bin.part --start 0 "
+                                       "--count 16"
+                                    << blockRequest(4) << 4;
+    QTest::newRow("adapter pulled in the handshake")
+        << "hang-up early" << 1 << "port-lost"
+        << "Serial port lost: the adapter was disconnected (%1): plug it in again and continue with "
+           "tarvik-dump -p %1 -o %o --start 0 --count 16"
+        << QByteArray() << -1;
     QTest::newRow("missing port") << "missing" << 1 << "open-failed" << "Serial port %1 not present."
                                   << QByteArray() << -1;
     QTest::newRow("a folder in the way of the dump file")
@@ -485,6 +494,8 @@ void TestCli::failures()
         sim.setExtraAfterReply(Point::Block, 2, QByteArrayLiteral("\r\nOK\r\n"));
     else if (fault == "hang-up")
         sim.setHangUp(Point::Block, 4, 10);
+    else if (fault == "hang-up early")
+        sim.setHangUp(Point::Marker, 1, 0);
     else if (fault == "missing")
         port = bench.port(QStringLiteral("ttyGone"));
     else if (fault == "file")
@@ -504,7 +515,7 @@ void TestCli::failures()
     QVERIFY2(r.err.contains(expectedLine), qPrintable(r.err));
 
     if (fault != "missing") {
-        if (fault != "hang-up")
+        if (!fault.startsWith("hang-up"))
             QVERIFY(bench.hostGone(sim));
         QVERIFY2(sim.received().endsWith(wireEnd), sim.received().right(40).constData());
         QCOMPARE(sim.deviations(), QStringList());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "boxrun.h"
 
+#include "blockrange.h"
 #include "openfailure.h"
 #include "options.h"
 #include "ownfile.h"
@@ -14,6 +15,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
 namespace tarvik::cli {
 
 namespace {
@@ -21,6 +26,15 @@ namespace {
 QString resultOf(DumpRun::Outcome outcome)
 {
     return DumpRun::outcomeName(outcome);
+}
+
+// One argument as a POSIX shell reads it back.
+QString shellWord(const QString &word)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    return u'\'' + QString(word).replace(QStringLiteral("'"), QStringLiteral("'\\''")) + u'\'';
 }
 
 } // namespace
@@ -32,6 +46,7 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
         m_session.setStallTimeout(m_options.stallMs);
     m_session.setWriteFile(!verifying());
     m_session.setKeepStopped(!m_options.restart);
+    m_session.setContinuation([this] { return retryCommand(); });
     m_logPath = logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts);
     connect(&m_session, &Session::logReplaced, this, &BoxRun::replaceLog);
     connect(&m_session, &Session::logAppended, this, &BoxRun::appendLog);
@@ -267,13 +282,29 @@ QString BoxRun::continueCommand() const
 
 QString BoxRun::resumeCommand(const QString &device, const QString &partPath)
 {
-    const auto quoted = [](const QString &word) {
-        static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:+=@%,-]+$"));
-        if (plain.match(word).hasMatch())
-            return word;
-        return u'\'' + QString(word).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
-    };
-    return QStringLiteral("tarvik-dump -p %1 --resume %2").arg(quoted(device), quoted(partPath));
+    return QStringLiteral("tarvik-dump -p %1 --resume %2").arg(shellWord(device), shellWord(partPath));
+}
+
+QString BoxRun::retryCommand() const
+{
+    QStringList words{QStringLiteral("tarvik-dump"), QStringLiteral("-p"), m_device};
+    const DumpFile &file = m_session.dumpFile();
+    if (!verifying() && file.hasFile() && !file.partPath().isEmpty()) {
+        words << QStringLiteral("--resume") << QFileInfo(file.partPath()).absoluteFilePath();
+    } else {
+        words << QStringLiteral("-o") << QDir(m_options.outputFolder).absolutePath();
+        if (verifying())
+            words << QStringLiteral("--verify") << QFileInfo(m_options.verifyPath).absoluteFilePath();
+        if (m_options.header)
+            words << QStringLiteral("--header");
+    }
+    if (!isFullRead(m_options.startBlock, m_options.blockCount))
+        words << QStringLiteral("--start") << QString::number(m_options.startBlock) << QStringLiteral("--count")
+              << QString::number(m_options.blockCount);
+    QStringList quoted;
+    for (const QString &word : std::as_const(words))
+        quoted << shellWord(word);
+    return quoted.join(u' ');
 }
 
 QString BoxRun::blockList(const QList<int> &blocks)

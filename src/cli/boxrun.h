@@ -80,6 +80,9 @@ public:
     static QString resumeCommand(const QString &device, const QString &partPath);
     // "700-703, 900"
     static QString blockList(const QList<int> &blocks);
+    // The command that goes on after the adapter was disconnected: --resume of
+    // the .part when this run has one, otherwise this run's own command again.
+    QString retryCommand() const;
 
 signals:
     void progressed();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dumprun.h"
 
+#include "portloss.h"
 #include "protocol.h"
 #include "serialservice.h"
 #include "text.h"
@@ -27,6 +28,7 @@ const QString LogUnexpected = QStringLiteral("Unexpected data while receiving ")
 const QString LogTimeout = QStringLiteral("Timeout while receiving ");
 const QString LogFileError = QStringLiteral("Dump file error while receiving ");
 const QString LogLost = QStringLiteral("Serial port lost: ");
+const QString ContinueInWindow = QStringLiteral("Open");
 const QString LogWhatBlock = QStringLiteral("BLOCK: ");
 const QString LogWhatTotal = QStringLiteral("TOTALCRC");
 
@@ -406,13 +408,16 @@ void DumpRun::onPortClosed()
         emit finished();
 }
 
-void DumpRun::onPortLost(const QString &reason)
+void DumpRun::onPortLost(const QString &reason, bool disconnected)
 {
     if (!active() && m_stage != Stage::Stopped)
         return;
     const bool notify = end();
-    setOutcome(Outcome::PortLost, LogLost + reason);
-    emit logAppended(LogLost + reason + LogEol);
+    const QString text = LogLost
+            + (disconnected ? disconnectText(m_port.devicePath(), m_continueWith ? m_continueWith() : ContinueInWindow)
+                            : reason);
+    setOutcome(Outcome::PortLost, text);
+    emit logAppended(text + LogEol);
     emit endRequested();
     if (notify)
         emit finished();

@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 namespace tarvik {
 
 class SerialService;
@@ -78,6 +80,10 @@ public:
     // did not succeed; empty on success.
     QString outcomeText() const { return m_outcomeText; }
 
+    // How the user goes on after a disconnected adapter, asked when it happens:
+    // the window's Open (the default), or the command that continues the dump.
+    void setContinuation(std::function<QString()> continueWith) { m_continueWith = std::move(continueWith); }
+
     // For tests: a shorter stall time-out than the ten seconds users get.
     void setStallTimeout(int ms);
     // For tests: the clock the stall watch goes by.
@@ -110,7 +116,7 @@ signals:
 private:
     void onReadyRead();
     void onPortClosed();
-    void onPortLost(const QString &reason);
+    void onPortLost(const QString &reason, bool disconnected);
     void onStall();
     void watchForStall();
 
@@ -153,6 +159,7 @@ private:
     bool m_headerTicked = false;
     Outcome m_outcome = Outcome::None;
     QString m_outcomeText;
+    std::function<QString()> m_continueWith;
 
     int m_marker = 0;        // the handshake marker awaited
     QString m_receiveText;   // what the current marker wait has read

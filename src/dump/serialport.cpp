@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace tarvik {
@@ -24,7 +25,7 @@ SerialPort::SerialPort(QObject *parent)
 
 SerialPort::~SerialPort()
 {
-    m_port.close();
+    releaseDevice();
 }
 
 void SerialPort::setLineSettings(const LineSettings &settings)
@@ -62,8 +63,7 @@ void SerialPort::close()
 {
     if (!m_open)
         return;
-    if (m_port.isOpen())
-        m_port.close();
+    releaseDevice();
     m_open = false;
     m_lost = false;
     emit portClosed();
@@ -124,6 +124,7 @@ SerialService::OpenError SerialPort::open()
         m_port.clearError();
         return openErrorFromSerialPort(error);
     }
+    tuneOpenedDevice();
     m_open = true;
     m_lost = false;
     ++m_openings;
@@ -176,6 +177,8 @@ void SerialPort::send(const QByteArray &bytes)
 
 void SerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
 {
+    // The failing call's errno, before anything here can change it.
+    const int systemError = errno;
     if (m_opening || !m_open)
         return;
     switch (error) {
@@ -192,6 +195,7 @@ void SerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
     m_port.clearError();
     if (m_lost)
         return;
+    const bool disconnected = isDisconnect(lossSigns(systemError));
     m_lost = true;
     // The device is gone: let go of it (a hung-up device keeps signalling), but
     // stay open to the caller until it closes the port. Not from inside
@@ -199,9 +203,40 @@ void SerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
     const quint64 opening = m_openings;
     QMetaObject::invokeMethod(this, [this, opening] {
         if (m_openings == opening && m_lost)
-            m_port.close();
+            releaseDevice();
     }, Qt::QueuedConnection);
-    emit portLost(reason);
+    emit portLost(reason, disconnected);
+}
+
+void SerialPort::tuneOpenedDevice()
+{
+    const int fd = int(m_port.handle());
+    m_lowLatency.enable(fd);
+    struct stat st {};
+    m_openedDevice = ::fstat(fd, &st) == 0 ? quint64(st.st_rdev) : 0;
+}
+
+void SerialPort::releaseDevice()
+{
+    if (!m_port.isOpen())
+        return;
+    m_lowLatency.restore(int(m_port.handle()));
+    m_port.close();
+}
+
+PortLossSigns SerialPort::lossSigns(int error) const
+{
+    PortLossSigns signs;
+    signs.error = error;
+    // A hung-up terminal refuses even to tell its settings.
+    termios settings {};
+    signs.hungUp = m_port.isOpen() && ::tcgetattr(int(m_port.handle()), &settings) != 0 && errno == EIO;
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(m_devicePath);
+    signs.nodeGone = ::stat(native.constData(), &st) != 0
+            ? errno == ENOENT || errno == ENOTDIR
+            : m_openedDevice != 0 && quint64(st.st_rdev) != m_openedDevice;
+    return signs;
 }
 
 } // namespace tarvik

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "lowlatency.h"
+#include "portloss.h"
 #include "serialservice.h"
 
 #include <QSerialPort>
@@ -43,6 +45,12 @@ public:
 
 private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
+    // Right after a successful opening: low-latency mode, and which device was opened.
+    void tuneOpenedDevice();
+    // Closes the device, with its low-latency mode put back.
+    void releaseDevice();
+    // What the system shows of the open device after a failure whose errno was `error`.
+    PortLossSigns lossSigns(int error) const;
 
     QSerialPort m_port;
     LineSettings m_settings;
@@ -55,6 +63,8 @@ private:
     bool m_lost = false;    // portLost was emitted for this opening
     bool m_opening = false;
     quint64 m_openings = 0;
+    LowLatencyMode m_lowLatency;
+    quint64 m_openedDevice = 0; // st_rdev of the opened device, 0 when unknown
 };
 
 } // namespace tarvik

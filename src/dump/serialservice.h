@@ -72,9 +72,11 @@ public:
 signals:
     // New bytes arrived.
     void readyRead();
-    // The device went away or failed while open (adapter unplugged, hang-up).
-    // May be emitted more than once for one failure; receivers report it once.
-    void portLost(const QString &reason);
+    // The device went away or failed while open (adapter unplugged, hang-up):
+    // the system's reason, and whether the signs were those of a disconnect
+    // (see isDisconnect()). May be emitted more than once for one failure;
+    // receivers report it once.
+    void portLost(const QString &reason, bool disconnected = false);
     // The port was closed by close().
     void portClosed();
 };

@@ -76,6 +76,8 @@ public:
     // Without a dump file: the blocks only go out through blockReceived().
     void setWriteFile(bool write) { m_run.setWriteFile(write); }
     void setNameTag(DumpFile::NameTag tag) { m_file.setNameTag(std::move(tag)); }
+    // How the user goes on after a disconnected adapter (see DumpRun::setContinuation).
+    void setContinuation(std::function<QString()> continueWith) { m_run.setContinuation(std::move(continueWith)); }
     // For tests: where the dump file is opened, and a shorter stall time-out.
     void setFileOpener(DumpFile::Opener opener) { m_file.setOpener(std::move(opener)); }
     void setStallTimeout(int ms) { m_run.setStallTimeout(ms); }
