@@ -120,8 +120,10 @@ Result runResume(const QString &simPath, const QString &dumpPath, int blocks, in
     }
     const QString part = dir.filePath(blocks == 1024 ? QStringLiteral("KSF-2100.bin.part")
                                                      : QStringLiteral("FlashDump.bin.part"));
+    // The resumed run compares kept blocks spread over the .part before it
+    // goes on: the loader is asked for blocks out of order.
     Simulator sim;
-    if (!sim.start(simPath, blocks - (badBlock - 1), Baud, {}, badBlock - 1))
+    if (!sim.start(simPath, 0, Baud, {}, -1))
         return r;
     const double steal0 = stealSeconds();
     QElapsedTimer wall;

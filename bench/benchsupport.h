@@ -29,11 +29,13 @@ struct Simulator {
     QString device;
 
     // Expects a read of `blocks` from `first` on; `extra` are more options (a fault, say).
+    // With `first` below 0 the loader expects no range: any block may be asked for.
     bool start(const QString &path, int blocks, int baud, const QStringList &extra = {}, int first = 0)
     {
-        QStringList args = QStringList{QStringLiteral("--stats"), QStringLiteral("--expect"),
-                                       QStringLiteral("%1,%2").arg(first).arg(blocks)}
-                           + extra;
+        QStringList args{QStringLiteral("--stats")};
+        if (first >= 0)
+            args << QStringLiteral("--expect") << QStringLiteral("%1,%2").arg(first).arg(blocks);
+        args += extra;
         if (baud)
             args << QStringLiteral("--baud") << QString::number(baud);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -1143,8 +1143,11 @@ void TestCli::stoppedDumpKept()
         QCOMPARE(readFile(part), stopped);
         return;
     }
-    QCOMPARE(again.received(), wholeWire(firstBlockAsked, blocksAsked, true));
     const int start = partial ? 5 : 0;
+    QList<int> samples;
+    for (int n = start; second.contains("--resume") && n < firstBlockAsked; ++n)
+        samples << n;
+    QCOMPARE(again.received(), resumedWire(samples, firstBlockAsked, firstBlockAsked + blocksAsked, true));
     const int count = partial ? 20 : 1024;
     const QString dump = part.chopped(5);
     QCOMPARE(readFile(dump), again.image().mid(start * 1024, count * 1024));
@@ -1447,29 +1450,48 @@ void TestCli::resume_data()
     QTest::addColumn<QStringList>("range");   // --start and --count of both runs
     QTest::addColumn<bool>("header");
     QTest::addColumn<int>("badBlock");        // where the first run stops
-    QTest::addColumn<bool>("sameBox");
+    QTest::addColumn<int>("otherBox");        // the block in which the second box differs, -1: the same box
+    QTest::addColumn<bool>("found");          // the resumed run finds the other box
     QTest::addColumn<int>("resumedFrom");     // -1: started again
+    QTest::addColumn<QList<int>>("samples");  // kept blocks compared again before resumedFrom
     QTest::addColumn<QString>("name");
 
-    QTest::newRow("whole flash stopped at block 900") << QStringList() << false << 900 << true << 899 << "KSF-2100.bin";
-    QTest::newRow("with the KUP header") << QStringList() << true << 900 << true << 899
+    const QList<int> none;
+    QList<int> rangeSamples;
+    for (int n = 5; n < 14; ++n)
+        rangeSamples << n;
+    QTest::newRow("whole flash stopped at block 900") << QStringList() << false << 900 << -1 << false << 899
+                                                      << SamplesBefore899 << "KSF-2100.bin";
+    QTest::newRow("with the KUP header") << QStringList() << true << 900 << -1 << false << 899 << SamplesBefore899
                                          << "KSF-2100_HW01.00.0A_SW02.03.15_conv.bin";
-    QTest::newRow("a range") << QStringList{"--start", "5", "--count", "20"} << false << 15 << true << 14
-                             << "FlashDump.bin";
-    QTest::newRow("another box") << QStringList() << false << 900 << false << 899 << "KSF-2100.bin";
-    QTest::newRow("stopped at the first block") << QStringList() << false << 0 << true << -1 << "KSF-2100.bin";
+    QTest::newRow("a range") << QStringList{"--start", "5", "--count", "20"} << false << 15 << -1 << false << 14
+                             << rangeSamples << "FlashDump.bin";
+    QTest::newRow("another box, block 0 differs") << QStringList() << false << 900 << 0 << true << 899
+                                                  << SamplesBefore899 << "KSF-2100.bin";
+    QTest::newRow("another box, a sampled block differs") << QStringList() << false << 900 << 449 << true << 899
+                                                          << SamplesBefore899 << "KSF-2100.bin";
+    QTest::newRow("another box, block 899 differs") << QStringList() << false << 900 << 899 << true << 899
+                                                    << SamplesBefore899 << "KSF-2100.bin";
+    // What a resumed dump still trusts: the kept blocks it did not read again.
+    QTest::newRow("another box, an unsampled block differs: not found") << QStringList() << false << 900 << 10
+                                                                        << false << 899 << SamplesBefore899
+                                                                        << "KSF-2100.bin";
+    QTest::newRow("stopped at the first block") << QStringList() << false << 0 << -1 << false << -1 << none
+                                                << "KSF-2100.bin";
 }
 
-// A dump that stopped at a bad block goes on from its .part: only the blocks
-// from the last good one on are read again, the first of them compared; a
-// box with other data leaves the .part alone.
+// A dump that stopped at a bad block goes on from its .part: block 0 and kept
+// blocks spread over the .part are read again and compared, then the blocks
+// from the last good one on; a box with other data there leaves the .part alone.
 void TestCli::resume()
 {
     QFETCH(QStringList, range);
     QFETCH(bool, header);
     QFETCH(int, badBlock);
-    QFETCH(bool, sameBox);
+    QFETCH(int, otherBox);
+    QFETCH(bool, found);
     QFETCH(int, resumedFrom);
+    QFETCH(QList<int>, samples);
     QFETCH(QString, name);
 
     Bench bench;
@@ -1485,8 +1507,8 @@ void TestCli::resume()
     QVERIFY(!stopped.isEmpty());
 
     QByteArray image = LoaderSim::defaultImage();
-    if (!sameBox)
-        image[899 * 1024 + 7] = char(image.at(899 * 1024 + 7) ^ 1);
+    if (otherBox >= 0)
+        image[otherBox * 1024 + 700] = char(image.at(otherBox * 1024 + 700) ^ 1);
     LoaderSim &again = bench.box(QStringLiteral("again"), image);
     r = run(QStringList{"-p", bench.port("again"), "--resume", part, "--json"} + range);
     QVERIFY(r.finished);
@@ -1495,20 +1517,22 @@ void TestCli::resume()
     const QJsonObject o = r.json.first();
     const int start = range.isEmpty() ? 0 : range.at(1).toInt();
     const int count = range.isEmpty() ? 1024 : range.at(3).toInt();
-    if (!sameBox) {
+    if (found) {
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(o.value("result").toString(), QStringLiteral("not-same-box"));
         QVERIFY2(r.err.contains("not the same box, or its flash changed: start again from block 0"),
                  qPrintable(r.err));
         QCOMPARE(readFile(part), stopped);
         QVERIFY(!QFileInfo::exists(bench.output(name)));
-        QVERIFY(again.received().endsWith(blockRequest(899)));
+        QVERIFY(again.received().endsWith(blockRequest(otherBox)));
         return;
     }
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     QCOMPARE(o.value("result").toString(), QStringLiteral("ok"));
     const QByteArray kup = header ? DumpFile::headerText("KSF-2100", image).toLatin1() : QByteArray();
-    const QByteArray whole = kup + image.mid(start * 1024, count * 1024);
+    QByteArray whole = kup + image.mid(start * 1024, count * 1024);
+    if (otherBox >= 0) // the kept block of the first box stays
+        whole = kup + LoaderSim::defaultImage().mid(start * 1024, count * 1024);
     QCOMPARE(readFile(bench.output(name)), whole);
     QVERIFY(!QFileInfo::exists(part));
     QCOMPARE(o.value("sha256").toString(), sha256(whole));
@@ -1520,10 +1544,17 @@ void TestCli::resume()
         return;
     }
     QCOMPARE(o.value("resumed_from").toInt(), resumedFrom);
-    QCOMPARE(o.value("blocks").toInt(), start + count - resumedFrom);
-    // The handshake as ever, then only the blocks from the compared one on.
-    QCOMPARE(again.received(), wholeWire(resumedFrom, start + count - resumedFrom, true));
-    QVERIFY2(r.err.contains(QStringLiteral(", resumed from block %1").arg(resumedFrom)), qPrintable(r.err));
+    QCOMPARE(o.value("blocks").toInt(), int(samples.size()) + start + count - resumedFrom);
+    QCOMPARE(o.value("compared_blocks").toInt(), samples.size() + 1);
+    QCOMPARE(o.value("kept_blocks").toInt(), resumedFrom - start + 1);
+    // The handshake as ever, the compared blocks, then the blocks from k-2 on.
+    QCOMPARE(again.received(), resumedWire(samples, resumedFrom, start + count, true));
+    QVERIFY2(r.err.contains(QStringLiteral(", resumed from block %1 (%2 kept blocks compared again, %3 kept from "
+                                           "the earlier run)")
+                                    .arg(resumedFrom)
+                                    .arg(samples.size() + 1)
+                                    .arg(resumedFrom - start + 1)),
+             qPrintable(r.err));
 }
 
 void TestCli::waitLimit_data()

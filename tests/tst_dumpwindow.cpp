@@ -540,11 +540,11 @@ void TestDumpWindow::continueStoppedDump()
     const QString folder = folderChanged ? other.path() : dir.path();
     QVERIFY(readFile(folder + "/KSF-2100.bin") == image);
     if (answer == 0) {
-        QTRY_COMPARE(sim.received(), wholeWire(899, 125, true));
+        QTRY_COMPARE(sim.received(), resumedWire(SamplesBefore899, 899, 1024, true));
         QVERIFY2(w.logText().startsWith("sending request...\r\nContinuing " + dir.filePath("KSF-2100.bin.part")
-                                        + " from block 0899\r\nREQUEST_1024DOWN:0899    "),
+                                        + " from block 0899\r\nREQUEST_1024DOWN:0000    "),
                  qPrintable(w.logText().left(300)));
-        QCOMPARE(w.control<QProgressBar>("progressBar")->value(), 125);
+        QCOMPARE(w.control<QProgressBar>("progressBar")->value(), 15 + 125);
     } else {
         QTRY_COMPARE(sim.received(), wholeWire(0, 1024, true));
     }

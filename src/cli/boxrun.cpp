@@ -80,6 +80,16 @@ int BoxRun::resumedFrom() const
     return m_resumed ? m_options.resume.firstRequested() : -1;
 }
 
+int BoxRun::comparedBlocks() const
+{
+    return m_resumed ? m_options.resume.comparedCount() : 0;
+}
+
+int BoxRun::keptBlocks() const
+{
+    return m_resumed ? m_options.resume.keptBlocks() : 0;
+}
+
 int BoxRun::blockCount() const
 {
     return m_resumed ? m_options.resume.requestedCount() : m_options.blockCount;

@@ -63,6 +63,10 @@ public:
     QString sha256() const;
     // The first block that a resumed run asked for; -1 when the run was not resumed.
     int resumedFrom() const;
+    // Of a resumed run: the kept blocks read again and compared, and the
+    // blocks of the earlier run that stay in the dump.
+    int comparedBlocks() const;
+    int keptBlocks() const;
     // Good blocks that were all 0xFF or all 0x00, and whether there was nothing else.
     int blankBlocks() const { return m_session.blankBlocks(); }
     int zeroBlocks() const { return m_session.zeroBlocks(); }

@@ -89,8 +89,11 @@ QString jsonLine(const BoxRun &box, bool verify)
     o.insert(QStringLiteral("blocks"), box.blocksDone());
     o.insert(QStringLiteral("blank_blocks"), box.blankBlocks());
     o.insert(QStringLiteral("zero_blocks"), box.zeroBlocks());
-    if (box.resumedFrom() >= 0)
+    if (box.resumedFrom() >= 0) {
         o.insert(QStringLiteral("resumed_from"), box.resumedFrom());
+        o.insert(QStringLiteral("compared_blocks"), box.comparedBlocks());
+        o.insert(QStringLiteral("kept_blocks"), box.keptBlocks());
+    }
     if (const QString command = box.continueCommand(); !command.isEmpty())
         o.insert(QStringLiteral("resume_command"), command);
     o.insert(QStringLiteral("seconds"), qRound(box.seconds() * 1000) / 1000.0);
@@ -118,7 +121,10 @@ QString summaryLine(const BoxRun &box, bool verify)
         line += QStringLiteral(", SHA-256 ") + box.sha256();
     line += QStringLiteral(", %1 s").arg(box.seconds(), 0, 'f', 1);
     if (box.resumedFrom() >= 0)
-        line += QStringLiteral(", resumed from block %1").arg(box.resumedFrom());
+        line += QStringLiteral(", resumed from block %1 (%2 kept blocks compared again, %3 kept from the earlier run)")
+                        .arg(box.resumedFrom())
+                        .arg(box.comparedBlocks())
+                        .arg(box.keptBlocks());
     if (box.blankBlocks() + box.zeroBlocks() > 0)
         line += QStringLiteral(", %1 blank and %2 zero blocks").arg(box.blankBlocks()).arg(box.zeroBlocks());
     if (!verify && !box.previousKeptAs().isEmpty())

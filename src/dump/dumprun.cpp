@@ -102,12 +102,14 @@ QString DumpRun::logNumber(qint16 n)
 void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
 {
     m_resume = ResumePlan();
+    m_order.clear();
     begin(startBlock, blockCount, folder);
 }
 
 void DumpRun::resume(const ResumePlan &plan, const QString &folder)
 {
     m_resume = plan;
+    m_order = plan.requests();
     begin(plan.firstRequested(), plan.requestedCount(), folder);
     if (active())
         emit logAppended(LogResuming.arg(plan.partPath, logNumber(plan.firstRequested())));
@@ -220,6 +222,8 @@ void DumpRun::handshakeRead()
 
 qint16 DumpRun::blockNumber() const
 {
+    if (m_blockIndex < m_order.size())
+        return m_order.at(m_blockIndex);
     return qint16(m_startBlock + m_blockIndex);
 }
 
@@ -300,7 +304,8 @@ void DumpRun::stop(Outcome outcome, const QString &logLine)
 void DumpRun::blockArrived()
 {
     const qint16 n = blockNumber();
-    if (m_blockIndex == 0 && m_resume.ok) {
+    const bool compared = m_resume.ok && m_blockIndex < m_resume.comparedCount();
+    if (compared) {
         if (!takeUpStoppedDump())
             return;
     } else if (m_blockIndex == 0) {
@@ -312,8 +317,8 @@ void DumpRun::blockArrived()
             return;
         }
     }
-    // The first block of a resumed run is in the .part already.
-    if (m_writeFile && !(m_blockIndex == 0 && m_resume.ok) && !m_file.appendBlock(m_replyBytes)) {
+    // The blocks that a resumed run compares are in the .part already.
+    if (m_writeFile && !compared && !m_file.appendBlock(m_replyBytes)) {
         failFile();
         return;
     }
@@ -340,13 +345,20 @@ void DumpRun::blockArrived()
 
 bool DumpRun::takeUpStoppedDump()
 {
-    m_modelText = m_resume.model;
-    emit modelReported(m_modelText);
-    if (m_replyBytes.left(BlockSize) != m_resume.compareBlock) {
+    if (m_blockIndex == 0) {
+        m_modelText = m_resume.model;
+        emit modelReported(m_modelText);
+    }
+    const bool last = m_blockIndex == m_resume.comparedCount() - 1;
+    const QByteArray &kept = last ? m_resume.compareBlock : m_resume.sampleData.at(m_blockIndex);
+    if (m_replyBytes.left(BlockSize) != kept) {
         stop(Outcome::NotSameBox, LogNotSameBox.arg(logNumber(blockNumber()), m_resume.partPath,
                                                     QString::number(m_resume.startBlock)));
         return false;
     }
+    // Every compared block held: the .part is taken up once, at the last of them.
+    if (!last)
+        return true;
     if (m_writeFile && !m_file.resume(m_resume.partPath, m_resume.keepBytes(), m_resume.record)) {
         failFile();
         return false;

@@ -125,7 +125,7 @@ private:
     // Sends the bytes; false when the run ended meanwhile.
     bool send(const QByteArray &bytes);
     void begin(qint16 startBlock, qint16 blockCount, const QString &folder);
-    // The first block of a resumed run; false when the run ended.
+    // A block that a resumed run compares with the .part; false when the run ended.
     bool takeUpStoppedDump();
     void awaitMarker();
     void handshakeRead();
@@ -156,6 +156,7 @@ private:
     int m_totalSum = 0;
     bool m_writeFile = true;
     ResumePlan m_resume; // ok while this run takes up a stopped one
+    QList<qint16> m_order; // the blocks asked for, when not the range in order
     bool m_headerTicked = false;
     Outcome m_outcome = Outcome::None;
     QString m_outcomeText;

@@ -131,7 +131,26 @@ ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCo
     }
     file.seek(plan.headerBytes + qint64(plan.wholeBlocks - 2) * protocol::BlockSize);
     plan.compareBlock = file.read(protocol::BlockSize);
+    // The blocks before k-2, spread evenly from the first on.
+    const int before = plan.wholeBlocks - 2;
+    const int sampled = qMin(before, ResumePlan::MaxSamples);
+    for (int i = 0; i < sampled; ++i) {
+        const int index = sampled == 1 ? 0 : int((qint64(i) * (before - 1) + (sampled - 1) / 2) / (sampled - 1));
+        if (!plan.samples.isEmpty() && plan.samples.last() == plan.startBlock + index)
+            continue;
+        file.seek(plan.headerBytes + qint64(index) * protocol::BlockSize);
+        plan.samples << qint16(plan.startBlock + index);
+        plan.sampleData << file.read(protocol::BlockSize);
+    }
     return plan;
+}
+
+QList<qint16> ResumePlan::requests() const
+{
+    QList<qint16> blocks = samples;
+    for (int n = firstRequested(); n < startBlock + blockCount; ++n)
+        blocks << qint16(n);
+    return blocks;
 }
 
 QString findStoppedDump(const QString &folder, qint16 startBlock, qint16 blockCount, bool header)

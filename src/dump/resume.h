@@ -4,6 +4,7 @@
 #include "partrecord.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace tarvik {
@@ -37,9 +38,23 @@ struct ResumePlan {
     bool hasRecord = false;
     PartRecord record;
 
-    // The first block the resumed run asks for, and how many.
+    // Kept blocks that the resumed run asks for again and compares before
+    // block k-2 (the range's first block and up to MaxSamples-1 more, spread
+    // evenly), and their data as the .part holds it.
+    static constexpr int MaxSamples = 15;
+    QList<qint16> samples;
+    QList<QByteArray> sampleData;
+
+    // The first block the resumed run goes on from (k-2), and how many
+    // blocks it asks for in all, samples included.
     qint16 firstRequested() const { return qint16(startBlock + wholeBlocks - 2); }
-    qint16 requestedCount() const { return qint16(blockCount - (wholeBlocks - 2)); }
+    qint16 requestedCount() const { return qint16(samples.size() + blockCount - (wholeBlocks - 2)); }
+    // The blocks asked for, in order: the samples, then k-2 to the end of the range.
+    QList<qint16> requests() const;
+    // How many of them are compared with the .part: the samples and k-2.
+    int comparedCount() const { return int(samples.size()) + 1; }
+    // The blocks of the earlier run that stay in the dump (0 to k-2).
+    int keptBlocks() const { return wholeBlocks - 1; }
     // The block the stopped run ended at: the last whole one in the .part.
     qint16 stoppedAt() const { return qint16(startBlock + wholeBlocks - 1); }
     // What stays of the .part: the header and the blocks before k-1.

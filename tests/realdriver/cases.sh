@@ -11,7 +11,7 @@ work=$1
 bin=$(cd "$work/../bin" && pwd)
 # The dumps stay in the guest's own memory: appending to a file over 9p while
 # another process looks at its size loses blocks in the 9p client.
-dumps=/tmp/dumps
+dumps=/run/tarvik-dumps
 results=$work/results
 device=/dev/ttyUSB0
 sysfs=/sys/bus/usb-serial/devices/ttyUSB0

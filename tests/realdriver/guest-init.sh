@@ -29,12 +29,11 @@ if mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 hostroot /host; the
     mount -t tmpfs tmpfs /host/dev/shm
     mount --bind /proc /host/proc
     mount --bind /sys /host/sys
-    # The guest's own lock files and temporary files: never the host's.
+    # The guest's own lock files, and its dumps in memory: never the host's.
+    # The host's /tmp stays visible: the source and build trees may be there.
     mount -t tmpfs tmpfs /host/run
     mkdir -p /host/run/lock
     chmod 1777 /host/run/lock
-    mount -t tmpfs tmpfs /host/tmp
-    chmod 1777 /host/tmp
     echo "guest: ready at $(cut -d' ' -f1 /proc/uptime) s"
     chroot /host /bin/bash "$cases" "$work"
     echo "guest: cases ended with status $?"

@@ -6,6 +6,7 @@
 #include "protocol.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace wire = tarvik::protocol;
@@ -86,6 +87,24 @@ inline QByteArray wholeWire(int start, int count, bool totalOk)
         bytes += wire::TotalAck + wire::RequestEnd;
     return bytes + wire::Closing + wire::LineEnd;
 }
+
+// What goes on the wire for a resumed run that reaches its end: the handshake,
+// the kept blocks it compares again (`samples`), then the blocks from `from`
+// to the end of the range (`end` exclusive), each requested and acknowledged.
+inline QByteArray resumedWire(const QList<int> &samples, int from, int end, bool totalOk)
+{
+    QByteArray bytes = AllHandshake;
+    for (const int n : samples)
+        bytes += blockRequest(n) + blockAck(n);
+    bytes += goodWire(from, end - from).mid(AllHandshake.size()) + TotalRequest;
+    if (totalOk)
+        bytes += wire::TotalAck + wire::RequestEnd;
+    return bytes + wire::Closing + wire::LineEnd;
+}
+
+// The kept blocks that a run resumed after a stop at block 900 of the whole
+// flash compares again: block 0 and fourteen more spread evenly before 899.
+inline const QList<int> SamplesBefore899{0, 64, 128, 192, 257, 321, 385, 449, 513, 577, 641, 706, 770, 834, 898};
 
 // The log line of a total that is not the sum of the blocks received: both
 // sums modulo 256, as two hex digits.

@@ -705,7 +705,9 @@ void LoaderSim::serveBlock(int n)
     const quint8 check = checkValue(data);
     m_totalSum += check;
     m_lastBlock = n;
-    m_nextBlock = n + 1;
+    // Each request names its own block: without an expected range, any
+    // block may come next (a resumed run compares samples first).
+    m_nextBlock = m_expectedCount >= 0 ? n + 1 : -1;
     ++m_blocksDone;
     const bool bad = n == m_badCheckBlock;
     QByteArray out = data;
