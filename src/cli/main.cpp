@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QSet>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -180,18 +179,14 @@ int main(int argc, char *argv[])
 
     QList<BoxRun *> boxes;
     const bool several = options.ports.size() > 1;
-    // Two boxes that report the same model do not share a file: the later one
-    // gets its device's name before ".bin".
-    QSet<QString> claimedNames;
+    // With several ports every box's files carry its device's name before
+    // ".bin", whichever box answers first: a re-run or a resume finds its own.
     for (const QString &port : options.ports) {
         auto *box = new BoxRun(options, port, several, &app);
-        const QString tag = u'_' + options.nameOf(port);
-        box->setNameTag([&claimedNames, tag](const QString &name) {
-            if (claimedNames.contains(name))
-                return tag;
-            claimedNames.insert(name);
-            return QString();
-        });
+        if (several) {
+            const QString tag = u'_' + options.nameOf(port);
+            box->setNameTag([tag](const QString &) { return tag; });
+        }
         boxes.append(box);
     }
 
