@@ -53,6 +53,7 @@ class TestDumpFile : public QObject
 {
     Q_OBJECT
 private slots:
+    void partRecord();
     void fileName_data();
     void fileName();
     void joinPath_data();
@@ -742,6 +743,46 @@ void TestDumpFile::nameTagFits()
     QVERIFY(file.name().endsWith(QStringLiteral("A_ttyUSB1.bin")));
     QCOMPARE(QFile::encodeName(QFileInfo(file.partPath()).fileName() + tarvik::PartRecord::Suffix).size(),
              DumpFile::MaxNameBytes);
+}
+
+// The record beside a stopped dump: what the box said is one line of text in
+// it, whatever bytes it sent, and it reads back as written; a stopped file
+// keeps it, the dump's own name removes it.
+void TestDumpFile::partRecord()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString model = QStringLiteral("EVIL\nstart=7\rcount=9\x1b[2J");
+    DumpFile file;
+    file.setDevice(QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/serial/by-id/usb-A\n"));
+    QVERIFY2(file.begin(dir.path(), 5, 20, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
+    QVERIFY(file.appendBlock(QByteArray(1025, 'a')));
+    QVERIFY(file.appendBlock(QByteArray(1025, 'b')));
+    QVERIFY(file.appendBlock(QByteArray(300, 'c')));
+    file.close(QStringLiteral("timeout"));
+
+    const tarvik::PartRecordRead read = tarvik::readPartRecord(file.partPath());
+    QVERIFY2(read.ok, qPrintable(read.error));
+    QCOMPARE(read.record.startBlock, qint16(5));
+    QCOMPARE(read.record.blockCount, qint16(20));
+    QCOMPARE(read.record.header, false);
+    QCOMPARE(read.record.model, QStringLiteral("EVIL?start=7?count=9?[2J"));
+    QCOMPARE(read.record.device, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(read.record.deviceId, QStringLiteral("/dev/serial/by-id/usb-A?"));
+    QCOMPARE(read.record.wholeBlocks, 2);
+    QCOMPARE(read.record.stoppedBy, QStringLiteral("timeout"));
+    QVERIFY(read.record.resumable());
+    const QByteArray text = readFile(tarvik::partRecordPath(file.partPath()));
+    QVERIFY(text.contains("\nstart=5\ncount=20\n"));
+    QVERIFY(!text.contains("\nstart=7"));
+
+    QVERIFY2(file.begin(dir.path(), 5, 2, false, QStringLiteral("M"), firstBlock("x")),
+             qPrintable(file.errorMessage()));
+    QVERIFY(file.appendBlock(QByteArray(1025, 'a')));
+    QVERIFY(file.appendBlock(QByteArray(1025, 'b')));
+    QVERIFY(file.commit());
+    file.close();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("FlashDump.bin")});
 }
 
 QTEST_GUILESS_MAIN(TestDumpFile)

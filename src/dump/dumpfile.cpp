@@ -280,13 +280,13 @@ bool DumpFile::saveRecord()
     return false;
 }
 
-bool DumpFile::resume(const QString &partPath, qint64 keepBytes, const PartRecord &record)
+bool DumpFile::resume(const QString &partPath, qint64 keepBytes, qint64 headerBytes, const PartRecord &record)
 {
     reset();
     m_path = partPath.chopped(PartSuffix.size());
     m_name = QFileInfo(m_path).fileName();
     m_keepBytes = keepBytes;
-    m_headerBytes = keepBytes % BlockSize;
+    m_headerBytes = headerBytes;
     m_record = record;
     m_record.stoppedBy = PartRecord::Receiving;
     const bool opened = openDevice();

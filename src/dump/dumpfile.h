@@ -102,12 +102,13 @@ public:
     bool begin(const QString &folder, qint16 startBlock, qint16 blockCount, bool headerTicked,
                const QString &modelText, const QByteArray &firstBlock);
     // Takes up the .part of a stopped run at partPath: its first keepBytes
-    // bytes (header and whole blocks) stay and count for the size and the
+    // bytes (a header of headerBytes and whole blocks) stay and count for the size and the
     // SHA-256, the rest is cut, and the blocks appended from then on follow
     // them. The name is the .part's without PartSuffix. Every rule of begin()
     // holds: what is in the way, the lock.
     // The record of the stopped run, when there is one, carries on.
-    bool resume(const QString &partPath, qint64 keepBytes, const PartRecord &record = PartRecord());
+    bool resume(const QString &partPath, qint64 keepBytes, qint64 headerBytes = 0,
+                const PartRecord &record = PartRecord());
     // Appends the 1024 data bytes of a block reply; the check byte is never written.
     bool appendBlock(const QByteArray &reply);
     // False, with the error set, when the open file no longer has a name on

@@ -359,7 +359,7 @@ bool DumpRun::takeUpStoppedDump()
     // Every compared block held: the .part is taken up once, at the last of them.
     if (!last)
         return true;
-    if (m_writeFile && !m_file.resume(m_resume.partPath, m_resume.keepBytes(), m_resume.record)) {
+    if (m_writeFile && !m_file.resume(m_resume.partPath, m_resume.keepBytes(), m_resume.headerBytes, m_resume.record)) {
         failFile();
         return false;
     }
