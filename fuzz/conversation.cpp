@@ -17,7 +17,9 @@
 //               blocks); bit 2 Close is clicked while the file error's
 //               message box is up; bits 4-6 the file: 0-3 in memory, 4 cannot
 //               be created, 5 no device at all, 6 fills up after `limit`
-//               bytes, 7 a real folder on disk
+//               bytes, 7 a real folder on disk; bit 3 the run leaves a
+//               stopped dump's .part alone instead of starting it afresh (as
+//               the command line does)
 //     start     2 bytes, big-endian, taken modulo 32768
 //     count     1 byte (the start is lowered so that the last block is 32767 at most)
 //     loseAt    1 byte: the port is lost at this send of the run (0: never)
@@ -46,22 +48,24 @@
 #include "conversation.h"
 
 #include "dumprun.h"
-#include "files.h"
 #include "faultyfile.h"
 #include "memoryport.h"
 #include "recorder.h"
 #include "session.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QMetaEnum>
 #include <QRegularExpression>
-#include <QSet>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -79,7 +83,12 @@ constexpr int FullReadBlocks = 1024;
 constexpr int MaxBlock = 32767;
 constexpr int LimitUnit = 128;
 constexpr int MaxNameBytes = 255;
-constexpr int PartBytes = 5; // ".part"
+// A dump is received as "<name>.part", with its record "<name>.part.state" beside it.
+const QString PartSuffix = QStringLiteral(".part");
+const QString RecordSuffix = QStringLiteral(".state");
+constexpr int ReceivingBytes = 11; // ".part.state"
+// A stopped dump with this many whole blocks is worth keeping.
+constexpr int StoppedWorthKeeping = 2;
 
 enum FileMode { InMemory = 0, CannotCreate = 4, NoDevice = 5, FillsUp = 6, RealFolder = 7 };
 
@@ -111,6 +120,7 @@ private:
 struct RunParams {
     bool ticked = false;
     bool closeInMessage = false;
+    bool keepStopped = false;
     int fileMode = InMemory;
     qint16 start = 0;
     qint16 count = 0;
@@ -127,6 +137,7 @@ RunParams readParams(Reader &in)
     RunParams p;
     p.ticked = flags & 1;
     p.closeInMessage = flags & 4;
+    p.keepStopped = flags & 8;
     p.fileMode = (flags >> 4) & 7;
     int start = in.word() & MaxBlock;
     int count = in.byte();
@@ -235,7 +246,8 @@ public:
     void stall()
     {
         if (state == State::Blocks || state == State::Total)
-            stop(QStringLiteral("Timeout while receiving ") + awaited() + QStringLiteral("\r\n"));
+            stop(QStringLiteral("Timeout while receiving ") + awaited() + QStringLiteral("\r\n"),
+                 QStringLiteral("timeout"));
     }
 
     // The window's closePort, from Close or from the run.
@@ -245,8 +257,10 @@ public:
             return;
         m_open = false;
         m_buffer.clear();
-        if (waiting())
+        if (waiting()) {
             ++finished;
+            outcome = QStringLiteral("port-closed");
+        }
         state = State::Ended;
         log += LogClosed;
     }
@@ -260,6 +274,7 @@ public:
         const bool notify = waiting();
         if (!notify && state != State::Stopped)
             return;
+        outcome = QStringLiteral("port-lost");
         state = State::Ended;
         log += QStringLiteral("Serial port lost: ") + LostReason + QStringLiteral("\r\n");
         close();
@@ -274,6 +289,15 @@ public:
     std::vector<int> progress;
     bool firstBlockArrived = false;
     bool saved = false; // the dump took its own name
+    bool refused = false; // a stopped dump was in the way: nothing was written
+    // How the run ended, as the record beside a .part names it.
+    QString outcome;
+    int headerBytes = 0;
+    // With a real folder, from the world around: where an earlier dump of the
+    // name is kept when this one takes it (empty: nowhere), and whether a
+    // stopped dump's .part is in the way of a new one with this many header bytes.
+    std::function<QString()> keepEarlier;
+    std::function<bool(int headerBytes)> stoppedInTheWay;
     QByteArray firstBlock; // its data bytes
     QByteArray file;
     int messages = 0;
@@ -357,7 +381,8 @@ private:
         if (m_buffer.size() < m_awaited)
             return;
         if (m_buffer.size() > m_awaited) {
-            stop(QStringLiteral("Unexpected data while receiving ") + awaited() + QStringLiteral("\r\n"));
+            stop(QStringLiteral("Unexpected data while receiving ") + awaited() + QStringLiteral("\r\n"),
+                 QStringLiteral("unexpected-data"));
             return;
         }
         const QByteArray reply = std::exchange(m_buffer, QByteArray());
@@ -367,9 +392,10 @@ private:
             totalArrived(reply);
     }
 
-    void stop(const QString &line)
+    void stop(const QString &line, const QString &why)
     {
         log += line;
+        outcome = why;
         state = State::Stopped;
         ++finished;
     }
@@ -386,11 +412,20 @@ private:
                 fileFailed();
                 return;
             }
+            QByteArray header;
             if (m_p.headerDue()) {
-                const QByteArray header = "KAON0008B9"
+                header = "KAON0008B9"
                         + (hex(data, 54) + hex(data, 53) + hex(data, 52) + hex(data, 50)
                            + hex(data, 49) + hex(data, 48)).toLatin1()
                         + "0000000000C" + model + "x";
+            }
+            headerBytes = int(header.size());
+            if (stoppedInTheWay && stoppedInTheWay(headerBytes)) {
+                refused = true;
+                fileFailed();
+                return;
+            }
+            if (!header.isEmpty()) {
                 if (!write(header)) {
                     fileFailed();
                     return;
@@ -405,7 +440,8 @@ private:
         m_total += sum;
         const qint16 n = number();
         if (uchar(reply.at(BlockSize)) != sum) {
-            stop(QStringLiteral("CRC Error while receiving BLOCK: ") + four(n) + QStringLiteral("\r\n"));
+            stop(QStringLiteral("CRC Error while receiving BLOCK: ") + four(n) + QStringLiteral("\r\n"),
+                 QStringLiteral("check-error"));
             return;
         }
         if (!send("1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r'))
@@ -422,11 +458,18 @@ private:
     {
         const int received = uchar(reply.at(0));
         if (received == m_total % 256) {
+            // The dump takes its name before the box hears of it: a port
+            // lost at that very request leaves it saved, said or not.
+            outcome = QStringLiteral("ok");
+            saved = true;
+            const QString keptAs = keepEarlier ? keepEarlier() : QString();
             if (!send(QByteArrayLiteral("DOWN_SUCCESS\r")))
                 return;
             log += QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
-            saved = true;
+            if (!keptAs.isEmpty())
+                log += QStringLiteral("The earlier dump of this name is kept as ") + keptAs + CrLf;
         } else {
+            outcome = QStringLiteral("total-mismatch");
             log += QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n")
                            .arg(QString::asprintf("%02X", m_total % 256), QString::asprintf("%02X", received));
         }
@@ -452,6 +495,7 @@ private:
     {
         log += QStringLiteral("Dump file error while receiving BLOCK: ") + four(number())
                + QStringLiteral("\r\n");
+        outcome = QStringLiteral("file-error");
         state = State::Ended;
         ++messages;
         close();
@@ -525,6 +569,16 @@ public:
                     m_problems << QStringLiteral("no temporary folder for the real file");
             }
             m_folder = m_disk->path() + QStringLiteral("/out/");
+        }
+
+        m_session.setKeepStopped(params.keepStopped);
+        if (params.fileMode == RealFolder) {
+            m_written.clear();
+            for (auto it = m_onDisk.cbegin(); it != m_onDisk.cend(); ++it)
+                m_written.insert(it.key(), QFileInfo(m_folder + it.key()).lastModified());
+            m_keptAs.clear();
+            m_expected->keepEarlier = [this] { return keepEarlier(); };
+            m_expected->stoppedInTheWay = [this](int headerBytes) { return stoppedInTheWay(headerBytes); };
         }
 
         m_port.open();
@@ -740,7 +794,7 @@ private:
             if (!m_files.empty())
                 problem(QStringLiteral("a file was opened before the first block arrived"));
             if (m_params.fileMode == RealFolder)
-                checkFolder(QString());
+                checkFolder();
             return;
         }
         if (m_files.size() != 1) {
@@ -754,15 +808,21 @@ private:
             problem(QStringLiteral("the file went to \"%1\", not into the folder").arg(file.path));
         checkName(name);
         if (m_params.fileMode == RealFolder) {
-            // Only a good dump takes its own name; any other stays as received.
-            if (want.saved)
-                m_diskNames.remove(part);
-            checkFolder(want.saved ? name : part);
-            QFile disk(m_folder + (want.saved ? name : part));
-            if (!disk.open(QIODevice::ReadOnly))
-                problem(QStringLiteral("the dump file is not on disk: ") + disk.errorString());
-            else if (const QByteArray bytes = disk.readAll(); bytes != want.file)
-                problem(QStringLiteral("file on disk: ") + firstDifference(bytes, want.file));
+            // Only a good dump takes its own name, and its record goes; any
+            // other stays as received, with a record of how far its run got
+            // and why it ended. A stopped dump that was in the way stays as it was.
+            if (want.saved) {
+                if (!m_keptAs.isEmpty())
+                    m_onDisk.insert(m_keptAs, m_onDisk.value(name));
+                m_onDisk.insert(name, want.file);
+                m_onDisk.remove(part);
+                m_records.remove(part);
+            } else if (!want.refused) {
+                m_onDisk.insert(part, want.file);
+                m_records.insert(part, {int(qMax<qsizetype>(0, want.file.size() - want.headerBytes) / BlockSize),
+                                        want.outcome});
+            }
+            checkFolder();
             return;
         }
         if (!file.closed)
@@ -804,30 +864,105 @@ private:
         }
         if (name.startsWith(u'.'))
             problem(QStringLiteral("the name \"%1\" is hidden").arg(name));
-        // The file is received under the name with ".part" after it.
-        if (QFile::encodeName(name).size() + PartBytes > MaxNameBytes)
+        // The file is received under the name with ".part" after it, and its record beside it.
+        if (QFile::encodeName(name).size() + ReceivingBytes > MaxNameBytes)
             problem(QStringLiteral("the name is longer than a folder entry can hold"));
-        if (!model.isEmpty() && QFile::encodeName(model + suffix).size() + PartBytes <= MaxNameBytes
+        if (!model.isEmpty() && QFile::encodeName(model + suffix).size() + ReceivingBytes <= MaxNameBytes
             && part.size() != model.size())
             problem(QStringLiteral("the name \"%1\" was cut though it fits").arg(name));
     }
 
-    // On disk, the folder holds the dump files of the runs so far and its
-    // parent nothing else.
-    void checkFolder(const QString &name)
+    // On disk, the folder holds the dump files of the runs so far, byte for
+    // byte, a record beside each .part and nothing else; its parent holds
+    // nothing else either.
+    void checkFolder()
     {
-        if (!name.isEmpty())
-            m_diskNames.insert(name);
         const QStringList around = QDir(m_disk->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         if (around != QStringList{QStringLiteral("out")})
             problem(QStringLiteral("next to the folder: ") + around.join(u','));
-        QStringList inside = withoutPartRecords(
-                QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
-        QStringList want(m_diskNames.cbegin(), m_diskNames.cend());
+        QStringList inside = QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QStringList want = m_onDisk.keys();
+        for (auto it = m_records.cbegin(); it != m_records.cend(); ++it)
+            want << it.key() + RecordSuffix;
         inside.sort();
         want.sort();
-        if (inside != want)
-            problem(QStringLiteral("in the folder: ") + inside.join(u','));
+        if (inside != want) {
+            problem(QStringLiteral("in the folder: %1; want %2").arg(inside.join(u','), want.join(u',')));
+            return;
+        }
+        for (auto it = m_onDisk.cbegin(); it != m_onDisk.cend(); ++it) {
+            QFile disk(m_folder + it.key());
+            if (!disk.open(QIODevice::ReadOnly))
+                problem(QStringLiteral("%1 cannot be read: %2").arg(it.key(), disk.errorString()));
+            else if (const QByteArray bytes = disk.readAll(); bytes != it.value())
+                problem(QStringLiteral("%1 on disk: %2").arg(it.key(), firstDifference(bytes, it.value())));
+        }
+        for (auto it = m_records.cbegin(); it != m_records.cend(); ++it)
+            checkRecord(it.key(), it.value());
+    }
+
+    struct RecordWant {
+        int wholeBlocks = 0;
+        QString stoppedBy;
+    };
+
+    // The record beside a .part: its whole blocks and why its run ended.
+    void checkRecord(const QString &part, const RecordWant &want)
+    {
+        QFile disk(m_folder + part + RecordSuffix);
+        if (!disk.open(QIODevice::ReadOnly)) {
+            problem(QStringLiteral("the record of %1 cannot be read: %2").arg(part, disk.errorString()));
+            return;
+        }
+        QMap<QString, QString> values;
+        for (const QByteArray &line : disk.readAll().split('\n')) {
+            const qsizetype eq = line.indexOf('=');
+            if (!line.startsWith('#') && eq > 0)
+                values.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+        }
+        const QString whole = QString::number(want.wholeBlocks);
+        if (values.value(QStringLiteral("whole_blocks")) != whole || values.value(QStringLiteral("stopped_by")) != want.stoppedBy)
+            problem(QStringLiteral("the record of %1 says %2 whole blocks, stopped by \"%3\"; want %4, \"%5\"")
+                            .arg(part, values.value(QStringLiteral("whole_blocks")),
+                                 values.value(QStringLiteral("stopped_by")), whole, want.stoppedBy));
+    }
+
+    // A good dump whose name holds other bytes keeps them under a name that
+    // says when they were written: "<stem>.<date>[-n].bin", the stem cut to
+    // fit a folder entry. Same bytes are simply replaced. The full path, or
+    // empty when nothing is kept.
+    QString keepEarlier()
+    {
+        const QString name = m_run.dumpFileName();
+        const auto earlier = m_onDisk.constFind(name);
+        if (earlier == m_onDisk.cend() || *earlier == m_expected->file)
+            return {};
+        const QString plain = QStringLiteral(".bin");
+        const bool binary = name.endsWith(plain);
+        const QString stem = binary ? name.chopped(plain.size()) : name;
+        const QString suffix = binary ? plain : QString();
+        const QString date = m_written.value(name).toString(QStringLiteral("yyyy-MM-dd_HHmmss"));
+        for (int attempt = 1;; ++attempt) {
+            const QString mark = u'.' + date + (attempt > 1 ? u'-' + QString::number(attempt) : QString());
+            QString cut = stem;
+            while (!cut.isEmpty() && QFile::encodeName(cut + mark + suffix).size() > MaxNameBytes)
+                cut.chop(1);
+            if (!m_onDisk.contains(cut + mark + suffix)) {
+                m_keptAs = cut + mark + suffix;
+                return m_folder + m_keptAs;
+            }
+        }
+    }
+
+    // With a stopped dump kept, a new run does not cut a .part of at least
+    // two whole blocks (after the header that the new run would write).
+    bool stoppedInTheWay(int headerBytes) const
+    {
+        if (!m_params.keepStopped)
+            return false;
+        const auto part = m_onDisk.constFind(m_run.dumpFileName() + PartSuffix);
+        return part != m_onDisk.cend()
+               && qMax<qsizetype>(0, part->size() - headerBytes) / BlockSize >= StoppedWorthKeeping;
     }
 
     Session m_session{std::make_unique<MemoryPort>()};
@@ -839,7 +974,13 @@ private:
     std::optional<Expected> m_expected;
     std::vector<std::shared_ptr<FileRecord>> m_files;
     std::unique_ptr<QTemporaryDir> m_disk;
-    QSet<QString> m_diskNames;
+    // What the real folder holds: each file's bytes, and the record due beside each .part.
+    QMap<QString, QByteArray> m_onDisk;
+    QMap<QString, RecordWant> m_records;
+    // When each file of the folder was last written, as a run began.
+    QMap<QString, QDateTime> m_written;
+    // Where this run's good dump keeps an earlier one of its name.
+    QString m_keptAs;
     QString m_folder;
     int m_finished = 0;
     QByteArray m_pending;

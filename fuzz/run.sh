@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the dump run for a given time with libFuzzer, AddressSanitizer and
-# UndefinedBehaviorSanitizer. Builds with clang into build-fuzz/ first.
+# UndefinedBehaviorSanitizer. Builds with clang into build-fuzz/ first (clang and
+# libFuzzer are installed when missing, through sudo when not root).
 # Usage: fuzz/run.sh [SECONDS] [extra libFuzzer options]   (default 600 s)
 # New interesting inputs go to build-fuzz/corpus/, inputs that break a rule or
 # crash to build-fuzz/findings/ (play one with build-fuzz/bin/tarvik-fuzz-replay FILE).
@@ -10,7 +11,16 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
 
-if ! command -v clang++ >/dev/null || ! compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null; then
+have_libfuzzer() {
+    command -v clang++ >/dev/null \
+        && compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null
+}
+# Installed when missing, as scripts/setup.sh does for the rest.
+if ! have_libfuzzer; then
+    . scripts/packages.sh
+    install_missing clang libclang-rt-14-dev
+fi
+if ! have_libfuzzer; then
     echo "Needs clang and libFuzzer: sudo apt-get install clang libclang-rt-14-dev" >&2
     exit 2
 fi

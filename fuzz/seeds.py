@@ -11,7 +11,7 @@ TEXT, MARKER, BLOCK, TOTAL, DELIVER, CHUNKS, CLOSE, LOSE, STALL, RESTART = range
 # BLOCK and TOTAL arguments
 WRONG, MODEL, LENGTH, SEND = 1, 2, 4, 8
 # parameter flags
-TICKED, FULL, CLOSE_IN_BOX = 1, 2, 4
+TICKED, FULL, CLOSE_IN_BOX, KEEP_STOPPED = 1, 2, 4, 8
 MEMORY, CANNOT_CREATE, NO_DEVICE, FILLS_UP, REAL_FOLDER = 0, 4, 5, 6, 7
 
 
@@ -125,6 +125,26 @@ SEEDS = {
     "real-folder-stale-tail": params(count=6, file=REAL_FOLDER) + markers()
         + b"".join(block(i) for i in range(6)) + total()
         + op(RESTART) + params(start=1, count=3, file=REAL_FOLDER) + markers() + block(7) + block(8, wrong=1),
+    # A good dump over a different one of its name keeps the earlier under a dated name; a
+    # third, different again, keeps the second beside it; one with the same bytes replaces it.
+    "real-folder-earlier-dump-kept": params(count=2, file=REAL_FOLDER) + markers()
+        + block(1) + block(2) + total()
+        + op(RESTART) + params(count=2, file=REAL_FOLDER) + markers() + block(3) + block(4) + total()
+        + op(RESTART) + params(count=2, file=REAL_FOLDER) + markers() + block(5) + block(6) + total(),
+    "real-folder-same-dump-replaced": params(count=1, file=REAL_FOLDER) + markers()
+        + raw_block(bytes(range(256)) * 4) + text(bytes([sum(range(256)) * 4 % 256])) + deliver()
+        + op(RESTART) + params(count=1, file=REAL_FOLDER) + markers()
+        + raw_block(bytes(range(256)) * 4) + text(bytes([sum(range(256)) * 4 % 256])) + deliver(),
+    # A stopped dump's record follows it: cut afresh by a plain run, left alone by one that
+    # keeps stopped dumps, gone once the dump is good.
+    "real-folder-stopped-records": params(count=4, file=REAL_FOLDER) + markers()
+        + block(1) + block(2) + block(3, wrong=1)
+        + op(RESTART) + params(flags=KEEP_STOPPED, count=4, file=REAL_FOLDER) + markers() + block(4)
+        + op(RESTART) + params(count=4, file=REAL_FOLDER) + markers() + block(5) + op(STALL)
+        + op(RESTART) + params(flags=KEEP_STOPPED, count=4, file=REAL_FOLDER) + markers()
+        + b"".join(block(i) for i in range(4)) + total(wrong=True)
+        + op(RESTART) + params(count=4, file=REAL_FOLDER) + markers()
+        + b"".join(block(i) for i in range(4)) + total(),
 }
 
 

@@ -5,6 +5,7 @@
 # Usage: scripts/setup.sh [extra cmake arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/packages.sh
 
 packages=(
     cmake g++ make pkg-config
@@ -15,23 +16,7 @@ packages=(
     qemu-system-x86 busybox-static kmod cpio
 )
 
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
-done
-
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo="sudo"
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -q
-    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+install_missing "${packages[@]}"
 
 build_type=${TARVIK_BUILD_TYPE:-RelWithDebInfo}
 build_dir=${TARVIK_BUILD_DIR:-build}

@@ -3,7 +3,10 @@
 # Sets up and builds Tarvik, then runs every test twice: in build/, and again in
 # build-asan/ under AddressSanitizer and UndefinedBehaviorSanitizer, where any
 # report fails its test. The test through a real serial driver (a QEMU guest,
-# label realdriver) runs only in build/. Exits non-zero when either run fails.
+# label realdriver) runs only in build/. Then the dump run is fuzzed for real
+# for two minutes (fuzz/run.sh, clang and libFuzzer, in build-fuzz/): any
+# broken rule or crash fails, so that the fuzz model keeps up with the run.
+# Exits non-zero when any of the three fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${TARVIK_BUILD_DIR:-build}
@@ -20,4 +23,17 @@ run_tests "$build_dir" || status=1
 
 TARVIK_BUILD_DIR="$asan_dir" scripts/setup.sh -DTARVIK_SANITIZE=ON -DTARVIK_BENCH=OFF
 run_tests "$asan_dir" || status=1
+
+fuzz_seconds=${TARVIK_FUZZ_SECONDS:-120}
+echo "== Fuzzing the dump run for $fuzz_seconds s"
+mkdir -p build-fuzz
+fuzz_log=build-fuzz/run.log
+if fuzz/run.sh "$fuzz_seconds" >"$fuzz_log" 2>&1; then
+    grep -E "^Done |stat::number_of_executed_units" "$fuzz_log" || true
+else
+    # libFuzzer's report: the broken rule or the crash, and where the input went.
+    grep -E "broken rule|ERROR|SUMMARY|Test unit written" "$fuzz_log" >&2 || tail -n 40 "$fuzz_log" >&2
+    echo "Fuzzing found a problem (all of its output is in $fuzz_log)." >&2
+    status=1
+fi
 exit "$status"
