@@ -783,6 +783,18 @@ void TestDumpFile::partRecord()
     QVERIFY(file.commit());
     file.close();
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("FlashDump.bin")});
+
+    // A link planted at the record's name is neither followed nor replaced.
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    QVERIFY(writeFile(victim, "precious"));
+    const QString record = dir.filePath(QStringLiteral("FlashDump.bin.part.state"));
+    QVERIFY(QFile::link(victim, record));
+    QVERIFY(!file.begin(dir.path(), 5, 2, false, QStringLiteral("M"), firstBlock("x")));
+    QVERIFY2(file.errorMessage().contains(QStringLiteral("FlashDump.bin.part.state is a symbolic link")),
+             qPrintable(file.errorMessage()));
+    file.close();
+    QVERIFY(QFileInfo(record).isSymLink());
+    QCOMPARE(readFile(victim), QByteArray("precious"));
 }
 
 QTEST_GUILESS_MAIN(TestDumpFile)
