@@ -364,6 +364,8 @@ private slots:
     void logCannotBeWritten();
     void verify_data();
     void verify();
+    void verifyRange_data();
+    void verifyRange();
     void interrupt_data();
     void interrupt();
     void hangUpIgnoredUnderNohup();
@@ -567,7 +569,9 @@ void TestCli::badArguments_data()
     QTest::newRow("verify file is a FIFO") << QStringList{"-p", box, "--verify", "FIFO"}
                                            << "/fifo: not a regular file";
     QTest::newRow("verify file too short") << QStringList{"-p", box, "--verify", "FILE", "--count", "1025"}
-                                           << "holds 1048576 bytes, less than the 1049600 of 1025 blocks.";
+                                           << "holds 1048576 bytes: --verify compares with a whole dump (1048576 "
+                                              "bytes, with or without a KUP header in front) or with a dump of "
+                                              "just blocks 0 to 1024 (1049600 bytes).";
     QTest::newRow("output folder missing") << QStringList{"-p", box, "-o", "/nonexistent/folder"}
                                            << "The output folder /nonexistent/folder does not exist.";
     QTest::newRow("output names a file") << QStringList{"-p", box, "-o", "FILE"} << "/image.bin is not a folder.";
@@ -1235,6 +1239,59 @@ void TestCli::verify()
     QCOMPARE(o.value("sha256").toString(), sha256(sim.image()));
     QVERIFY2(r.err.contains(bench.port("boxA") + summary), qPrintable(r.err));
     QCOMPARE(bench.files(), QStringList());
+}
+
+void TestCli::verifyRange_data()
+{
+    QTest::addColumn<QString>("kind"); // of the file: "whole", "header", "range" (just the blocks asked for), "short"
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("whole dump, first blocks") << "whole" << 0 << 100 << 0;
+    QTest::newRow("whole dump, last blocks") << "whole" << 924 << 100 << 0;
+    QTest::newRow("whole dump, blocks in the middle") << "whole" << 300 << 7 << 0;
+    QTest::newRow("with a KUP header, first blocks") << "header" << 0 << 100 << 0;
+    QTest::newRow("with a KUP header, last blocks") << "header" << 924 << 100 << 0;
+    QTest::newRow("dump of the range") << "range" << 300 << 7 << 0;
+    QTest::newRow("dump of the range beyond the flash") << "range" << 2000 << 3 << 0;
+    QTest::newRow("too short for a whole dump or the range") << "short" << 0 << 100 << 2;
+}
+
+// --verify compares the box's blocks with the blocks of the file that the
+// range names, whatever the range; a file that is neither a whole dump nor a
+// dump of the range is refused.
+void TestCli::verifyRange()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(int, exitCode);
+
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    QByteArray file = kind == u"range" ? blocks(sim, start, count) : sim.image();
+    if (kind == u"header")
+        file.prepend(DumpFile::headerText(QStringLiteral("KSF-2100"), file).toLatin1());
+    if (kind == u"short")
+        file.chop(1);
+    const QString verifyFile = bench.dir.filePath(QStringLiteral("saved.bin"));
+    QVERIFY(writeFile(verifyFile, file));
+
+    const Result r = run({"-p", bench.port("boxA"), "--verify", verifyFile, "--json", "--start",
+                          QString::number(start), "--count", QString::number(count)});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, exitCode);
+    if (exitCode == 2) {
+        QVERIFY2(r.err.contains(QStringLiteral("%1 holds %2 bytes: --verify compares with a whole dump")
+                                        .arg(verifyFile)
+                                        .arg(file.size())),
+                 qPrintable(r.err));
+        QVERIFY(sim.received().isEmpty());
+        return;
+    }
+    QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("identical"));
+    QCOMPARE(r.json.first().value("differing_blocks").toArray(), QJsonArray());
 }
 
 void TestCli::interrupt_data()

@@ -106,8 +106,9 @@ ParseResult parseArguments(const QStringList &arguments)
     const QCommandLineOption count(QStringLiteral("count"),
         QStringLiteral("Number of blocks (default 1024)."), QStringLiteral("N"), QStringLiteral("1024"));
     const QCommandLineOption verify(QStringLiteral("verify"),
-        QStringLiteral("Read the box and compare it with FILE block by block; write no dump. FILE may "
-                       "carry a KUP header: its last blocks are compared."), QStringLiteral("FILE"));
+        QStringLiteral("Read the box and compare it with FILE block by block; write no dump. FILE is a "
+                       "whole dump (a KUP header in front is skipped) or a dump of just the range."),
+        QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"),
         QStringLiteral("One JSON object per box on standard output, one line each."));
     const QCommandLineOption log(QStringLiteral("log"),
@@ -215,12 +216,33 @@ ParseResult parseArguments(const QStringList &arguments)
             ::close(fd);
             return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
         }
-        // Only the tail is read: whatever comes before it (a header, say) is not compared.
+        // The blocks of the file that the range names: in a whole dump (after
+        // its KUP header, when it has one) or in a dump of just that range.
         const qint64 wanted = qint64(o.blockCount) * DumpFile::BlockSize;
-        if (file.size() < wanted)
-            return usage(QStringLiteral("%1 holds %2 bytes, less than the %3 of %4 blocks.")
-                                 .arg(o.verifyPath).arg(file.size()).arg(wanted).arg(o.blockCount));
-        if (!file.seek(file.size() - wanted))
+        const qint64 whole = qint64(DumpFile::FullReadBlocks) * DumpFile::BlockSize;
+        const qint64 size = file.size();
+        const bool inFlash = o.startBlock + o.blockCount <= DumpFile::FullReadBlocks;
+        // A KUP header: its fixed part and a model name of at most a block's bytes after the model's offset.
+        const qint64 mostHeader = 34 + DumpFile::BlockSize - DumpFile::ModelOffset;
+        qint64 from = -1;
+        if (inFlash && size == whole)
+            from = qint64(o.startBlock) * DumpFile::BlockSize;
+        else if (inFlash && size > whole && size <= whole + mostHeader
+                 && file.peek(DumpFile::HeaderPrefix.size()) == DumpFile::HeaderPrefix.toLatin1())
+            from = size - whole + qint64(o.startBlock) * DumpFile::BlockSize;
+        else if (size == wanted)
+            from = 0;
+        if (from < 0)
+            return usage(QStringLiteral("%1 holds %2 bytes: --verify compares with a whole dump (%3 bytes, "
+                                        "with or without a KUP header in front) or with a dump of just "
+                                        "blocks %4 to %5 (%6 bytes).")
+                                 .arg(o.verifyPath)
+                                 .arg(size)
+                                 .arg(whole)
+                                 .arg(o.startBlock)
+                                 .arg(o.startBlock + o.blockCount - 1)
+                                 .arg(wanted));
+        if (!file.seek(from))
             return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
         o.verifyData = file.read(wanted);
         if (o.verifyData.size() != wanted)

@@ -27,7 +27,7 @@ struct Options {
     qint16 startBlock = 0;
     qint16 blockCount = 1024;
     QString verifyPath;
-    QByteArray verifyData; // the last blockCount blocks of the file to compare with
+    QByteArray verifyData; // the blocks of the file that the range names, to compare with
     bool json = false;
     QString logPath;
     bool quiet = false;
