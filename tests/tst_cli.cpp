@@ -552,6 +552,9 @@ void TestCli::badArguments_data()
                                         << "The start block must be a whole number from 0 to 32767.";
     QTest::newRow("start too big") << QStringList{"-p", box, "--start", "32768"}
                                    << "The start block must be a whole number from 0 to 32767.";
+    QTest::newRow("count 0") << QStringList{"-p", box, "--count", "0"}
+                             << "--count 0 reads nothing: give the number of blocks to read.";
+    QTest::newRow("list with a port") << QStringList{"--list", "-p", box} << "--list shows every port: drop --port.";
     QTest::newRow("count negative") << QStringList{"-p", box, "--count", "-1"}
                                     << "The number of blocks must be a whole number from 0 to 32767.";
     QTest::newRow("last block beyond 32767") << QStringList{"-p", box, "--start", "32767", "--count", "2"}

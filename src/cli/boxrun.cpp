@@ -174,6 +174,8 @@ void BoxRun::start()
     m_progressText = m_session.progressText();
     if (m_options.waitSeconds > 0) {
         m_wait.setSingleShot(true);
+        // At least the seconds asked for: a coarse timer may fire 5 % early.
+        m_wait.setTimerType(Qt::PreciseTimer);
         connect(&m_wait, &QTimer::timeout, this, [this] {
             if (m_done || m_session.run().stage() != DumpRun::Stage::Handshake)
                 return;

@@ -161,6 +161,8 @@ ParseResult parseArguments(const QStringList &arguments)
     o.list = parser.isSet(list);
     o.json = parser.isSet(json);
     if (o.list) {
+        if (parser.isSet(port))
+            return usage(QStringLiteral("--list shows every port: drop --port."));
         result.action = ParseResult::Action::List;
         return result;
     }
@@ -185,6 +187,8 @@ ParseResult parseArguments(const QStringList &arguments)
         return usage(range.error);
     o.startBlock = range.startBlock;
     o.blockCount = range.blockCount;
+    if (o.blockCount == 0)
+        return usage(QStringLiteral("--count 0 reads nothing: give the number of blocks to read."));
 
     o.header = parser.isSet(header);
     if (o.header && !DumpFile::headerDue(o.startBlock, o.blockCount, true))
