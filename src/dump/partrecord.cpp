@@ -68,15 +68,17 @@ bool PartRecord::fromText(const QByteArray &text)
             continue;
         const QString key = line.left(eq);
         const QString value = oneLine(line.mid(eq + 1));
-        bool ok = false;
+        // A block number or count: 0 to 32767, or the record is no record.
+        const auto block = [&value](bool *have) {
+            bool ok = false;
+            const int n = value.toInt(&ok);
+            *have = ok && n >= 0 && n <= 32767;
+            return qint16(*have ? n : 0);
+        };
         if (key == u"start") {
-            const int n = value.toInt(&ok);
-            haveStart = ok && n >= 0 && n <= 32767;
-            startBlock = qint16(haveStart ? n : 0);
+            startBlock = block(&haveStart);
         } else if (key == u"count") {
-            const int n = value.toInt(&ok);
-            haveCount = ok && n >= 0 && n <= 32767;
-            blockCount = qint16(haveCount ? n : 0);
+            blockCount = block(&haveCount);
         } else if (key == u"header") {
             header = value == u"yes";
         } else if (key == u"model") {
