@@ -149,6 +149,8 @@ private slots:
     void plantedPart();
     void continueStoppedDump_data();
     void continueStoppedDump();
+    void stoppedDumpIsNeverCutUnasked_data();
+    void stoppedDumpIsNeverCutUnasked();
     void totalCheck_data();
     void totalCheck();
     void refusedRange_data();
@@ -323,7 +325,7 @@ void TestDumpWindow::renameFails()
     QVERIFY2(text.contains(QString::fromLocal8Bit(strerror(EISDIR))), qPrintable(text));
     QVERIFY2(w.logText().endsWith("REQUEST_1024DOWN:0002    1024DOWN_SUCCESS:0002\r\n"
                                   "REQUEST_TOTALCRC    Dump file error while receiving TOTALCRC\r\n"
-                                  "Serial port closed.\r\n"),
+                                  + closedWith(3)),
              qPrintable(w.logText().right(200)));
     QCOMPARE(entries(dir.path()), (QStringList{"FlashDump.bin", "FlashDump.bin.part"}));
     QCOMPARE(entries(dir.filePath("FlashDump.bin")), QStringList{"inside"});
@@ -505,6 +507,7 @@ void TestDumpWindow::continueStoppedDump()
     const QByteArray image = imageOfRun(0);
     runOnce(*window, image, "check 900", 0);
     QVERIFY(QFileInfo::exists(dir.filePath("KSF-2100.bin.part")));
+    QVERIFY(window->logText().endsWith("Serial port closed.\r\nOpen again to continue from block 0899\r\n"));
     if (restarted) {
         window = std::make_unique<MainWindow>(&prompts);
         window->control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
@@ -548,6 +551,110 @@ void TestDumpWindow::continueStoppedDump()
     } else {
         QTRY_COMPARE(sim.received(), wholeWire(0, 1024, true));
     }
+}
+
+void TestDumpWindow::stoppedDumpIsNeverCutUnasked_data()
+{
+    QTest::addColumn<QString>("first");      // the run that leaves the .part (blocks 0-7)
+    QTest::addColumn<QString>("between");    // "restart" the program without the record, or read "10" blocks
+    QTest::addColumn<bool>("refusedFirst");  // the next run stops rather than cut it, then Open asks
+    QTest::addColumn<QString>("question");   // PART: the .part's path
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<QString>("answer");
+
+    const QStringList startAgain{"Start again", "Cancel"};
+    const QStringList all{"Continue", "Start again", "Cancel"};
+    const QString failedTotal = "PART cannot be continued: its run failed the check over the whole transfer, so "
+                                "any of its blocks may be wrong. Cut it and start again from block 0?";
+    const QString noRecord = "The last dump of KSF-2100 stopped at block 0006 and is kept in FlashDump.bin.part. "
+                             "Continue it from block 0005, or start again from block 0? It has no record of its "
+                             "run: it is taken for a read of this range.";
+    const QString otherRange = "PART holds a stopped read of 8 blocks from block 0: give that range to continue it. "
+                               "Cut it and start again from block 0?";
+    QTest::newRow("failed total, start again") << "total" << "" << false << failedTotal << startAgain << "Start again";
+    QTest::newRow("failed total, cancel") << "total" << "" << false << failedTotal << startAgain << "Cancel";
+    QTest::newRow("no record, continue") << "check 6" << "restart" << true << noRecord << all << "Continue";
+    QTest::newRow("no record, cancel") << "check 6" << "restart" << true << noRecord << all << "Cancel";
+    QTest::newRow("another range, start again") << "check 6" << "10" << true << otherRange << startAgain
+                                                << "Start again";
+}
+
+// A .part that holds a stopped dump is cut only when the user chose to start
+// again: also when its run can't be continued, when it has no record (an
+// older version's, after a restart) and when its record gives another range.
+// A run that would cut one unasked stops first and says so; Open then asks.
+void TestDumpWindow::stoppedDumpIsNeverCutUnasked()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, between);
+    QFETCH(bool, refusedFirst);
+    QFETCH(QString, question);
+    QFETCH(QStringList, buttons);
+    QFETCH(QString, answer);
+
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    auto window = std::make_unique<MainWindow>(&prompts);
+    window->control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    window->control<QLineEdit>("countEdit")->setText("8");
+    const QByteArray image = imageOfRun(0);
+    runOnce(*window, image, first, 0);
+    const QString part = dir.filePath("FlashDump.bin.part");
+    if (first == u"check 6")
+        QVERIFY2(window->logText().endsWith("Serial port closed.\r\nOpen again to continue from block 0005\r\n"),
+                 qPrintable(window->logText().right(100)));
+    else
+        QVERIFY(window->logText().endsWith("Serial port closed.\r\n"));
+    if (between == u"restart") {
+        QVERIFY(QFile::remove(part + ".state"));
+        window = std::make_unique<MainWindow>(&prompts);
+        window->control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+        window->control<QLineEdit>("countEdit")->setText("8");
+    } else if (!between.isEmpty()) {
+        window->control<QLineEdit>("countEdit")->setText(between);
+    }
+    MainWindow &w = *window;
+    const QByteArray partBefore = readFile(part);
+    const QByteArray recordBefore = readFile(part + ".state");
+
+    if (refusedFirst) {
+        QCOMPARE(runOnce(w, image, "good", 0).left(5), QByteArray());
+        QCOMPARE(prompts.questions.size(), 0);
+        QCOMPARE(prompts.messages.size(), 1);
+        QCOMPARE(prompts.messages.at(0).text,
+                 part + QStringLiteral(" holds a stopped dump of 7 whole blocks: Open again to continue it or to "
+                                       "start again."));
+        QVERIFY(readFile(part) == partBefore);
+        QVERIFY(readFile(part + ".state") == recordBefore);
+    }
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setImage(image);
+    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    prompts.buttonTexts = {answer};
+    w.onOpenClicked();
+    QCOMPARE(prompts.questions.size(), 1);
+    QCOMPARE(prompts.questions.at(0).title, QStringLiteral("Stopped dump"));
+    QCOMPARE(prompts.questions.at(0).text, QString(question).replace("PART", part));
+    QCOMPARE(prompts.questionButtons.at(0), buttons);
+    if (answer == u"Cancel") {
+        QVERIFY(!w.port().isOpen());
+        QVERIFY(sim.received().isEmpty());
+        QVERIFY(readFile(part) == partBefore);
+        QVERIFY(readFile(part + ".state") == recordBefore);
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 30000);
+    QCOMPARE(sim.deviations(), QStringList());
+    const int count = w.control<QLineEdit>("countEdit")->text().toInt();
+    QVERIFY(readFile(dir.filePath("FlashDump.bin")) == image.left(count * 1024));
+    QCOMPARE(entries(dir.path()), QStringList{"FlashDump.bin"});
+    QVERIFY(w.logText().endsWith("Transfer succesfull!\r\nSerial port closed.\r\n"));
+    if (answer == u"Continue")
+        QVERIFY2(w.logText().contains("Continuing " + part + " from block 0005\r\n"), qPrintable(w.logText()));
+    else
+        QVERIFY(!w.logText().contains("Continuing"));
 }
 
 void TestDumpWindow::totalCheck_data()

@@ -430,7 +430,7 @@ void TestHostile::badReplies()
         QCOMPARE(desk.w.logText(), log);
         QCOMPARE(desk.controls(), Waiting);
         desk.close();
-        QCOMPARE(desk.w.logText(), log + LogClosed);
+        QCOMPARE(desk.w.logText(), log + closedWith(fileBlocks));
         break;
     case Outcome::Ended:
         QCOMPARE(desk.w.logText(), log);
@@ -439,8 +439,9 @@ void TestHostile::badReplies()
         // One line for the loss, with the system's reason, then the port closes.
         const QString text = desk.w.logText();
         QVERIFY2(text.startsWith(log + LogLost), qPrintable(text));
-        QVERIFY2(text.endsWith(QStringLiteral("\r\n") + LogClosed), qPrintable(text));
-        QCOMPARE(text.count(QStringLiteral("\r\n")), log.count(QStringLiteral("\r\n")) + 2);
+        const QString closing = closedWith(fileBlocks);
+        QVERIFY2(text.endsWith(QStringLiteral("\r\n") + closing), qPrintable(text));
+        QCOMPARE(text.count(QStringLiteral("\r\n")), log.count(QStringLiteral("\r\n")) + 1 + closing.count(u'\n'));
         break;
     }
     }
@@ -588,7 +589,7 @@ void TestHostile::fileFaults()
     QCOMPARE(desk.prompts.messages.at(0).text, message.arg(path));
     const QString what = failing == 5 ? QStringLiteral("REQUEST_TOTALCRC    Dump file error while receiving TOTALCRC")
                                       : blockAsked(failing) + "Dump file error while receiving BLOCK: " + four(failing);
-    QCOMPARE(desk.w.logText(), goodLog(0, failing) + what + "\r\n" + LogClosed);
+    QCOMPARE(desk.w.logText(), goodLog(0, failing) + what + "\r\n" + closedWith(fileBytes / BlockSize));
     // The box shows over the log as it stands, up to the line that it explains.
     QVERIFY2(paneAtBox.endsWith(what + u'\n'), qPrintable(paneAtBox));
     QCOMPARE(desk.controls(), Idle);
@@ -667,7 +668,7 @@ void TestHostile::closeAtEveryStage()
         QVERIFY(desk.w.close());
     else
         desk.close();
-    QCOMPARE(desk.w.logText(), log + LogClosed);
+    QCOMPARE(desk.w.logText(), log + closedWith(fileBlocks));
     QCOMPARE(desk.controls(), Idle);
     QCOMPARE(desk.w.dumpRun().stage(), DumpRun::Stage::Idle);
     QVERIFY(desk.prompts.messages.isEmpty());

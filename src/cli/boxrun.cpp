@@ -286,8 +286,7 @@ void BoxRun::finish(const QString &result, const QString &failure)
 QString BoxRun::continueCommand() const
 {
     const DumpFile &file = m_session.dumpFile();
-    if (verifying() || m_result == ResultOk || !file.hasFile() || file.isCommitted()
-        || file.record().wholeBlocks < ResumePlan::MinWholeBlocks || !file.record().resumable())
+    if (verifying() || m_result == ResultOk || !file.isContinuable())
         return {};
     return resumeCommand(m_device, file.partPath());
 }

@@ -366,7 +366,7 @@ bool DumpFile::openPart(QFile &file)
         reason = InUseReason;
     }
     // A stopped dump is only started afresh when that was asked for.
-    if (error == Error::None && !resuming && !own.created && m_keepStopped) {
+    if (error == Error::None && !resuming && !own.created && m_keepStopped && partPath() != m_startAgain) {
         const qint64 whole = qMax<qint64>(0, opened.st_size - m_headerBytes) / BlockSize;
         if (whole >= ResumePlan::MinWholeBlocks) {
             error = Error::StoppedDump;
@@ -579,6 +579,13 @@ void DumpFile::close(const QString &stoppedBy)
     closeFolder();
 }
 
+bool DumpFile::isContinuable() const
+{
+    struct stat st {};
+    return m_hasFile && !m_committed && m_record.resumable() && m_record.wholeBlocks >= ResumePlan::MinWholeBlocks
+           && ::lstat(QFile::encodeName(partPath()).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 void DumpFile::closeFolder()
 {
     if (m_folderFd >= 0) {
@@ -623,7 +630,8 @@ QString DumpFile::errorMessage() const
     case Error::CannotWrite:
         return QStringLiteral("Cannot write the dump file %1: %2").arg(currentPath(), m_errorString);
     case Error::StoppedDump:
-        return QStringLiteral("%1 holds a stopped dump of %2 whole blocks").arg(partPath()).arg(m_stoppedWholeBlocks);
+        return QStringLiteral("%1 holds a stopped dump of %2 whole blocks: Open again to continue it or to start "
+                              "again.").arg(partPath()).arg(m_stoppedWholeBlocks);
     case Error::NameTaken:
         return QStringLiteral("%1 belongs to another user: your dump is kept in %2").arg(m_path, partPath());
     case Error::CannotRename:

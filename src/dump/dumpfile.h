@@ -65,6 +65,9 @@ public:
     // Whether a new run leaves alone a .part that holds a stopped dump (at
     // least ResumePlan's two whole blocks) instead of starting it afresh.
     void setKeepStopped(bool keep) { m_keepStopped = keep; }
+    // The .part that the next run may start afresh all the same, because the
+    // user chose to start again; empty for none.
+    void setStartAgain(const QString &partPath) { m_startAgain = partPath; }
     // The device that the run reads, for the .part's record.
     void setDevice(const QString &path, const QString &id);
     // Given the name chosen for a run, a tag that goes before its ".bin", e.g.
@@ -149,6 +152,12 @@ public:
     // The whole blocks of the stopped dump that a new run left alone.
     int stoppedWholeBlocks() const { return m_stoppedWholeBlocks; }
     const PartRecord &record() const { return m_record; }
+    // After close(): this run left a stopped dump in its .part that a resumed
+    // run may take up (two whole blocks or more, from a run whose end does not
+    // discredit them, and the .part still there), and the block that such a
+    // run goes on from.
+    bool isContinuable() const;
+    qint16 continuesFrom() const { return qint16(m_record.startBlock + m_record.wholeBlocks - 2); }
     QString errorString() const { return m_errorString; }
     // The message box text for the last error: the path and the system's reason.
     QString errorMessage() const;
@@ -178,6 +187,7 @@ private:
     qint64 m_keepBytes = 0; // of the .part taken up by resume()
     qint64 m_headerBytes = 0;
     bool m_keepStopped = false;
+    QString m_startAgain;
     int m_stoppedWholeBlocks = 0;
     PartRecord m_record;
     QString m_devicePath;

@@ -164,7 +164,7 @@ QString findStoppedDump(const QString &folder, qint16 startBlock, qint16 blockCo
         const QString part = dir.filePath(name.chopped(PartRecord::Suffix.size()));
         const PartRecordRead read = readPartRecord(part);
         const PartRecord &r = read.record;
-        if (!read.ok || !r.resumable() || r.wholeBlocks < ResumePlan::MinWholeBlocks || r.startBlock != startBlock
+        if (!read.ok || r.wholeBlocks < ResumePlan::MinWholeBlocks || r.startBlock != startBlock
             || r.blockCount != blockCount || r.header != header || !QFileInfo(part).isFile())
             continue;
         if (found.isEmpty() || r.written > foundWritten) {

@@ -70,8 +70,8 @@ struct ResumePlan {
 ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCount, bool rangeGiven = true);
 
 // The .part in `folder` whose record says that it stopped over the same
-// range and header option and may be continued; the most recently written
-// when there are several, empty when there is none.
+// range and header option, whether or not it may be continued; the most
+// recently written when there are several, empty when there is none.
 QString findStoppedDump(const QString &folder, qint16 startBlock, qint16 blockCount, bool header);
 
 } // namespace tarvik

@@ -58,6 +58,7 @@ public:
     bool close(const QString &stoppedBy = QString());
     // Whether a new run leaves a stopped dump's .part alone (see DumpFile).
     void setKeepStopped(bool keep) { m_file.setKeepStopped(keep); }
+    void setStartAgain(const QString &partPath) { m_file.setStartAgain(partPath); }
     bool isOpen() const;
 
     SerialService &port() { return *m_port; }

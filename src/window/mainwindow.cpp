@@ -117,6 +117,7 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
     setObjectName(QLatin1String(Design::WindowName));
     buildFromDesign();
     prepareControls();
+    m_session.setKeepStopped(true);
     describeControls(this);
     auto *pacer = new RepaintPacer(this);
     m_logPane->setFlushDelay(RepaintPacer::IdleMs);
@@ -295,7 +296,6 @@ void MainWindow::buildFromDesign()
             showEnding(ProgressMeter::Ending::Stopped);
     });
     connect(&m_session, &Session::finished, this, [this, showEnding](DumpRun::Outcome outcome) {
-        noteHowTheRunEnded(outcome);
         if (outcome == DumpRun::Outcome::Success)
             m_progressBar->setToolTip(plainToolTip(dumpToolTip(m_session.dumpFile())));
         else if (outcome == DumpRun::Outcome::TotalMismatch)
@@ -387,6 +387,7 @@ void MainWindow::connectSession()
     connect(&m_session, &Session::closed, this, [this] {
         m_lamp->setFillColor(LampRed);
         showIdle();
+        noteStoppedDump();
     });
     connect(m_headerCheck, &QCheckBox::toggled, &m_session, &Session::setHeaderTicked);
 }
@@ -496,17 +497,19 @@ void MainWindow::onOpenClicked()
         prompt(QStringLiteral("Select a directory for saving data first."), QStringLiteral("Error"));
         return;
     }
-    bool resume = false;
-    const ResumePlan plan = stoppedDumpToContinue();
-    if (plan.ok && !askToContinue(plan, &resume))
+    // A stopped dump is cut only when the user says so.
+    const ResumePlan plan = stoppedDumpToAskAbout();
+    const StoppedDumpAnswer answer =
+            plan.partPath.isEmpty() ? StoppedDumpAnswer::StartAgain : askAboutStoppedDump(plan);
+    if (answer == StoppedDumpAnswer::Cancel)
         return;
+    m_session.setStartAgain(answer == StoppedDumpAnswer::StartAgain ? plan.partPath : QString());
     const qint16 port = qint16(m_portList->currentData().toInt());
     if (!openPort(port)) {
         closePort();
         return;
     }
-    m_fullRead = isFullRead(m_startBlock, m_blockCount);
-    if (resume) {
+    if (answer == StoppedDumpAnswer::Continue) {
         m_progressBar->setMaximum(plan.requestedCount());
         m_progressBar->setFormat(ProgressMeter::format(0, plan.requestedCount(), -1));
         m_session.resume(plan, m_folderEdit->text());
@@ -515,61 +518,72 @@ void MainWindow::onOpenClicked()
     }
 }
 
-ResumePlan MainWindow::stoppedDumpToContinue() const
+ResumePlan MainWindow::stoppedDumpToAskAbout() const
 {
-    // The dump that stopped in this window, else one whose record in the
-    // folder says it stopped over this range (after a restart, say).
+    // The .part that the last run left over this range or would not cut, else
+    // one whose record in the folder says it stopped over this range (after
+    // a restart, say).
+    const StoppedDump &last = m_stopped;
     QString partPath;
-    if (!m_stopped.partPath.isEmpty() && isFullRead(m_startBlock, m_blockCount)
-        && m_stopped.folderText == m_folderEdit->text() && m_stopped.header == m_headerCheck->isChecked())
-        partPath = m_stopped.partPath;
+    if (!last.partPath.isEmpty() && last.folderText == m_folderEdit->text() && last.header == m_headerCheck->isChecked()
+        && (last.refused || (last.startBlock == m_startBlock && last.blockCount == m_blockCount))
+        && QFileInfo(last.partPath).isFile() && !QFileInfo(last.partPath).isSymLink())
+        partPath = last.partPath;
     else
         partPath = findStoppedDump(m_folderEdit->text(), m_startBlock, m_blockCount, m_headerCheck->isChecked());
     if (partPath.isEmpty())
         return {};
-    ResumePlan plan = planResume(partPath, m_startBlock, m_blockCount);
-    if (plan.fresh)
-        plan.ok = false;
+    // The record's range, not the window's, says what the .part holds.
+    const ResumePlan plan = planResume(partPath, m_startBlock, m_blockCount, false);
+    if (plan.ok && plan.fresh)
+        return {};
     return plan;
 }
 
-bool MainWindow::askToContinue(const ResumePlan &plan, bool *resume)
+MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &plan)
 {
-    const QString text =
-            QStringLiteral("The last dump of %1 stopped at block %2 and is kept in %3. Continue it from "
-                           "block %4, or start again from block %5?")
-                    .arg(plan.model, DumpRun::logNumber(plan.stoppedAt()),
-                         QFileInfo(plan.partPath).fileName(), DumpRun::logNumber(plan.firstRequested()))
-                    .arg(plan.startBlock);
+    const QString startAgain = QStringLiteral("start again from block %1").arg(m_startBlock);
+    const bool continuable = plan.ok && plan.startBlock == m_startBlock && plan.blockCount == m_blockCount;
+    QString text;
+    if (continuable) {
+        text = QStringLiteral("The last dump of %1 stopped at block %2 and is kept in %3. Continue it from "
+                              "block %4, or %5?")
+                       .arg(plan.model, DumpRun::logNumber(plan.stoppedAt()), QFileInfo(plan.partPath).fileName(),
+                            DumpRun::logNumber(plan.firstRequested()), startAgain);
+        if (!plan.hasRecord)
+            text += QStringLiteral(" It has no record of its run: it is taken for a read of this range.");
+    } else {
+        const QString reason = plan.ok ? QStringLiteral("%1 holds a stopped read of %2 blocks from block %3: "
+                                                        "give that range to continue it.")
+                                                 .arg(plan.partPath)
+                                                 .arg(plan.blockCount)
+                                                 .arg(plan.startBlock)
+                                       : plan.error;
+        text = QStringLiteral("%1 Cut it and %2?").arg(reason, startAgain);
+    }
     m_logPane->flush();
-    const int answer = m_prompts->ask(this, text, QStringLiteral("Stopped dump"),
-                                      {QStringLiteral("Continue"), QStringLiteral("Start again"),
-                                       QStringLiteral("Cancel")});
-    *resume = answer == 0;
-    return answer == 0 || answer == 1;
+    QStringList buttons{QStringLiteral("Start again"), QStringLiteral("Cancel")};
+    if (continuable)
+        buttons.prepend(QStringLiteral("Continue"));
+    const int answer = m_prompts->ask(this, text, QStringLiteral("Stopped dump"), buttons);
+    if (answer < 0 || answer >= buttons.size() || buttons.at(answer) == QLatin1String("Cancel"))
+        return StoppedDumpAnswer::Cancel;
+    return buttons.at(answer) == QLatin1String("Continue") ? StoppedDumpAnswer::Continue
+                                                           : StoppedDumpAnswer::StartAgain;
 }
 
-void MainWindow::noteHowTheRunEnded(DumpRun::Outcome outcome)
+void MainWindow::noteStoppedDump()
 {
-    using Outcome = DumpRun::Outcome;
+    const DumpFile &file = m_session.dumpFile();
     m_stopped = StoppedDump();
-    switch (outcome) {
-    case Outcome::CheckError:
-    case Outcome::UnexpectedData:
-    case Outcome::Timeout:
-    case Outcome::PortLost:
-    case Outcome::PortClosed:
-    case Outcome::FileError:
-        if (m_fullRead && m_session.dumpFile().hasFile())
-            m_stopped = {m_session.dumpFile().partPath(), m_folderEdit->text(), m_headerCheck->isChecked()};
-        break;
-    // All blocks were good but not their total, or another box: only a new run helps.
-    case Outcome::None:
-    case Outcome::Success:
-    case Outcome::TotalMismatch:
-    case Outcome::NotSameBox:
-        break;
-    }
+    const bool refused = file.error() == DumpFile::Error::StoppedDump;
+    if (!refused && !file.isContinuable())
+        return;
+    m_stopped = {file.partPath(), m_folderEdit->text(), m_startBlock, m_blockCount, m_headerCheck->isChecked(),
+                 refused};
+    if (!refused)
+        appendLog(QStringLiteral("Open again to continue from block %1").arg(DumpRun::logNumber(file.continuesFrom()))
+                  + CrLf);
 }
 
 void MainWindow::showModel(const QString &model)

@@ -89,12 +89,13 @@ private:
     void prompt(const QString &text, const QString &title);
 
     void connectSession();
-    // The stopped dump that the next Open may continue, when it is worth it;
-    // not ok otherwise.
-    ResumePlan stoppedDumpToContinue() const;
-    // Continue, start again, or (false) do nothing.
-    bool askToContinue(const ResumePlan &plan, bool *resume);
-    void noteHowTheRunEnded(DumpRun::Outcome outcome);
+    // The stopped dump that the next Open asks about before it may be cut;
+    // an empty partPath when there is none worth keeping.
+    ResumePlan stoppedDumpToAskAbout() const;
+    enum class StoppedDumpAnswer { Continue, StartAgain, Cancel };
+    StoppedDumpAnswer askAboutStoppedDump(const ResumePlan &plan);
+    // After the port closed: what the run left for the next Open to ask about.
+    void noteStoppedDump();
     void replaceLog(const QString &text);
     void appendLog(const QString &text);
     void showModel(const QString &model);
@@ -125,16 +126,17 @@ private:
 
     Session m_session;
 
-    // Where the last run of the whole flash stopped, with the folder text and
-    // the header option it ran with.
+    // The stopped dump that the last run left in its .part, or would not cut,
+    // with the folder text, range and header option that it ran with.
     struct StoppedDump {
         QString partPath;
         QString folderText;
+        qint16 startBlock = 0;
+        qint16 blockCount = 0;
         bool header = false;
+        bool refused = false; // the run stopped rather than cut it
     };
     StoppedDump m_stopped;
-    // The run in progress reads the whole flash (and so may stop worth continuing).
-    bool m_fullRead = false;
 
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;

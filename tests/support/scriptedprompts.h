@@ -36,6 +36,8 @@ public:
     {
         questions.append({text, title});
         questionButtons.append(buttons);
+        if (!buttonTexts.isEmpty())
+            return int(buttons.indexOf(buttonTexts.takeFirst()));
         return answers.isEmpty() ? otherwiseAnswer : answers.takeFirst();
     }
 
@@ -44,6 +46,7 @@ public:
     QList<QStringList> questionButtons;
     QList<int> answers;       // the button clicked for each question in turn
     int otherwiseAnswer = -1; // once none is left; -1: the box closed without a choice
+    QStringList buttonTexts;  // or the button clicked, by its text (taken first)
     QStringList folderAnswers;
     QStringList folderTitles;
     std::function<void()> onMessage; // runs while the "box" is up

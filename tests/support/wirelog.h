@@ -114,6 +114,15 @@ inline QString totalErrorLine(int expected, int received)
     return QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n").arg(hex(expected), hex(received));
 }
 
+// The window's closing lines after a run from block 0 stopped with
+// `wholeBlocks` whole blocks in its .part: from two on, Open can continue it.
+inline QString closedWith(int wholeBlocks)
+{
+    return LogClosed
+           + (wholeBlocks >= 2 ? QStringLiteral("Open again to continue from block %1\r\n").arg(four(wholeBlocks - 2))
+                               : QString());
+}
+
 inline QString wholeLog(int start, int count, bool totalOk)
 {
     QString log = goodLog(start, count) + TotalAsked;
