@@ -274,7 +274,8 @@ public:
         const bool notify = waiting();
         if (!notify && state != State::Stopped)
             return;
-        outcome = QStringLiteral("port-lost");
+        if (!saved)
+            outcome = QStringLiteral("port-lost");
         state = State::Ended;
         log += QStringLiteral("Serial port lost: ") + LostReason + QStringLiteral("\r\n");
         close();
@@ -458,16 +459,16 @@ private:
     {
         const int received = uchar(reply.at(0));
         if (received == m_total % 256) {
-            // The dump takes its name before the box hears of it: a port
-            // lost at that very request leaves it saved, said or not.
+            // The dump takes its name, and the log says so, before the box
+            // hears of it: a port lost while it is told leaves a good run.
             outcome = QStringLiteral("ok");
             saved = true;
             const QString keptAs = keepEarlier ? keepEarlier() : QString();
-            if (!send(QByteArrayLiteral("DOWN_SUCCESS\r")))
-                return;
             log += QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
             if (!keptAs.isEmpty())
                 log += QStringLiteral("The earlier dump of this name is kept as ") + keptAs + CrLf;
+            if (!send(QByteArrayLiteral("DOWN_SUCCESS\r")))
+                return;
         } else {
             outcome = QStringLiteral("total-mismatch");
             log += QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n")

@@ -247,6 +247,7 @@ private slots:
     void fileFaults();
     void closeAtEveryStage_data();
     void closeAtEveryStage();
+    void lostWhileToldOfASavedDump();
 };
 
 void TestHostile::handshakeNoise_data()
@@ -691,6 +692,33 @@ void TestHostile::closeAtEveryStage()
     QCOMPARE(desk.files(), QStringList{QStringLiteral("FlashDump.bin")});
     QCOMPARE(readFile(desk.path(QStringLiteral("FlashDump.bin"))), blocks(sim, 3));
     QCOMPARE(sim.deviations(), QStringList());
+}
+
+// The adapter is gone just as the box is told that its dump was good: the
+// dump is already saved under its name, so the run is still a success and
+// nothing is offered to continue.
+void TestHostile::lostWhileToldOfASavedDump()
+{
+    LoaderSim sim;
+    Desk desk(sim, 5);
+    QVERIFY(sim.isOpen());
+    QObject::connect(&desk.w.session(), &tarvik::Session::logAppended, &sim, [&sim](const QString &text) {
+        if (text.startsWith(QStringLiteral("Transfer succesfull!")))
+            sim.close();
+    });
+    QSignalSpy finished(&desk.w.dumpRun(), &DumpRun::finished);
+    desk.open();
+    QVERIFY(finished.wait());
+
+    const QString text = desk.w.logText();
+    QVERIFY2(text.startsWith(goodLog(0, 5) + TotalAsked + LogSuccess + LogLost), qPrintable(text));
+    QVERIFY2(text.endsWith(QStringLiteral("\r\n") + LogClosed), qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("continue")), qPrintable(text));
+    QCOMPARE(desk.w.dumpRun().outcome(), DumpRun::Outcome::Success);
+    QVERIFY(desk.prompts.messages.isEmpty());
+    QCOMPARE(desk.controls(), Idle);
+    QCOMPARE(desk.files(), QStringList{QStringLiteral("FlashDump.bin")});
+    QCOMPARE(readFile(desk.path(QStringLiteral("FlashDump.bin"))), blocks(sim, 5));
 }
 
 QTEST_MAIN(TestHostile)

@@ -380,12 +380,14 @@ void DumpRun::totalArrived()
     const QString totalLine = matched ? LogTotalOk : LogTotalError.arg(hexByte(quint8(m_totalSum)), hexByte(quint8(received)));
     setOutcome(matched ? Outcome::Success : Outcome::TotalMismatch, matched ? QString() : totalLine);
     if (matched) {
-        if (!send(TotalAck + RequestEnd))
-            return;
+        // The dump is saved: said before the box is told, so that a port lost
+        // while it is told can't hide it.
         emit logAppended(totalLine);
         emit logAppended(LogSuccess);
         if (!m_file.previousKeptAs().isEmpty())
             emit logAppended(LogPreviousKept.arg(m_file.previousKeptAs()));
+        if (!send(TotalAck + RequestEnd))
+            return;
     } else {
         emit logAppended(totalLine);
     }
@@ -425,10 +427,15 @@ void DumpRun::onPortLost(const QString &reason, bool disconnected)
     if (!active() && m_stage != Stage::Stopped)
         return;
     const bool notify = end();
+    // A dump saved before the box was told of it stays a good one: there is
+    // nothing to continue.
+    const bool saved = m_outcome == Outcome::Success;
     const QString text = LogLost
-            + (disconnected ? disconnectText(m_port.devicePath(), m_continueWith ? m_continueWith() : ContinueInWindow)
-                            : reason);
-    setOutcome(Outcome::PortLost, text);
+            + (disconnected && !saved
+                       ? disconnectText(m_port.devicePath(), m_continueWith ? m_continueWith() : ContinueInWindow)
+                       : reason);
+    if (!saved)
+        setOutcome(Outcome::PortLost, text);
     emit logAppended(text + LogEol);
     emit endRequested();
     if (notify)
