@@ -34,6 +34,7 @@
 #include "benchsupport.h"
 #include "loadersim.h"
 #include "rawpty.h"
+#include "sessionprobe.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -212,7 +213,7 @@ Result runCase(const QString &simPath, const Case &c, bool hidden)
     settle.exec();
 
     QEventLoop loop;
-    QObject::connect(&w.dumpRun(), &tarvik::DumpRun::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&runOf(w.session()), &tarvik::DumpRun::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(10 * 60 * 1000, &loop, &QEventLoop::quit);
 
     const double cpu0 = cpuSeconds();

@@ -16,6 +16,7 @@
 #include "processstatus.h"
 #include "scriptedprompts.h"
 #include "wirelog.h"
+#include "sessionprobe.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -203,16 +204,16 @@ Outcome runOne(MainWindow &w, ScriptedPrompts &prompts, const Scenario &s, const
     w.control<QLineEdit>("startEdit")->setText(QString::number(s.start));
     w.control<QLineEdit>("countEdit")->setText(QString::number(s.count));
     w.control<QCheckBox>("headerCheck")->setChecked(s.header);
-    w.dumpRun().setStallTimeout(s.stallMs);
+    runOf(w.session()).setStallTimeout(s.stallMs);
     prompts.messages.clear();
 
     auto *open = w.control<QPushButton>("openButton");
     auto *close = w.control<QPushButton>("closeButton");
-    const auto ended = [&] { return !w.port().isOpen() && open->isEnabled(); };
-    const auto stopped = [&] { return w.dumpRun().stage() == DumpRun::Stage::Stopped; };
+    const auto ended = [&] { return !portOf(w.session()).isOpen() && open->isEnabled(); };
+    const auto stopped = [&] { return runOf(w.session()).stage() == DumpRun::Stage::Stopped; };
 
     open->click();
-    if (w.port().isOpen() && !ownLockFiles().isEmpty())
+    if (portOf(w.session()).isOpen() && !ownLockFiles().isEmpty())
         ++locksWhileOpen;
     bool finished = true;
     switch (s.close) {

@@ -52,6 +52,7 @@
 #include "memoryport.h"
 #include "recorder.h"
 #include "session.h"
+#include "sessionprobe.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -967,8 +968,8 @@ private:
     }
 
     Session m_session{std::make_unique<MemoryPort>()};
-    MemoryPort &m_port = static_cast<MemoryPort &>(m_session.port());
-    DumpRun &m_run = m_session.run();
+    MemoryPort &m_port = static_cast<MemoryPort &>(portOf(m_session));
+    DumpRun &m_run = runOf(m_session);
     // The window around the run.
     Recorder m_host{m_session};
     RunParams m_params;

@@ -6,6 +6,7 @@
 #include "loadersim.h"
 #include "mainwindow.h"
 #include "scriptedprompts.h"
+#include "sessionprobe.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
@@ -131,7 +132,7 @@ void TestAccessibility::progressFollowsTheRun()
                              + iface->valueInterface()->currentValue().toString();
     });
     w.findChild<QPushButton *>(QStringLiteral("openButton"))->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.port().isOpen(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!portOf(w.session()).isOpen(), 60000);
     QCOMPARE(heard, (QStringList{QStringLiteral("Progress: 1 of 1024 blocks = 1"),
                                  QStringLiteral("Progress: 217 of 1024 blocks = 217")}));
     QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Progress: 1024 of 1024 blocks"));

@@ -6,6 +6,7 @@
 #include "logpane.h"
 #include "ptypair.h"
 #include "scriptedprompts.h"
+#include "sessionprobe.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -168,7 +169,7 @@ void TestAdvancedMode::accessCodeWhilePortOpen()
     MainWindow w(&prompts);
     w.show();
     w.onOpenClicked();
-    QVERIFY(w.port().isOpen());
+    QVERIFY(portOf(w.session()).isOpen());
     enterAdvancedMode(w);
     auto *edit = w.control<QPushButton>("editButton");
     QVERIFY(edit->isVisible());

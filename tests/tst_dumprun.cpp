@@ -11,6 +11,7 @@
 #include "recorder.h"
 #include "session.h"
 #include "wirelog.h"
+#include "sessionprobe.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,8 +46,8 @@ struct Rig {
     // The far end for most runs; tests that play the loader themselves leave it closed.
     LoaderSim sim;
     tarvik::Session session;
-    SerialService &port = session.port();
-    DumpRun &run = session.run();
+    SerialService &port = portOf(session);
+    DumpRun &run = runOf(session);
     // The window around the run.
     Recorder host{session};
     // The header option.
@@ -182,7 +183,7 @@ void TestDumpRun::fullRead()
     QCOMPARE(rig.host.progress.last(), 1024);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
     QVERIFY(!rig.port.isOpen());
-    QCOMPARE(rig.host.closeCalls, 1);
+    QCOMPARE(rig.host.reports.size(), 1);
 
     QCOMPARE(rig.run.modelText(), QStringLiteral("KSF-2100"));
     QCOMPARE(rig.run.dumpFileName(), fileName);
@@ -304,7 +305,7 @@ void TestDumpRun::badCheckByte()
     // Stopped: the port and the file stay open until the user closes the port.
     QVERIFY(rig.port.isOpen());
     QVERIFY(rig.run.dumpFileOpen());
-    QCOMPARE(rig.host.closeCalls, 0);
+    QCOMPARE(rig.host.reports.size(), 0);
 
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
     rig.host.closePort();
@@ -502,7 +503,7 @@ void TestDumpRun::fileErrors()
     log += blockAsked(failingBlock) + "Dump file error while receiving BLOCK: "
            + four(failingBlock) + "\r\n" + LogClosed;
     QCOMPARE(rig.host.log, log);
-    QCOMPARE(rig.host.closeCalls, 1);
+    QCOMPARE(rig.host.reports.size(), 1);
     QVERIFY(!rig.port.isOpen());
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
     QCOMPARE(rig.finished.count(), 1);
@@ -598,7 +599,7 @@ void TestDumpRun::stall()
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
     QVERIFY(rig.port.isOpen());
-    QCOMPARE(rig.host.closeCalls, 0);
+    QCOMPARE(rig.host.reports.size(), 0);
     rig.host.closePort();
     QCOMPARE(rig.host.log, log + LogClosed);
     QCOMPARE(rig.sim.deviations(), QStringList());
@@ -723,7 +724,7 @@ void TestDumpRun::portLost()
     QVERIFY(rig.openOnSim());
     rig.start(0, 2);
 
-    QTRY_COMPARE(rig.host.closeCalls, 1);
+    QTRY_COMPARE(rig.host.reports.size(), 1);
     QVERIFY(!rig.port.isOpen());
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
     // A hang-up is what a pulled adapter gives: the window's way on is Open.

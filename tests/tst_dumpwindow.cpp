@@ -7,6 +7,7 @@
 #include "scriptedprompts.h"
 #include "showntext.h"
 #include "wirelog.h"
+#include "sessionprobe.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,7 +34,7 @@ namespace {
 
 bool runEnded(MainWindow &w)
 {
-    return !w.port().isOpen() && w.control<QPushButton>("openButton")->isEnabled();
+    return !portOf(w.session()).isOpen() && w.control<QPushButton>("openButton")->isEnabled();
 }
 
 QStringList entries(const QString &folder)
@@ -94,7 +95,7 @@ QByteArray runOnce(MainWindow &w, const QByteArray &image, const QString &how, i
     qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
     w.onOpenClicked();
     if (kind == u"check") {
-        if (!waitUntil([&w] { return w.dumpRun().stage() == tarvik::DumpRun::Stage::Stopped; }))
+        if (!waitUntil([&w] { return runOf(w.session()).stage() == tarvik::DumpRun::Stage::Stopped; }))
             return "never stopped";
         w.onCloseClicked();
     }
@@ -532,7 +533,7 @@ void TestDumpWindow::continueStoppedDump()
         QCOMPARE(prompts.questionButtons.at(0), (QStringList{"Continue", "Start again", "Cancel"}));
     }
     if (answer == 2) {
-        QVERIFY(!w.port().isOpen());
+        QVERIFY(!portOf(w.session()).isOpen());
         QVERIFY(sim.received().isEmpty());
         return;
     }
@@ -639,7 +640,7 @@ void TestDumpWindow::stoppedDumpIsNeverCutUnasked()
     QCOMPARE(prompts.questions.at(0).text, QString(question).replace("PART", part));
     QCOMPARE(prompts.questionButtons.at(0), buttons);
     if (answer == u"Cancel") {
-        QVERIFY(!w.port().isOpen());
+        QVERIFY(!portOf(w.session()).isOpen());
         QVERIFY(sim.received().isEmpty());
         QVERIFY(readFile(part) == partBefore);
         QVERIFY(readFile(part + ".state") == recordBefore);
@@ -740,9 +741,9 @@ void TestDumpWindow::refusedRange()
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
     QVERIFY(!prompts.messages.at(0).text.isEmpty());
-    QVERIFY(!w.port().isOpen());
+    QVERIFY(!portOf(w.session()).isOpen());
     QCOMPARE(w.logText(), log);
-    QVERIFY(w.port().devicePath().isEmpty()); // no opening was even tried
+    QVERIFY(portOf(w.session()).devicePath().isEmpty()); // no opening was even tried
 }
 
 // A second run in the same instance names its file and label after its own first block.
@@ -779,7 +780,7 @@ void TestDumpWindow::stoppedRunShowsNoTimeLeft()
     w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
     w.control<QLineEdit>("countEdit")->setText("4");
     w.onOpenClicked();
-    QTRY_COMPARE(w.dumpRun().stage(), tarvik::DumpRun::Stage::Stopped);
+    QTRY_COMPARE(runOf(w.session()).stage(), tarvik::DumpRun::Stage::Stopped);
     auto *bar = w.control<QProgressBar>("progressBar");
     QCOMPARE(bar->value(), 2);
     QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));

@@ -8,6 +8,7 @@
 #include "scriptedprompts.h"
 #include "portmap.h"
 #include "prompts.h"
+#include "sessionprobe.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -161,7 +162,7 @@ void TestMainWindow::openAndClose()
     log->setTextCursor(sel);
 
     w.control<QPushButton>("openButton")->click();
-    QVERIFY(w.port().isOpen());
+    QVERIFY(portOf(w.session()).isOpen());
     QVERIFY(isConnected(w));
     QCOMPARE(lamp(w), 65280u);
     auto *bar = w.control<QProgressBar>("progressBar");
@@ -172,7 +173,7 @@ void TestMainWindow::openAndClose()
     QVERIFY(caretAtEndWithoutSelection(w));
 
     w.control<QPushButton>("closeButton")->click();
-    QVERIFY(!w.port().isOpen());
+    QVERIFY(!portOf(w.session()).isOpen());
     QCOMPARE(w.logText(), QStringLiteral("sending request...\r\nSerial port closed.\r\n"));
     QVERIFY(caretAtEndWithoutSelection(w));
     QCOMPARE(lamp(w), 255u);
@@ -194,9 +195,9 @@ void TestMainWindow::closingTheWindowClosesThePort()
     MainWindow w(&prompts);
     w.show();
     w.control<QPushButton>("openButton")->click();
-    QVERIFY(w.port().isOpen());
+    QVERIFY(portOf(w.session()).isOpen());
     QVERIFY(w.close());
-    QVERIFY(!w.port().isOpen());
+    QVERIFY(!portOf(w.session()).isOpen());
     QVERIFY(w.logText().endsWith(QStringLiteral("\r\nSerial port closed.\r\n")));
     QCOMPARE(w.logText().count(QStringLiteral("Serial port closed.")), 1);
 }
@@ -275,7 +276,7 @@ void TestMainWindow::openErrors()
     MainWindow w(&prompts);
     w.control<QPushButton>("openButton")->click();
 
-    QVERIFY(!w.port().isOpen());
+    QVERIFY(!portOf(w.session()).isOpen());
     QVERIFY(isIdle(w));
     QCOMPARE(lamp(w), 255u);
     QVERIFY(!w.control<QProgressBar>("progressBar")->isVisibleTo(&w));
@@ -303,8 +304,8 @@ void TestMainWindow::environmentWinsOverPresentPorts()
     MainWindow w(&prompts);
     w.control<QComboBox>("portList")->setCurrentIndex(2);
     w.control<QPushButton>("openButton")->click();
-    QVERIFY(w.port().isOpen());
-    QCOMPARE(w.port().devicePath(), pty.slavePath());
+    QVERIFY(portOf(w.session()).isOpen());
+    QCOMPARE(portOf(w.session()).devicePath(), pty.slavePath());
     w.onCloseClicked();
 }
 

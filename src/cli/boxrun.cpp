@@ -60,12 +60,10 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
         emit progressed();
     });
     connect(&m_session, &Session::blockReceived, this, &BoxRun::onBlock);
-    connect(&m_session, &Session::closed, this, [this] {
-        if (!m_session.dumpFile().currentPath().isEmpty())
-            m_filePath = m_session.dumpFile().currentPath();
-    });
-    // Not from inside the closing of the port: its log line comes first.
-    connect(&m_session, &Session::finished, this, &BoxRun::onRunFinished, Qt::QueuedConnection);
+    // A stopped run keeps its port and file open in the window until Close;
+    // here nobody is left to click it.
+    connect(&m_session, &Session::stopped, this, [this] { m_session.close(); });
+    connect(&m_session, &Session::ended, this, &BoxRun::onRunEnded);
 }
 
 BoxRun::~BoxRun() = default;
@@ -77,35 +75,25 @@ bool BoxRun::verifying() const
 
 int BoxRun::resumedFrom() const
 {
-    return m_resumed ? m_options.resume.firstRequested() : -1;
-}
-
-int BoxRun::comparedBlocks() const
-{
-    return m_resumed ? m_options.resume.comparedCount() : 0;
-}
-
-int BoxRun::keptBlocks() const
-{
-    return m_resumed ? m_options.resume.keptBlocks() : 0;
+    return m_report.resumed ? m_report.resumedFrom : -1;
 }
 
 int BoxRun::blockCount() const
 {
-    return m_resumed ? m_options.resume.requestedCount() : m_options.blockCount;
+    return m_session.requestedBlocks() > 0 ? m_session.requestedBlocks() : m_options.blockCount;
 }
 
 qint64 BoxRun::bytes() const
 {
-    if (m_session.dumpFile().hasFile())
-        return m_session.dumpFile().size();
+    if (!m_report.filePath.isEmpty())
+        return m_report.size;
     return verifying() ? qint64(m_blocksDone) * DumpFile::BlockSize : 0;
 }
 
 QString BoxRun::sha256() const
 {
-    if (m_session.dumpFile().hasFile())
-        return QString::fromLatin1(m_session.dumpFile().sha256().toHex());
+    if (!m_report.filePath.isEmpty())
+        return QString::fromLatin1(m_report.sha256.toHex());
     if (verifying() && m_blocksDone > 0)
         return QString::fromLatin1(m_hash.resultView().toByteArray().toHex());
     return {};
@@ -158,8 +146,7 @@ void BoxRun::start()
         finish(ResultOpenFailed, report.oneLine());
         return;
     }
-    m_resumed = m_options.resume.ok && !m_options.resume.fresh;
-    if (m_resumed) {
+    if (m_options.resume.ok && !m_options.resume.fresh) {
         m_session.resume(m_options.resume, m_options.outputFolder);
     } else {
         if (m_options.resume.ok)
@@ -177,14 +164,14 @@ void BoxRun::start()
         // At least the seconds asked for: a coarse timer may fire 5 % early.
         m_wait.setTimerType(Qt::PreciseTimer);
         connect(&m_wait, &QTimer::timeout, this, [this] {
-            if (m_done || m_session.run().stage() != DumpRun::Stage::Handshake)
+            if (m_done || !m_session.isWaitingForLoader())
                 return;
             m_noAnswer = true;
             m_session.close();
         });
         m_wait.start(m_options.waitSeconds * 1000);
     }
-    if (m_session.run().stage() == DumpRun::Stage::Handshake)
+    if (m_session.isWaitingForLoader())
         emit notice(QStringLiteral("port open, waiting for the boot loader (put the box into its HOST - MODE)"), false);
 }
 
@@ -196,7 +183,7 @@ void BoxRun::interrupt()
     m_session.close(PartRecord::Interrupted);
     // A port that was never opened has no run to end.
     if (!m_done)
-        onRunFinished(m_session.run().outcome(), m_session.run().outcomeText());
+        finish(ResultInterrupted, QStringLiteral("interrupted"));
 }
 
 void BoxRun::replaceLog(const QString &text)
@@ -228,13 +215,10 @@ void BoxRun::onBlock(int index, const QByteArray &data)
         m_differing.append(m_options.startBlock + index);
 }
 
-void BoxRun::onRunFinished(DumpRun::Outcome outcome, const QString &text)
+void BoxRun::onRunEnded(const RunReport &report)
 {
-    if (m_done)
-        return;
-    // A stopped run keeps its port and file open in the window until Close; here
-    // nobody is left to click it.
-    m_session.close();
+    m_report = report;
+    m_filePath = report.filePath;
     if (m_interrupted) {
         finish(ResultInterrupted, QStringLiteral("interrupted"));
         return;
@@ -244,18 +228,17 @@ void BoxRun::onRunFinished(DumpRun::Outcome outcome, const QString &text)
                                               "HOST - MODE?").arg(m_options.waitSeconds));
         return;
     }
-    QString result = resultOf(outcome);
-    if (outcome == DumpRun::Outcome::Success && verifying())
+    QString result = resultOf(report.outcome);
+    if (report.outcome == DumpRun::Outcome::Success && verifying())
         result = m_differing.isEmpty() ? ResultIdentical : ResultDifferent;
-    QString failure = outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : text;
-    const DumpFile &file = m_session.dumpFile();
-    if (file.error() == DumpFile::Error::StoppedDump) {
+    QString failure = report.outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : report.text;
+    if (report.refusedStoppedDump) {
         result = ResultPartExists;
         failure = QStringLiteral("%1 holds a stopped dump of %2 whole blocks: continue it with %3, or start "
                                  "again with --restart")
-                          .arg(file.partPath())
-                          .arg(file.stoppedWholeBlocks())
-                          .arg(resumeCommand(m_device, file.partPath()));
+                          .arg(report.partPath)
+                          .arg(report.stoppedWholeBlocks)
+                          .arg(resumeCommand(m_device, report.partPath));
     }
     finish(result, failure);
 }
@@ -285,10 +268,9 @@ void BoxRun::finish(const QString &result, const QString &failure)
 
 QString BoxRun::continueCommand() const
 {
-    const DumpFile &file = m_session.dumpFile();
-    if (verifying() || m_result == ResultOk || !file.isContinuable())
+    if (verifying() || m_result == ResultOk || !m_report.continuable)
         return {};
-    return resumeCommand(m_device, file.partPath());
+    return resumeCommand(m_device, m_report.partPath);
 }
 
 QString BoxRun::resumeCommand(const QString &device, const QString &partPath)

@@ -49,7 +49,7 @@ public:
     bool isDone() const { return m_done; }
     QString device() const { return m_device; }
     QString model() const { return m_model; }
-    bool handshakeDone() const { return m_session.run().stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
+    bool handshakeDone() const { return m_session.stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
     int blocksDone() const { return m_blocksDone; }
     int blockCount() const;
     QString progressText() const { return m_progressText; }
@@ -65,14 +65,14 @@ public:
     int resumedFrom() const;
     // Of a resumed run: the kept blocks read again and compared, and the
     // blocks of the earlier run that stay in the dump.
-    int comparedBlocks() const;
-    int keptBlocks() const;
+    int comparedBlocks() const { return m_report.comparedBlocks; }
+    int keptBlocks() const { return m_report.keptBlocks; }
     // Good blocks that were all 0xFF or all 0x00, and whether there was nothing else.
-    int blankBlocks() const { return m_session.blankBlocks(); }
-    int zeroBlocks() const { return m_session.zeroBlocks(); }
-    bool nothingButBlank() const { return m_session.nothingButBlank(); }
+    int blankBlocks() const { return m_report.blankBlocks; }
+    int zeroBlocks() const { return m_report.zeroBlocks; }
+    bool nothingButBlank() const { return m_report.nothingButBlank(); }
     // Where an earlier dump of the file's name went; empty when there was none.
-    QString previousKeptAs() const { return m_session.dumpFile().previousKeptAs(); }
+    QString previousKeptAs() const { return m_report.previousKeptAs; }
     double seconds() const { return m_seconds; }
     QList<int> differingBlocks() const { return m_differing; }
     bool verifying() const;
@@ -99,7 +99,7 @@ private:
     void replaceLog(const QString &text);
     void appendLog(const QString &text);
     void onBlock(int index, const QByteArray &data);
-    void onRunFinished(DumpRun::Outcome outcome, const QString &text);
+    void onRunEnded(const RunReport &report);
     void finish(const QString &result, const QString &failure);
 
     const Options &m_options;
@@ -116,10 +116,10 @@ private:
     QString m_logError;
     QString m_filePath;
     QList<int> m_differing;
+    RunReport m_report;
     int m_blocksDone = 0;
     double m_seconds = 0;
     bool m_interrupted = false;
-    bool m_resumed = false;
     bool m_noAnswer = false;
     QTimer m_wait;
     bool m_done = false;

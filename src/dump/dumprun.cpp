@@ -32,8 +32,6 @@ const QString ContinueInWindow = QStringLiteral("Open");
 const QString LogWhatBlock = QStringLiteral("BLOCK: ");
 const QString LogWhatTotal = QStringLiteral("TOTALCRC");
 
-const QString ErrorTitle = QStringLiteral("Error");
-
 constexpr int ByteValues = 256;
 const QByteArray LoneZero(1, '\0');
 
@@ -50,7 +48,6 @@ DumpRun::DumpRun(SerialService &port, DumpFile &file, QObject *parent)
 {
     connect(&m_stall, &ClockTimer::timeout, this, &DumpRun::onStall);
     connect(&m_port, &SerialService::readyRead, this, &DumpRun::onReadyRead);
-    connect(&m_port, &SerialService::portClosed, this, &DumpRun::onPortClosed);
     connect(&m_port, &SerialService::portLost, this, &DumpRun::onPortLost);
 }
 
@@ -396,7 +393,6 @@ void DumpRun::totalArrived()
     end();
     if (!m_port.isOpen())
         emit logAppended(LogAlreadyClosed);
-    emit endRequested();
     emit finished();
 }
 
@@ -405,14 +401,11 @@ void DumpRun::failFile()
     const QString message = m_file.errorMessage();
     setOutcome(Outcome::FileError, message);
     emit logAppended(LogFileError + whatAwaited(m_stage, blockNumber()) + LogEol);
-    // Nothing of the run may touch the port or the file while the message is up.
     end();
-    emit fileFailed(message, ErrorTitle);
-    emit endRequested();
     emit finished();
 }
 
-void DumpRun::onPortClosed()
+void DumpRun::portClosed()
 {
     if (!active() && m_stage != Stage::Stopped)
         return;
@@ -437,7 +430,6 @@ void DumpRun::onPortLost(const QString &reason, bool disconnected)
     if (!saved)
         setOutcome(Outcome::PortLost, text);
     emit logAppended(text + LogEol);
-    emit endRequested();
     if (notify)
         emit finished();
 }

@@ -19,7 +19,8 @@ class SerialService;
 // handshake, block requests with their checks, the total check and the closing
 // message (see protocol.h). Event-driven: it reacts to the port's readyRead
 // and to a stall timer, and never waits in a loop. What it has to say goes out
-// as signals; the Session around it closes the port and the file.
+// as signals; the Session around it closes the port and the file, and tells
+// the run when it closed the port under it.
 //
 // Once the run has ended (closing message sent, port closed or lost, file
 // error) or stopped (bad check byte, unexpected data, stall), it sends nothing
@@ -80,6 +81,10 @@ public:
     // did not succeed; empty on success.
     QString outcomeText() const { return m_outcomeText; }
 
+    // The port was closed under the run (Close): a run still going ends as
+    // closed, and a stopped one is over.
+    void portClosed();
+
     // How the user goes on after a disconnected adapter, asked when it happens:
     // the window's Open (the default), or the command that continues the dump.
     void setContinuation(std::function<QString()> continueWith) { m_continueWith = std::move(continueWith); }
@@ -102,10 +107,6 @@ signals:
     void modelReported(const QString &model);
     // The number of good blocks so far.
     void progressed(int blocksDone);
-    // The dump file failed: a message for a box with only OK, before the run ends.
-    void fileFailed(const QString &text, const QString &title);
-    // The run is over and the port and the file are to be closed.
-    void endRequested();
     void stageChanged(tarvik::DumpRun::Stage stage);
     // The run ended: after the closing message, on a stop, or when the port
     // closed or was lost. Emitted once per run.
@@ -115,7 +116,6 @@ signals:
 
 private:
     void onReadyRead();
-    void onPortClosed();
     void onPortLost(const QString &reason, bool disconnected);
     void onStall();
     void watchForStall();

@@ -43,11 +43,19 @@ void Session::connectRun()
         m_progressText = m_meter.update(blocksDone);
         emit progressed(blocksDone, m_progressText);
     });
-    connect(&m_run, &DumpRun::fileFailed, this, &Session::message);
     connect(&m_run, &DumpRun::blockReceived, this, [this](int, const QByteArray &data) { countBlock(data); });
     connect(&m_run, &DumpRun::blockReceived, this, &Session::blockReceived);
-    connect(&m_run, &DumpRun::endRequested, this, [this] { close(); });
-    connect(&m_run, &DumpRun::finished, this, [this] { emit finished(m_run.outcome(), m_run.outcomeText()); });
+    connect(&m_run, &DumpRun::finished, this, &Session::onRunFinished);
+    // After the run has heard of it (its connection came first).
+    connect(m_port.get(), &SerialService::portLost, this, [this] { close(); });
+}
+
+void Session::onRunFinished()
+{
+    if (m_run.stage() == DumpRun::Stage::Stopped)
+        emit stopped(m_run.outcome(), m_run.outcomeText());
+    else
+        close();
 }
 
 void Session::countBlock(const QByteArray &data)
@@ -88,6 +96,9 @@ OpenFailureReport Session::openFailure(SerialService::OpenError error, const Por
 void Session::start(qint16 startBlock, qint16 blockCount, const QString &folder, bool header)
 {
     resetCounts();
+    m_reportDue = true;
+    m_requestedBlocks = blockCount;
+    m_resumed = ResumePlan();
     m_meter.start(blockCount);
     m_progressText = ProgressMeter::format(0, blockCount, -1);
     m_run.setHeaderTicked(header);
@@ -97,6 +108,9 @@ void Session::start(qint16 startBlock, qint16 blockCount, const QString &folder,
 void Session::resume(const ResumePlan &plan, const QString &folder)
 {
     resetCounts();
+    m_reportDue = true;
+    m_requestedBlocks = plan.requestedCount();
+    m_resumed = plan;
     m_meter.start(plan.requestedCount());
     m_progressText = ProgressMeter::format(0, plan.requestedCount(), -1);
     m_run.setHeaderTicked(plan.header);
@@ -113,15 +127,51 @@ bool Session::close(const QString &stoppedBy)
     if (!m_port->isOpen())
         return false;
     m_port->close();
-    const bool hadFile = m_file.isOpen();
+    m_run.portClosed();
     m_file.close(!stoppedBy.isEmpty() ? stoppedBy : DumpRun::outcomeName(m_run.outcome()));
     emit logAppended(ClosedLine);
     if (nothingButBlank())
         emit logAppended(BlankWarning);
-    emit closed();
-    if (hadFile)
-        emit fileClosed(m_file.currentPath(), m_file.size(), m_file.sha256());
+    if (m_reportDue) {
+        m_reportDue = false;
+        emit ended(report());
+    }
     return true;
+}
+
+RunReport Session::report() const
+{
+    RunReport r;
+    r.outcome = m_run.outcome();
+    r.text = m_run.outcomeText();
+    if (m_file.hasFile()) {
+        r.filePath = m_file.currentPath();
+        r.size = m_file.size();
+        r.sha256 = m_file.sha256();
+    }
+    r.saved = m_file.isCommitted();
+    r.previousKeptAs = m_file.previousKeptAs();
+    r.partPath = m_file.partPath();
+    r.refusedStoppedDump = m_file.error() == DumpFile::Error::StoppedDump;
+    r.stoppedWholeBlocks = m_file.stoppedWholeBlocks();
+    r.continuable = m_file.isContinuable();
+    r.continuesFrom = m_file.continuesFrom();
+    r.requestedBlocks = m_requestedBlocks;
+    r.resumed = m_resumed.ok && !m_resumed.fresh;
+    if (r.resumed) {
+        r.resumedFrom = m_resumed.firstRequested();
+        r.comparedBlocks = m_resumed.comparedCount();
+        r.keptBlocks = m_resumed.keptBlocks();
+    }
+    r.goodBlocks = m_goodBlocks;
+    r.blankBlocks = m_blankBlocks;
+    r.zeroBlocks = m_zeroBlocks;
+    return r;
+}
+
+QString Session::devicePath() const
+{
+    return m_port->devicePath();
 }
 
 bool Session::isOpen() const

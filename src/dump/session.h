@@ -14,10 +14,50 @@
 
 namespace tarvik {
 
+// How a run ended, as the session reports it once the port and the file are
+// closed.
+struct RunReport {
+    DumpRun::Outcome outcome = DumpRun::Outcome::None;
+    // Why the run did not succeed: its log line, or for a file error the
+    // message that the front end shows in a box; empty on success.
+    QString text;
+
+    // The dump file as it was closed; an empty path when the run made none.
+    QString filePath;
+    qint64 size = 0;
+    QByteArray sha256;
+    bool saved = false;        // under its own name
+    QString previousKeptAs;    // where an earlier dump of that name went
+    // The .part that the run wrote, or (refusedStoppedDump) the stopped
+    // dump's .part that it would not cut, and that one's whole blocks.
+    QString partPath;
+    bool refusedStoppedDump = false;
+    int stoppedWholeBlocks = 0;
+    // The run left a stopped dump that a resumed run may take up, from this block.
+    bool continuable = false;
+    qint16 continuesFrom = 0;
+
+    // The blocks asked for (samples included), and of a resumed run: the
+    // block it went on from, the kept blocks compared again and those kept.
+    int requestedBlocks = 0;
+    bool resumed = false;
+    qint16 resumedFrom = 0;
+    int comparedBlocks = 0;
+    int keptBlocks = 0;
+
+    // Of the good blocks: all 0xFF (erased flash), all 0x00.
+    int goodBlocks = 0;
+    int blankBlocks = 0;
+    int zeroBlocks = 0;
+    bool nothingButBlank() const { return goodBlocks > 0 && blankBlocks + zeroBlocks == goodBlocks; }
+};
+
 // One box on one serial port, as both front ends drive it: the port with its
 // fixed line settings, the dump run, the dump file and the progress meter.
-// Front ends open it on a device, start a run, show what it signals and close it;
-// a run that ends by itself closes it too.
+// Front ends open it on a device, start a run, show what it signals and close
+// it. The session alone closes the port and the file: when the run has ended,
+// when the port is lost, or when the front end asks (Close); a stopped run
+// keeps them open until then. Every run ends with one ended() report.
 class Session : public QObject
 {
     Q_OBJECT
@@ -52,19 +92,24 @@ public:
     void resume(const ResumePlan &plan, const QString &folder);
     // The header option changed while the port is open: a run reads it at its first block.
     void setHeaderTicked(bool ticked);
-    // When the port is open: closes it and the run's dump file and logs the
-    // closing line. True when it did so; nothing happens when it is closed already.
-    // `stoppedBy` goes into a stopped dump's record; by default, how the run ended.
+    // When the port is open: closes it and the run's dump file, logs the
+    // closing line and reports how the run ended. True when it did so;
+    // nothing happens when it is closed already. `stoppedBy` goes into a
+    // stopped dump's record; by default, how the run ended.
     bool close(const QString &stoppedBy = QString());
     // Whether a new run leaves a stopped dump's .part alone (see DumpFile).
     void setKeepStopped(bool keep) { m_file.setKeepStopped(keep); }
     void setStartAgain(const QString &partPath) { m_file.setStartAgain(partPath); }
     bool isOpen() const;
+    // The device of the last open; empty when none was tried.
+    QString devicePath() const;
 
-    SerialService &port() { return *m_port; }
-    const SerialService &port() const { return *m_port; }
-    DumpRun &run() { return m_run; }
-    const DumpRun &run() const { return m_run; }
+    DumpRun::Stage stage() const { return m_run.stage(); }
+    // The port is open and the run waits for the boot loader's first answer.
+    bool isWaitingForLoader() const { return m_run.stage() == DumpRun::Stage::Handshake; }
+    // The blocks that the run asks for in all (a resumed run's samples included).
+    int requestedBlocks() const { return m_requestedBlocks; }
+    // The run's dump file, while it runs.
     const DumpFile &dumpFile() const { return m_file; }
     // The progress text of the last block, as the meter gives it.
     QString progressText() const { return m_progressText; }
@@ -92,20 +137,21 @@ signals:
     void modelReported(const QString &model);
     // Good blocks so far, and the progress text with speed and time left.
     void progressed(int blocksDone, const QString &text);
-    // A box with only OK: the dump file failed, shown before the run ends.
-    void message(const QString &text, const QString &title);
     // The data of each good block; index from 0 within the run.
     void blockReceived(int index, const QByteArray &data);
-    // The run ended, once per run: how, and the line or message that says why
-    // when it did not succeed.
-    void finished(tarvik::DumpRun::Outcome outcome, const QString &text);
-    // The port and the file were closed (after the closing log line).
-    void closed();
-    // The run's dump file as it was closed: where it is, its size and SHA-256.
-    void fileClosed(const QString &path, qint64 size, const QByteArray &sha256);
+    // The run stopped (a bad block, a stall, unexpected data): the port and
+    // the file stay open until close().
+    void stopped(tarvik::DumpRun::Outcome outcome, const QString &text);
+    // The run is over, once per run, after the port and the file were closed
+    // and the closing line logged.
+    void ended(const tarvik::RunReport &report);
 
 private:
+    friend class SessionProbe; // for tests: the run and the port inside
+
     void connectRun();
+    void onRunFinished();
+    RunReport report() const;
     void countBlock(const QByteArray &data);
     void resetCounts();
 
@@ -114,6 +160,9 @@ private:
     DumpRun m_run;
     ProgressMeter m_meter;
     QString m_progressText;
+    bool m_reportDue = false; // a run started and its end was not reported yet
+    int m_requestedBlocks = 0;
+    ResumePlan m_resumed;     // of a resumed run
     int m_goodBlocks = 0;
     int m_blankBlocks = 0;
     int m_zeroBlocks = 0;

@@ -81,12 +81,12 @@ QString startFolder(const QString &programFolder)
     return QDir::homePath();
 }
 
-QString dumpToolTip(const DumpFile &file)
+QString dumpToolTip(const RunReport &report)
 {
     return QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
-            .arg(file.path())
-            .arg(file.size())
-            .arg(QString::fromLatin1(file.sha256().toHex()));
+            .arg(report.filePath)
+            .arg(report.size)
+            .arg(QString::fromLatin1(report.sha256.toHex()));
 }
 
 QChar digitOnly(QChar typed)
@@ -284,23 +284,6 @@ void MainWindow::buildFromDesign()
     connect(m_headerLabel, &ClickLabel::clicked, this, &MainWindow::onHeaderLabelClicked);
     connect(m_headerCheck, &QCheckBox::stateChanged, this, &MainWindow::onHeaderToggled);
     connect(m_logPane, &QPlainTextEdit::textChanged, this, &MainWindow::onLogChanged);
-    // A run that ended early no longer has a speed or a time left.
-    const auto showEnding = [this](ProgressMeter::Ending ending) {
-        m_progressBar->setFormat(ProgressMeter::ended(m_progressBar->value(),
-                                                             m_progressBar->maximum(), ending));
-    };
-    connect(&m_session.run(), &DumpRun::stageChanged, this, [this, showEnding](DumpRun::Stage stage) {
-        using Stage = DumpRun::Stage;
-        if ((stage == Stage::Stopped || stage == Stage::Idle)
-            && m_progressBar->value() < m_progressBar->maximum())
-            showEnding(ProgressMeter::Ending::Stopped);
-    });
-    connect(&m_session, &Session::finished, this, [this, showEnding](DumpRun::Outcome outcome) {
-        if (outcome == DumpRun::Outcome::Success)
-            m_progressBar->setToolTip(plainToolTip(dumpToolTip(m_session.dumpFile())));
-        else if (outcome == DumpRun::Outcome::TotalMismatch)
-            showEnding(ProgressMeter::Ending::TotalCheckFailed);
-    });
     connectSession();
     new KeyPressFilter(m_logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
     new KeyPressFilter(m_startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
@@ -383,12 +366,8 @@ void MainWindow::connectSession()
     connect(&m_session, &Session::logAppended, this, &MainWindow::appendLog);
     connect(&m_session, &Session::modelReported, this, &MainWindow::showModel);
     connect(&m_session, &Session::progressed, this, &MainWindow::showProgress);
-    connect(&m_session, &Session::message, this, &MainWindow::prompt);
-    connect(&m_session, &Session::closed, this, [this] {
-        m_lamp->setFillColor(LampRed);
-        showIdle();
-        noteStoppedDump();
-    });
+    connect(&m_session, &Session::stopped, this, [this] { showEnding(ProgressMeter::Ending::Stopped); });
+    connect(&m_session, &Session::ended, this, &MainWindow::showRunEnded);
     connect(m_headerCheck, &QCheckBox::toggled, &m_session, &Session::setHeaderTicked);
 }
 
@@ -510,9 +489,12 @@ void MainWindow::onOpenClicked()
         return;
     }
     if (answer == StoppedDumpAnswer::Continue) {
-        m_progressBar->setMaximum(plan.requestedCount());
-        m_progressBar->setFormat(ProgressMeter::format(0, plan.requestedCount(), -1));
         m_session.resume(plan, m_folderEdit->text());
+        // Unless the run already ended at its first request.
+        if (m_session.isOpen()) {
+            m_progressBar->setMaximum(m_session.requestedBlocks());
+            m_progressBar->setFormat(m_session.progressText());
+        }
     } else {
         m_session.start(m_startBlock, m_blockCount, m_folderEdit->text(), m_headerCheck->isChecked());
     }
@@ -572,17 +554,39 @@ MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &
                                                            : StoppedDumpAnswer::StartAgain;
 }
 
-void MainWindow::noteStoppedDump()
+void MainWindow::showRunEnded(const RunReport &report)
 {
-    const DumpFile &file = m_session.dumpFile();
-    m_stopped = StoppedDump();
-    const bool refused = file.error() == DumpFile::Error::StoppedDump;
-    if (!refused && !file.isContinuable())
+    m_lamp->setFillColor(LampRed);
+    showIdle();
+    using Outcome = DumpRun::Outcome;
+    if (report.outcome == Outcome::Success)
+        m_progressBar->setToolTip(plainToolTip(dumpToolTip(report)));
+    else if (report.outcome == Outcome::TotalMismatch)
+        showEnding(ProgressMeter::Ending::TotalCheckFailed);
+    else
+        showEnding(ProgressMeter::Ending::Stopped);
+    noteStoppedDump(report);
+    if (report.outcome == Outcome::FileError)
+        prompt(report.text, QStringLiteral("Error"));
+}
+
+// A run that ended early no longer has a speed or a time left.
+void MainWindow::showEnding(ProgressMeter::Ending ending)
+{
+    if (ending == ProgressMeter::Ending::Stopped && m_progressBar->value() >= m_progressBar->maximum())
         return;
-    m_stopped = {file.partPath(), m_folderEdit->text(), m_startBlock, m_blockCount, m_headerCheck->isChecked(),
-                 refused};
-    if (!refused)
-        appendLog(QStringLiteral("Open again to continue from block %1").arg(DumpRun::logNumber(file.continuesFrom()))
+    m_progressBar->setFormat(ProgressMeter::ended(m_progressBar->value(), m_progressBar->maximum(), ending));
+}
+
+void MainWindow::noteStoppedDump(const RunReport &report)
+{
+    m_stopped = StoppedDump();
+    if (!report.refusedStoppedDump && !report.continuable)
+        return;
+    m_stopped = {report.partPath, m_folderEdit->text(), m_startBlock, m_blockCount, m_headerCheck->isChecked(),
+                 report.refusedStoppedDump};
+    if (report.continuable)
+        appendLog(QStringLiteral("Open again to continue from block %1").arg(DumpRun::logNumber(report.continuesFrom))
                   + CrLf);
 }
 

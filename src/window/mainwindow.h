@@ -47,8 +47,6 @@ public:
 
     QString logText() const;
     Session &session() { return m_session; }
-    SerialService &port() { return m_session.port(); }
-    DumpRun &dumpRun() { return m_session.run(); }
     qint16 startBlock() const { return m_startBlock; }
     qint16 blockCount() const { return m_blockCount; }
     QString matchedCode() const { return m_matchedCode; }
@@ -94,8 +92,10 @@ private:
     ResumePlan stoppedDumpToAskAbout() const;
     enum class StoppedDumpAnswer { Continue, StartAgain, Cancel };
     StoppedDumpAnswer askAboutStoppedDump(const ResumePlan &plan);
-    // After the port closed: what the run left for the next Open to ask about.
-    void noteStoppedDump();
+    void showRunEnded(const RunReport &report);
+    void showEnding(ProgressMeter::Ending ending);
+    // What the run left for the next Open to ask about.
+    void noteStoppedDump(const RunReport &report);
     void replaceLog(const QString &text);
     void appendLog(const QString &text);
     void showModel(const QString &model);

@@ -9,8 +9,9 @@
 #include <functional>
 
 // What a front end sees of a session, recorded: the log, the models, the
-// progress and the message boxes, and how often the session was asked to
-// close (by its run, or by closePort() as the Close button does).
+// progress, the message boxes that a front end shows after a run's end, and
+// the ends of runs that the session reported. Close can be clicked while a
+// message box is up (closeInMessage).
 struct Recorder {
     explicit Recorder(tarvik::Session &session) : m_session(session)
     {
@@ -19,27 +20,24 @@ struct Recorder {
         QObject::connect(&session, &Session::logAppended, &session, [this](const QString &text) { setLog(log + text); });
         QObject::connect(&session, &Session::modelReported, &session, [this](const QString &model) { models << model; });
         QObject::connect(&session, &Session::progressed, &session, [this](int blocksDone) { progress << blocksDone; });
-        QObject::connect(&session, &Session::message, &session, [this](const QString &text, const QString &title) {
-            messages << title + QStringLiteral(": ") + text;
-            // A message box runs the window's events: Close can be clicked meanwhile.
+        QObject::connect(&session, &Session::ended, &session, [this](const tarvik::RunReport &report) {
+            reports << report;
+            if (report.outcome != tarvik::DumpRun::Outcome::FileError)
+                return;
+            messages << QStringLiteral("Error: ") + report.text;
             if (closeInMessage)
                 closePort();
         });
-        QObject::connect(&session.run(), &tarvik::DumpRun::endRequested, &session, [this] { ++closeCalls; });
     }
 
     // The Close button.
-    void closePort()
-    {
-        ++closeCalls;
-        m_session.close();
-    }
+    void closePort() { m_session.close(); }
 
     QString log;
     QStringList models;
     QList<int> progress;
     QStringList messages;
-    int closeCalls = 0;
+    QList<tarvik::RunReport> reports;
     bool closeInMessage = false;
     // Called whenever the log changed.
     std::function<void()> onLogChanged;
