@@ -43,7 +43,8 @@ if ldd "$busybox" >/dev/null 2>&1; then
     skip "$busybox is linked dynamically; the guest's initramfs needs busybox-static"
 fi
 [ "$(id -u)" -eq 0 ] || skip "the guest shares this machine's root with its owners kept (9p passthrough), which only root may do"
-[ -x "$sim" ] && [ -x "$build/bin/tarvik-dump" ] && [ -x "$build/bin/tarvik" ] || fail "build $build first"
+[ -x "$sim" ] && [ -x "$build/bin/tarvik-dump" ] && [ -x "$build/bin/tarvik" ] && [ -x "$build/bin/tarvik-window-driver" ] \
+    || fail "build $build first"
 case "$build$here" in
 *[[:space:]]*) skip "the guest's command line cannot carry a path with blanks: $build" ;;
 esac
@@ -304,7 +305,7 @@ else
     status=1
 fi
 
-grep -E '^(PASS|FAIL|FIGURE)' "$work/results" 2>/dev/null || true
+grep -E '^(PASS|FAIL|FIGURE|NOT CHECKED)' "$work/results" 2>/dev/null || true
 grep -q '^FAIL' "$work/results" && status=1
 grep -q '^PASS' "$work/results" || fail "no case reported"
 echo "FIGURE guest boot: $booted s"
