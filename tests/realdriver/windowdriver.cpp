@@ -70,12 +70,11 @@ int main(int argc, char *argv[])
 
     QString outcome = QStringLiteral("none");
     int status = 0;
-    QObject::connect(&w.session(), &tarvik::Session::finished, &w,
-                     [&outcome](DumpRun::Outcome how) { outcome = DumpRun::outcomeName(how); });
-    // The run's end is signalled from within the port's handling; the log and
-    // the dump file are complete once control is back in the event loop.
-    QObject::connect(&w.session(), &tarvik::Session::closed, &w,
-                     [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
+    // Once the run is over: its port and file closed, its log whole.
+    QObject::connect(&w.session(), &tarvik::Session::ended, &w, [&outcome](const tarvik::RunReport &report) {
+        outcome = DumpRun::outcomeName(report.outcome);
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    });
     QTimer limit;
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, &w, [&outcome, &status, limitSeconds] {
