@@ -335,6 +335,10 @@ public:
         }
         state = State::Ended;
         log += LogClosed;
+        // A run whose good blocks were all erased flash or zeros may not have read the flash at all.
+        if (m_goodBlocks > 0 && m_blankBlocks == m_goodBlocks)
+            log += QStringLiteral("Warning: every block read is blank (all 0xFF) or zero (all 0x00): the box "
+                                  "may not have given its flash.\r\n");
     }
 
     void lose()
@@ -525,6 +529,9 @@ private:
                  QStringLiteral("check-error"));
             return;
         }
+        ++m_goodBlocks;
+        if (data.count('\xFF') == BlockSize || data.count('\0') == BlockSize)
+            ++m_blankBlocks;
         if (!send("1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r'))
             return;
         log += QStringLiteral("1024DOWN_SUCCESS:") + four(n) + QStringLiteral("\r\n");
@@ -618,6 +625,8 @@ private:
     int m_awaited = 0;
     int m_total = 0;
     int m_count = 0; // blocks asked for
+    int m_goodBlocks = 0;  // with a right check byte
+    int m_blankBlocks = 0; // of those, all 0xFF or all 0x00
     // A continuing run's blocks, in the order asked for, and how many of the
     // first are compared with the stopped dump.
     std::vector<int> m_requests;

@@ -117,6 +117,12 @@ SEEDS = {
     "stall-in-total": params(count=1) + markers() + block(1) + op(STALL) + total(),
     "stall-in-handshake": params(count=1) + op(MARKER, 0) + deliver() + op(STALL) + op(MARKER, 1) + deliver()
         + op(MARKER, 2) + deliver() + block(1) + total(),
+    # Blocks of erased flash or zeros only bring a warning after the closing line; one other
+    # good block, or blank blocks with a wrong check byte, do not.
+    "blank-blocks": params(count=2) + markers() + raw_block(bytes(1024)) + deliver()
+        + raw_block(b"\xff" * 1024) + deliver() + text(bytes([0xff * 1024 % 256])) + deliver()
+        + op(RESTART) + params(count=2) + markers() + raw_block(bytes(1024)) + deliver() + block(1) + total()
+        + op(RESTART) + params(count=2) + markers() + text(bytes(1024) + b"\x01") + deliver(),
     # The user and the adapter.
     "close-in-handshake": params(count=2) + op(MARKER, 0) + deliver() + op(CLOSE) + markers() + block(1),
     "close-in-block": params(count=2) + markers() + block(1) + block(2, send=False) + deliver(500)
