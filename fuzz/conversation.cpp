@@ -19,15 +19,31 @@
 //               be created, 5 no device at all, 6 fills up after `limit`
 //               bytes, 7 a real folder on disk; bit 3 the run leaves a
 //               stopped dump's .part alone instead of starting it afresh (as
-//               the command line does)
-//     start     2 bytes, big-endian, taken modulo 32768
+//               the command line does); bit 7 with a real folder: the run
+//               continues a stopped dump of an earlier run of the input when
+//               the folder holds one (see "Continuing" below)
+//     start     2 bytes, big-endian, taken modulo 32768; bit 15 when
+//               continuing: the range is given, and must be the stopped run's
 //     count     1 byte (the start is lowered so that the last block is 32767 at most)
 //     loseAt    1 byte: the port is lost at this send of the run (0: never)
-//     limit     1 byte: times 128, the bytes the file takes before it is full
+//     limit     1 byte: times 128, the bytes the file takes before it is full;
+//               when continuing, which of the stopped dumps (modulo their number)
+//
+//   Continuing. Of the .part files in the folder (each with its record), in
+//   name order, the one that `limit` picks is planned with planResume(). When
+//   the plan takes it up, the run starts through Session::resume(); when the
+//   plan starts afresh, a plain run over the stopped run's range; when the
+//   plan refuses it, a plain run with the parameters as given.
 //
 //   Operations: one byte, kind = low nibble modulo 10, arg = high nibble.
 //   Loader bytes are collected in a pending buffer until a delivery.
-//     0 TEXT     next byte n, then n bytes appended
+//     0 TEXT     arg 0: next byte n, then n bytes appended
+//       KEPT     arg > 0: the reply to the block last asked for on the wire,
+//                as the stopped dump being continued holds it (nothing when
+//                it holds no such block): its data and check byte. arg & 2:
+//                one data byte changed (next byte, times 4, says which);
+//                arg & 4: wrong check byte; arg & 8: everything pending
+//                arrives as one read afterwards
 //     1 MARKER   the marker arg % 3 ("PC___", "0000", "1984") appended
 //     2 BLOCK    next byte: seed of 1024 generated data bytes, then the
 //                check byte. arg & 1: wrong check byte (next byte picks how
@@ -51,6 +67,7 @@
 #include "faultyfile.h"
 #include "memoryport.h"
 #include "recorder.h"
+#include "resume.h"
 #include "session.h"
 #include "sessionprobe.h"
 
@@ -90,6 +107,8 @@ const QString RecordSuffix = QStringLiteral(".state");
 constexpr int ReceivingBytes = 11; // ".part.state"
 // A stopped dump with this many whole blocks is worth keeping.
 constexpr int StoppedWorthKeeping = 2;
+// A run that continues one compares at most this many of its kept blocks before block k-2.
+constexpr int MostSamples = 15;
 
 enum FileMode { InMemory = 0, CannotCreate = 4, NoDevice = 5, FillsUp = 6, RealFolder = 7 };
 
@@ -122,6 +141,9 @@ struct RunParams {
     bool ticked = false;
     bool closeInMessage = false;
     bool keepStopped = false;
+    bool resume = false;
+    bool rangeGiven = false;
+    int pick = 0; // of the stopped dumps, when resuming
     int fileMode = InMemory;
     qint16 start = 0;
     qint16 count = 0;
@@ -140,7 +162,10 @@ RunParams readParams(Reader &in)
     p.closeInMessage = flags & 4;
     p.keepStopped = flags & 8;
     p.fileMode = (flags >> 4) & 7;
-    int start = in.word() & MaxBlock;
+    p.resume = flags & 0x80;
+    const quint16 startWord = in.word();
+    p.rangeGiven = startWord & 0x8000;
+    int start = startWord & MaxBlock;
     int count = in.byte();
     if (flags & 2) {
         start = 0;
@@ -151,6 +176,7 @@ RunParams readParams(Reader &in)
     p.count = qint16(count);
     p.loseAt = in.byte();
     const int limitUnits = in.byte();
+    p.pick = limitUnits;
     if (p.fileMode == FillsUp)
         p.limit = qint64(limitUnits) * LimitUnit;
     return p;
@@ -198,6 +224,19 @@ QString firstDifference(const QByteArray &actual, const QByteArray &expected)
 
 // ---- What the run must do ---------------------------------------------------
 
+// A stopped dump that a run continues, as the runs before left it.
+struct Continued {
+    QString path;        // of the .part
+    int start = 0;       // the stopped run's range
+    int count = 0;
+    int headerBytes = 0;
+    QByteArray bytes;    // the .part as the stopped run left it
+
+    int wholeBlocks() const { return int(qMax<qsizetype>(0, bytes.size() - headerBytes) / BlockSize); }
+    bool holds(int n) const { return n >= start && n < start + wholeBlocks(); }
+    QByteArray block(int n) const { return bytes.mid(headerBytes + qsizetype(n - start) * BlockSize, BlockSize); }
+};
+
 // The dump run's rules, played on the same events: which bytes go out, what
 // the log says, what reaches the file and when the run finishes.
 class Expected
@@ -205,7 +244,37 @@ class Expected
 public:
     enum class State { Handshake, Blocks, Total, Stopped, Ended };
 
-    explicit Expected(const RunParams &p) : m_p(p) { }
+    explicit Expected(const RunParams &p) : m_p(p), m_count(p.count) { }
+
+    // A continuing run asks first for kept blocks of the stopped dump: from
+    // the range's first block, at most 15 of those before k-2 spread evenly
+    // (k: whole blocks in the .part), then for k-2 and every later block of
+    // the range. Each of the first ones must come back as the .part holds it.
+    void continueFrom(const Continued &stopped)
+    {
+        continued = stopped;
+        headerBytes = stopped.headerBytes;
+        const int k = stopped.wholeBlocks();
+        const int before = k - 2;
+        const int samples = qMin(before, MostSamples);
+        for (int i = 0; i < samples; ++i) {
+            // The i-th of them at i * (before - 1) / (samples - 1), rounded to the nearest (halves up).
+            const int index = samples == 1 ? 0 : (2 * i * (before - 1) + samples - 1) / (2 * (samples - 1));
+            m_requests.push_back(stopped.start + index);
+        }
+        m_compared = int(m_requests.size()) + 1;
+        for (int n = stopped.start + k - 2; n < stopped.start + stopped.count; ++n)
+            m_requests.push_back(n);
+        m_count = int(m_requests.size());
+    }
+
+    // The block of the i-th request of the run.
+    int requested(int i) const
+    {
+        if (!continued)
+            return m_p.start + i;
+        return i < int(m_requests.size()) ? m_requests.at(size_t(i)) : -1;
+    }
 
     void start()
     {
@@ -223,6 +292,9 @@ public:
             if (!send(request))
                 return;
         }
+        if (continued)
+            log += QStringLiteral("Continuing ") + continued->path + QStringLiteral(" from block ")
+                   + four(requested(m_compared - 1)) + CrLf;
     }
 
     void deliver(const QByteArray &bytes)
@@ -264,6 +336,10 @@ public:
         }
         state = State::Ended;
         log += LogClosed;
+        // A run whose good blocks were all erased flash or zeros may not have read the flash at all.
+        if (m_goodBlocks > 0 && m_blankBlocks == m_goodBlocks)
+            log += QStringLiteral("Warning: every block read is blank (all 0xFF) or zero (all 0x00): the box "
+                                  "may not have given its flash.\r\n");
     }
 
     void lose()
@@ -289,7 +365,9 @@ public:
     QString log;
     QStringList models;
     std::vector<int> progress;
-    bool firstBlockArrived = false;
+    // The run has gone to its file: a fresh one at its first block, a
+    // continuing one once the stopped dump proved to be of this box.
+    bool fileBegun = false;
     bool saved = false; // the dump took its own name
     bool refused = false; // a stopped dump was in the way: nothing was written
     // How the run ended, as the record beside a .part names it.
@@ -302,6 +380,8 @@ public:
     std::function<bool(int headerBytes)> stoppedInTheWay;
     QByteArray firstBlock; // its data bytes
     QByteArray file;
+    // The stopped dump this run continues, when it does.
+    std::optional<Continued> continued;
     int messages = 0;
     int finished = 0;
 
@@ -345,13 +425,13 @@ private:
         if (++m_marker < int(std::size(steps)))
             return;
         state = State::Blocks;
-        if (m_p.count > 0)
+        if (m_count > 0)
             requestBlock(0);
         else
             requestTotal();
     }
 
-    qint16 number() const { return qint16(m_p.start + m_index); }
+    qint16 number() const { return qint16(requested(m_index)); }
 
     QString awaited() const
     {
@@ -405,8 +485,12 @@ private:
     void blockArrived(const QByteArray &reply)
     {
         const QByteArray data = reply.left(BlockSize);
-        if (m_index == 0) {
-            firstBlockArrived = true;
+        const bool compared = continued && m_index < m_compared;
+        if (compared) {
+            if (!takeUp(data))
+                return;
+        } else if (m_index == 0) {
+            fileBegun = true;
             firstBlock = data;
             const QByteArray model = modelBytes(data);
             models << QString::fromLatin1(model);
@@ -434,7 +518,8 @@ private:
                 }
             }
         }
-        if (!write(data)) {
+        // A compared block is in the file already.
+        if (!compared && !write(data)) {
             fileFailed();
             return;
         }
@@ -446,14 +531,41 @@ private:
                  QStringLiteral("check-error"));
             return;
         }
+        ++m_goodBlocks;
+        if (data.count('\xFF') == BlockSize || data.count('\0') == BlockSize)
+            ++m_blankBlocks;
         if (!send("1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r'))
             return;
         log += QStringLiteral("1024DOWN_SUCCESS:") + four(n) + QStringLiteral("\r\n");
         progress.push_back(m_index + 1);
-        if (m_index + 1 < m_p.count)
+        if (m_index + 1 < m_count)
             requestBlock(m_index + 1);
         else
             requestTotal();
+    }
+
+    // A block that a continuing run compares with the stopped dump: the model
+    // comes from the dump's first block; another box, or a changed flash,
+    // stops the run with the .part and its record untouched. After the last
+    // of them, the file is the .part without its last whole block.
+    bool takeUp(const QByteArray &data)
+    {
+        if (m_index == 0)
+            models << QString::fromLatin1(modelBytes(continued->block(continued->start)));
+        const int n = number();
+        if (data != continued->block(n)) {
+            stop(QStringLiteral("Block ") + four(n) + QStringLiteral(" differs from ") + continued->path
+                         + QStringLiteral(": not the same box, or its flash changed: start again from block ")
+                         + QString::number(continued->start) + CrLf,
+                 QStringLiteral("not-same-box"));
+            return false;
+        }
+        if (m_index == m_compared - 1) {
+            fileBegun = true;
+            file = continued->bytes.left(continued->headerBytes
+                                         + qsizetype(continued->wholeBlocks() - 1) * BlockSize);
+        }
+        return true;
     }
 
     void totalArrived(const QByteArray &reply)
@@ -514,6 +626,13 @@ private:
     int m_index = 0;
     int m_awaited = 0;
     int m_total = 0;
+    int m_count = 0; // blocks asked for
+    int m_goodBlocks = 0;  // with a right check byte
+    int m_blankBlocks = 0; // of those, all 0xFF or all 0x00
+    // A continuing run's blocks, in the order asked for, and how many of the
+    // first are compared with the stopped dump.
+    std::vector<int> m_requests;
+    int m_compared = 0;
 };
 
 // ---- The run's surroundings -------------------------------------------------
@@ -549,7 +668,6 @@ public:
     void begin(const RunParams &params)
     {
         m_params = params;
-        m_expected.emplace(params);
         m_files.clear();
         m_finished = 0;
         m_host.closeInMessage = params.closeInMessage;
@@ -573,6 +691,15 @@ public:
             m_folder = m_disk->path() + QStringLiteral("/out/");
         }
 
+        m_source.reset();
+        ResumePlan plan;
+        if (params.fileMode == RealFolder && params.resume && !m_records.isEmpty())
+            plan = planToContinue();
+        const bool continuing = plan.ok && !plan.fresh;
+        m_expected.emplace(m_params);
+        if (continuing)
+            m_expected->continueFrom(*m_source);
+
         m_session.setKeepStopped(params.keepStopped);
         if (params.fileMode == RealFolder) {
             m_written.clear();
@@ -584,7 +711,10 @@ public:
         }
 
         m_port.open();
-        m_session.start(params.start, params.count, m_folder, params.ticked);
+        if (continuing)
+            m_session.resume(plan, m_folder);
+        else
+            m_session.start(m_params.start, m_params.count, m_folder, m_params.ticked);
         m_expected->start();
         compareStage();
     }
@@ -604,7 +734,10 @@ public:
             const int arg = op >> 4;
             switch ((op & 0x0F) % 10) {
             case 0:
-                m_pending += in.bytes(in.byte());
+                if (arg == 0)
+                    m_pending += in.bytes(in.byte());
+                else
+                    appendKept(in, arg);
                 break;
             case 1: {
                 static const QByteArray markers[] = {"PC___", "0000", "1984"};
@@ -683,6 +816,64 @@ private:
             deliver(m_pending.size());
     }
 
+    // The box answers the block last asked for as the stopped dump holds it.
+    void appendKept(Reader &in, int arg)
+    {
+        const int changeAt = (arg & 2) ? in.byte() * 4 : -1;
+        static const QByteArray request = QByteArrayLiteral("REQUEST_1024DOWN:");
+        const QByteArray &wire = m_port.wire();
+        const qsizetype at = wire.lastIndexOf(request);
+        if (at < 0 || !m_source)
+            return;
+        const qsizetype from = at + request.size();
+        const qsizetype end = wire.indexOf('\r', from);
+        bool number = false;
+        const int n = wire.mid(from, end < 0 ? -1 : end - from).toInt(&number);
+        if (!number || !m_source->holds(n))
+            return;
+        QByteArray data = m_source->block(n);
+        if (changeAt >= 0)
+            data[changeAt] = char(data.at(changeAt) ^ 1);
+        const int sum = byteSum(data);
+        m_loaderSum += sum;
+        m_pending += data + char((sum + ((arg & 4) ? 1 : 0)) % 256);
+        if (arg & 8)
+            deliver(m_pending.size());
+    }
+
+    // The plan for the stopped dump that the parameters pick, checked against
+    // what the runs before say of it. A record of a run that found the whole
+    // transfer bad or another box is refused, and so is one of another range
+    // when a range is given; fewer than two whole blocks start afresh, over
+    // the stopped run's range.
+    ResumePlan planToContinue()
+    {
+        const QStringList parts = m_records.keys();
+        const QString part = parts.at(m_params.pick % parts.size());
+        const RecordWant &record = m_records.value(part);
+        m_source = Continued{m_folder + part, record.start, record.count, record.headerBytes, m_onDisk.value(part)};
+        const bool ok = record.stoppedBy != QStringLiteral("total-mismatch")
+                        && record.stoppedBy != QStringLiteral("not-same-box")
+                        && (!m_params.rangeGiven || (record.start == m_params.start && record.count == m_params.count));
+        const bool fresh = ok && m_source->wholeBlocks() < StoppedWorthKeeping;
+        ResumePlan plan = planResume(m_source->path, m_params.start, m_params.count, m_params.rangeGiven);
+        if (plan.ok != ok || plan.fresh != fresh) {
+            problem(QStringLiteral("the plan for %1 says ok %2, afresh %3 (%4); want %5, %6")
+                            .arg(part)
+                            .arg(plan.ok)
+                            .arg(plan.fresh)
+                            .arg(plan.error)
+                            .arg(ok)
+                            .arg(fresh));
+            return {};
+        }
+        if (fresh) {
+            m_params.start = qint16(record.start);
+            m_params.count = qint16(record.count);
+        }
+        return plan;
+    }
+
     void deliver(qsizetype n)
     {
         const QByteArray bytes = m_pending.left(n);
@@ -726,7 +917,7 @@ private:
                                  QLatin1String(names.valueToKey(int(want)))));
         }
         // A stopped run keeps its file open for the user to close.
-        if (want == DumpRun::Stage::Stopped && m_expected->firstBlockArrived && !m_run.dumpFileOpen())
+        if (want == DumpRun::Stage::Stopped && m_expected->fileBegun && !m_run.dumpFileOpen())
             problem(QStringLiteral("a stopped run closed its file"));
     }
 
@@ -782,7 +973,7 @@ private:
         if (numbers(logAcks, m_host.log) != numbers(wireAcks, wire))
             problem(QStringLiteral("the log's acknowledgements differ from the wire's"));
         for (size_t i = 0; i < requests.size(); ++i) {
-            if (requests.at(i) != m_params.start + int(i)) {
+            if (requests.at(i) != m_expected->requested(int(i))) {
                 problem(QStringLiteral("request %1 asked for block %2").arg(i).arg(requests.at(i)));
                 break;
             }
@@ -792,9 +983,10 @@ private:
     void checkFile()
     {
         const Expected &want = *m_expected;
-        if (!want.firstBlockArrived) {
+        if (!want.fileBegun) {
             if (!m_files.empty())
-                problem(QStringLiteral("a file was opened before the first block arrived"));
+                problem(QStringLiteral("a file was opened before the first block arrived, or before the "
+                                       "stopped dump proved to be of this box"));
             if (m_params.fileMode == RealFolder)
                 checkFolder();
             return;
@@ -820,9 +1012,14 @@ private:
                 m_onDisk.remove(part);
                 m_records.remove(part);
             } else if (!want.refused) {
+                // A continued dump's record carries on; a fresh one is of this run.
+                RecordWant record = want.continued ? m_records.value(part)
+                                                   : RecordWant{0, QString(), m_params.start, m_params.count,
+                                                                want.headerBytes};
+                record.wholeBlocks = int(qMax<qsizetype>(0, want.file.size() - want.headerBytes) / BlockSize);
+                record.stoppedBy = want.outcome;
                 m_onDisk.insert(part, want.file);
-                m_records.insert(part, {int(qMax<qsizetype>(0, want.file.size() - want.headerBytes) / BlockSize),
-                                        want.outcome});
+                m_records.insert(part, record);
             }
             checkFolder();
             return;
@@ -839,6 +1036,12 @@ private:
     // the folder, whole unless the folder's entry cannot hold it.
     void checkName(const QString &name)
     {
+        // A continued dump keeps the name of its .part.
+        if (const auto &continued = m_expected->continued) {
+            if (m_folder + name + PartSuffix != continued->path)
+                problem(QStringLiteral("the run continued %1 as \"%2\"").arg(continued->path, name));
+            return;
+        }
         if (!m_params.fullRead()) {
             if (name != QStringLiteral("FlashDump.bin"))
                 problem(QStringLiteral("a partial read wrote \"%1\"").arg(name));
@@ -906,9 +1109,14 @@ private:
     struct RecordWant {
         int wholeBlocks = 0;
         QString stoppedBy;
+        // The range of the run that wrote the .part, and its header's bytes.
+        int start = 0;
+        int count = 0;
+        int headerBytes = 0;
     };
 
-    // The record beside a .part: its whole blocks and why its run ended.
+    // The record beside a .part: its range, whether it has a header, its
+    // whole blocks and why its run ended.
     void checkRecord(const QString &part, const RecordWant &want)
     {
         QFile disk(m_folder + part + RecordSuffix);
@@ -927,6 +1135,13 @@ private:
             problem(QStringLiteral("the record of %1 says %2 whole blocks, stopped by \"%3\"; want %4, \"%5\"")
                             .arg(part, values.value(QStringLiteral("whole_blocks")),
                                  values.value(QStringLiteral("stopped_by")), whole, want.stoppedBy));
+        const QString range = QStringLiteral("%1 %2 %3").arg(want.start).arg(want.count).arg(
+                want.headerBytes > 0 ? QStringLiteral("yes") : QStringLiteral("no"));
+        const QString recorded = QStringList{values.value(QStringLiteral("start")), values.value(QStringLiteral("count")),
+                                             values.value(QStringLiteral("header"))}.join(u' ');
+        if (recorded != range)
+            problem(QStringLiteral("the record of %1 gives start, count and header \"%2\"; want \"%3\"")
+                            .arg(part, recorded, range));
     }
 
     // A good dump whose name holds other bytes keeps them under a name that
@@ -981,6 +1196,8 @@ private:
     QMap<QString, RecordWant> m_records;
     // When each file of the folder was last written, as a run began.
     QMap<QString, QDateTime> m_written;
+    // The stopped dump that this run was to continue, as it was before the run.
+    std::optional<Continued> m_source;
     // Where this run's good dump keeps an earlier one of its name.
     QString m_keptAs;
     QString m_folder;

@@ -11,11 +11,15 @@ TEXT, MARKER, BLOCK, TOTAL, DELIVER, CHUNKS, CLOSE, LOSE, STALL, RESTART = range
 # BLOCK and TOTAL arguments
 WRONG, MODEL, LENGTH, SEND = 1, 2, 4, 8
 # parameter flags
-TICKED, FULL, CLOSE_IN_BOX, KEEP_STOPPED = 1, 2, 4, 8
+TICKED, FULL, CLOSE_IN_BOX, KEEP_STOPPED, CONTINUE = 1, 2, 4, 8, 0x80
 MEMORY, CANNOT_CREATE, NO_DEVICE, FILLS_UP, REAL_FOLDER = 0, 4, 5, 6, 7
+# in the start word, when continuing
+RANGE_GIVEN = 0x8000
 
 
-def params(flags=0, start=0, count=0, lose_at=0, limit=0, file=MEMORY):
+def params(flags=0, start=0, count=0, lose_at=0, limit=0, file=MEMORY, pick=None):
+    if pick is not None:
+        limit = pick
     return bytes([flags | file << 4]) + struct.pack(">H", start) + bytes([count, lose_at, limit])
 
 
@@ -61,6 +65,29 @@ def raw_block(data):
     return text(data + bytes([sum(data) % 256]))
 
 
+def kept(change_at=None, wrong=False, send=True):
+    """The reply to the block last asked for, as the stopped dump being continued holds it."""
+    arg = 1 | (2 if change_at is not None else 0) | (4 if wrong else 0) | (SEND if send else 0)
+    return op(TEXT, arg) + (bytes([change_at // 4]) if change_at is not None else b"")
+
+
+def samples(whole_blocks):
+    """How many kept blocks a continuing run compares before block k-2."""
+    return min(whole_blocks - 2, 15)
+
+
+def stopped_run(whole_blocks, count, flags=0, first=b"", file=REAL_FOLDER):
+    """A run that stops at a bad block, leaving a .part of whole_blocks blocks."""
+    return params(flags=flags, count=count, file=file) + markers() + first \
+        + b"".join(block(i) for i in range(whole_blocks - 1 - (1 if first else 0))) + block(99, wrong=1)
+
+
+def continuing(whole_blocks, count, flags=0, start=0):
+    """A run that continues the stopped dump: every compared block comes back as it was."""
+    return op(RESTART) + params(flags=CONTINUE | flags, start=start, count=count, file=REAL_FOLDER) + markers() \
+        + kept() * (samples(whole_blocks) + 1)
+
+
 SEEDS = {
     # Whole conversations that end well.
     "good-partial": params(start=5, count=3) + markers()
@@ -90,6 +117,12 @@ SEEDS = {
     "stall-in-total": params(count=1) + markers() + block(1) + op(STALL) + total(),
     "stall-in-handshake": params(count=1) + op(MARKER, 0) + deliver() + op(STALL) + op(MARKER, 1) + deliver()
         + op(MARKER, 2) + deliver() + block(1) + total(),
+    # Blocks of erased flash or zeros only bring a warning after the closing line; one other
+    # good block, or blank blocks with a wrong check byte, do not.
+    "blank-blocks": params(count=2) + markers() + raw_block(bytes(1024)) + deliver()
+        + raw_block(b"\xff" * 1024) + deliver() + text(bytes([0xff * 1024 % 256])) + deliver()
+        + op(RESTART) + params(count=2) + markers() + raw_block(bytes(1024)) + deliver() + block(1) + total()
+        + op(RESTART) + params(count=2) + markers() + text(bytes(1024) + b"\x01") + deliver(),
     # The user and the adapter.
     "close-in-handshake": params(count=2) + op(MARKER, 0) + deliver() + op(CLOSE) + markers() + block(1),
     "close-in-block": params(count=2) + markers() + block(1) + block(2, send=False) + deliver(500)
@@ -145,6 +178,49 @@ SEEDS = {
         + b"".join(block(i) for i in range(4)) + total(wrong=True)
         + op(RESTART) + params(count=4, file=REAL_FOLDER) + markers()
         + b"".join(block(i) for i in range(4)) + total(),
+    # A stopped dump continued: 15 kept blocks spread over the first 29 and block 29 come back
+    # as the .part holds them, then blocks 30 to 39 replace its tail.
+    "real-folder-continue-good": stopped_run(31, 40)
+        + continuing(31, 40) + b"".join(block(i) for i in range(10)) + total(),
+    # Fewer kept blocks than there are samples: each of them is compared.
+    "real-folder-continue-short": stopped_run(5, 6)
+        + continuing(5, 6) + block(1) + block(2) + total(),
+    # A kept block that comes back changed is another box (or a changed flash): the .part and
+    # its record stay as they were, and a later run continues them. Then block k-2 changed.
+    "real-folder-continue-not-same-box": stopped_run(9, 12)
+        + op(RESTART) + params(flags=CONTINUE, count=12, file=REAL_FOLDER) + markers() + kept() + kept(change_at=1020)
+        + op(RESTART) + params(flags=CONTINUE, count=12, file=REAL_FOLDER) + markers()
+        + kept() * samples(9) + kept(change_at=8)
+        + continuing(9, 12) + b"".join(block(i) for i in range(4)) + total(),
+    # A full read with the header stops, is continued and stops again (the record says how
+    # far the second run got), then is continued to the end with its range given.
+    "real-folder-continue-header-stopped-again": stopped_run(20, 0, flags=FULL | TICKED,
+                                                             first=block(1, model=(b"KSF-2100", True)))
+        + continuing(20, 0, flags=FULL) + b"".join(block(i) for i in range(5)) + op(STALL)
+        + continuing(24, 0, flags=FULL, start=RANGE_GIVEN) + b"".join(block(i % 200) for i in range(1024 - 23))
+        + total(),
+    # Continued until the compared block with a wrong check byte: the .part keeps the blocks
+    # before it. Then the adapter is lost in the middle of the next continuing run.
+    "real-folder-continue-check-error": stopped_run(6, 8)
+        + op(RESTART) + params(flags=CONTINUE, count=8, file=REAL_FOLDER) + markers()
+        + kept() * samples(6) + kept(wrong=True)
+        + continuing(5, 8) + block(1) + op(LOSE),
+    # What is not continued: a dump whose total check failed starts afresh with the range
+    # given; a range given that is not the stopped run's is refused as well; a .part of one
+    # whole block starts afresh over the stopped run's range; of two stopped dumps the pick
+    # chooses.
+    "real-folder-continue-refused": params(count=3, file=REAL_FOLDER) + markers()
+        + b"".join(block(i) for i in range(3)) + total(wrong=True)
+        + op(RESTART) + params(flags=CONTINUE, start=2, count=2, file=REAL_FOLDER) + markers() + block(4) + block(5)
+        + op(STALL)
+        + op(RESTART) + params(flags=CONTINUE, start=RANGE_GIVEN | 3, count=2, file=REAL_FOLDER) + markers()
+        + block(6, wrong=1)
+        + op(RESTART) + params(flags=CONTINUE, start=7, count=9, file=REAL_FOLDER) + markers() + block(7)
+        + block(8) + op(CLOSE)
+        + op(RESTART) + params(flags=FULL, file=REAL_FOLDER) + markers() + block(1, model=(b"B", True))
+        + block(2) + block(3) + op(CLOSE)
+        + op(RESTART) + params(flags=CONTINUE, pick=0, file=REAL_FOLDER) + markers() + kept() + kept()
+        + b"".join(block(i % 200) for i in range(1022)) + total(),
 }
 
 
