@@ -9,6 +9,7 @@
 #include "portinfo.h"
 #include "portmap.h"
 #include "text.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -156,7 +157,7 @@ int main(int argc, char *argv[])
     guardStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarvik-dump"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_STRING));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(tarvik::Version));
 
     const ParseResult parsed = parseArguments(QCoreApplication::arguments());
     switch (parsed.action) {

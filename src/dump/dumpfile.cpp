@@ -4,6 +4,7 @@
 #include "blockrange.h"
 #include "ownfile.h"
 #include "resume.h"
+#include "version.h"
 #include "text.h"
 
 #include <QDir>
@@ -272,7 +273,7 @@ bool DumpFile::saveRecord()
     m_record.deviceId = m_deviceId;
     m_record.wholeBlocks = int(qMax<qint64>(0, m_size - m_headerBytes) / BlockSize);
     m_record.written = QDateTime::currentDateTime().toString(Qt::ISODate);
-    m_record.version = QStringLiteral(PROJECT_VERSION_STRING);
+    m_record.version = QString::fromLatin1(Version);
     QString reason;
     if (writePartRecord(m_folderFd, m_name + PartSuffix, m_record, &reason))
         return true;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
+#include "version.h"
 
 #include <QApplication>
 
@@ -7,8 +8,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvik"));
-    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION_STRING));
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.tarvik"));
+    QApplication::setApplicationVersion(QString::fromLatin1(tarvik::Version));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(tarvik::DesktopId));
     tarvik::MainWindow window;
     window.show();
     return app.exec();
