@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dumpfile.h"
 
-#include "blockrange.h"
 #include "ownfile.h"
 #include "resume.h"
 #include "text.h"
 
-#include <QDir>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
-#include <QStringList>
 
 #include <cerrno>
 #include <cstdio>
@@ -24,26 +22,8 @@ namespace tarvik {
 
 namespace {
 
-const QString HeaderFiller = QStringLiteral("0000000000C");
-const QString HeaderEnd = QStringLiteral("x");
-const QString PlainSuffix = QStringLiteral(".bin");
-const QString ConvSuffix = QStringLiteral("_conv.bin");
-const QChar Replacement = u'_';
 const QString InUseReason = QStringLiteral("another Tarvik is writing it right now");
-const QString KeptDateFormat = QStringLiteral("yyyy-MM-dd_HHmmss");
 constexpr qint64 CompareChunk = 64 * 1024;
-
-
-QString digitsOf(const QByteArray &block, int index)
-{
-    return hexByte(quint8(block.at(index)));
-}
-
-// Bytes of a version from the highest index down.
-QStringList versionDigits(const QByteArray &block, int offset)
-{
-    return {digitsOf(block, offset + 2), digitsOf(block, offset + 1), digitsOf(block, offset)};
-}
 
 QByteArray encoded(const QString &name)
 {
@@ -97,11 +77,6 @@ QByteArray regularFileSha256(int folderFd, const QByteArray &name, const struct 
     return result;
 }
 
-bool isUnsafe(QChar c)
-{
-    return c == u'/' || isControl(c);
-}
-
 } // namespace
 
 DumpFile::DumpFile()
@@ -116,129 +91,20 @@ void DumpFile::setOpener(Opener opener)
     m_opener = std::move(opener);
 }
 
-bool DumpFile::headerDue(qint16 startBlock, qint16 blockCount, bool headerTicked)
-{
-    return isFullRead(startBlock, blockCount) && headerTicked;
-}
-
-QString DumpFile::modelText(const QByteArray &firstBlockReply)
-{
-    const qsizetype end = qMin<qsizetype>(firstBlockReply.size(), BlockSize);
-    if (end <= ModelOffset)
-        return {};
-    qsizetype stop = firstBlockReply.indexOf('\0', ModelOffset);
-    if (stop < 0 || stop > end)
-        stop = end;
-    return QString::fromLatin1(firstBlockReply.constData() + ModelOffset, stop - ModelOffset);
-}
-
-QString DumpFile::safeNamePart(const QString &modelText)
-{
-    QString part = modelText;
-    for (QChar &c : part) {
-        if (isUnsafe(c))
-            c = Replacement;
-    }
-    // A name that begins with a dot is hidden in the folder.
-    for (QChar &c : part) {
-        if (c != u'.')
-            break;
-        c = Replacement;
-    }
-    return part.isEmpty() ? UnnamedModel : part;
-}
-
-QString DumpFile::expandFolder(const QString &folderText)
-{
-    if (folderText == u"~")
-        return QDir::homePath();
-    if (folderText.startsWith(u"~/"))
-        return QDir::homePath() + folderText.mid(1);
-    return folderText;
-}
-
-QString DumpFile::joinPath(const QString &folderText, const QString &name)
-{
-    const QString folder = expandFolder(folderText);
-    if (folder.isEmpty() || folder.endsWith(u'/'))
-        return folder + name;
-    return folder + u'/' + name;
-}
-
-QString DumpFile::fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
-                           const QString &modelText, const QByteArray &firstBlock, const QString &tag)
-{
-    QString stem = PartialReadName.chopped(PlainSuffix.size());
-    QString suffix = PlainSuffix;
-    const bool fullRead = isFullRead(startBlock, blockCount);
-    if (fullRead) {
-        stem = safeNamePart(modelText);
-        if (headerTicked) {
-            const QStringList hw = versionDigits(firstBlock, HardwareVersionOffset);
-            const QStringList sw = versionDigits(firstBlock, SoftwareVersionOffset);
-            suffix = QStringLiteral("_HW") + hw.join(u'.') + QStringLiteral("_SW") + sw.join(u'.')
-                     + ConvSuffix;
-        }
-    }
-
-    // The model part gives way, then the tag, so that the whole name, as
-    // received, fits in one directory entry.
-    QString tail = tag;
-    const auto tooLong = [&] {
-        return encoded(stem + tail + suffix + PartSuffix + PartRecord::Suffix).size() > MaxNameBytes;
-    };
-    const auto chopOne = [](QString &text) {
-        text.chop(1);
-        if (!text.isEmpty() && text.back().isHighSurrogate())
-            text.chop(1);
-    };
-    while (fullRead && !stem.isEmpty() && tooLong())
-        chopOne(stem);
-    while (!tail.isEmpty() && tooLong())
-        chopOne(tail);
-    return stem + tail + suffix;
-}
-
-QString DumpFile::keptName(const QString &name, const QDateTime &written, int attempt)
-{
-    QString stem = name;
-    QString suffix;
-    if (name.endsWith(PlainSuffix)) {
-        stem.chop(PlainSuffix.size());
-        suffix = PlainSuffix;
-    }
-    QString mark = u'.' + written.toString(KeptDateFormat);
-    if (attempt > 1)
-        mark += u'-' + QString::number(attempt);
-    while (!stem.isEmpty() && encoded(stem + mark + suffix).size() > MaxNameBytes) {
-        stem.chop(1);
-        if (!stem.isEmpty() && stem.back().isHighSurrogate())
-            stem.chop(1);
-    }
-    return stem + mark + suffix;
-}
-
-QString DumpFile::headerText(const QString &modelText, const QByteArray &firstBlock)
-{
-    return HeaderPrefix + versionDigits(firstBlock, HardwareVersionOffset).join(QString())
-           + versionDigits(firstBlock, SoftwareVersionOffset).join(QString()) + HeaderFiller
-           + modelText + HeaderEnd;
-}
-
 bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount,
                      bool headerTicked, const QString &modelText, const QByteArray &firstBlock)
 {
     reset();
-    m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
+    m_name = DumpName::fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
     if (m_nameTag) {
         const QString tag = m_nameTag(m_name);
         if (!tag.isEmpty())
-            m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock, tag);
+            m_name = DumpName::fileName(startBlock, blockCount, headerTicked, modelText, firstBlock, tag);
     }
-    m_path = joinPath(folder, m_name);
-    const bool withHeader = headerDue(startBlock, blockCount, headerTicked);
+    m_path = DumpName::joinPath(folder, m_name);
+    const bool withHeader = DumpName::headerDue(startBlock, blockCount, headerTicked);
     if (withHeader)
-        m_header = headerText(modelText, firstBlock);
+        m_header = DumpName::headerText(modelText, firstBlock);
     m_headerBytes = withHeader ? m_header.toLatin1().size() : 0;
 
     m_record = PartRecord();
@@ -246,9 +112,9 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     m_record.blockCount = blockCount;
     m_record.header = withHeader;
     m_record.model = modelText;
-    if (firstBlock.size() > HardwareVersionOffset + 2) {
-        m_record.hardware = versionDigits(firstBlock, HardwareVersionOffset).join(u'.');
-        m_record.software = versionDigits(firstBlock, SoftwareVersionOffset).join(u'.');
+    if (firstBlock.size() > protocol::HardwareVersionOffset + 2) {
+        m_record.hardware = DumpName::hardwareVersion(firstBlock);
+        m_record.software = DumpName::softwareVersion(firstBlock);
     }
 
     if (!openDevice() || !saveRecord())
@@ -274,7 +140,7 @@ bool DumpFile::saveRecord()
     m_record.written = QDateTime::currentDateTime().toString(Qt::ISODate);
     m_record.version = QStringLiteral(PROJECT_VERSION_STRING);
     QString reason;
-    if (writePartRecord(m_folderFd, m_name + PartSuffix, m_record, &reason))
+    if (writePartRecord(m_folderFd, m_name + DumpName::PartSuffix, m_record, &reason))
         return true;
     fail(Error::CannotCreate, reason);
     return false;
@@ -283,7 +149,7 @@ bool DumpFile::saveRecord()
 bool DumpFile::resume(const QString &partPath, qint64 keepBytes, qint64 headerBytes, const PartRecord &record)
 {
     reset();
-    m_path = partPath.chopped(PartSuffix.size());
+    m_path = partPath.chopped(DumpName::PartSuffix.size());
     m_name = QFileInfo(m_path).fileName();
     m_keepBytes = keepBytes;
     m_headerBytes = headerBytes;
@@ -503,9 +369,9 @@ bool DumpFile::keepEarlierDump(bool &replace)
     }
     const QDateTime written = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
     for (int attempt = 1;; ++attempt) {
-        const QString kept = keptName(m_name, written, attempt);
+        const QString kept = DumpName::keptName(m_name, written, attempt);
         if (renameNoReplace(m_folderFd, name, encoded(kept))) {
-            m_previousKeptAs = joinPath(QFileInfo(m_path).path(), kept);
+            m_previousKeptAs = DumpName::joinPath(QFileInfo(m_path).path(), kept);
             return true;
         }
         if (errno != EEXIST || attempt >= 1000) {
@@ -526,7 +392,7 @@ bool DumpFile::commit()
         m_committed = true;
         return true;
     }
-    const QByteArray part = encoded(m_name + PartSuffix);
+    const QByteArray part = encoded(m_name + DumpName::PartSuffix);
     const QByteArray name = encoded(m_name);
     struct stat named {};
     if (::fstatat(m_folderFd, part.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
@@ -550,7 +416,7 @@ bool DumpFile::commit()
         }
     }
     m_committed = true;
-    removePartRecord(m_folderFd, m_name + PartSuffix);
+    removePartRecord(m_folderFd, m_name + DumpName::PartSuffix);
     // Makes the rename last across a crash. A folder that cannot be synced
     // still holds the renamed file; there is nothing better to do then.
     ::fsync(m_folderFd);
