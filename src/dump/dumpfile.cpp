@@ -192,94 +192,106 @@ bool DumpFile::openDevice()
 bool DumpFile::openPart(QFile &file)
 {
     const QFileInfo where(partPath());
-    m_folderFd = openFolder(where.path());
-    if (m_folderFd < 0) {
-        fail(Error::CannotCreate, systemReason(errno));
-        return false;
-    }
     const QByteArray name = encoded(where.fileName());
     // A resumed run reads back what it keeps, for the SHA-256, and takes up
     // only a .part that is there.
     const bool resuming = m_keepBytes > 0;
-    const OwnFile own = openOwnFile(m_folderFd, name, resuming ? O_RDWR : O_WRONLY, !resuming);
-    if (own.fd < 0) {
-        fail(own.error == OwnFile::Error::InTheWay ? Error::InTheWay : Error::CannotCreate, own.reason);
+    const OwnFile own = openOwnPart(where.path(), name, resuming);
+    if (own.fd < 0)
         return false;
-    }
-    const int fd = own.fd;
 
-    Error error = Error::None;
-    QString reason;
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0) {
-        error = Error::CannotCreate;
-        reason = systemReason(errno);
-    }
-    // Opened without cutting it: a file that another Tarvik is writing is left
-    // alone. The kernel drops the lock when this process ends, however it ends.
-    // A file system without locks still takes the dump.
-    if (error == Error::None && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        error = Error::InUse;
-        reason = InUseReason;
-    }
-    // Between our open and our lock, another Tarvik may have finished this file
-    // and given it its own name: then the lock holds that dump, not the .part.
-    struct stat named {};
-    if (error == Error::None
-        && (::fstatat(m_folderFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
-            || !sameFile(named, opened))) {
-        error = Error::InUse;
-        reason = InUseReason;
-    }
-    // A stopped dump is only started afresh when that was asked for.
-    if (error == Error::None && !resuming && !own.created && m_keepStopped && partPath() != m_startAgain) {
-        const qint64 whole = qMax<qint64>(0, opened.st_size - m_headerBytes) / BlockSize;
-        if (whole >= ResumePlan::MinWholeBlocks) {
-            error = Error::StoppedDump;
-            m_stoppedWholeBlocks = int(whole);
-        }
-    }
-    // What a resumed run keeps counts for the size and the SHA-256.
-    if (error == Error::None && m_keepBytes > 0) {
-        if (opened.st_size < m_keepBytes) {
-            error = Error::CannotCreate;
-            reason = QStringLiteral("it is shorter than the blocks to keep");
-        }
-        QByteArray buffer(CompareChunk, Qt::Uninitialized);
-        for (qint64 at = 0; error == Error::None && at < m_keepBytes;) {
-            const ssize_t n = ::pread(fd, buffer.data(), size_t(qMin<qint64>(buffer.size(), m_keepBytes - at)), at);
-            if (n <= 0) {
-                error = Error::CannotCreate;
-                reason = systemReason(n < 0 ? errno : EIO);
-                break;
-            }
-            m_hash.addData(QByteArrayView(buffer.constData(), n));
-            at += n;
-        }
-        m_size = error == Error::None ? m_keepBytes : 0;
-    }
-    if (error == Error::None && ::ftruncate(fd, m_keepBytes) != 0) {
-        error = Error::CannotCreate;
-        reason = systemReason(errno);
-    }
-    // Writes wait for the disk like those of any file, and go to its end.
-    if (error == Error::None && !makeBlocking(fd, true)) {
-        error = Error::CannotCreate;
-        reason = systemReason(errno);
-    }
-    if (error == Error::None
-        && !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-        error = Error::CannotCreate;
-    }
-    if (error != Error::None) {
-        fail(error, reason);
+    StepFailure failure = lockOwnPart(own.fd, name, opened);
+    if (!failure && !resuming && !own.created)
+        failure = refuseToCutStoppedDump(opened);
+    if (!failure && resuming)
+        failure = hashKeptBytes(own.fd, opened);
+    if (!failure)
+        failure = cutToKeptBytes(own.fd);
+    if (!failure)
+        failure = handToFile(file, own.fd);
+    if (failure) {
+        fail(failure.error, failure.reason);
         if (!file.isOpen())
-            ::close(fd);
+            ::close(own.fd);
         return false;
     }
     m_partDevice = quint64(opened.st_dev);
     m_inode = quint64(opened.st_ino);
     return true;
+}
+
+OwnFile DumpFile::openOwnPart(const QString &folder, const QByteArray &name, bool resuming)
+{
+    m_folderFd = openFolder(folder);
+    if (m_folderFd < 0) {
+        fail(Error::CannotCreate, systemReason(errno));
+        return {};
+    }
+    OwnFile own = openOwnFile(m_folderFd, name, resuming ? O_RDWR : O_WRONLY, !resuming);
+    if (own.fd < 0)
+        fail(own.error == OwnFile::Error::InTheWay ? Error::InTheWay : Error::CannotCreate, own.reason);
+    return own;
+}
+
+DumpFile::StepFailure DumpFile::lockOwnPart(int fd, const QByteArray &name, struct stat &opened) const
+{
+    if (::fstat(fd, &opened) != 0)
+        return {Error::CannotCreate, systemReason(errno)};
+    // Opened without cutting it: a file that another Tarvik is writing is left
+    // alone. The kernel drops the lock when this process ends, however it ends.
+    // A file system without locks still takes the dump.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return {Error::InUse, InUseReason};
+    // Between our open and our lock, another Tarvik may have finished this file
+    // and given it its own name: then the lock holds that dump, not the .part.
+    struct stat named {};
+    if (::fstatat(m_folderFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(named, opened))
+        return {Error::InUse, InUseReason};
+    return {};
+}
+
+DumpFile::StepFailure DumpFile::refuseToCutStoppedDump(const struct stat &opened)
+{
+    if (!m_keepStopped || partPath() == m_startAgain)
+        return {};
+    const qint64 whole = qMax<qint64>(0, opened.st_size - m_headerBytes) / BlockSize;
+    if (whole < ResumePlan::MinWholeBlocks)
+        return {};
+    m_stoppedWholeBlocks = int(whole);
+    return {Error::StoppedDump, QString()};
+}
+
+DumpFile::StepFailure DumpFile::hashKeptBytes(int fd, const struct stat &opened)
+{
+    if (opened.st_size < m_keepBytes)
+        return {Error::CannotCreate, QStringLiteral("it is shorter than the blocks to keep")};
+    QByteArray buffer(CompareChunk, Qt::Uninitialized);
+    for (qint64 at = 0; at < m_keepBytes;) {
+        const ssize_t n = ::pread(fd, buffer.data(), size_t(qMin<qint64>(buffer.size(), m_keepBytes - at)), at);
+        if (n <= 0)
+            return {Error::CannotCreate, systemReason(n < 0 ? errno : EIO)};
+        m_hash.addData(QByteArrayView(buffer.constData(), n));
+        at += n;
+    }
+    m_size = m_keepBytes;
+    return {};
+}
+
+DumpFile::StepFailure DumpFile::cutToKeptBytes(int fd) const
+{
+    if (::ftruncate(fd, m_keepBytes) != 0)
+        return {Error::CannotCreate, systemReason(errno)};
+    return {};
+}
+
+DumpFile::StepFailure DumpFile::handToFile(QFile &file, int fd) const
+{
+    if (!makeBlocking(fd, true))
+        return {Error::CannotCreate, systemReason(errno)};
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+        return {Error::CannotCreate, QString()};
+    return {};
 }
 
 bool DumpFile::appendBlock(const QByteArray &reply)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "dumpname.h"
+#include "ownfile.h"
 #include "partrecord.h"
 #include "protocol.h"
 
@@ -14,6 +15,7 @@
 #include <memory>
 
 class QFile;
+struct stat;
 
 namespace tarvik {
 
@@ -126,8 +128,32 @@ public:
     QString errorMessage() const;
 
 private:
+    // What stopped a step of opening the .part: the error, and the reason to
+    // give (empty: the device's own error text). Error::None when nothing did.
+    struct StepFailure {
+        Error error = Error::None;
+        QString reason;
+        explicit operator bool() const { return error != Error::None; }
+    };
+
     bool openDevice();
+    // Opens the .part into `file`, locked and cut to what the run keeps; the
+    // steps below, in this order.
     bool openPart(QFile &file);
+    // Opens the output folder and the .part in it as a file of our own; a
+    // resumed run only takes up a .part that is there. fd -1 with the error set.
+    OwnFile openOwnPart(const QString &folder, const QByteArray &name, bool resuming);
+    // Locks the open .part and makes sure that it is still the file under its name.
+    StepFailure lockOwnPart(int fd, const QByteArray &name, struct stat &opened) const;
+    // A stopped dump in the .part is only started afresh when that was asked for.
+    StepFailure refuseToCutStoppedDump(const struct stat &opened);
+    // The bytes that a resumed run keeps count for the size and the SHA-256.
+    StepFailure hashKeptBytes(int fd, const struct stat &opened);
+    // Cuts the .part to the bytes the run keeps (none for a new run).
+    StepFailure cutToKeptBytes(int fd) const;
+    // Writes wait for the disk like those of any file, and go to its end;
+    // `file` takes over the descriptor.
+    StepFailure handToFile(QFile &file, int fd) const;
     // Makes way for the received file under its name; false with the error set.
     bool keepEarlierDump(bool &replace);
     bool isPartFile() const;
