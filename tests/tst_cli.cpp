@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-dump end to end: the built program as a process, each box a simulated
 // boot loader on a pseudo-terminal served by this test's event loop.
-#include "dumpfile.h"
+#include "dumpname.h"
 #include "portinfo.h"
 #include "files.h"
 #include "loadersim.h"
@@ -32,7 +32,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using tarvik::DumpFile;
+namespace DumpName = tarvik::DumpName;
 using tarvik::LoaderSim;
 using Point = LoaderSim::Point;
 
@@ -407,10 +407,10 @@ void TestCli::fullRead()
     QCOMPARE(sim.deviations(), QStringList());
 
     const QString model = QStringLiteral("KSF-2100");
-    const QString name = DumpFile::fileName(0, 1024, header, model, image);
+    const QString name = DumpName::fileName(0, 1024, header, model, image);
     QCOMPARE(name, header ? QStringLiteral("KSF-2100_HW01.00.0A_SW02.03.15_conv.bin") : QStringLiteral("KSF-2100.bin"));
     const QByteArray expected =
-            (header ? DumpFile::headerText(model, image).toLatin1() : QByteArray()) + image;
+            (header ? DumpName::headerText(model, image).toLatin1() : QByteArray()) + image;
     QCOMPARE(readFile(bench.output(name)), expected);
     QCOMPARE(QFile::encodeName(readFile(bench.output(QStringLiteral("run.log")))),
              wholeLog(0, 1024, true).toLatin1());
@@ -728,7 +728,7 @@ void TestCli::sameModel_data()
     QTest::newRow("short") << QByteArray("KSF-2100") << "KSF-2100";
     // The whole name, tag and ".part.state" included, fits one folder entry.
     const QByteArray longModel(600, 'L');
-    QTest::newRow("very long") << longModel << QString(DumpFile::MaxNameBytes - 15 - 5, u'L');
+    QTest::newRow("very long") << longModel << QString(DumpName::MaxNameBytes - 15 - 5, u'L');
 }
 
 // Three boxes of one model in one process: each file carries its device's
@@ -739,7 +739,7 @@ void TestCli::sameModel()
     QFETCH(QString, stem);
     Bench bench;
     QByteArray image = LoaderSim::defaultImage();
-    image.replace(DumpFile::ModelOffset, model.size() + 1, model + '\0');
+    image.replace(tarvik::protocol::ModelOffset, model.size() + 1, model + '\0');
     const QStringList boxes{"boxA", "boxB", "boxC"};
     QList<QByteArray> images;
     for (int i = 0; i < boxes.size(); ++i) {
@@ -1224,7 +1224,7 @@ void TestCli::verify()
         QCOMPARE(LoaderSim::checkValue(file.mid(qsizetype(n) * 1024, 1024)), LoaderSim::checkValue(sim.block(n)));
     }
     if (withHeader)
-        file.prepend(DumpFile::headerText(QStringLiteral("KSF-2100"), file).toLatin1());
+        file.prepend(DumpName::headerText(QStringLiteral("KSF-2100"), file).toLatin1());
     const QString verifyFile = bench.dir.filePath(QStringLiteral("saved.bin"));
     QVERIFY(writeFile(verifyFile, file));
 
@@ -1275,7 +1275,7 @@ void TestCli::verifyRange()
     LoaderSim &sim = bench.box(QStringLiteral("boxA"));
     QByteArray file = kind == u"range" ? blocks(sim, start, count) : sim.image();
     if (kind == u"header")
-        file.prepend(DumpFile::headerText(QStringLiteral("KSF-2100"), file).toLatin1());
+        file.prepend(DumpName::headerText(QStringLiteral("KSF-2100"), file).toLatin1());
     if (kind == u"short")
         file.chop(1);
     const QString verifyFile = bench.dir.filePath(QStringLiteral("saved.bin"));
@@ -1597,7 +1597,7 @@ void TestCli::resume()
     }
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     QCOMPARE(o.value("result").toString(), QStringLiteral("ok"));
-    const QByteArray kup = header ? DumpFile::headerText("KSF-2100", image).toLatin1() : QByteArray();
+    const QByteArray kup = header ? DumpName::headerText("KSF-2100", image).toLatin1() : QByteArray();
     QByteArray whole = kup + image.mid(start * 1024, count * 1024);
     if (otherBox >= 0) // the kept block of the first box stays
         whole = kup + LoaderSim::defaultImage().mid(start * 1024, count * 1024);

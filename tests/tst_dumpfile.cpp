@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dumpfile.h"
 #include "files.h"
+#include "firstblock.h"
 #include "faultyfile.h"
 
 #include <QDateTime>
@@ -16,19 +17,9 @@
 #include <unistd.h>
 
 using tarvik::DumpFile;
+namespace DumpName = tarvik::DumpName;
 
 namespace {
-
-// The first block's reply with a model name and version bytes in place.
-QByteArray firstBlock(const QByteArray &model, const QByteArray &sw = QByteArray::fromHex("FF1003"),
-                      const QByteArray &hw = QByteArray::fromHex("0A0201"))
-{
-    QByteArray block(DumpFile::BlockSize + 1, '\x5A');
-    block.replace(DumpFile::ModelOffset, model.size() + 1, model + '\0');
-    block.replace(DumpFile::SoftwareVersionOffset, 3, sw);
-    block.replace(DumpFile::HardwareVersionOffset, 3, hw);
-    return block;
-}
 
 QByteArray blockReply(char fill, char check)
 {
@@ -43,7 +34,7 @@ const QDateTime EarlierTime(QDate(2026, 1, 2), QTime(3, 4, 5));
 // One whole run of one block into `folder`, committed.
 bool dumpOnce(DumpFile &file, const QString &folder, const QByteArray &block)
 {
-    return file.begin(folder, 0, 1024, false, DumpFile::modelText(block), block) && file.appendBlock(block)
+    return file.begin(folder, 0, 1024, false, DumpName::modelText(block), block) && file.appendBlock(block)
            && file.commit();
 }
 
@@ -54,13 +45,6 @@ class TestDumpFile : public QObject
     Q_OBJECT
 private slots:
     void partRecord();
-    void fileName_data();
-    void fileName();
-    void joinPath_data();
-    void joinPath();
-    void headerText();
-    void modelText_data();
-    void modelText();
     void unsafeModelNames_data();
     void unsafeModelNames();
     void longModelNames_data();
@@ -82,118 +66,9 @@ private slots:
     void plantedPart();
     void keepsEarlierDump_data();
     void keepsEarlierDump();
-    void keptName_data();
-    void keptName();
     void partReplacedBeforeCommit();
     void nameTagFits();
 };
-
-void TestDumpFile::fileName_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<bool>("ticked");
-    QTest::addColumn<QByteArray>("model");
-    QTest::addColumn<QByteArray>("sw"); // bytes 48, 49, 50
-    QTest::addColumn<QByteArray>("hw"); // bytes 52, 53, 54
-    QTest::addColumn<QString>("name");
-
-    const QByteArray sw = QByteArray::fromHex("FF1003");
-    const QByteArray hw = QByteArray::fromHex("0A0201");
-    QTest::newRow("full, header") << 0 << 1024 << true << QByteArray("ABC") << sw << hw
-                                  << "ABC_HW01.02.0A_SW03.10.FF_conv.bin";
-    QTest::newRow("full, no header") << 0 << 1024 << false << QByteArray("ABC") << sw << hw
-                                     << "ABC.bin";
-    QTest::newRow("full, empty model")
-        << 0 << 1024 << false << QByteArray() << sw << hw << "FlashDump.bin";
-    QTest::newRow("full, empty model, header")
-        << 0 << 1024 << true << QByteArray() << sw << hw << "FlashDump_HW01.02.0A_SW03.10.FF_conv.bin";
-    QTest::newRow("full, hidden model") << 0 << 1024 << false << QByteArray(".hidden") << sw << hw
-                                        << "_hidden.bin";
-    QTest::newRow("version digits 00 0F FF")
-        << 0 << 1024 << true << QByteArray("M") << QByteArray::fromHex("00FF0F")
-        << QByteArray::fromHex("FF0F00") << "M_HW00.0F.FF_SW0F.FF.00_conv.bin";
-    QTest::newRow("start 1") << 1 << 1024 << true << QByteArray("ABC") << sw << hw
-                             << "FlashDump.bin";
-    QTest::newRow("count 1023") << 0 << 1023 << true << QByteArray("ABC") << sw << hw
-                                << "FlashDump.bin";
-    QTest::newRow("count 1025") << 0 << 1025 << false << QByteArray("ABC") << sw << hw
-                                << "FlashDump.bin";
-}
-
-void TestDumpFile::fileName()
-{
-    QFETCH(int, start);
-    QFETCH(int, count);
-    QFETCH(bool, ticked);
-    QFETCH(QByteArray, model);
-    QFETCH(QByteArray, sw);
-    QFETCH(QByteArray, hw);
-    QFETCH(QString, name);
-
-    const QByteArray block = firstBlock(model, sw, hw);
-    QCOMPARE(DumpFile::fileName(qint16(start), qint16(count), ticked, DumpFile::modelText(block),
-                                block),
-             name);
-}
-
-void TestDumpFile::joinPath_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("path");
-
-    const QString home = QDir::homePath();
-    QTest::newRow("ends in /") << "/srv/dumps/" << "/srv/dumps/A.bin";
-    QTest::newRow("typed without /") << "/srv/dumps" << "/srv/dumps/A.bin";
-    QTest::newRow("ends in //") << "/srv/dumps//" << "/srv/dumps//A.bin";
-    QTest::newRow("root") << "/" << "/A.bin";
-    QTest::newRow("~ alone") << "~" << home + "/A.bin";
-    QTest::newRow("~/") << "~/" << home + "/A.bin";
-    QTest::newRow("~/ and a folder") << "~/dumps" << home + "/dumps/A.bin";
-    QTest::newRow("~ inside stays") << "/srv/~/x" << "/srv/~/x/A.bin";
-    QTest::newRow("another user's ~ stays") << "~bob/x" << "~bob/x/A.bin";
-    QTest::newRow("relative") << "dumps" << "dumps/A.bin";
-}
-
-void TestDumpFile::joinPath()
-{
-    QFETCH(QString, folder);
-    QFETCH(QString, path);
-    QCOMPARE(DumpFile::joinPath(folder, QStringLiteral("A.bin")), path);
-}
-
-void TestDumpFile::headerText()
-{
-    const QByteArray block = firstBlock("ABC");
-    QCOMPARE(DumpFile::headerText(QStringLiteral("ABC"), block),
-             QStringLiteral("KAON0008B901020A0310FF0000000000CABCx"));
-    // The header carries the model bytes as received, unlike the file name.
-    const QString raw = QString::fromLatin1("a/\x01\x7F\xE9");
-    QCOMPARE(DumpFile::headerText(raw, block).toLatin1(),
-             QByteArray("KAON0008B901020A0310FF0000000000Ca/\x01\x7F\xE9x"));
-}
-
-void TestDumpFile::modelText_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QString>("model");
-
-    QByteArray noZero(DumpFile::BlockSize + 1, 'Q');
-    noZero[DumpFile::BlockSize] = 'Z'; // the check byte never joins the name
-
-    QTest::newRow("zero at 8") << firstBlock(QByteArray()) << QString();
-    QTest::newRow("three letters") << firstBlock("ABC") << QStringLiteral("ABC");
-    QTest::newRow("one byte per character")
-        << firstBlock("\xE9\xFF") << QString::fromLatin1("\xE9\xFF");
-    QTest::newRow("no zero after 8") << noZero << QString(DumpFile::BlockSize - 8, u'Q');
-}
-
-void TestDumpFile::modelText()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, model);
-    QCOMPARE(DumpFile::modelText(reply), model);
-}
 
 void TestDumpFile::unsafeModelNames_data()
 {
@@ -221,7 +96,7 @@ void TestDumpFile::unsafeModelNames()
 {
     QFETCH(QString, model);
     QFETCH(QString, part);
-    QCOMPARE(DumpFile::safeNamePart(model), part);
+    QCOMPARE(DumpName::safeNamePart(model), part);
 
     // The file lands in the chosen folder, under the safe name.
     QTemporaryDir dir;
@@ -268,8 +143,8 @@ void TestDumpFile::longModelNames()
     // The names the file is received under, and its record, fit too.
     const qsizetype bytes =
             QFile::encodeName(QFileInfo(file.partPath()).fileName() + tarvik::PartRecord::Suffix).size();
-    QVERIFY(bytes <= DumpFile::MaxNameBytes);
-    QVERIFY(bytes > DumpFile::MaxNameBytes - 2);
+    QVERIFY(bytes <= DumpName::MaxNameBytes);
+    QVERIFY(bytes > DumpName::MaxNameBytes - 2);
     // The header still carries the whole name.
     if (ticked)
         QVERIFY(file.header().contains(model));
@@ -684,31 +559,6 @@ void TestDumpFile::keepsEarlierDump()
         QCOMPARE(readFile(target), earlierBytes);
 }
 
-void TestDumpFile::keptName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("attempt");
-    QTest::addColumn<QString>("kept");
-
-    QTest::newRow("model") << "KSF-2100.bin" << 1 << "KSF-2100.2026-01-02_030405.bin";
-    QTest::newRow("second try") << "KSF-2100.bin" << 2 << "KSF-2100.2026-01-02_030405-2.bin";
-    QTest::newRow("header") << "KSF-2100_HW01.00.0A_SW02.03.15_conv.bin" << 1
-                            << "KSF-2100_HW01.00.0A_SW02.03.15_conv.2026-01-02_030405.bin";
-    QTest::newRow("partial read") << "FlashDump.bin" << 12 << "FlashDump.2026-01-02_030405-12.bin";
-    const QString longStem(DumpFile::MaxNameBytes - 9, u'L');
-    QTest::newRow("longest name") << longStem + ".bin" << 3
-                                  << QString(DumpFile::MaxNameBytes - 24, u'L') + ".2026-01-02_030405-3.bin";
-}
-
-void TestDumpFile::keptName()
-{
-    QFETCH(QString, name);
-    QFETCH(int, attempt);
-    QFETCH(QString, kept);
-    QCOMPARE(DumpFile::keptName(name, EarlierTime, attempt), kept);
-    QVERIFY(QFile::encodeName(kept).size() <= DumpFile::MaxNameBytes);
-}
-
 // Only the file that the run wrote takes the dump's name: a .part that was
 // swapped for another file on the way stays where it is.
 void TestDumpFile::partReplacedBeforeCommit()
@@ -742,7 +592,7 @@ void TestDumpFile::nameTagFits()
     QVERIFY2(file.begin(dir.path(), 0, 1024, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
     QVERIFY(file.name().endsWith(QStringLiteral("A_ttyUSB1.bin")));
     QCOMPARE(QFile::encodeName(QFileInfo(file.partPath()).fileName() + tarvik::PartRecord::Suffix).size(),
-             DumpFile::MaxNameBytes);
+             DumpName::MaxNameBytes);
 }
 
 // The record beside a stopped dump: what the box said is one line of text in

@@ -226,7 +226,7 @@ void TestDumpRun::partialRead()
     QCOMPARE(rig.files(), QStringList{QStringLiteral("FlashDump.bin")});
     QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")), blocks(sim, start, count));
     // The model name comes from the run's first block.
-    QCOMPARE(rig.host.models, QStringList{DumpFile::modelText(sim.block(start))});
+    QCOMPARE(rig.host.models, QStringList{tarvik::DumpName::modelText(sim.block(start))});
 }
 
 void TestDumpRun::countZero()
@@ -272,7 +272,7 @@ void TestDumpRun::secondRunStartsAfresh()
     QCOMPARE(readFile(rig.folder() + kept.first()), sim.block(0) + sim.block(1));
     QCOMPARE(rig.host.log, QString(wholeLog(5, 1, true)).replace(
                  LogClosed, "The earlier dump of this name is kept as " + rig.folder() + kept.first() + "\r\n" + LogClosed));
-    QCOMPARE(rig.run.modelText(), DumpFile::modelText(sim.block(5)));
+    QCOMPARE(rig.run.modelText(), tarvik::DumpName::modelText(sim.block(5)));
     QCOMPARE(rig.run.totalSum(), int(LoaderSim::checkValue(sim.block(5))));
     QCOMPARE(readFile(rig.folder() + QStringLiteral("FlashDump.bin")), sim.block(5));
 }

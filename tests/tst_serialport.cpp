@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ordinaryuser.h"
-#include "portmap.h"
 #include "ptypair.h"
 #include "serialport.h"
 #include "session.h"
@@ -46,11 +45,11 @@ bool lockFileExists(const QString &device)
     return std::any_of(paths.begin(), paths.end(), [](const QString &p) { return QFile::exists(p); });
 }
 
-// The port as the window sets it up at start-up, on COM n.
-void setUp(SerialPort &port, qint16 n = 1)
+// The port as a session sets it up to open a device.
+void setUp(SerialPort &port, const QString &device)
 {
     tarvik::Session::applyLineSettings(port);
-    port.setPortNumber(n);
+    port.setDevice(device);
 }
 
 } // namespace
@@ -89,20 +88,17 @@ void TestSerialPort::init()
 {
     m_pty.reset(new PtyPair);
     QVERIFY(m_pty->isValid());
-    qputenv("TARVIK_COM1", m_pty->slavePath().toLocal8Bit());
 }
 
 void TestSerialPort::cleanup()
 {
     m_pty.reset();
-    for (int n = tarvik::PortMap::FirstPort; n <= tarvik::PortMap::LastPort; ++n)
-        qunsetenv(qPrintable(tarvik::PortMap::environmentName(n)));
 }
 
 void TestSerialPort::openAndClose()
 {
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     QSignalSpy closed(&port, &SerialService::portClosed);
     QVERIFY(!port.isOpen());
 
@@ -144,7 +140,7 @@ void TestSerialPort::lineSettings()
     QFETCH(bool, twoStops);
 
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     port.setLineSettings(settings);
     QCOMPARE(port.lineSettings(), settings);
     QCOMPARE(port.open(), OpenError::None);
@@ -165,7 +161,7 @@ void TestSerialPort::lineSettings()
 void TestSerialPort::invalidSettingsFailOpen()
 {
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     port.setLineSettings(tarvik::LineSettings{0});
     QCOMPARE(port.open(), OpenError::Other);
     QVERIFY(!port.isOpen());
@@ -190,7 +186,7 @@ void TestSerialPort::read()
     QFETCH(QByteArray, bytes);
 
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     QCOMPARE(port.open(), OpenError::None);
     QSignalSpy readyRead(&port, &SerialService::readyRead);
 
@@ -212,7 +208,7 @@ void TestSerialPort::read()
 void TestSerialPort::wholeBlockReply()
 {
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     QCOMPARE(port.open(), OpenError::None);
 
     QByteArray reply(1025, Qt::Uninitialized);
@@ -243,7 +239,7 @@ void TestSerialPort::output()
     QFETCH(QByteArray, bytes);
 
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     QCOMPARE(port.open(), OpenError::None);
     port.send(bytes);
     port.send("#");
@@ -256,7 +252,7 @@ void TestSerialPort::output()
 void TestSerialPort::discard()
 {
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     QCOMPARE(port.open(), OpenError::None);
 
     QVERIFY(m_pty->writeAll(QByteArray(300, 'x')));
@@ -272,7 +268,7 @@ void TestSerialPort::discard()
 void TestSerialPort::closedPortIsInert()
 {
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     QCOMPARE(port.bytesWaiting(), 0);
     port.discardInput();
     port.send("lost");
@@ -283,41 +279,35 @@ void TestSerialPort::closedPortIsInert()
 
 void TestSerialPort::openErrors_data()
 {
-    QTest::addColumn<QString>("device"); // a file name inside a temporary folder, or empty for no override
-    QTest::addColumn<int>("comPort");
+    QTest::addColumn<QString>("device"); // a file name inside a temporary folder, or empty for none
     QTest::addColumn<OpenError>("error");
 
-    QTest::newRow("missing device") << QStringLiteral("ttyUSB9") << 2 << OpenError::NotPresent;
-    QTest::newRow("dangling link") << QStringLiteral("dangling") << 2 << OpenError::NotPresent;
-    QTest::newRow("not a terminal") << QStringLiteral("plain-file") << 2 << OpenError::Other;
-    QTest::newRow("port number 0") << QString() << 0 << OpenError::NotPresent;
-    QTest::newRow("port number 5") << QString() << 5 << OpenError::NotPresent;
+    QTest::newRow("missing device") << QStringLiteral("ttyUSB9") << OpenError::NotPresent;
+    QTest::newRow("dangling link") << QStringLiteral("dangling") << OpenError::NotPresent;
+    QTest::newRow("not a terminal") << QStringLiteral("plain-file") << OpenError::Other;
+    QTest::newRow("no device") << QString() << OpenError::NotPresent;
 }
 
 void TestSerialPort::openErrors()
 {
     QFETCH(QString, device);
-    QFETCH(int, comPort);
     QFETCH(OpenError, error);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString path = dir.filePath(device);
+    const QString path = device.isEmpty() ? QString() : dir.filePath(device);
     if (device == QLatin1String("dangling"))
         QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), path));
     if (device == QLatin1String("plain-file")) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
-    if (!device.isEmpty())
-        qputenv(qPrintable(QStringLiteral("TARVIK_COM%1").arg(comPort)), QFile::encodeName(path));
 
     SerialPort port;
-    setUp(port, qint16(comPort));
+    setUp(port, path);
     QCOMPARE(port.open(), error);
     QVERIFY(!port.isOpen());
-    if (!device.isEmpty())
-        QCOMPARE(port.devicePath(), path);
+    QCOMPARE(port.devicePath(), path);
     QVERIFY(!port.errorString().isEmpty());
 
     // A failed open leaves the port closed and quiet.
@@ -343,7 +333,7 @@ void TestSerialPort::busy()
     QFETCH(bool, throughLink);
 
     SerialPort first;
-    setUp(first);
+    setUp(first, m_pty->slavePath());
     QScopedPointer<QLockFile> lock;
     int exclusive = -1;
     const auto closeExclusive = qScopeGuard([&exclusive] {
@@ -370,22 +360,20 @@ void TestSerialPort::busy()
     }
 
     QTemporaryDir dir;
+    QString device = m_pty->slavePath();
     if (throughLink) {
-        const QString link = dir.filePath(QStringLiteral("COM2"));
-        QVERIFY(QFile::link(m_pty->slavePath(), link));
-        qputenv("TARVIK_COM2", QFile::encodeName(link));
-    } else {
-        qputenv("TARVIK_COM2", m_pty->slavePath().toLocal8Bit());
+        device = dir.filePath(QStringLiteral("tty-link"));
+        QVERIFY(QFile::link(m_pty->slavePath(), device));
     }
     if (exclusive >= 0 && ::geteuid() == 0) {
         // An exclusive opener does not keep root out: an ordinary user tries.
         QCOMPARE(::chmod(QFile::encodeName(m_pty->slavePath()).constData(), 0666), 0);
         QVERIFY(openFolderToOrdinaryUser(dir.path()));
-        QCOMPARE(probeOpenAsOrdinaryUser(qEnvironmentVariable("TARVIK_COM2")).value(0), QStringLiteral("Busy"));
+        QCOMPARE(probeOpenAsOrdinaryUser(device).value(0), QStringLiteral("Busy"));
         return;
     }
     SerialPort second;
-    setUp(second, 2);
+    setUp(second, device);
     QCOMPARE(second.open(), OpenError::Busy);
     QVERIFY(!second.isOpen());
 
@@ -402,9 +390,8 @@ void TestSerialPort::busy()
 void TestSerialPort::permissionDenied()
 {
     QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("COM1"));
+    const QString link = dir.filePath(QStringLiteral("tty-link"));
     QVERIFY(QFile::link(m_pty->slavePath(), link));
-    qputenv("TARVIK_COM1", QFile::encodeName(link));
     QCOMPARE(::chmod(QFile::encodeName(m_pty->slavePath()).constData(), 0), 0);
     if (::geteuid() == 0) {
         // The rights on a device do not hold for root: an ordinary user tries.
@@ -417,7 +404,7 @@ void TestSerialPort::permissionDenied()
     }
 
     SerialPort port;
-    setUp(port);
+    setUp(port, link);
     QCOMPARE(port.open(), OpenError::PermissionDenied);
     QVERIFY(!port.isOpen());
     QCOMPARE(port.devicePath(), link);
@@ -427,7 +414,7 @@ void TestSerialPort::permissionDenied()
 void TestSerialPort::hangUp()
 {
     SerialPort port;
-    setUp(port);
+    setUp(port, m_pty->slavePath());
     QCOMPARE(port.open(), OpenError::None);
     QSignalSpy lost(&port, &SerialService::portLost);
     QSignalSpy closed(&port, &SerialService::portClosed);

@@ -9,6 +9,7 @@
 #include "portinfo.h"
 #include "portmap.h"
 #include "text.h"
+#include "textformat.h"
 #include "version.h"
 
 #include <QCoreApplication>
@@ -70,7 +71,7 @@ bool catchSignals(QObject *context, std::function<void(int)> handler)
 int listPorts(bool json)
 {
     const QList<tarvik::PortDetails> ports = tarvik::collectPortDetails(tarvik::PortMap::presentPorts());
-    writeOut(stdout, json ? tarvik::portJsonLines(ports) : tarvik::portTable(ports));
+    writeOut(stdout, json ? portJsonLines(ports) : portTable(ports));
     return ExitOk;
 }
 
@@ -106,7 +107,7 @@ QString jsonLine(const BoxRun &box, bool verify)
     }
     if (!box.failure().isEmpty())
         o.insert(QStringLiteral("error"), box.failure());
-    return tarvik::compactJson(o) + u'\n';
+    return compactJson(o) + u'\n';
 }
 
 QString summaryLine(const BoxRun &box, bool verify)

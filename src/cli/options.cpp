@@ -2,7 +2,8 @@
 #include "options.h"
 
 #include "blockrange.h"
-#include "dumpfile.h"
+#include "dumpname.h"
+#include "protocol.h"
 #include "resume.h"
 #include "portinfo.h"
 #include "text.h"
@@ -42,7 +43,7 @@ QString headerNeedsWholeFlash(qint16 startBlock, qint16 blockCount)
     QStringList drop;
     if (startBlock != 0)
         drop << QStringLiteral("--start %1").arg(startBlock);
-    if (blockCount != DumpFile::FullReadBlocks)
+    if (blockCount != protocol::FullReadBlocks)
         drop << QStringLiteral("--count %1").arg(blockCount);
     return QStringLiteral("--header needs the whole flash: drop %1, or drop --header.")
             .arg(drop.join(QStringLiteral(" and ")));
@@ -191,7 +192,7 @@ ParseResult parseArguments(const QStringList &arguments)
         return usage(QStringLiteral("--count 0 reads nothing: give the number of blocks to read."));
 
     o.header = parser.isSet(header);
-    if (o.header && !DumpFile::headerDue(o.startBlock, o.blockCount, true))
+    if (o.header && !DumpName::headerDue(o.startBlock, o.blockCount, true))
         return usage(headerNeedsWholeFlash(o.startBlock, o.blockCount));
 
     const QString folder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
@@ -222,18 +223,18 @@ ParseResult parseArguments(const QStringList &arguments)
         }
         // The blocks of the file that the range names: in a whole dump (after
         // its KUP header, when it has one) or in a dump of just that range.
-        const qint64 wanted = qint64(o.blockCount) * DumpFile::BlockSize;
-        const qint64 whole = qint64(DumpFile::FullReadBlocks) * DumpFile::BlockSize;
+        const qint64 wanted = qint64(o.blockCount) * protocol::BlockSize;
+        const qint64 whole = qint64(protocol::FullReadBlocks) * protocol::BlockSize;
         const qint64 size = file.size();
-        const bool inFlash = o.startBlock + o.blockCount <= DumpFile::FullReadBlocks;
+        const bool inFlash = o.startBlock + o.blockCount <= protocol::FullReadBlocks;
         // A KUP header: its fixed part and a model name of at most a block's bytes after the model's offset.
-        const qint64 mostHeader = 34 + DumpFile::BlockSize - DumpFile::ModelOffset;
+        const qint64 mostHeader = DumpName::HeaderFixedBytes + protocol::BlockSize - protocol::ModelOffset;
         qint64 from = -1;
         if (inFlash && size == whole)
-            from = qint64(o.startBlock) * DumpFile::BlockSize;
+            from = qint64(o.startBlock) * protocol::BlockSize;
         else if (inFlash && size > whole && size <= whole + mostHeader
-                 && file.peek(DumpFile::HeaderPrefix.size()) == DumpFile::HeaderPrefix.toLatin1())
-            from = size - whole + qint64(o.startBlock) * DumpFile::BlockSize;
+                 && file.peek(DumpName::HeaderPrefix.size()) == DumpName::HeaderPrefix.toLatin1())
+            from = size - whole + qint64(o.startBlock) * protocol::BlockSize;
         else if (size == wanted)
             from = 0;
         if (from < 0)
@@ -271,8 +272,8 @@ ParseResult parseArguments(const QStringList &arguments)
         o.blockCount = o.resume.blockCount;
         if (!o.resume.fresh)
             o.header = o.resume.header;
-        else if (part.endsWith(QStringLiteral("_conv.bin") + DumpFile::PartSuffix))
-            o.header = DumpFile::headerDue(o.startBlock, o.blockCount, true);
+        else if (DumpName::isHeaderPart(part))
+            o.header = DumpName::headerDue(o.startBlock, o.blockCount, true);
     }
     if (parser.isSet(wait)) {
         bool ok = false;

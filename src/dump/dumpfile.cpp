@@ -1,17 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dumpfile.h"
 
-#include "blockrange.h"
 #include "ownfile.h"
 #include "resume.h"
 #include "version.h"
 #include "text.h"
 
-#include <QDir>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDevice>
 #include <QFileInfo>
-#include <QStringList>
 
 #include <cerrno>
 #include <cstdio>
@@ -25,26 +23,8 @@ namespace tarvik {
 
 namespace {
 
-const QString HeaderFiller = QStringLiteral("0000000000C");
-const QString HeaderEnd = QStringLiteral("x");
-const QString PlainSuffix = QStringLiteral(".bin");
-const QString ConvSuffix = QStringLiteral("_conv.bin");
-const QChar Replacement = u'_';
 const QString InUseReason = QStringLiteral("another Tarvik is writing it right now");
-const QString KeptDateFormat = QStringLiteral("yyyy-MM-dd_HHmmss");
 constexpr qint64 CompareChunk = 64 * 1024;
-
-
-QString digitsOf(const QByteArray &block, int index)
-{
-    return hexByte(quint8(block.at(index)));
-}
-
-// Bytes of a version from the highest index down.
-QStringList versionDigits(const QByteArray &block, int offset)
-{
-    return {digitsOf(block, offset + 2), digitsOf(block, offset + 1), digitsOf(block, offset)};
-}
 
 QByteArray encoded(const QString &name)
 {
@@ -98,11 +78,6 @@ QByteArray regularFileSha256(int folderFd, const QByteArray &name, const struct 
     return result;
 }
 
-bool isUnsafe(QChar c)
-{
-    return c == u'/' || isControl(c);
-}
-
 } // namespace
 
 DumpFile::DumpFile()
@@ -117,129 +92,20 @@ void DumpFile::setOpener(Opener opener)
     m_opener = std::move(opener);
 }
 
-bool DumpFile::headerDue(qint16 startBlock, qint16 blockCount, bool headerTicked)
-{
-    return isFullRead(startBlock, blockCount) && headerTicked;
-}
-
-QString DumpFile::modelText(const QByteArray &firstBlockReply)
-{
-    const qsizetype end = qMin<qsizetype>(firstBlockReply.size(), BlockSize);
-    if (end <= ModelOffset)
-        return {};
-    qsizetype stop = firstBlockReply.indexOf('\0', ModelOffset);
-    if (stop < 0 || stop > end)
-        stop = end;
-    return QString::fromLatin1(firstBlockReply.constData() + ModelOffset, stop - ModelOffset);
-}
-
-QString DumpFile::safeNamePart(const QString &modelText)
-{
-    QString part = modelText;
-    for (QChar &c : part) {
-        if (isUnsafe(c))
-            c = Replacement;
-    }
-    // A name that begins with a dot is hidden in the folder.
-    for (QChar &c : part) {
-        if (c != u'.')
-            break;
-        c = Replacement;
-    }
-    return part.isEmpty() ? UnnamedModel : part;
-}
-
-QString DumpFile::expandFolder(const QString &folderText)
-{
-    if (folderText == u"~")
-        return QDir::homePath();
-    if (folderText.startsWith(u"~/"))
-        return QDir::homePath() + folderText.mid(1);
-    return folderText;
-}
-
-QString DumpFile::joinPath(const QString &folderText, const QString &name)
-{
-    const QString folder = expandFolder(folderText);
-    if (folder.isEmpty() || folder.endsWith(u'/'))
-        return folder + name;
-    return folder + u'/' + name;
-}
-
-QString DumpFile::fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
-                           const QString &modelText, const QByteArray &firstBlock, const QString &tag)
-{
-    QString stem = PartialReadName.chopped(PlainSuffix.size());
-    QString suffix = PlainSuffix;
-    const bool fullRead = isFullRead(startBlock, blockCount);
-    if (fullRead) {
-        stem = safeNamePart(modelText);
-        if (headerTicked) {
-            const QStringList hw = versionDigits(firstBlock, HardwareVersionOffset);
-            const QStringList sw = versionDigits(firstBlock, SoftwareVersionOffset);
-            suffix = QStringLiteral("_HW") + hw.join(u'.') + QStringLiteral("_SW") + sw.join(u'.')
-                     + ConvSuffix;
-        }
-    }
-
-    // The model part gives way, then the tag, so that the whole name, as
-    // received, fits in one directory entry.
-    QString tail = tag;
-    const auto tooLong = [&] {
-        return encoded(stem + tail + suffix + PartSuffix + PartRecord::Suffix).size() > MaxNameBytes;
-    };
-    const auto chopOne = [](QString &text) {
-        text.chop(1);
-        if (!text.isEmpty() && text.back().isHighSurrogate())
-            text.chop(1);
-    };
-    while (fullRead && !stem.isEmpty() && tooLong())
-        chopOne(stem);
-    while (!tail.isEmpty() && tooLong())
-        chopOne(tail);
-    return stem + tail + suffix;
-}
-
-QString DumpFile::keptName(const QString &name, const QDateTime &written, int attempt)
-{
-    QString stem = name;
-    QString suffix;
-    if (name.endsWith(PlainSuffix)) {
-        stem.chop(PlainSuffix.size());
-        suffix = PlainSuffix;
-    }
-    QString mark = u'.' + written.toString(KeptDateFormat);
-    if (attempt > 1)
-        mark += u'-' + QString::number(attempt);
-    while (!stem.isEmpty() && encoded(stem + mark + suffix).size() > MaxNameBytes) {
-        stem.chop(1);
-        if (!stem.isEmpty() && stem.back().isHighSurrogate())
-            stem.chop(1);
-    }
-    return stem + mark + suffix;
-}
-
-QString DumpFile::headerText(const QString &modelText, const QByteArray &firstBlock)
-{
-    return HeaderPrefix + versionDigits(firstBlock, HardwareVersionOffset).join(QString())
-           + versionDigits(firstBlock, SoftwareVersionOffset).join(QString()) + HeaderFiller
-           + modelText + HeaderEnd;
-}
-
 bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount,
                      bool headerTicked, const QString &modelText, const QByteArray &firstBlock)
 {
     reset();
-    m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
+    m_name = DumpName::fileName(startBlock, blockCount, headerTicked, modelText, firstBlock);
     if (m_nameTag) {
         const QString tag = m_nameTag(m_name);
         if (!tag.isEmpty())
-            m_name = fileName(startBlock, blockCount, headerTicked, modelText, firstBlock, tag);
+            m_name = DumpName::fileName(startBlock, blockCount, headerTicked, modelText, firstBlock, tag);
     }
-    m_path = joinPath(folder, m_name);
-    const bool withHeader = headerDue(startBlock, blockCount, headerTicked);
+    m_path = DumpName::joinPath(folder, m_name);
+    const bool withHeader = DumpName::headerDue(startBlock, blockCount, headerTicked);
     if (withHeader)
-        m_header = headerText(modelText, firstBlock);
+        m_header = DumpName::headerText(modelText, firstBlock);
     m_headerBytes = withHeader ? m_header.toLatin1().size() : 0;
 
     m_record = PartRecord();
@@ -247,9 +113,9 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
     m_record.blockCount = blockCount;
     m_record.header = withHeader;
     m_record.model = modelText;
-    if (firstBlock.size() > HardwareVersionOffset + 2) {
-        m_record.hardware = versionDigits(firstBlock, HardwareVersionOffset).join(u'.');
-        m_record.software = versionDigits(firstBlock, SoftwareVersionOffset).join(u'.');
+    if (firstBlock.size() > protocol::HardwareVersionOffset + 2) {
+        m_record.hardware = DumpName::hardwareVersion(firstBlock);
+        m_record.software = DumpName::softwareVersion(firstBlock);
     }
 
     if (!openDevice() || !saveRecord())
@@ -275,7 +141,7 @@ bool DumpFile::saveRecord()
     m_record.written = QDateTime::currentDateTime().toString(Qt::ISODate);
     m_record.version = QString::fromLatin1(Version);
     QString reason;
-    if (writePartRecord(m_folderFd, m_name + PartSuffix, m_record, &reason))
+    if (writePartRecord(m_folderFd, m_name + DumpName::PartSuffix, m_record, &reason))
         return true;
     fail(Error::CannotCreate, reason);
     return false;
@@ -284,7 +150,7 @@ bool DumpFile::saveRecord()
 bool DumpFile::resume(const QString &partPath, qint64 keepBytes, qint64 headerBytes, const PartRecord &record)
 {
     reset();
-    m_path = partPath.chopped(PartSuffix.size());
+    m_path = partPath.chopped(DumpName::PartSuffix.size());
     m_name = QFileInfo(m_path).fileName();
     m_keepBytes = keepBytes;
     m_headerBytes = headerBytes;
@@ -327,94 +193,106 @@ bool DumpFile::openDevice()
 bool DumpFile::openPart(QFile &file)
 {
     const QFileInfo where(partPath());
-    m_folderFd = openFolder(where.path());
-    if (m_folderFd < 0) {
-        fail(Error::CannotCreate, systemReason(errno));
-        return false;
-    }
     const QByteArray name = encoded(where.fileName());
     // A resumed run reads back what it keeps, for the SHA-256, and takes up
     // only a .part that is there.
     const bool resuming = m_keepBytes > 0;
-    const OwnFile own = openOwnFile(m_folderFd, name, resuming ? O_RDWR : O_WRONLY, !resuming);
-    if (own.fd < 0) {
-        fail(own.error == OwnFile::Error::InTheWay ? Error::InTheWay : Error::CannotCreate, own.reason);
+    const OwnFile own = openOwnPart(where.path(), name, resuming);
+    if (own.fd < 0)
         return false;
-    }
-    const int fd = own.fd;
 
-    Error error = Error::None;
-    QString reason;
     struct stat opened {};
-    if (::fstat(fd, &opened) != 0) {
-        error = Error::CannotCreate;
-        reason = systemReason(errno);
-    }
-    // Opened without cutting it: a file that another Tarvik is writing is left
-    // alone. The kernel drops the lock when this process ends, however it ends.
-    // A file system without locks still takes the dump.
-    if (error == Error::None && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        error = Error::InUse;
-        reason = InUseReason;
-    }
-    // Between our open and our lock, another Tarvik may have finished this file
-    // and given it its own name: then the lock holds that dump, not the .part.
-    struct stat named {};
-    if (error == Error::None
-        && (::fstatat(m_folderFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
-            || !sameFile(named, opened))) {
-        error = Error::InUse;
-        reason = InUseReason;
-    }
-    // A stopped dump is only started afresh when that was asked for.
-    if (error == Error::None && !resuming && !own.created && m_keepStopped && partPath() != m_startAgain) {
-        const qint64 whole = qMax<qint64>(0, opened.st_size - m_headerBytes) / BlockSize;
-        if (whole >= ResumePlan::MinWholeBlocks) {
-            error = Error::StoppedDump;
-            m_stoppedWholeBlocks = int(whole);
-        }
-    }
-    // What a resumed run keeps counts for the size and the SHA-256.
-    if (error == Error::None && m_keepBytes > 0) {
-        if (opened.st_size < m_keepBytes) {
-            error = Error::CannotCreate;
-            reason = QStringLiteral("it is shorter than the blocks to keep");
-        }
-        QByteArray buffer(CompareChunk, Qt::Uninitialized);
-        for (qint64 at = 0; error == Error::None && at < m_keepBytes;) {
-            const ssize_t n = ::pread(fd, buffer.data(), size_t(qMin<qint64>(buffer.size(), m_keepBytes - at)), at);
-            if (n <= 0) {
-                error = Error::CannotCreate;
-                reason = systemReason(n < 0 ? errno : EIO);
-                break;
-            }
-            m_hash.addData(QByteArrayView(buffer.constData(), n));
-            at += n;
-        }
-        m_size = error == Error::None ? m_keepBytes : 0;
-    }
-    if (error == Error::None && ::ftruncate(fd, m_keepBytes) != 0) {
-        error = Error::CannotCreate;
-        reason = systemReason(errno);
-    }
-    // Writes wait for the disk like those of any file, and go to its end.
-    if (error == Error::None && !makeBlocking(fd, true)) {
-        error = Error::CannotCreate;
-        reason = systemReason(errno);
-    }
-    if (error == Error::None
-        && !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-        error = Error::CannotCreate;
-    }
-    if (error != Error::None) {
-        fail(error, reason);
+    StepFailure failure = lockOwnPart(own.fd, name, opened);
+    if (!failure && !resuming && !own.created)
+        failure = refuseToCutStoppedDump(opened);
+    if (!failure && resuming)
+        failure = hashKeptBytes(own.fd, opened);
+    if (!failure)
+        failure = cutToKeptBytes(own.fd);
+    if (!failure)
+        failure = handToFile(file, own.fd);
+    if (failure) {
+        fail(failure.error, failure.reason);
         if (!file.isOpen())
-            ::close(fd);
+            ::close(own.fd);
         return false;
     }
     m_partDevice = quint64(opened.st_dev);
     m_inode = quint64(opened.st_ino);
     return true;
+}
+
+OwnFile DumpFile::openOwnPart(const QString &folder, const QByteArray &name, bool resuming)
+{
+    m_folderFd = openFolder(folder);
+    if (m_folderFd < 0) {
+        fail(Error::CannotCreate, systemReason(errno));
+        return {};
+    }
+    OwnFile own = openOwnFile(m_folderFd, name, resuming ? O_RDWR : O_WRONLY, !resuming);
+    if (own.fd < 0)
+        fail(own.error == OwnFile::Error::InTheWay ? Error::InTheWay : Error::CannotCreate, own.reason);
+    return own;
+}
+
+DumpFile::StepFailure DumpFile::lockOwnPart(int fd, const QByteArray &name, struct stat &opened) const
+{
+    if (::fstat(fd, &opened) != 0)
+        return {Error::CannotCreate, systemReason(errno)};
+    // Opened without cutting it: a file that another Tarvik is writing is left
+    // alone. The kernel drops the lock when this process ends, however it ends.
+    // A file system without locks still takes the dump.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return {Error::InUse, InUseReason};
+    // Between our open and our lock, another Tarvik may have finished this file
+    // and given it its own name: then the lock holds that dump, not the .part.
+    struct stat named {};
+    if (::fstatat(m_folderFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(named, opened))
+        return {Error::InUse, InUseReason};
+    return {};
+}
+
+DumpFile::StepFailure DumpFile::refuseToCutStoppedDump(const struct stat &opened)
+{
+    if (!m_keepStopped || partPath() == m_startAgain)
+        return {};
+    const qint64 whole = qMax<qint64>(0, opened.st_size - m_headerBytes) / BlockSize;
+    if (whole < ResumePlan::MinWholeBlocks)
+        return {};
+    m_stoppedWholeBlocks = int(whole);
+    return {Error::StoppedDump, QString()};
+}
+
+DumpFile::StepFailure DumpFile::hashKeptBytes(int fd, const struct stat &opened)
+{
+    if (opened.st_size < m_keepBytes)
+        return {Error::CannotCreate, QStringLiteral("it is shorter than the blocks to keep")};
+    QByteArray buffer(CompareChunk, Qt::Uninitialized);
+    for (qint64 at = 0; at < m_keepBytes;) {
+        const ssize_t n = ::pread(fd, buffer.data(), size_t(qMin<qint64>(buffer.size(), m_keepBytes - at)), at);
+        if (n <= 0)
+            return {Error::CannotCreate, systemReason(n < 0 ? errno : EIO)};
+        m_hash.addData(QByteArrayView(buffer.constData(), n));
+        at += n;
+    }
+    m_size = m_keepBytes;
+    return {};
+}
+
+DumpFile::StepFailure DumpFile::cutToKeptBytes(int fd) const
+{
+    if (::ftruncate(fd, m_keepBytes) != 0)
+        return {Error::CannotCreate, systemReason(errno)};
+    return {};
+}
+
+DumpFile::StepFailure DumpFile::handToFile(QFile &file, int fd) const
+{
+    if (!makeBlocking(fd, true))
+        return {Error::CannotCreate, systemReason(errno)};
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+        return {Error::CannotCreate, QString()};
+    return {};
 }
 
 bool DumpFile::appendBlock(const QByteArray &reply)
@@ -504,9 +382,9 @@ bool DumpFile::keepEarlierDump(bool &replace)
     }
     const QDateTime written = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
     for (int attempt = 1;; ++attempt) {
-        const QString kept = keptName(m_name, written, attempt);
+        const QString kept = DumpName::keptName(m_name, written, attempt);
         if (renameNoReplace(m_folderFd, name, encoded(kept))) {
-            m_previousKeptAs = joinPath(QFileInfo(m_path).path(), kept);
+            m_previousKeptAs = DumpName::joinPath(QFileInfo(m_path).path(), kept);
             return true;
         }
         if (errno != EEXIST || attempt >= 1000) {
@@ -527,7 +405,7 @@ bool DumpFile::commit()
         m_committed = true;
         return true;
     }
-    const QByteArray part = encoded(m_name + PartSuffix);
+    const QByteArray part = encoded(m_name + DumpName::PartSuffix);
     const QByteArray name = encoded(m_name);
     struct stat named {};
     if (::fstatat(m_folderFd, part.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
@@ -551,7 +429,7 @@ bool DumpFile::commit()
         }
     }
     m_committed = true;
-    removePartRecord(m_folderFd, m_name + PartSuffix);
+    removePartRecord(m_folderFd, m_name + DumpName::PartSuffix);
     // Makes the rename last across a crash. A folder that cannot be synced
     // still holds the renamed file; there is nothing better to do then.
     ::fsync(m_folderFd);

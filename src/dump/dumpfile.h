@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "dumpname.h"
+#include "ownfile.h"
 #include "partrecord.h"
 #include "protocol.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QIODevice>
 #include <QString>
 
@@ -14,12 +15,13 @@
 #include <memory>
 
 class QFile;
+struct stat;
 
 namespace tarvik {
 
-// The one dump file of a run: its name, the KUP header, and the blocks in
-// order. Every block is handed to the system as it arrives, so a stopped or
-// crashed run keeps everything it received.
+// The one dump file of a run: the KUP header and the blocks in order, under
+// the name that DumpName gives it. Every block is handed to the system as it
+// arrives, so a stopped or crashed run keeps everything it received.
 //
 // While a run receives, the bytes go to "<name>.part" in the output folder,
 // locked against other Tarvik processes. Only commit() puts the dump under
@@ -33,19 +35,6 @@ class DumpFile
 {
 public:
     static constexpr int BlockSize = protocol::BlockSize;
-    static constexpr int FullReadBlocks = protocol::FullReadBlocks;
-    static constexpr int ModelOffset = protocol::ModelOffset;
-    static constexpr int SoftwareVersionOffset = protocol::SoftwareVersionOffset;
-    static constexpr int HardwareVersionOffset = protocol::HardwareVersionOffset;
-    // The longest file name (in bytes, as the system stores it) that a folder
-    // can hold; the name of the file being received, with PartSuffix and its
-    // record's suffix, must fit.
-    static constexpr int MaxNameBytes = 255;
-    static inline const QString HeaderPrefix = QStringLiteral("KAON0008B9");
-    static inline const QString PartialReadName = QStringLiteral("FlashDump.bin");
-    // The name part of a model that reports no name.
-    static inline const QString UnnamedModel = QStringLiteral("FlashDump");
-    static inline const QString PartSuffix = QStringLiteral(".part");
 
     // NameTaken: another user's file has the dump's name; the dump stays in the .part.
     // StoppedDump: a run would start afresh over the .part of a stopped one.
@@ -70,35 +59,10 @@ public:
     void setStartAgain(const QString &partPath) { m_startAgain = partPath; }
     // The device that the run reads, for the .part's record.
     void setDevice(const QString &path, const QString &id);
-    // Given the name chosen for a run, a tag that goes before its ".bin", e.g.
-    // to keep two boxes of one model apart; empty for none.
+    // Given the name chosen for a run, the tag that DumpName::fileName() puts
+    // in it; empty for none.
     using NameTag = std::function<QString(const QString &name)>;
     void setNameTag(NameTag tag) { m_nameTag = std::move(tag); }
-
-    // File name for a run (no folder). firstBlock holds at least the data bytes
-    // of the first block. The model part, then the tag, give way so that the
-    // whole name with PartSuffix fits in one folder entry.
-    static QString fileName(qint16 startBlock, qint16 blockCount, bool headerTicked,
-                            const QString &modelText, const QByteArray &firstBlock,
-                            const QString &tag = QString());
-    // The name an earlier dump is kept under: the date and time it was last
-    // written go before ".bin", and "-2", "-3" ... after them for the second
-    // and later tries ("KSF-2100.2026-12-10_160405.bin").
-    static QString keptName(const QString &name, const QDateTime &written, int attempt);
-    // The KUP header of a full read with the header option; the model as received.
-    static QString headerText(const QString &modelText, const QByteArray &firstBlock);
-    // The model name of a first block: bytes from index 8 up to the first 0, or up to
-    // the last data byte when there is none. One character per byte.
-    static QString modelText(const QByteArray &firstBlockReply);
-    // A model name made safe as part of a file name in one folder, never
-    // hidden and never empty.
-    static QString safeNamePart(const QString &modelText);
-    // The output folder as typed: a leading "~/" (or "~" alone) is the home folder.
-    static QString expandFolder(const QString &folderText);
-    // The path of a file in the output folder: "/" goes between them unless
-    // the folder text already ends in one.
-    static QString joinPath(const QString &folderText, const QString &name);
-    static bool headerDue(qint16 startBlock, qint16 blockCount, bool headerTicked);
 
     // Called when the first block of a run arrived: chooses the name, opens
     // "<folder>/<name>.part" (cut to the new content) and writes the header when due.
@@ -107,8 +71,8 @@ public:
     // Takes up the .part of a stopped run at partPath: its first keepBytes
     // bytes (a header of headerBytes and whole blocks) stay and count for the size and the
     // SHA-256, the rest is cut, and the blocks appended from then on follow
-    // them. The name is the .part's without PartSuffix. Every rule of begin()
-    // holds: what is in the way, the lock.
+    // them. The name is the .part's without DumpName::PartSuffix. Every rule
+    // of begin() holds: what is in the way, the lock.
     // The record of the stopped run, when there is one, carries on.
     bool resume(const QString &partPath, qint64 keepBytes, qint64 headerBytes = 0,
                 const PartRecord &record = PartRecord());
@@ -121,9 +85,10 @@ public:
     // so a failing medium cannot pass as a good dump.
     bool sync();
     // Before a run reports success: sync(), then the received file takes the
-    // name path() in one rename. An earlier file of that name with other bytes
-    // is first renamed to keptName() (see previousKeptAs()); one with the same
-    // bytes is replaced. On failure the received file stays as it is.
+    // name path() in one rename. An earlier file of that name with other
+    // bytes is first renamed to DumpName::keptName() (see previousKeptAs());
+    // one with the same bytes is replaced. On failure the received file stays
+    // as it is.
     bool commit();
     // Closing when nothing is open does nothing. A .part that is not
     // committed gets its record, with why the run stopped (a run result such
@@ -136,7 +101,7 @@ public:
     QString name() const { return m_name; }
     // Where the dump goes once committed, and where it is received until then.
     QString path() const { return m_path; }
-    QString partPath() const { return m_path.isEmpty() ? QString() : m_path + PartSuffix; }
+    QString partPath() const { return m_path.isEmpty() ? QString() : m_path + DumpName::PartSuffix; }
     bool isCommitted() const { return m_committed; }
     // Where the file's bytes are now.
     QString currentPath() const { return m_committed ? m_path : partPath(); }
@@ -163,8 +128,32 @@ public:
     QString errorMessage() const;
 
 private:
+    // What stopped a step of opening the .part: the error, and the reason to
+    // give (empty: the device's own error text). Error::None when nothing did.
+    struct StepFailure {
+        Error error = Error::None;
+        QString reason;
+        explicit operator bool() const { return error != Error::None; }
+    };
+
     bool openDevice();
+    // Opens the .part into `file`, locked and cut to what the run keeps; the
+    // steps below, in this order.
     bool openPart(QFile &file);
+    // Opens the output folder and the .part in it as a file of our own; a
+    // resumed run only takes up a .part that is there. fd -1 with the error set.
+    OwnFile openOwnPart(const QString &folder, const QByteArray &name, bool resuming);
+    // Locks the open .part and makes sure that it is still the file under its name.
+    StepFailure lockOwnPart(int fd, const QByteArray &name, struct stat &opened) const;
+    // A stopped dump in the .part is only started afresh when that was asked for.
+    StepFailure refuseToCutStoppedDump(const struct stat &opened);
+    // The bytes that a resumed run keeps count for the size and the SHA-256.
+    StepFailure hashKeptBytes(int fd, const struct stat &opened);
+    // Cuts the .part to the bytes the run keeps (none for a new run).
+    StepFailure cutToKeptBytes(int fd) const;
+    // Writes wait for the disk like those of any file, and go to its end;
+    // `file` takes over the descriptor.
+    StepFailure handToFile(QFile &file, int fd) const;
     // Makes way for the received file under its name; false with the error set.
     bool keepEarlierDump(bool &replace);
     bool isPartFile() const;
@@ -179,7 +168,7 @@ private:
     std::unique_ptr<QIODevice> m_device;
     QString m_name;
     QString m_path;
-    QString m_header = HeaderPrefix;
+    QString m_header = DumpName::HeaderPrefix;
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
     qint64 m_size = 0;
     bool m_committed = false;

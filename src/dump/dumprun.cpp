@@ -306,7 +306,7 @@ void DumpRun::blockArrived()
         if (!takeUpStoppedDump())
             return;
     } else if (m_blockIndex == 0) {
-        m_modelText = DumpFile::modelText(m_replyBytes);
+        m_modelText = DumpName::modelText(m_replyBytes);
         emit modelReported(m_modelText);
         if (m_writeFile && !m_file.begin(m_folder, m_startBlock, m_blockCount, m_headerTicked,
                                          m_modelText, m_replyBytes)) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -40,16 +39,6 @@ struct PortDetails {
 
 // The details of each device, from the sysfs tree and the by-id folder in `folders`.
 QList<PortDetails> collectPortDetails(const QStringList &devices, const SystemFolders &folders = {});
-
-// An aligned table with a heading, one line per port, "-" for what is unknown.
-QString portTable(const QList<PortDetails> &ports);
-// One JSON object on one line per port; null for what is unknown.
-QString portJsonLines(const QList<PortDetails> &ports);
-
-// A JSON object as one line of text without a line end. JSON itself escapes
-// the C0 controls; DEL and the C1 controls, which a terminal may take as the
-// start of an escape sequence, are escaped too.
-QString compactJson(const QJsonObject &object);
 
 // A process that holds a device open.
 struct PortHolder {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "resume.h"
 
-#include "dumpfile.h"
+#include "dumpname.h"
 #include "protocol.h"
 #include "text.h"
 
@@ -18,22 +18,19 @@ namespace tarvik {
 
 namespace {
 
-constexpr qint64 HeaderFixedBytes = 34; // the header without the model name
-constexpr int HeaderModelOffset = 33;
-
 // The length of the model name in a KUP header: the header ends with the
 // model, "x", and then block 0 names the same model at its own offset.
 qint64 headerModelLength(const QByteArray &head)
 {
-    if (!head.startsWith(DumpFile::HeaderPrefix.toLatin1()))
+    if (!head.startsWith(DumpName::HeaderPrefix.toLatin1()))
         return -1;
     const qint64 most = qMin<qint64>(protocol::BlockSize - protocol::ModelOffset,
-                                     head.size() - HeaderFixedBytes - protocol::ModelOffset - 1);
+                                     head.size() - DumpName::HeaderFixedBytes - protocol::ModelOffset - 1);
     for (qint64 m = 0; m <= most; ++m) {
-        if (head.at(HeaderModelOffset + m) != 'x')
+        if (head.at(DumpName::HeaderModelOffset + m) != 'x')
             continue;
-        const qint64 block0 = HeaderFixedBytes + m;
-        const QByteArray model = head.mid(HeaderModelOffset, m);
+        const qint64 block0 = DumpName::HeaderFixedBytes + m;
+        const QByteArray model = head.mid(DumpName::HeaderModelOffset, m);
         const qint64 modelEnd = block0 + protocol::ModelOffset + m;
         if (head.mid(block0 + protocol::ModelOffset, m) == model
             && (m == protocol::BlockSize - protocol::ModelOffset || head.at(modelEnd) == '\0'))
@@ -50,7 +47,7 @@ ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCo
     plan.partPath = partPath;
     plan.startBlock = startBlock;
     plan.blockCount = blockCount;
-    if (!partPath.endsWith(DumpFile::PartSuffix)) {
+    if (!partPath.endsWith(DumpName::PartSuffix)) {
         plan.error = QStringLiteral("%1 is not a .part file of a stopped dump").arg(partPath);
         return plan;
     }
@@ -101,10 +98,10 @@ ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCo
     const qint64 size = file.size();
 
     // A model may end in "_conv" itself: only a header that is there counts.
-    if (QFileInfo(partPath).fileName().endsWith(QStringLiteral("_conv.bin") + DumpFile::PartSuffix)) {
-        const qint64 m = headerModelLength(file.read(HeaderFixedBytes + 2 * protocol::BlockSize));
+    if (DumpName::isHeaderPart(QFileInfo(partPath).fileName())) {
+        const qint64 m = headerModelLength(file.read(DumpName::HeaderFixedBytes + 2 * protocol::BlockSize));
         plan.header = m >= 0;
-        plan.headerBytes = plan.header ? HeaderFixedBytes + m : 0;
+        plan.headerBytes = plan.header ? DumpName::HeaderFixedBytes + m : 0;
     }
     // A range shorter than what the .part keeps would cut blocks that were
     // read well: never.
@@ -122,7 +119,7 @@ ResumePlan planResume(const QString &partPath, qint16 startBlock, qint16 blockCo
         return plan;
     }
     file.seek(plan.headerBytes);
-    plan.model = DumpFile::modelText(file.read(protocol::BlockSize));
+    plan.model = DumpName::modelText(file.read(protocol::BlockSize));
     if (!plan.hasRecord) {
         plan.record.startBlock = plan.startBlock;
         plan.record.blockCount = plan.blockCount;
@@ -155,8 +152,8 @@ QList<qint16> ResumePlan::requests() const
 
 QString findStoppedDump(const QString &folder, qint16 startBlock, qint16 blockCount, bool header)
 {
-    const QDir dir(DumpFile::expandFolder(folder));
-    const QStringList records = dir.entryList({u'*' + DumpFile::PartSuffix + PartRecord::Suffix},
+    const QDir dir(DumpName::expandFolder(folder));
+    const QStringList records = dir.entryList({u'*' + DumpName::PartSuffix + PartRecord::Suffix},
                                               QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
     QString found;
     QString foundWritten;

@@ -3,7 +3,6 @@
 
 #include "openfailure.h"
 #include "portinfo.h"
-#include "portmap.h"
 #include "text.h"
 
 #include <QFile>
@@ -49,16 +48,6 @@ void SerialPort::setDevice(const QString &path)
     m_device = path;
 }
 
-void SerialPort::setPortNumber(qint16 port)
-{
-    m_portNumber = port;
-}
-
-qint16 SerialPort::portNumber() const
-{
-    return m_portNumber;
-}
-
 void SerialPort::close()
 {
     if (!m_open)
@@ -75,9 +64,9 @@ SerialService::OpenError SerialPort::open()
         return OpenError::None;
 
     m_errorString.clear();
-    m_devicePath = m_device.isEmpty() ? PortMap::path(m_portNumber) : m_device;
+    m_devicePath = m_device;
     if (m_devicePath.isEmpty()) {
-        m_errorString = QStringLiteral("No serial device for COM %1").arg(m_portNumber);
+        m_errorString = QStringLiteral("No serial device");
         return OpenError::NotPresent;
     }
 

@@ -9,8 +9,7 @@
 
 namespace tarvik {
 
-// SerialService on a real serial device through QSerialPort. Without a device
-// set, a port number is turned into a device by PortMap at every opening. When the device fails
+// SerialService on a real serial device through QSerialPort. When the device fails
 // while open, portLost() is emitted once and the device is let go, but the port
 // counts as open (reads give nothing, sends go nowhere) until it is closed.
 class SerialPort : public SerialService
@@ -24,11 +23,8 @@ public:
     LineSettings lineSettings() const override;
     void setReadBufferSize(qint16 size) override;
 
-    // Opens this device from now on instead of the port number's; an empty path
-    // goes back to the port number.
+    // Opens this device from now on; with an empty path, opening finds no device.
     void setDevice(const QString &path) override;
-    void setPortNumber(qint16 port);
-    qint16 portNumber() const;
 
     OpenError open() override;
     void close() override;
@@ -55,7 +51,6 @@ private:
     QSerialPort m_port;
     LineSettings m_settings;
     qint16 m_readBufferSize = 1024;
-    qint16 m_portNumber = 1;
     QString m_device;
     QString m_devicePath;
     QString m_errorString;
