@@ -99,7 +99,8 @@ void TestOpenFailure::report_data()
             "device (for example: sudo usermod -aG dialout $USER), then log out and log in again.");
     const QString udevRemedy = QStringLiteral(
             "No permission to open /dev/ttyUSB0.\n\nNo group of users may open it. Give it one with a udev "
-            "rule (the README shows one for USB adapters), then plug the adapter in again.");
+            "rule (docs/troubleshooting.md in Tarvik's sources shows one for USB adapters), then plug the "
+            "adapter in again.");
 
     QTest::newRow("opened") << OpenError::None << true << QString() << nothing << QString() << QString();
     QTest::newRow("window: not present") << OpenError::NotPresent << true << QString() << message

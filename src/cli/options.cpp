@@ -122,9 +122,10 @@ ParseResult parseArguments(const QStringList &arguments)
                        "vendor:product, manufacturer, product and serial number; with --json one "
                        "JSON object per port and line."));
     const QCommandLineOption resume(QStringLiteral("resume"),
-        QStringLiteral("Continue the stopped dump in FILE.part (one --port): ask the box for the "
-                       "blocks from the last whole block but one to the end of the range, compare the "
-                       "first of them, and write the rest into FILE.part. The record beside FILE.part "
+        QStringLiteral("Continue the stopped dump in FILE.part (one --port): ask the box again for "
+                       "the range's first block and up to 14 more kept blocks, then for the blocks "
+                       "from the last whole block but one to the end of the range; compare the kept "
+                       "ones with FILE.part and write the rest into it. The record beside FILE.part "
                        "gives the range; without one, --start and --count give it."),
         QStringLiteral("FILE.part"));
     const QCommandLineOption restart(QStringLiteral("restart"),

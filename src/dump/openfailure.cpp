@@ -58,7 +58,8 @@ OpenFailureReport describeOpenFailure(SerialService::OpenError error, const Port
     case OpenError::PermissionDenied: {
         const QString remedy = group.isEmpty()
                 ? QStringLiteral("No group of users may open it. Give it one with a udev rule "
-                                 "(the README shows one for USB adapters), then plug the adapter in again.")
+                                 "(docs/troubleshooting.md in Tarvik's sources shows one for USB adapters), then plug "
+                                 "the adapter in again.")
                 : QStringLiteral("Add your user to the group \"%1\", which owns the device "
                                  "(for example: sudo usermod -aG %1 $USER), "
                                  "then log out and log in again.").arg(group);
