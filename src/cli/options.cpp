@@ -74,6 +74,223 @@ QHash<QString, QString> uniqueNames(const QStringList &ports)
     return renamed;
 }
 
+// The options, with their help texts.
+struct CliOptions {
+    CliOptions() { stall.setFlags(QCommandLineOption::HiddenFromHelp); }
+
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit.")};
+    const QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit.")};
+    const QCommandLineOption port{{QStringLiteral("p"), QStringLiteral("port")},
+        QStringLiteral("Serial device, e.g. /dev/ttyUSB0 or a /dev/serial/by-id/ link; repeat it to "
+                       "read several boxes at once."), QStringLiteral("DEVICE")};
+    const QCommandLineOption output{{QStringLiteral("o"), QStringLiteral("output")},
+        QStringLiteral("Folder for the dump files (default: the current folder)."), QStringLiteral("DIR")};
+    const QCommandLineOption header{QStringLiteral("header"),
+        QStringLiteral("Full read with the KUP-loader header.")};
+    const QCommandLineOption start{QStringLiteral("start"), QStringLiteral("First block (default 0)."),
+                                   QStringLiteral("N"), QStringLiteral("0")};
+    const QCommandLineOption count{QStringLiteral("count"),
+        QStringLiteral("Number of blocks (default 1024)."), QStringLiteral("N"), QStringLiteral("1024")};
+    const QCommandLineOption verify{QStringLiteral("verify"),
+        QStringLiteral("Read the box and compare it with FILE block by block; write no dump. FILE is a "
+                       "whole dump (a KUP header in front is skipped) or a dump of just the range."),
+        QStringLiteral("FILE")};
+    const QCommandLineOption json{QStringLiteral("json"),
+        QStringLiteral("One JSON object per box on standard output, one line each.")};
+    const QCommandLineOption log{QStringLiteral("log"),
+        QStringLiteral("Write the protocol log to FILE (CR LF lines); with several ports FILE gets "
+                       "\"-<device name>\" before its extension."), QStringLiteral("FILE")};
+    const QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("No progress display.")};
+    const QCommandLineOption list{QStringLiteral("list"),
+        QStringLiteral("List the serial ports present and exit: device, /dev/serial/by-id link, USB "
+                       "vendor:product, manufacturer, product and serial number; with --json one "
+                       "JSON object per port and line.")};
+    const QCommandLineOption resume{QStringLiteral("resume"),
+        QStringLiteral("Continue the stopped dump in FILE.part (one --port): ask the box again for "
+                       "the range's first block and up to 14 more kept blocks, then for the blocks "
+                       "from the last whole block but one to the end of the range; compare the kept "
+                       "ones with FILE.part and write the rest into it. The record beside FILE.part "
+                       "gives the range; without one, --start and --count give it."),
+        QStringLiteral("FILE.part")};
+    const QCommandLineOption restart{QStringLiteral("restart"),
+        QStringLiteral("Start a stopped dump's .part afresh instead of refusing to.")};
+    const QCommandLineOption wait{QStringLiteral("wait"),
+        QStringLiteral("Give up when the boot loader has not answered the handshake within SECONDS "
+                       "(default: wait for as long as it takes)."), QStringLiteral("SECONDS")};
+    // For tests and slow benches: the time a box may stay silent within a reply.
+    QCommandLineOption stall{QStringLiteral("stall-ms"), QStringLiteral("Stall time-out in ms."),
+                             QStringLiteral("MS")};
+
+    QList<QCommandLineOption> all() const
+    {
+        return {help, version, port, output, header, start, count, verify, resume, restart, wait, json,
+                log, quiet, list, stall};
+    }
+};
+
+// Each step reads its options into `o` and returns the usage error, empty when there is none.
+
+QString takePorts(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+{
+    o.ports = parser.values(opt.port);
+    if (o.ports.isEmpty())
+        return QStringLiteral("Name at least one serial device with --port.");
+    for (qsizetype i = 0; i < o.ports.size(); ++i) {
+        const QString &p = o.ports.at(i);
+        if (p.isEmpty())
+            return QStringLiteral("--port wants a device.");
+        // A device reached by two paths (a link, /dev/serial/by-id) is still one box.
+        for (qsizetype j = 0; j < i; ++j) {
+            if (sameFile(o.ports.at(j), p))
+                return QStringLiteral("%1 and %2 are the same device.").arg(o.ports.at(j), p);
+        }
+    }
+    o.renamedPorts = uniqueNames(o.ports);
+    return {};
+}
+
+QString takeRange(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+{
+    const BlockRange range = parseBlockRange(parser.value(opt.start), parser.value(opt.count));
+    if (!range.ok)
+        return range.error;
+    o.startBlock = range.startBlock;
+    o.blockCount = range.blockCount;
+    if (o.blockCount == 0)
+        return QStringLiteral("--count 0 reads nothing: give the number of blocks to read.");
+    o.header = parser.isSet(opt.header);
+    if (o.header && !DumpName::headerDue(o.startBlock, o.blockCount, true))
+        return headerNeedsWholeFlash(o.startBlock, o.blockCount);
+    return {};
+}
+
+QString takeOutputFolder(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+{
+    const QString folder = parser.isSet(opt.output) ? parser.value(opt.output) : QDir::currentPath();
+    if (folder.isEmpty() || !QFileInfo::exists(folder))
+        return QStringLiteral("The output folder %1 does not exist.").arg(folder);
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("%1 is not a folder.").arg(folder);
+    o.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
+    return {};
+}
+
+// The blocks of the --verify file that the range names: in a whole dump
+// (after its KUP header, when it has one) or in a dump of just that range.
+QString readVerifyFile(Options &o)
+{
+    // Opened without waiting: a FIFO in its place must not hang the program.
+    QFile file;
+    const int fd = ::open(QFile::encodeName(o.verifyPath).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const QString reason = fd < 0 ? systemReason(errno) : QStringLiteral("not a regular file");
+        if (fd >= 0)
+            ::close(fd);
+        return QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, reason);
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString());
+    }
+    const qint64 wanted = qint64(o.blockCount) * protocol::BlockSize;
+    const qint64 whole = qint64(protocol::FullReadBlocks) * protocol::BlockSize;
+    const qint64 size = file.size();
+    const bool inFlash = o.startBlock + o.blockCount <= protocol::FullReadBlocks;
+    // A KUP header: its fixed part and a model name of at most a block's bytes after the model's offset.
+    const qint64 mostHeader = DumpName::HeaderFixedBytes + protocol::BlockSize - protocol::ModelOffset;
+    qint64 from = -1;
+    if (inFlash && size == whole)
+        from = qint64(o.startBlock) * protocol::BlockSize;
+    else if (inFlash && size > whole && size <= whole + mostHeader
+             && file.peek(DumpName::HeaderPrefix.size()) == DumpName::HeaderPrefix.toLatin1())
+        from = size - whole + qint64(o.startBlock) * protocol::BlockSize;
+    else if (size == wanted)
+        from = 0;
+    if (from < 0)
+        return QStringLiteral("%1 holds %2 bytes: --verify compares with a whole dump (%3 bytes, with or without a "
+                              "KUP header in front) or with a dump of just blocks %4 to %5 (%6 bytes).")
+                .arg(o.verifyPath)
+                .arg(size)
+                .arg(whole)
+                .arg(o.startBlock)
+                .arg(o.startBlock + o.blockCount - 1)
+                .arg(wanted);
+    if (!file.seek(from))
+        return QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString());
+    o.verifyData = file.read(wanted);
+    if (o.verifyData.size() != wanted)
+        return QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString());
+    return {};
+}
+
+QString takeVerify(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+{
+    if (!parser.isSet(opt.verify))
+        return {};
+    if (o.header)
+        return QStringLiteral("--verify writes no dump, so it takes no --header.");
+    o.verifyPath = parser.value(opt.verify);
+    return readVerifyFile(o);
+}
+
+QString takeResume(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+{
+    if (!parser.isSet(opt.resume))
+        return {};
+    if (o.ports.size() != 1)
+        return QStringLiteral("--resume continues the dump of one box: name one --port.");
+    if (parser.isSet(opt.verify))
+        return QStringLiteral("--verify writes no dump, so there is nothing to --resume.");
+    const QString part = parser.value(opt.resume);
+    if (parser.isSet(opt.output) && QFileInfo(QFileInfo(part).absolutePath()) != QFileInfo(o.outputFolder))
+        return QStringLiteral("--resume continues the dump in the folder of %1: drop -o.").arg(part);
+    if (parser.isSet(opt.restart))
+        return QStringLiteral("--resume continues a dump and --restart starts it afresh: give one.");
+    o.resume = planResume(part, o.startBlock, o.blockCount, parser.isSet(opt.start) || parser.isSet(opt.count));
+    if (!o.resume.ok)
+        return o.resume.error;
+    o.outputFolder = QFileInfo(part).absolutePath() + u'/';
+    o.startBlock = o.resume.startBlock;
+    o.blockCount = o.resume.blockCount;
+    if (!o.resume.fresh)
+        o.header = o.resume.header;
+    else if (DumpName::isHeaderPart(part))
+        o.header = DumpName::headerDue(o.startBlock, o.blockCount, true);
+    return {};
+}
+
+// A number above 0 for `option`, or 0 when it is not right.
+int positiveNumber(const QCommandLineParser &parser, const QCommandLineOption &option)
+{
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    return ok && value > 0 ? value : 0;
+}
+
+QString takeTheRest(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+{
+    if (parser.isSet(opt.wait)) {
+        o.waitSeconds = positiveNumber(parser, opt.wait);
+        if (o.waitSeconds == 0)
+            return QStringLiteral("--wait wants a number of seconds above 0.");
+    }
+    o.restart = parser.isSet(opt.restart);
+    o.logPath = parser.value(opt.log);
+    if (parser.isSet(opt.log) && o.logPath.isEmpty())
+        return QStringLiteral("--log wants a file.");
+    o.quiet = parser.isSet(opt.quiet);
+    if (parser.isSet(opt.stall)) {
+        o.stallMs = positiveNumber(parser, opt.stall);
+        if (o.stallMs == 0)
+            return QStringLiteral("--stall-ms wants a positive number.");
+    }
+    return {};
+}
+
 } // namespace
 
 QString Options::nameOf(const QString &port) const
@@ -91,54 +308,8 @@ ParseResult parseArguments(const QStringList &arguments)
         "Exit status: 0 all read and checked, 3 --verify found differing blocks,\n"
         "2 bad usage, 1 any other failure, 129 hang-up (SIGHUP), 130 interrupted.\n"
         "See tarvik-dump(1) for the file rules."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Show the version and exit."));
-    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-        QStringLiteral("Serial device, e.g. /dev/ttyUSB0 or a /dev/serial/by-id/ link; repeat it to "
-                       "read several boxes at once."), QStringLiteral("DEVICE"));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("Folder for the dump files (default: the current folder)."), QStringLiteral("DIR"));
-    const QCommandLineOption header(QStringLiteral("header"),
-        QStringLiteral("Full read with the KUP-loader header."));
-    const QCommandLineOption start(QStringLiteral("start"), QStringLiteral("First block (default 0)."),
-                                   QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption count(QStringLiteral("count"),
-        QStringLiteral("Number of blocks (default 1024)."), QStringLiteral("N"), QStringLiteral("1024"));
-    const QCommandLineOption verify(QStringLiteral("verify"),
-        QStringLiteral("Read the box and compare it with FILE block by block; write no dump. FILE is a "
-                       "whole dump (a KUP header in front is skipped) or a dump of just the range."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption json(QStringLiteral("json"),
-        QStringLiteral("One JSON object per box on standard output, one line each."));
-    const QCommandLineOption log(QStringLiteral("log"),
-        QStringLiteral("Write the protocol log to FILE (CR LF lines); with several ports FILE gets "
-                       "\"-<device name>\" before its extension."), QStringLiteral("FILE"));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
-                                   QStringLiteral("No progress display."));
-    const QCommandLineOption list(QStringLiteral("list"),
-        QStringLiteral("List the serial ports present and exit: device, /dev/serial/by-id link, USB "
-                       "vendor:product, manufacturer, product and serial number; with --json one "
-                       "JSON object per port and line."));
-    const QCommandLineOption resume(QStringLiteral("resume"),
-        QStringLiteral("Continue the stopped dump in FILE.part (one --port): ask the box again for "
-                       "the range's first block and up to 14 more kept blocks, then for the blocks "
-                       "from the last whole block but one to the end of the range; compare the kept "
-                       "ones with FILE.part and write the rest into it. The record beside FILE.part "
-                       "gives the range; without one, --start and --count give it."),
-        QStringLiteral("FILE.part"));
-    const QCommandLineOption restart(QStringLiteral("restart"),
-        QStringLiteral("Start a stopped dump's .part afresh instead of refusing to."));
-    const QCommandLineOption wait(QStringLiteral("wait"),
-        QStringLiteral("Give up when the boot loader has not answered the handshake within SECONDS "
-                       "(default: wait for as long as it takes)."), QStringLiteral("SECONDS"));
-    // For tests and slow benches: the time a box may stay silent within a reply.
-    QCommandLineOption stall(QStringLiteral("stall-ms"), QStringLiteral("Stall time-out in ms."),
-                             QStringLiteral("MS"));
-    stall.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({help, version, port, output, header, start, count, verify, resume, restart, wait, json,
-                       log, quiet, list, stall});
+    const CliOptions opt;
+    parser.addOptions(opt.all());
 
     ParseResult result;
     const auto usage = [&result](const QString &error) {
@@ -150,149 +321,27 @@ ParseResult parseArguments(const QStringList &arguments)
         return usage(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return usage(QStringLiteral("Unexpected argument \"%1\".").arg(parser.positionalArguments().constFirst()));
-    if (parser.isSet(help)) {
+    if (parser.isSet(opt.help)) {
         result.action = ParseResult::Action::Help;
         result.helpText = helpText(parser);
         return result;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(opt.version)) {
         result.action = ParseResult::Action::Version;
         return result;
     }
     Options &o = result.options;
-    o.list = parser.isSet(list);
-    o.json = parser.isSet(json);
+    o.list = parser.isSet(opt.list);
+    o.json = parser.isSet(opt.json);
     if (o.list) {
-        if (parser.isSet(port))
+        if (parser.isSet(opt.port))
             return usage(QStringLiteral("--list shows every port: drop --port."));
         result.action = ParseResult::Action::List;
         return result;
     }
-
-    o.ports = parser.values(port);
-    if (o.ports.isEmpty())
-        return usage(QStringLiteral("Name at least one serial device with --port."));
-    for (qsizetype i = 0; i < o.ports.size(); ++i) {
-        const QString &p = o.ports.at(i);
-        if (p.isEmpty())
-            return usage(QStringLiteral("--port wants a device."));
-        // A device reached by two paths (a link, /dev/serial/by-id) is still one box.
-        for (qsizetype j = 0; j < i; ++j) {
-            if (sameFile(o.ports.at(j), p))
-                return usage(QStringLiteral("%1 and %2 are the same device.").arg(o.ports.at(j), p));
-        }
-    }
-    o.renamedPorts = uniqueNames(o.ports);
-
-    const BlockRange range = parseBlockRange(parser.value(start), parser.value(count));
-    if (!range.ok)
-        return usage(range.error);
-    o.startBlock = range.startBlock;
-    o.blockCount = range.blockCount;
-    if (o.blockCount == 0)
-        return usage(QStringLiteral("--count 0 reads nothing: give the number of blocks to read."));
-
-    o.header = parser.isSet(header);
-    if (o.header && !DumpName::headerDue(o.startBlock, o.blockCount, true))
-        return usage(headerNeedsWholeFlash(o.startBlock, o.blockCount));
-
-    const QString folder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
-    if (folder.isEmpty() || !QFileInfo::exists(folder))
-        return usage(QStringLiteral("The output folder %1 does not exist.").arg(folder));
-    if (!QFileInfo(folder).isDir())
-        return usage(QStringLiteral("%1 is not a folder.").arg(folder));
-    o.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
-
-    if (parser.isSet(verify)) {
-        if (o.header)
-            return usage(QStringLiteral("--verify writes no dump, so it takes no --header."));
-        o.verifyPath = parser.value(verify);
-        // Opened without waiting: a FIFO in its place must not hang the program.
-        QFile file;
-        const int fd = ::open(QFile::encodeName(o.verifyPath).constData(),
-                              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            const QString reason = fd < 0 ? systemReason(errno) : QStringLiteral("not a regular file");
-            if (fd >= 0)
-                ::close(fd);
-            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, reason));
-        }
-        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(fd);
-            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
-        }
-        // The blocks of the file that the range names: in a whole dump (after
-        // its KUP header, when it has one) or in a dump of just that range.
-        const qint64 wanted = qint64(o.blockCount) * protocol::BlockSize;
-        const qint64 whole = qint64(protocol::FullReadBlocks) * protocol::BlockSize;
-        const qint64 size = file.size();
-        const bool inFlash = o.startBlock + o.blockCount <= protocol::FullReadBlocks;
-        // A KUP header: its fixed part and a model name of at most a block's bytes after the model's offset.
-        const qint64 mostHeader = DumpName::HeaderFixedBytes + protocol::BlockSize - protocol::ModelOffset;
-        qint64 from = -1;
-        if (inFlash && size == whole)
-            from = qint64(o.startBlock) * protocol::BlockSize;
-        else if (inFlash && size > whole && size <= whole + mostHeader
-                 && file.peek(DumpName::HeaderPrefix.size()) == DumpName::HeaderPrefix.toLatin1())
-            from = size - whole + qint64(o.startBlock) * protocol::BlockSize;
-        else if (size == wanted)
-            from = 0;
-        if (from < 0)
-            return usage(QStringLiteral("%1 holds %2 bytes: --verify compares with a whole dump (%3 bytes, "
-                                        "with or without a KUP header in front) or with a dump of just "
-                                        "blocks %4 to %5 (%6 bytes).")
-                                 .arg(o.verifyPath)
-                                 .arg(size)
-                                 .arg(whole)
-                                 .arg(o.startBlock)
-                                 .arg(o.startBlock + o.blockCount - 1)
-                                 .arg(wanted));
-        if (!file.seek(from))
-            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
-        o.verifyData = file.read(wanted);
-        if (o.verifyData.size() != wanted)
-            return usage(QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString()));
-    }
-
-    if (parser.isSet(resume)) {
-        if (o.ports.size() != 1)
-            return usage(QStringLiteral("--resume continues the dump of one box: name one --port."));
-        if (parser.isSet(verify))
-            return usage(QStringLiteral("--verify writes no dump, so there is nothing to --resume."));
-        const QString part = parser.value(resume);
-        if (parser.isSet(output) && QFileInfo(QFileInfo(part).absolutePath()) != QFileInfo(o.outputFolder))
-            return usage(QStringLiteral("--resume continues the dump in the folder of %1: drop -o.").arg(part));
-        if (parser.isSet(restart))
-            return usage(QStringLiteral("--resume continues a dump and --restart starts it afresh: give one."));
-        o.resume = planResume(part, o.startBlock, o.blockCount, parser.isSet(start) || parser.isSet(count));
-        if (!o.resume.ok)
-            return usage(o.resume.error);
-        o.outputFolder = QFileInfo(part).absolutePath() + u'/';
-        o.startBlock = o.resume.startBlock;
-        o.blockCount = o.resume.blockCount;
-        if (!o.resume.fresh)
-            o.header = o.resume.header;
-        else if (DumpName::isHeaderPart(part))
-            o.header = DumpName::headerDue(o.startBlock, o.blockCount, true);
-    }
-    if (parser.isSet(wait)) {
-        bool ok = false;
-        o.waitSeconds = parser.value(wait).toInt(&ok);
-        if (!ok || o.waitSeconds <= 0)
-            return usage(QStringLiteral("--wait wants a number of seconds above 0."));
-    }
-
-    o.restart = parser.isSet(restart);
-    o.logPath = parser.value(log);
-    if (parser.isSet(log) && o.logPath.isEmpty())
-        return usage(QStringLiteral("--log wants a file."));
-    o.quiet = parser.isSet(quiet);
-    if (parser.isSet(stall)) {
-        bool ok = false;
-        o.stallMs = parser.value(stall).toInt(&ok);
-        if (!ok || o.stallMs <= 0)
-            return usage(QStringLiteral("--stall-ms wants a positive number."));
+    for (const auto take : {takePorts, takeRange, takeOutputFolder, takeVerify, takeResume, takeTheRest}) {
+        if (const QString error = take(parser, opt, o); !error.isEmpty())
+            return usage(error);
     }
     result.action = ParseResult::Action::Run;
     return result;
