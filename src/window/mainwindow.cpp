@@ -44,13 +44,6 @@ namespace tarvik {
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
-// The port lamp, as 0x00BBGGRR colours: red while the port is closed, green while open.
-constexpr quint32 LampRed = 0x0000FF;
-constexpr quint32 LampGreen = 0x00FF00;
-// The whole flash, as typed into the start and number fields: the header goes only with it.
-const QColor LinkColor(0, 0, 255);
-// The text of disabled controls: a grey that stays readable on the photograph.
-const QColor GrayText(109, 109, 109);
 
 QString firstStartupLine()
 {
@@ -129,7 +122,6 @@ MainWindow::~MainWindow() = default;
 void MainWindow::buildFromDesign()
 {
     const double dpi = logicalDpiX();
-    auto px = [dpi](int twips) { return Design::toPixels(twips, dpi); };
 
     setWindowTitle(Design::Caption);
     QIcon icon;
@@ -138,13 +130,13 @@ void MainWindow::buildFromDesign()
     setWindowIcon(icon);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(px(Design::ClientWidth), px(Design::ClientHeight));
+    setFixedSize(Design::windowSize(dpi));
 
     // The window keeps its light look on a dark desktop theme too: its
     // controls stand on a light photograph. (The style's standard palette is
     // the desktop's own under some themes.)
     QPalette pal = designPalette();
-    pal.setColor(QPalette::Window, QColor(Design::BackRed, Design::BackGreen, Design::BackBlue));
+    pal.setColor(QPalette::Window, Design::backColor());
     setPalette(pal);
     setAutoFillBackground(true);
     if (!m_picture.load(Design::PicturePath))
@@ -197,8 +189,7 @@ void MainWindow::buildFromDesign()
                                 c.color, container);
             break;
         case Design::Kind::Line:
-            w = new LineWidget(QPoint(px(c.left), px(c.top)), QPoint(px(c.width), px(c.height)),
-                               c.color, container);
+            w = new LineWidget(Design::lineEnds(c, dpi), Design::color(c.color), container);
             break;
         case Design::Kind::ProgressBar: {
             auto *bar = new QProgressBar(container);
@@ -213,7 +204,7 @@ void MainWindow::buildFromDesign()
         }
         w->setObjectName(QLatin1String(c.name));
         if (c.kind != Design::Kind::Line) {
-            w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
+            w->setGeometry(Design::place(c, dpi));
         }
         if (c.kind == Design::Kind::Shape || c.kind == Design::Kind::Line
             || c.kind == Design::Kind::Label)
@@ -230,15 +221,15 @@ void MainWindow::buildFromDesign()
         }
         if (c.flags & (Design::BlackText | Design::Link)) {
             QPalette p = w->palette();
-            const QColor text = c.flags & Design::Link ? LinkColor : QColor(0, 0, 0);
+            const QColor text = c.flags & Design::Link ? Design::linkColor() : QColor(0, 0, 0);
             p.setColor(QPalette::WindowText, text);
             p.setColor(QPalette::Text, text);
             w->setPalette(p);
         }
         if (c.kind == Design::Kind::TextField || c.kind == Design::Kind::Label) {
             QPalette p = w->palette();
-            p.setColor(QPalette::Disabled, QPalette::WindowText, GrayText);
-            p.setColor(QPalette::Disabled, QPalette::Text, GrayText);
+            p.setColor(QPalette::Disabled, QPalette::WindowText, Design::disabledTextColor());
+            p.setColor(QPalette::Disabled, QPalette::Text, Design::disabledTextColor());
             w->setPalette(p);
         }
         if (c.flags & Design::Link) {
@@ -303,12 +294,7 @@ void MainWindow::loadFrame(TransFrame *frame, const char *name)
             bag.WriteProperty(p.key, p.value);
         frame->ReadProperties(bag, AmbientProperties(font(), QLatin1String(name), true));
         // The stored extent first; the place in the window's table then decides.
-        const double dpi = logicalDpiX();
-        const auto extent = [&bag, dpi](const char *key) {
-            const int stored = bag.ReadProperty(QLatin1String(key)).toInt();
-            return Design::toPixels(Design::extentToTwips(stored), dpi);
-        };
-        frame->resize(extent("_extentx"), extent("_extenty"));
+        frame->resize(Design::frameExtent(store, logicalDpiX()));
         return;
     }
     Q_ASSERT_X(false, "MainWindow::loadFrame", name);
@@ -397,7 +383,7 @@ bool MainWindow::openPort(qint16 port)
     m_closeButton->setEnabled(true);
     m_folderEdit->setEnabled(false);
     m_headerCheck->setEnabled(false);
-    m_lamp->setFillColor(LampGreen);
+    m_lamp->setFillColor(Design::lampColor(true));
     m_progressBar->setValue(0);
     m_progressBar->setToolTip(QString());
     m_progressBar->setMaximum(qMax<int>(0, m_blockCount));
@@ -556,7 +542,7 @@ MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &
 
 void MainWindow::showRunEnded(const RunReport &report)
 {
-    m_lamp->setFillColor(LampRed);
+    m_lamp->setFillColor(Design::lampColor(false));
     showIdle();
     using Outcome = DumpRun::Outcome;
     if (report.outcome == Outcome::Success)
