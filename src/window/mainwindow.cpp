@@ -2,21 +2,17 @@
 #include "mainwindow.h"
 
 #include "blockrange.h"
-#include "colors.h"
 #include "controls.h"
-#include "designfont.h"
 #include "designtable.h"
-#include "fixedlook.h"
 #include "logpane.h"
+#include "mainform.h"
 #include "seethrough.h"
 #include "openfailure.h"
 #include "portmap.h"
 #include "prompts.h"
 #include "repaintpacer.h"
-#include "propertybag.h"
 #include "session.h"
 #include "spokencontrols.h"
-#include "transframe.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -108,7 +104,10 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
         m_prompts = m_ownPrompts.get();
     }
     setObjectName(QLatin1String(Design::WindowName));
-    buildFromDesign();
+    setUpForm();
+    connectControls();
+    connectSession();
+    m_logPane->setFocus();
     prepareControls();
     m_session.setKeepStopped(true);
     describeControls(this);
@@ -119,154 +118,30 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::buildFromDesign()
+void MainWindow::setUpForm()
 {
-    const double dpi = logicalDpiX();
+    const MainForm form = buildMainForm(this);
+    m_controls = form.controls;
+    m_picture = form.picture;
+    m_openButton = form.openButton;
+    m_closeButton = form.closeButton;
+    m_editButton = form.editButton;
+    m_folderButton = form.folderButton;
+    m_startEdit = form.startEdit;
+    m_countEdit = form.countEdit;
+    m_folderEdit = form.folderEdit;
+    m_logPane = form.logPane;
+    m_portList = form.portList;
+    m_headerCheck = form.headerCheck;
+    m_headerLabel = form.headerLabel;
+    m_aboutLink = form.aboutLink;
+    m_modelLabel = form.modelLabel;
+    m_lamp = form.lamp;
+    m_progressBar = form.progressBar;
+}
 
-    setWindowTitle(Design::Caption);
-    QIcon icon;
-    for (const QString &path : Design::iconPaths())
-        icon.addFile(path);
-    setWindowIcon(icon);
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(Design::windowSize(dpi));
-
-    // The window keeps its light look on a dark desktop theme too: its
-    // controls stand on a light photograph. (The style's standard palette is
-    // the desktop's own under some themes.)
-    QPalette pal = designPalette();
-    pal.setColor(QPalette::Window, Design::backColor());
-    setPalette(pal);
-    setAutoFillBackground(true);
-    if (!m_picture.load(Design::PicturePath))
-        qWarning("Tarvik: the window's picture %s could not be read; is Qt's JPEG plugin installed?",
-                 qPrintable(Design::PicturePath));
-
-    Design::useFontStandIn();
-    setFont(Design::font());
-
-    QList<QWidget *> focusChain; // by tab index
-    QMap<int, QWidget *> byTabIndex;
-
-    for (const Design::Control &c : Design::controls()) {
-        QWidget *container = qstrcmp(c.container, Design::WindowName) == 0
-                ? this : m_controls.value(QLatin1String(c.container));
-        Q_ASSERT(container);
-        QWidget *w = nullptr;
-        switch (c.kind) {
-        case Design::Kind::Frame: {
-            auto *frame = new TransFrame(container);
-            loadFrame(frame, c.name);
-            w = frame;
-            break;
-        }
-        case Design::Kind::Button:
-            w = new QPushButton(c.caption, container);
-            break;
-        case Design::Kind::TextField:
-            if (c.flags & Design::MultiLine)
-                w = new LogPane(container);
-            else
-                w = new QLineEdit(c.caption, container);
-            break;
-        case Design::Kind::Label: {
-            auto *label = new ClickLabel(container);
-            label->setText(c.caption);
-            label->setTextFormat(Qt::PlainText);
-            w = label;
-            break;
-        }
-        case Design::Kind::CheckBox:
-            w = new IndicatorCheckBox(container);
-            break;
-        case Design::Kind::ComboBox:
-            w = new PortCombo(container);
-            break;
-        case Design::Kind::Shape:
-            w = new ShapeWidget(c.flags & Design::Circle ? ShapeWidget::Form::Circle
-                                                         : ShapeWidget::Form::Rectangle,
-                                c.color, container);
-            break;
-        case Design::Kind::Line:
-            w = new LineWidget(Design::lineEnds(c, dpi), Design::color(c.color), container);
-            break;
-        case Design::Kind::ProgressBar: {
-            auto *bar = new QProgressBar(container);
-            bar->setRange(0, 100);
-            bar->setOrientation(Qt::Horizontal);
-            bar->setTextVisible(true);
-            bar->setFormat(QString());
-            bar->setAlignment(Qt::AlignCenter);
-            w = bar;
-            break;
-        }
-        }
-        w->setObjectName(QLatin1String(c.name));
-        if (c.kind != Design::Kind::Line) {
-            w->setGeometry(Design::place(c, dpi));
-        }
-        if (c.kind == Design::Kind::Shape || c.kind == Design::Kind::Line
-            || c.kind == Design::Kind::Label)
-            w->lower();
-        if (c.flags & Design::Disabled)
-            w->setEnabled(false);
-        if (c.flags & Design::Hidden)
-            w->setVisible(false);
-        if (c.flags & (Design::Bold | Design::Link)) {
-            QFont f = w->font();
-            f.setBold(c.flags & Design::Bold);
-            f.setUnderline(c.flags & Design::Link);
-            w->setFont(f);
-        }
-        if (c.flags & (Design::BlackText | Design::Link)) {
-            QPalette p = w->palette();
-            const QColor text = c.flags & Design::Link ? Design::linkColor() : QColor(0, 0, 0);
-            p.setColor(QPalette::WindowText, text);
-            p.setColor(QPalette::Text, text);
-            w->setPalette(p);
-        }
-        if (c.kind == Design::Kind::TextField || c.kind == Design::Kind::Label) {
-            QPalette p = w->palette();
-            p.setColor(QPalette::Disabled, QPalette::WindowText, Design::disabledTextColor());
-            p.setColor(QPalette::Disabled, QPalette::Text, Design::disabledTextColor());
-            w->setPalette(p);
-        }
-        if (c.flags & Design::Link) {
-            const QPixmap hand(Design::LinkCursorPath);
-            if (hand.isNull())
-                w->setCursor(Qt::PointingHandCursor);
-            else
-                w->setCursor(QCursor(hand, Design::LinkCursorHotX, Design::LinkCursorHotY));
-        }
-        if (!c.toolTip.isEmpty())
-            w->setToolTip(c.toolTip);
-        if (c.tabIndex >= 0 && w->focusPolicy() != Qt::NoFocus)
-            byTabIndex.insert(c.tabIndex, w);
-        m_controls.insert(QLatin1String(c.name), w);
-    }
-
-    for (auto it = byTabIndex.cbegin(); it != byTabIndex.cend(); ++it)
-        focusChain.append(it.value());
-    for (int i = 1; i < focusChain.size(); ++i)
-        setTabOrder(focusChain.at(i - 1), focusChain.at(i));
-
-    m_openButton = control<QPushButton>("openButton");
-    m_closeButton = control<QPushButton>("closeButton");
-    m_editButton = control<QPushButton>("editButton");
-    m_folderButton = control<QPushButton>("folderButton");
-    m_startEdit = control<QLineEdit>("startEdit");
-    m_countEdit = control<QLineEdit>("countEdit");
-    m_folderEdit = control<QLineEdit>("folderEdit");
-    m_logPane = control<LogPane>("logPane");
-    m_portList = control<PortCombo>("portList");
-    m_headerCheck = control<QCheckBox>("headerCheck");
-    m_headerLabel = control<ClickLabel>("headerLabel");
-    m_aboutLink = control<ClickLabel>("aboutLink");
-    m_modelLabel = control<QLabel>("modelLabel");
-    m_lamp = control<ShapeWidget>("lamp");
-    m_progressBar = control<QProgressBar>("progressBar");
-
+void MainWindow::connectControls()
+{
     connect(m_openButton, &QPushButton::clicked, this, &MainWindow::onOpenClicked);
     connect(m_closeButton, &QPushButton::clicked, this, &MainWindow::onCloseClicked);
     connect(m_editButton, &QPushButton::clicked, this, &MainWindow::onEditClicked);
@@ -275,29 +150,9 @@ void MainWindow::buildFromDesign()
     connect(m_headerLabel, &ClickLabel::clicked, this, &MainWindow::onHeaderLabelClicked);
     connect(m_headerCheck, &QCheckBox::stateChanged, this, &MainWindow::onHeaderToggled);
     connect(m_logPane, &QPlainTextEdit::textChanged, this, &MainWindow::onLogChanged);
-    connectSession();
     new KeyPressFilter(m_logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
     new KeyPressFilter(m_startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
     new KeyPressFilter(m_countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
-
-    new FixedLook(this, designPalette());
-    m_logPane->setFocus();
-}
-
-void MainWindow::loadFrame(TransFrame *frame, const char *name)
-{
-    for (const Design::FrameStore &store : Design::frames()) {
-        if (qstrcmp(store.name, name) != 0)
-            continue;
-        PropertyBag bag;
-        for (const Design::StoredProperty &p : store.stored)
-            bag.WriteProperty(p.key, p.value);
-        frame->ReadProperties(bag, AmbientProperties(font(), QLatin1String(name), true));
-        // The stored extent first; the place in the window's table then decides.
-        frame->resize(Design::frameExtent(store, logicalDpiX()));
-        return;
-    }
-    Q_ASSERT_X(false, "MainWindow::loadFrame", name);
 }
 
 void MainWindow::prepareControls()
