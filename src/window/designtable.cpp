@@ -164,6 +164,11 @@ QSize frameExtent(const FrameStore &frame, double dpi)
     return QSize(extent("_extentx"), extent("_extenty"));
 }
 
+QRectF storedPlace(const Control &control)
+{
+    return QRectF(control.left, control.top, control.width, control.height);
+}
+
 QRect tilePixels(const QRectF &twips, double dpiX, double dpiY)
 {
     const qreal perPixelX = 1440.0 / dpiX;

@@ -110,7 +110,10 @@ QRect place(const Control &control, double dpi);
 QLine lineEnds(const Control &line, double dpi);
 // A frame's stored extent.
 QSize frameExtent(const FrameStore &frame, double dpi);
-// A place in twips as whole pixels at the logical DPIs, halves to even: where
+// A control's place in its container as the table stores it: what a
+// see-through field's tile is cut by (SeeThrough::makeSeeThrough).
+QRectF storedPlace(const Control &control);
+// A stored place as whole pixels at the logical DPIs, halves to even: where
 // a see-through field's tile is cut from the picture.
 QRect tilePixels(const QRectF &twips, double dpiX, double dpiY);
 

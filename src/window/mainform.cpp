@@ -8,6 +8,7 @@
 #include "fixedlook.h"
 #include "logpane.h"
 #include "propertybag.h"
+#include "seethrough.h"
 #include "transframe.h"
 
 #include <QCheckBox>
@@ -218,6 +219,13 @@ MainForm buildMainForm(QWidget *window)
     findRoles(form);
 
     new FixedLook(window, designPalette());
+
+    for (const Design::Control &c : Design::controls()) {
+        if (c.flags & Design::SeeThrough) {
+            QWidget *field = form.controls.value(QLatin1String(c.name));
+            SeeThrough::makeSeeThrough(field, form.picture, Design::storedPlace(c));
+        }
+    }
     return form;
 }
 

@@ -46,8 +46,8 @@ struct MainForm {
 // Builds the design onto `window`: the window's title, icon, size, palette
 // and font; every control of the design table in its container, with its
 // place, look, tooltip and object name; the tab order; the window's fixed
-// look; and the see-through fields over the picture. Nothing is connected:
-// the window wires the controls to its handlers itself.
+// look; and the fields that the table marks SeeThrough, over the picture.
+// Nothing is connected: the window wires the controls to its handlers itself.
 MainForm buildMainForm(QWidget *window);
 
 } // namespace tarvik

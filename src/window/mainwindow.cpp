@@ -6,7 +6,6 @@
 #include "designtable.h"
 #include "logpane.h"
 #include "mainform.h"
-#include "seethrough.h"
 #include "openfailure.h"
 #include "portmap.h"
 #include "prompts.h"
@@ -81,16 +80,6 @@ QString dumpToolTip(const RunReport &report)
 QChar digitOnly(QChar typed)
 {
     return typed >= QLatin1Char('0') && typed <= QLatin1Char('9') ? typed : QChar();
-}
-
-// A control's place and size in its container as the design gives them, in twips.
-QRectF designTwips(const QWidget *control)
-{
-    for (const Design::Control &c : Design::controls()) {
-        if (control->objectName() == QLatin1String(c.name))
-            return QRectF(c.left, c.top, c.width, c.height);
-    }
-    return QRectF();
 }
 
 } // namespace
@@ -169,9 +158,6 @@ void MainWindow::prepareControls()
     m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
     m_logPane->replaceText(firstStartupLine() + CrLf);
     m_logPane->appendText(secondStartupLine() + CrLf);
-    const QList<QWidget *> seeThroughFields{m_logPane, m_folderEdit, m_countEdit, m_startEdit};
-    for (QWidget *field : seeThroughFields)
-        SeeThrough::makeSeeThrough(field, m_picture, designTwips(field));
 }
 
 QString MainWindow::programFolder() const
