@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The see-through text fields: their tiles, their hooks, and what they show.
 #include "colors.h"
+#include "designtable.h"
 #include "mainwindow.h"
 #include "logpane.h"
 #include "seethrough.h"
@@ -106,6 +107,7 @@ class TestSeeThrough : public QObject
 private slots:
     void windowTiles_data();
     void windowTiles();
+    void fieldsOfTheDesign();
     void halvesRoundToEven_data();
     void halvesRoundToEven();
     void outsideThePicture_data();
@@ -149,6 +151,21 @@ void TestSeeThrough::windowTiles()
     const QImage tile = tileOf(field);
     QCOMPARE(tile.size(), cut.size());
     QCOMPARE(tile, w.picture().toImage().convertToFormat(QImage::Format_RGB32).copy(cut));
+}
+
+// The design's see-through fields, and no other control, show the picture.
+void TestSeeThrough::fieldsOfTheDesign()
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    for (const tarvik::Design::Control &c : tarvik::Design::controls()) {
+        const bool seeThrough = c.flags & tarvik::Design::SeeThrough;
+        QWidget *control = w.control<QWidget>(c.name);
+        QVERIFY2(control, c.name);
+        QVERIFY2((hookOn<SeeThrough::FieldHook>(control) != nullptr) == seeThrough, c.name);
+        if (seeThrough)
+            QVERIFY2(SeeThrough::backgroundTile(control).style() == Qt::TexturePattern, c.name);
+    }
 }
 
 void TestSeeThrough::halvesRoundToEven_data()

@@ -83,20 +83,20 @@ void ShapeWidget::paintEvent(QPaintEvent *)
     }
 }
 
-LineWidget::LineWidget(QPoint from, QPoint to, quint32 color, QWidget *parent)
+LineWidget::LineWidget(const QLine &ends, const QColor &color, QWidget *parent)
     : QWidget(parent), m_color(color)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    const QRect box = QRect(from, to).normalized();
+    const QRect box = QRect(ends.p1(), ends.p2()).normalized();
     setGeometry(box.adjusted(0, 0, 1, 1));
-    m_from = from - box.topLeft();
-    m_to = to - box.topLeft();
+    m_from = ends.p1() - box.topLeft();
+    m_to = ends.p2() - box.topLeft();
 }
 
 void LineWidget::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setPen(QPen(colorFromOle(m_color), 1));
+    painter.setPen(QPen(m_color, 1));
     painter.drawLine(m_from, m_to);
 }
 

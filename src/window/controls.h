@@ -48,7 +48,7 @@ protected:
 };
 
 // A shape drawn on its container: a filled circle or a rectangle outline.
-// Colours are 0x00BBGGRR values or system colours.
+// Its colour is one of the design's colour numbers (see Design::color()).
 class ShapeWidget : public QWidget
 {
     Q_OBJECT
@@ -73,7 +73,7 @@ class LineWidget : public QWidget
 {
     Q_OBJECT
 public:
-    LineWidget(QPoint from, QPoint to, quint32 color, QWidget *parent = nullptr);
+    LineWidget(const QLine &ends, const QColor &color, QWidget *parent = nullptr);
 
     // The end points in the container's coordinates.
     QLine line() const { return QLine(m_from + pos(), m_to + pos()); }
@@ -84,7 +84,7 @@ protected:
 private:
     QPoint m_from;
     QPoint m_to;
-    quint32 m_color;
+    QColor m_color;
 };
 
 // The port list. Its tooltips name the device behind each entry and are

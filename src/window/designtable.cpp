@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "designtable.h"
 
+#include "colors.h"
+
 #include <cmath>
 
 namespace tarvik::Design {
 
 namespace {
 constexpr quint32 Red = 0x000000FF;
+constexpr quint32 Green = 0x0000FF00;
+constexpr quint32 ButtonFace = 0x8000000F;
 constexpr quint32 ActiveBorder = 0x8000000A;
 constexpr quint32 DarkShadow3D = 0x80000015;
 } // namespace
@@ -129,6 +133,79 @@ int extentToTwips(int hundredthsOfMm)
 int toPixels(int twips, double dpi)
 {
     return int(std::lround(twips * dpi / 1440.0));
+}
+
+QSize windowSize(double dpi)
+{
+    return QSize(toPixels(ClientWidth, dpi), toPixels(ClientHeight, dpi));
+}
+
+QRect place(const Control &control, double dpi)
+{
+    return QRect(toPixels(control.left, dpi), toPixels(control.top, dpi), toPixels(control.width, dpi),
+                 toPixels(control.height, dpi));
+}
+
+QLine lineEnds(const Control &line, double dpi)
+{
+    return QLine(toPixels(line.left, dpi), toPixels(line.top, dpi), toPixels(line.width, dpi),
+                 toPixels(line.height, dpi));
+}
+
+QSize frameExtent(const FrameStore &frame, double dpi)
+{
+    const auto extent = [&frame, dpi](const char *key) {
+        for (const StoredProperty &p : frame.stored) {
+            if (p.key == QLatin1String(key))
+                return toPixels(extentToTwips(p.value.toInt()), dpi);
+        }
+        return 0;
+    };
+    return QSize(extent("_extentx"), extent("_extenty"));
+}
+
+QRectF storedPlace(const Control &control)
+{
+    return QRectF(control.left, control.top, control.width, control.height);
+}
+
+QRect tilePixels(const QRectF &twips, double dpiX, double dpiY)
+{
+    const qreal perPixelX = 1440.0 / dpiX;
+    const qreal perPixelY = 1440.0 / dpiY;
+    const auto whole = [](qreal t, qreal perPixel) { return int(std::nearbyint(t / perPixel)); };
+    return QRect(whole(twips.left(), perPixelX), whole(twips.top(), perPixelY), whole(twips.width(), perPixelX),
+                 whole(twips.height(), perPixelY));
+}
+
+QColor color(quint32 designColor)
+{
+    return colorFromOle(designColor);
+}
+
+QColor backColor()
+{
+    return QColor(BackRed, BackGreen, BackBlue);
+}
+
+QColor linkColor()
+{
+    return QColor(0, 0, 255);
+}
+
+QColor disabledTextColor()
+{
+    return QColor(109, 109, 109);
+}
+
+QColor buttonFace()
+{
+    return colorFromOle(ButtonFace);
+}
+
+quint32 lampColor(bool portOpen)
+{
+    return portOpen ? Green : Red;
 }
 
 } // namespace tarvik::Design

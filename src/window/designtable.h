@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QColor>
 #include <QFont>
+#include <QLine>
+#include <QRect>
 #include <QStringList>
 #include <QString>
 #include <QVariant>
@@ -12,7 +15,9 @@ namespace tarvik {
 
 // The window's stored design: every control with its kind, container,
 // caption or text, place in twips, tab index and notable properties. The
-// window is built from this table, in its order.
+// window is built from this table, in its order. The rest of the window takes
+// the design in its own units, through the functions at the end: places in
+// pixels and colours as QColor.
 namespace Design {
 
 enum class Kind { Frame, Button, TextField, Label, CheckBox, ComboBox, Shape, Line, ProgressBar };
@@ -96,6 +101,33 @@ QString progressName(int blocksDone, int blockCount);
 int toPixels(int twips, double dpi);
 // A stored extent, in hundredths of a millimetre, in twips.
 int extentToTwips(int hundredthsOfMm);
+
+// The design in pixels at a logical DPI.
+QSize windowSize(double dpi);
+// A control's place in its container; not for lines.
+QRect place(const Control &control, double dpi);
+// A line's two ends in its container.
+QLine lineEnds(const Control &line, double dpi);
+// A frame's stored extent.
+QSize frameExtent(const FrameStore &frame, double dpi);
+// A control's place in its container as the table stores it: what a
+// see-through field's tile is cut by (SeeThrough::makeSeeThrough).
+QRectF storedPlace(const Control &control);
+// A stored place as whole pixels at the logical DPIs, halves to even: where
+// a see-through field's tile is cut from the picture.
+QRect tilePixels(const QRectF &twips, double dpiX, double dpiY);
+
+// The design's colours as the window draws them.
+QColor color(quint32 designColor);
+QColor backColor();
+QColor linkColor();
+// The text of disabled fields and labels: a grey that stays readable on the picture.
+QColor disabledTextColor();
+// Under a see-through field where the picture does not reach.
+QColor buttonFace();
+// The port lamp's fill, as a design colour (the lamp keeps the design's
+// number): red while the port is closed, green while it is open.
+quint32 lampColor(bool portOpen);
 
 } // namespace Design
 } // namespace tarvik

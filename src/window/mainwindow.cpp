@@ -2,21 +2,16 @@
 #include "mainwindow.h"
 
 #include "blockrange.h"
-#include "colors.h"
 #include "controls.h"
-#include "designfont.h"
 #include "designtable.h"
-#include "fixedlook.h"
 #include "logpane.h"
-#include "seethrough.h"
+#include "mainform.h"
 #include "openfailure.h"
 #include "portmap.h"
 #include "prompts.h"
 #include "repaintpacer.h"
-#include "propertybag.h"
 #include "session.h"
 #include "spokencontrols.h"
-#include "transframe.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -44,13 +39,6 @@ namespace tarvik {
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
-// The port lamp, as 0x00BBGGRR colours: red while the port is closed, green while open.
-constexpr quint32 LampRed = 0x0000FF;
-constexpr quint32 LampGreen = 0x00FF00;
-// The whole flash, as typed into the start and number fields: the header goes only with it.
-const QColor LinkColor(0, 0, 255);
-// The text of disabled controls: a grey that stays readable on the photograph.
-const QColor GrayText(109, 109, 109);
 
 QString firstStartupLine()
 {
@@ -94,16 +82,6 @@ QChar digitOnly(QChar typed)
     return typed >= QLatin1Char('0') && typed <= QLatin1Char('9') ? typed : QChar();
 }
 
-// A control's place and size in its container as the design gives them, in twips.
-QRectF designTwips(const QWidget *control)
-{
-    for (const Design::Control &c : Design::controls()) {
-        if (control->objectName() == QLatin1String(c.name))
-            return QRectF(c.left, c.top, c.width, c.height);
-    }
-    return QRectF();
-}
-
 } // namespace
 
 MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
@@ -115,7 +93,10 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
         m_prompts = m_ownPrompts.get();
     }
     setObjectName(QLatin1String(Design::WindowName));
-    buildFromDesign();
+    setUpForm();
+    connectControls();
+    connectSession();
+    m_logPane->setFocus();
     prepareControls();
     m_session.setKeepStopped(true);
     describeControls(this);
@@ -126,156 +107,30 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::buildFromDesign()
+void MainWindow::setUpForm()
 {
-    const double dpi = logicalDpiX();
-    auto px = [dpi](int twips) { return Design::toPixels(twips, dpi); };
+    const MainForm form = buildMainForm(this);
+    m_controls = form.controls;
+    m_picture = form.picture;
+    m_openButton = form.openButton;
+    m_closeButton = form.closeButton;
+    m_editButton = form.editButton;
+    m_folderButton = form.folderButton;
+    m_startEdit = form.startEdit;
+    m_countEdit = form.countEdit;
+    m_folderEdit = form.folderEdit;
+    m_logPane = form.logPane;
+    m_portList = form.portList;
+    m_headerCheck = form.headerCheck;
+    m_headerLabel = form.headerLabel;
+    m_aboutLink = form.aboutLink;
+    m_modelLabel = form.modelLabel;
+    m_lamp = form.lamp;
+    m_progressBar = form.progressBar;
+}
 
-    setWindowTitle(Design::Caption);
-    QIcon icon;
-    for (const QString &path : Design::iconPaths())
-        icon.addFile(path);
-    setWindowIcon(icon);
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(px(Design::ClientWidth), px(Design::ClientHeight));
-
-    // The window keeps its light look on a dark desktop theme too: its
-    // controls stand on a light photograph. (The style's standard palette is
-    // the desktop's own under some themes.)
-    QPalette pal = designPalette();
-    pal.setColor(QPalette::Window, QColor(Design::BackRed, Design::BackGreen, Design::BackBlue));
-    setPalette(pal);
-    setAutoFillBackground(true);
-    if (!m_picture.load(Design::PicturePath))
-        qWarning("Tarvik: the window's picture %s could not be read; is Qt's JPEG plugin installed?",
-                 qPrintable(Design::PicturePath));
-
-    Design::useFontStandIn();
-    setFont(Design::font());
-
-    QList<QWidget *> focusChain; // by tab index
-    QMap<int, QWidget *> byTabIndex;
-
-    for (const Design::Control &c : Design::controls()) {
-        QWidget *container = qstrcmp(c.container, Design::WindowName) == 0
-                ? this : m_controls.value(QLatin1String(c.container));
-        Q_ASSERT(container);
-        QWidget *w = nullptr;
-        switch (c.kind) {
-        case Design::Kind::Frame: {
-            auto *frame = new TransFrame(container);
-            loadFrame(frame, c.name);
-            w = frame;
-            break;
-        }
-        case Design::Kind::Button:
-            w = new QPushButton(c.caption, container);
-            break;
-        case Design::Kind::TextField:
-            if (c.flags & Design::MultiLine)
-                w = new LogPane(container);
-            else
-                w = new QLineEdit(c.caption, container);
-            break;
-        case Design::Kind::Label: {
-            auto *label = new ClickLabel(container);
-            label->setText(c.caption);
-            label->setTextFormat(Qt::PlainText);
-            w = label;
-            break;
-        }
-        case Design::Kind::CheckBox:
-            w = new IndicatorCheckBox(container);
-            break;
-        case Design::Kind::ComboBox:
-            w = new PortCombo(container);
-            break;
-        case Design::Kind::Shape:
-            w = new ShapeWidget(c.flags & Design::Circle ? ShapeWidget::Form::Circle
-                                                         : ShapeWidget::Form::Rectangle,
-                                c.color, container);
-            break;
-        case Design::Kind::Line:
-            w = new LineWidget(QPoint(px(c.left), px(c.top)), QPoint(px(c.width), px(c.height)),
-                               c.color, container);
-            break;
-        case Design::Kind::ProgressBar: {
-            auto *bar = new QProgressBar(container);
-            bar->setRange(0, 100);
-            bar->setOrientation(Qt::Horizontal);
-            bar->setTextVisible(true);
-            bar->setFormat(QString());
-            bar->setAlignment(Qt::AlignCenter);
-            w = bar;
-            break;
-        }
-        }
-        w->setObjectName(QLatin1String(c.name));
-        if (c.kind != Design::Kind::Line) {
-            w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
-        }
-        if (c.kind == Design::Kind::Shape || c.kind == Design::Kind::Line
-            || c.kind == Design::Kind::Label)
-            w->lower();
-        if (c.flags & Design::Disabled)
-            w->setEnabled(false);
-        if (c.flags & Design::Hidden)
-            w->setVisible(false);
-        if (c.flags & (Design::Bold | Design::Link)) {
-            QFont f = w->font();
-            f.setBold(c.flags & Design::Bold);
-            f.setUnderline(c.flags & Design::Link);
-            w->setFont(f);
-        }
-        if (c.flags & (Design::BlackText | Design::Link)) {
-            QPalette p = w->palette();
-            const QColor text = c.flags & Design::Link ? LinkColor : QColor(0, 0, 0);
-            p.setColor(QPalette::WindowText, text);
-            p.setColor(QPalette::Text, text);
-            w->setPalette(p);
-        }
-        if (c.kind == Design::Kind::TextField || c.kind == Design::Kind::Label) {
-            QPalette p = w->palette();
-            p.setColor(QPalette::Disabled, QPalette::WindowText, GrayText);
-            p.setColor(QPalette::Disabled, QPalette::Text, GrayText);
-            w->setPalette(p);
-        }
-        if (c.flags & Design::Link) {
-            const QPixmap hand(Design::LinkCursorPath);
-            if (hand.isNull())
-                w->setCursor(Qt::PointingHandCursor);
-            else
-                w->setCursor(QCursor(hand, Design::LinkCursorHotX, Design::LinkCursorHotY));
-        }
-        if (!c.toolTip.isEmpty())
-            w->setToolTip(c.toolTip);
-        if (c.tabIndex >= 0 && w->focusPolicy() != Qt::NoFocus)
-            byTabIndex.insert(c.tabIndex, w);
-        m_controls.insert(QLatin1String(c.name), w);
-    }
-
-    for (auto it = byTabIndex.cbegin(); it != byTabIndex.cend(); ++it)
-        focusChain.append(it.value());
-    for (int i = 1; i < focusChain.size(); ++i)
-        setTabOrder(focusChain.at(i - 1), focusChain.at(i));
-
-    m_openButton = control<QPushButton>("openButton");
-    m_closeButton = control<QPushButton>("closeButton");
-    m_editButton = control<QPushButton>("editButton");
-    m_folderButton = control<QPushButton>("folderButton");
-    m_startEdit = control<QLineEdit>("startEdit");
-    m_countEdit = control<QLineEdit>("countEdit");
-    m_folderEdit = control<QLineEdit>("folderEdit");
-    m_logPane = control<LogPane>("logPane");
-    m_portList = control<PortCombo>("portList");
-    m_headerCheck = control<QCheckBox>("headerCheck");
-    m_headerLabel = control<ClickLabel>("headerLabel");
-    m_aboutLink = control<ClickLabel>("aboutLink");
-    m_modelLabel = control<QLabel>("modelLabel");
-    m_lamp = control<ShapeWidget>("lamp");
-    m_progressBar = control<QProgressBar>("progressBar");
-
+void MainWindow::connectControls()
+{
     connect(m_openButton, &QPushButton::clicked, this, &MainWindow::onOpenClicked);
     connect(m_closeButton, &QPushButton::clicked, this, &MainWindow::onCloseClicked);
     connect(m_editButton, &QPushButton::clicked, this, &MainWindow::onEditClicked);
@@ -284,34 +139,9 @@ void MainWindow::buildFromDesign()
     connect(m_headerLabel, &ClickLabel::clicked, this, &MainWindow::onHeaderLabelClicked);
     connect(m_headerCheck, &QCheckBox::stateChanged, this, &MainWindow::onHeaderToggled);
     connect(m_logPane, &QPlainTextEdit::textChanged, this, &MainWindow::onLogChanged);
-    connectSession();
     new KeyPressFilter(m_logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
     new KeyPressFilter(m_startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
     new KeyPressFilter(m_countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
-
-    new FixedLook(this, designPalette());
-    m_logPane->setFocus();
-}
-
-void MainWindow::loadFrame(TransFrame *frame, const char *name)
-{
-    for (const Design::FrameStore &store : Design::frames()) {
-        if (qstrcmp(store.name, name) != 0)
-            continue;
-        PropertyBag bag;
-        for (const Design::StoredProperty &p : store.stored)
-            bag.WriteProperty(p.key, p.value);
-        frame->ReadProperties(bag, AmbientProperties(font(), QLatin1String(name), true));
-        // The stored extent first; the place in the window's table then decides.
-        const double dpi = logicalDpiX();
-        const auto extent = [&bag, dpi](const char *key) {
-            const int stored = bag.ReadProperty(QLatin1String(key)).toInt();
-            return Design::toPixels(Design::extentToTwips(stored), dpi);
-        };
-        frame->resize(extent("_extentx"), extent("_extenty"));
-        return;
-    }
-    Q_ASSERT_X(false, "MainWindow::loadFrame", name);
 }
 
 void MainWindow::prepareControls()
@@ -328,9 +158,6 @@ void MainWindow::prepareControls()
     m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
     m_logPane->replaceText(firstStartupLine() + CrLf);
     m_logPane->appendText(secondStartupLine() + CrLf);
-    const QList<QWidget *> seeThroughFields{m_logPane, m_folderEdit, m_countEdit, m_startEdit};
-    for (QWidget *field : seeThroughFields)
-        SeeThrough::makeSeeThrough(field, m_picture, designTwips(field));
 }
 
 QString MainWindow::programFolder() const
@@ -397,7 +224,7 @@ bool MainWindow::openPort(qint16 port)
     m_closeButton->setEnabled(true);
     m_folderEdit->setEnabled(false);
     m_headerCheck->setEnabled(false);
-    m_lamp->setFillColor(LampGreen);
+    m_lamp->setFillColor(Design::lampColor(true));
     m_progressBar->setValue(0);
     m_progressBar->setToolTip(QString());
     m_progressBar->setMaximum(qMax<int>(0, m_blockCount));
@@ -556,7 +383,7 @@ MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &
 
 void MainWindow::showRunEnded(const RunReport &report)
 {
-    m_lamp->setFillColor(LampRed);
+    m_lamp->setFillColor(Design::lampColor(false));
     showIdle();
     using Outcome = DumpRun::Outcome;
     if (report.outcome == Outcome::Success)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "dumprun.h"
+#include "mainform.h"
 #include "resume.h"
 #include "session.h"
 
@@ -11,20 +12,9 @@
 
 #include <memory>
 
-class QCheckBox;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-
 namespace tarvik {
 
-class ClickLabel;
-class LogPane;
-class PortCombo;
 class Prompts;
-class ShapeWidget;
-class TransFrame;
 
 // The main window: the port list, the block range, the output folder, the
 // log pane and the controls of a dump run. It owns no protocol: the session
@@ -75,8 +65,10 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void buildFromDesign();
-    void loadFrame(TransFrame *frame, const char *name);
+    // The design's controls, built onto the window and kept by role.
+    void setUpForm();
+    // The controls' signals and typed characters to the window's handlers.
+    void connectControls();
     void prepareControls();
     void releasePort();
     void onLogChanged();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "seethrough.h"
 
-#include "colors.h"
+#include "designtable.h"
 
 #include <QAbstractScrollArea>
 #include <QCoreApplication>
@@ -13,33 +13,14 @@
 #include <QStyle>
 #include <QTextEdit>
 
-#include <cmath>
-
 namespace tarvik::SeeThrough {
 
 namespace {
-
-constexpr quint32 ButtonFace = 0x8000000F;
 
 template<typename Hook>
 Hook *hookOn(const QWidget *widget)
 {
     return widget->findChild<Hook *>(QString(), Qt::FindDirectChildrenOnly);
-}
-
-// Twips to whole pixels, halves to even.
-int toPixels(qreal twips, qreal twipsPerPixel)
-{
-    return int(std::nearbyint(twips / twipsPerPixel));
-}
-
-// The field's place and size in its container, in twips.
-QRectF twipsGeometry(const QWidget *field, const QRectF &given, qreal perPixelX, qreal perPixelY)
-{
-    if (!given.isEmpty())
-        return given;
-    const QRect g = field->geometry();
-    return QRectF(g.x() * perPixelX, g.y() * perPixelY, g.width() * perPixelX, g.height() * perPixelY);
 }
 
 // The widget that draws the field's text: the viewport of a scrolling field,
@@ -103,18 +84,18 @@ void makeSeeThrough(QWidget *field, const QPixmap &picture, const QRectF &givenT
     if (picture.isNull())
         return;
 
-    const qreal perPixelX = 1440.0 / field->logicalDpiX();
-    const qreal perPixelY = 1440.0 / field->logicalDpiY();
-    const QRectF twips = twipsGeometry(field, givenTwips, perPixelX, perPixelY);
-    const int w = toPixels(twips.width(), perPixelX);
-    const int h = toPixels(twips.height(), perPixelY);
-    const int x = toPixels(twips.left(), perPixelX);
-    const int y = toPixels(twips.top(), perPixelY);
+    const QRect cut = givenTwips.isEmpty()
+            ? field->geometry()
+            : Design::tilePixels(givenTwips, field->logicalDpiX(), field->logicalDpiY());
+    const int w = cut.width();
+    const int h = cut.height();
+    const int x = cut.x();
+    const int y = cut.y();
 
     QBrush brush;
     if (w > 0 && h > 0) {
         QPixmap tile(w, h);
-        tile.fill(colorFromOle(ButtonFace));
+        tile.fill(Design::buttonFace());
         QPainter painter(&tile);
         painter.drawPixmap(QRectF(0, 0, w, h), picture, QRectF(x, y, w, h));
         painter.end();

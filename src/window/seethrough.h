@@ -13,9 +13,10 @@ class QWidget;
 // See-through text fields: a text field shows the piece of its window's
 // picture that lies under it, and its text is drawn straight onto it.
 //
-// A field's place and size are given in twips, relative to its container, or
-// taken from its geometry when none are given; they become pixels by the
-// screen's twips per pixel, halves rounded to even.
+// A field's place and size are given as the design table stores them, in
+// twips, relative to its container, or taken from its geometry when none are
+// given; the table turns them into pixels by the screen's twips per pixel,
+// halves rounded to even (Design::tilePixels).
 //
 // The field and its container get a hook each (a child object), the container
 // once for all its fields; the field's hook keeps its background tile. The
