@@ -96,68 +96,51 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
     setUpForm();
     connectControls();
     connectSession();
-    m_logPane->setFocus();
+    m_form.logPane->setFocus();
     prepareControls();
     m_session.setKeepStopped(true);
     describeControls(this);
     auto *pacer = new RepaintPacer(this);
-    m_logPane->setFlushDelay(RepaintPacer::IdleMs);
-    connect(pacer, &RepaintPacer::aboutToRepaint, m_logPane, &LogPane::flush);
+    m_form.logPane->setFlushDelay(RepaintPacer::IdleMs);
+    connect(pacer, &RepaintPacer::aboutToRepaint, m_form.logPane, &LogPane::flush);
 }
 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::setUpForm()
 {
-    const MainForm form = buildMainForm(this);
-    m_controls = form.controls;
-    m_picture = form.picture;
-    m_openButton = form.openButton;
-    m_closeButton = form.closeButton;
-    m_editButton = form.editButton;
-    m_folderButton = form.folderButton;
-    m_startEdit = form.startEdit;
-    m_countEdit = form.countEdit;
-    m_folderEdit = form.folderEdit;
-    m_logPane = form.logPane;
-    m_portList = form.portList;
-    m_headerCheck = form.headerCheck;
-    m_headerLabel = form.headerLabel;
-    m_aboutLink = form.aboutLink;
-    m_modelLabel = form.modelLabel;
-    m_lamp = form.lamp;
-    m_progressBar = form.progressBar;
+    m_form = buildMainForm(this);
 }
 
 void MainWindow::connectControls()
 {
-    connect(m_openButton, &QPushButton::clicked, this, &MainWindow::onOpenClicked);
-    connect(m_closeButton, &QPushButton::clicked, this, &MainWindow::onCloseClicked);
-    connect(m_editButton, &QPushButton::clicked, this, &MainWindow::onEditClicked);
-    connect(m_folderButton, &QPushButton::clicked, this, &MainWindow::onFolderClicked);
-    connect(m_aboutLink, &ClickLabel::clicked, this, &MainWindow::onAboutClicked);
-    connect(m_headerLabel, &ClickLabel::clicked, this, &MainWindow::onHeaderLabelClicked);
-    connect(m_headerCheck, &QCheckBox::stateChanged, this, &MainWindow::onHeaderToggled);
-    connect(m_logPane, &QPlainTextEdit::textChanged, this, &MainWindow::onLogChanged);
-    new KeyPressFilter(m_logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
-    new KeyPressFilter(m_startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
-    new KeyPressFilter(m_countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
+    connect(m_form.openButton, &QPushButton::clicked, this, &MainWindow::onOpenClicked);
+    connect(m_form.closeButton, &QPushButton::clicked, this, &MainWindow::onCloseClicked);
+    connect(m_form.editButton, &QPushButton::clicked, this, &MainWindow::onEditClicked);
+    connect(m_form.folderButton, &QPushButton::clicked, this, &MainWindow::onFolderClicked);
+    connect(m_form.aboutLink, &ClickLabel::clicked, this, &MainWindow::onAboutClicked);
+    connect(m_form.headerLabel, &ClickLabel::clicked, this, &MainWindow::onHeaderLabelClicked);
+    connect(m_form.headerCheck, &QCheckBox::stateChanged, this, &MainWindow::onHeaderToggled);
+    connect(m_form.logPane, &QPlainTextEdit::textChanged, this, &MainWindow::onLogChanged);
+    new KeyPressFilter(m_form.logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
+    new KeyPressFilter(m_form.startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
+    new KeyPressFilter(m_form.countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
 }
 
 void MainWindow::prepareControls()
 {
     m_matchedCode.clear();
     for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n) {
-        m_portList->addItem(QStringLiteral("COM %1").arg(n));
-        m_portList->setItemData(m_portList->count() - 1, n);
+        m_form.portList->addItem(QStringLiteral("COM %1").arg(n));
+        m_form.portList->setItemData(m_form.portList->count() - 1, n);
     }
-    m_portList->setCurrentIndex(0);
-    m_portList->refreshToolTips();
-    m_progressBar->setValue(0);
-    m_progressBar->setVisible(false);
-    m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
-    m_logPane->replaceText(firstStartupLine() + CrLf);
-    m_logPane->appendText(secondStartupLine() + CrLf);
+    m_form.portList->setCurrentIndex(0);
+    m_form.portList->refreshToolTips();
+    m_form.progressBar->setValue(0);
+    m_form.progressBar->setVisible(false);
+    m_form.folderEdit->setText(startFolder(programFolder()) + QDir::separator());
+    m_form.logPane->replaceText(firstStartupLine() + CrLf);
+    m_form.logPane->appendText(secondStartupLine() + CrLf);
 }
 
 QString MainWindow::programFolder() const
@@ -168,23 +151,23 @@ QString MainWindow::programFolder() const
 // Every box shows over the log as it stands.
 void MainWindow::prompt(const QString &text, const QString &title)
 {
-    m_logPane->flush();
+    m_form.logPane->flush();
     m_prompts->message(this, text, title);
 }
 
 QString MainWindow::logText() const
 {
-    return m_logPane->text();
+    return m_form.logPane->text();
 }
 
 // ---- The log pane -------------------------------------------------------
 
 void MainWindow::onLogChanged()
 {
-    QTextCursor end = m_logPane->textCursor();
+    QTextCursor end = m_form.logPane->textCursor();
     end.clearSelection();
     end.movePosition(QTextCursor::End);
-    m_logPane->setTextCursor(end);
+    m_form.logPane->setTextCursor(end);
 }
 
 void MainWindow::connectSession()
@@ -195,17 +178,17 @@ void MainWindow::connectSession()
     connect(&m_session, &Session::progressed, this, &MainWindow::showProgress);
     connect(&m_session, &Session::stopped, this, [this] { showEnding(ProgressMeter::Ending::Stopped); });
     connect(&m_session, &Session::ended, this, &MainWindow::showRunEnded);
-    connect(m_headerCheck, &QCheckBox::toggled, &m_session, &Session::setHeaderTicked);
+    connect(m_form.headerCheck, &QCheckBox::toggled, &m_session, &Session::setHeaderTicked);
 }
 
 void MainWindow::replaceLog(const QString &text)
 {
-    m_logPane->replaceText(text);
+    m_form.logPane->replaceText(text);
 }
 
 void MainWindow::appendLog(const QString &text)
 {
-    m_logPane->post(text);
+    m_form.logPane->post(text);
 }
 
 // ---- Opening and closing the port ---------------------------------------
@@ -217,19 +200,19 @@ bool MainWindow::openPort(qint16 port)
         reportOpenError(error, port);
         return false;
     }
-    m_folderButton->setEnabled(false);
-    m_portList->setEnabled(false);
-    m_editButton->setEnabled(false);
-    m_openButton->setEnabled(false);
-    m_closeButton->setEnabled(true);
-    m_folderEdit->setEnabled(false);
-    m_headerCheck->setEnabled(false);
-    m_lamp->setFillColor(Design::lampColor(true));
-    m_progressBar->setValue(0);
-    m_progressBar->setToolTip(QString());
-    m_progressBar->setMaximum(qMax<int>(0, m_blockCount));
-    m_progressBar->setFormat(ProgressMeter::format(0, m_blockCount, -1));
-    m_progressBar->setVisible(true);
+    m_form.folderButton->setEnabled(false);
+    m_form.portList->setEnabled(false);
+    m_form.editButton->setEnabled(false);
+    m_form.openButton->setEnabled(false);
+    m_form.closeButton->setEnabled(true);
+    m_form.folderEdit->setEnabled(false);
+    m_form.headerCheck->setEnabled(false);
+    m_form.lamp->setFillColor(Design::lampColor(true));
+    m_form.progressBar->setValue(0);
+    m_form.progressBar->setToolTip(QString());
+    m_form.progressBar->setMaximum(qMax<int>(0, m_blockCount));
+    m_form.progressBar->setFormat(ProgressMeter::format(0, m_blockCount, -1));
+    m_form.progressBar->setVisible(true);
     return true;
 }
 
@@ -256,13 +239,13 @@ void MainWindow::closePort()
 
 void MainWindow::showIdle()
 {
-    m_headerCheck->setEnabled(true);
-    m_folderButton->setEnabled(true);
-    m_portList->setEnabled(true);
-    m_openButton->setEnabled(true);
-    m_editButton->setEnabled(true);
-    m_closeButton->setEnabled(false);
-    m_folderEdit->setEnabled(true);
+    m_form.headerCheck->setEnabled(true);
+    m_form.folderButton->setEnabled(true);
+    m_form.portList->setEnabled(true);
+    m_form.openButton->setEnabled(true);
+    m_form.editButton->setEnabled(true);
+    m_form.closeButton->setEnabled(false);
+    m_form.folderEdit->setEnabled(true);
 }
 
 void MainWindow::onCloseClicked()
@@ -273,7 +256,7 @@ void MainWindow::onCloseClicked()
 void MainWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_picture);
+    painter.drawPixmap(0, 0, m_form.picture);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -292,14 +275,14 @@ void MainWindow::releasePort()
 
 void MainWindow::onOpenClicked()
 {
-    const BlockRange range = parseBlockRange(m_startEdit->text(), m_countEdit->text());
+    const BlockRange range = parseBlockRange(m_form.startEdit->text(), m_form.countEdit->text());
     if (!range.ok) {
         prompt(range.error, QStringLiteral("Error"));
         return;
     }
     m_startBlock = range.startBlock;
     m_blockCount = range.blockCount;
-    if (m_folderEdit->text().isEmpty()) {
+    if (m_form.folderEdit->text().isEmpty()) {
         prompt(QStringLiteral("Select a directory for saving data first."), QStringLiteral("Error"));
         return;
     }
@@ -310,20 +293,20 @@ void MainWindow::onOpenClicked()
     if (answer == StoppedDumpAnswer::Cancel)
         return;
     m_session.setStartAgain(answer == StoppedDumpAnswer::StartAgain ? plan.partPath : QString());
-    const qint16 port = qint16(m_portList->currentData().toInt());
+    const qint16 port = qint16(m_form.portList->currentData().toInt());
     if (!openPort(port)) {
         closePort();
         return;
     }
     if (answer == StoppedDumpAnswer::Continue) {
-        m_session.resume(plan, m_folderEdit->text());
+        m_session.resume(plan, m_form.folderEdit->text());
         // Unless the run already ended at its first request.
         if (m_session.isOpen()) {
-            m_progressBar->setMaximum(m_session.requestedBlocks());
-            m_progressBar->setFormat(m_session.progressText());
+            m_form.progressBar->setMaximum(m_session.requestedBlocks());
+            m_form.progressBar->setFormat(m_session.progressText());
         }
     } else {
-        m_session.start(m_startBlock, m_blockCount, m_folderEdit->text(), m_headerCheck->isChecked());
+        m_session.start(m_startBlock, m_blockCount, m_form.folderEdit->text(), m_form.headerCheck->isChecked());
     }
 }
 
@@ -334,12 +317,12 @@ ResumePlan MainWindow::stoppedDumpToAskAbout() const
     // a restart, say).
     const StoppedDump &last = m_stopped;
     QString partPath;
-    if (!last.partPath.isEmpty() && last.folderText == m_folderEdit->text() && last.header == m_headerCheck->isChecked()
+    if (!last.partPath.isEmpty() && last.folderText == m_form.folderEdit->text() && last.header == m_form.headerCheck->isChecked()
         && (last.refused || (last.startBlock == m_startBlock && last.blockCount == m_blockCount))
         && QFileInfo(last.partPath).isFile() && !QFileInfo(last.partPath).isSymLink())
         partPath = last.partPath;
     else
-        partPath = findStoppedDump(m_folderEdit->text(), m_startBlock, m_blockCount, m_headerCheck->isChecked());
+        partPath = findStoppedDump(m_form.folderEdit->text(), m_startBlock, m_blockCount, m_form.headerCheck->isChecked());
     if (partPath.isEmpty())
         return {};
     // The record's range, not the window's, says what the .part holds.
@@ -370,7 +353,7 @@ MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &
                                        : plan.error;
         text = QStringLiteral("%1 Cut it and %2?").arg(reason, startAgain);
     }
-    m_logPane->flush();
+    m_form.logPane->flush();
     QStringList buttons{QStringLiteral("Start again"), QStringLiteral("Cancel")};
     if (continuable)
         buttons.prepend(QStringLiteral("Continue"));
@@ -383,11 +366,11 @@ MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &
 
 void MainWindow::showRunEnded(const RunReport &report)
 {
-    m_lamp->setFillColor(Design::lampColor(false));
+    m_form.lamp->setFillColor(Design::lampColor(false));
     showIdle();
     using Outcome = DumpRun::Outcome;
     if (report.outcome == Outcome::Success)
-        m_progressBar->setToolTip(plainToolTip(dumpToolTip(report)));
+        m_form.progressBar->setToolTip(plainToolTip(dumpToolTip(report)));
     else if (report.outcome == Outcome::TotalMismatch)
         showEnding(ProgressMeter::Ending::TotalCheckFailed);
     else
@@ -400,9 +383,9 @@ void MainWindow::showRunEnded(const RunReport &report)
 // A run that ended early no longer has a speed or a time left.
 void MainWindow::showEnding(ProgressMeter::Ending ending)
 {
-    if (ending == ProgressMeter::Ending::Stopped && m_progressBar->value() >= m_progressBar->maximum())
+    if (ending == ProgressMeter::Ending::Stopped && m_form.progressBar->value() >= m_form.progressBar->maximum())
         return;
-    m_progressBar->setFormat(ProgressMeter::ended(m_progressBar->value(), m_progressBar->maximum(), ending));
+    m_form.progressBar->setFormat(ProgressMeter::ended(m_form.progressBar->value(), m_form.progressBar->maximum(), ending));
 }
 
 void MainWindow::noteStoppedDump(const RunReport &report)
@@ -410,7 +393,7 @@ void MainWindow::noteStoppedDump(const RunReport &report)
     m_stopped = StoppedDump();
     if (!report.refusedStoppedDump && !report.continuable)
         return;
-    m_stopped = {report.partPath, m_folderEdit->text(), m_startBlock, m_blockCount, m_headerCheck->isChecked(),
+    m_stopped = {report.partPath, m_form.folderEdit->text(), m_startBlock, m_blockCount, m_form.headerCheck->isChecked(),
                  report.refusedStoppedDump};
     if (report.continuable)
         appendLog(QStringLiteral("Open again to continue from block %1").arg(DumpRun::logNumber(report.continuesFrom))
@@ -419,17 +402,17 @@ void MainWindow::noteStoppedDump(const RunReport &report)
 
 void MainWindow::showModel(const QString &model)
 {
-    m_modelLabel->setText(model);
+    m_form.modelLabel->setText(model);
 }
 
 void MainWindow::showProgress(int blocksDone, const QString &text)
 {
     // A progress bar paints a new value at once, outside the window's paced
     // repaints; with updates held it is only marked for the next one.
-    m_progressBar->setUpdatesEnabled(false);
-    m_progressBar->setValue(blocksDone);
-    m_progressBar->setFormat(text);
-    m_progressBar->setUpdatesEnabled(true);
+    m_form.progressBar->setUpdatesEnabled(false);
+    m_form.progressBar->setValue(blocksDone);
+    m_form.progressBar->setFormat(text);
+    m_form.progressBar->setUpdatesEnabled(true);
 }
 
 // ---- Block range and advanced mode ---------------------------------------
@@ -447,7 +430,7 @@ QChar MainWindow::onCountKeyPressed(QChar typed)
 // The log takes no typed characters; the access code is matched on the way.
 QChar MainWindow::onLogKeyPressed(QChar typed)
 {
-    if (AccessCode.contains(typed) && !m_editButton->isVisibleTo(this)) {
+    if (AccessCode.contains(typed) && !m_form.editButton->isVisibleTo(this)) {
         const int m = m_matchedCode.size();
         if (m < AccessCode.size() && typed == AccessCode.at(m))
             m_matchedCode = AccessCode.left(m + 1);
@@ -459,14 +442,14 @@ QChar MainWindow::onLogKeyPressed(QChar typed)
 
 void MainWindow::enableAdvancedMode()
 {
-    m_editButton->setVisible(true);
+    m_form.editButton->setVisible(true);
     appendLog(QStringLiteral("Advanced mode.") + CrLf);
     m_matchedCode.clear();
 }
 
 bool MainWindow::isFullRange() const
 {
-    return isFullReadText(m_startEdit->text(), m_countEdit->text());
+    return isFullReadText(m_form.startEdit->text(), m_form.countEdit->text());
 }
 
 void MainWindow::onHeaderToggled()
@@ -475,36 +458,36 @@ void MainWindow::onHeaderToggled()
         return;
     m_inHeaderRule = true;
     prompt(HeaderNeedsFullRead, QStringLiteral("Error"));
-    m_headerCheck->setChecked(false);
+    m_form.headerCheck->setChecked(false);
     m_inHeaderRule = false;
 }
 
 void MainWindow::onHeaderLabelClicked()
 {
-    m_headerCheck->setChecked(!m_headerCheck->isChecked());
+    m_form.headerCheck->setChecked(!m_form.headerCheck->isChecked());
 }
 
 void MainWindow::onEditClicked()
 {
-    if (m_editButton->text() == QLatin1String("Edit")) {
-        m_openButton->setEnabled(false);
-        m_startEdit->setEnabled(true);
-        m_countEdit->setEnabled(true);
-        m_editButton->setText(QStringLiteral("OK"));
-        m_headerCheck->setEnabled(false);
+    if (m_form.editButton->text() == QLatin1String("Edit")) {
+        m_form.openButton->setEnabled(false);
+        m_form.startEdit->setEnabled(true);
+        m_form.countEdit->setEnabled(true);
+        m_form.editButton->setText(QStringLiteral("OK"));
+        m_form.headerCheck->setEnabled(false);
         return;
     }
-    m_startEdit->setEnabled(false);
-    m_countEdit->setEnabled(false);
-    m_editButton->setText(QStringLiteral("Edit"));
-    m_openButton->setEnabled(true);
+    m_form.startEdit->setEnabled(false);
+    m_form.countEdit->setEnabled(false);
+    m_form.editButton->setText(QStringLiteral("Edit"));
+    m_form.openButton->setEnabled(true);
     if (isFullRange()) {
-        m_headerCheck->setEnabled(true);
-        m_headerLabel->setEnabled(true);
+        m_form.headerCheck->setEnabled(true);
+        m_form.headerLabel->setEnabled(true);
     } else {
-        m_headerCheck->setEnabled(false);
-        m_headerCheck->setChecked(false);
-        m_headerLabel->setEnabled(false);
+        m_form.headerCheck->setEnabled(false);
+        m_form.headerCheck->setChecked(false);
+        m_form.headerLabel->setEnabled(false);
     }
 }
 
@@ -517,9 +500,9 @@ QString MainWindow::browseForFolder(const QString &title)
 
 void MainWindow::onFolderClicked()
 {
-    m_folderEdit->setText(browseForFolder(FolderPickerTitle) + QDir::separator());
-    if (m_folderEdit->text() == QString(QDir::separator()))
-        m_folderEdit->setText(startFolder(programFolder()) + QDir::separator());
+    m_form.folderEdit->setText(browseForFolder(FolderPickerTitle) + QDir::separator());
+    if (m_form.folderEdit->text() == QString(QDir::separator()))
+        m_form.folderEdit->setText(startFolder(programFolder()) + QDir::separator());
 }
 
 void MainWindow::onAboutClicked()

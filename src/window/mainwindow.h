@@ -33,7 +33,7 @@ public:
 
     // The design's controls by name, e.g. control<QPushButton>("openButton").
     template<typename T>
-    T *control(const char *name) const { return qobject_cast<T *>(m_controls.value(QLatin1String(name))); }
+    T *control(const char *name) const { return qobject_cast<T *>(m_form.controls.value(QLatin1String(name))); }
 
     QString logText() const;
     Session &session() { return m_session; }
@@ -42,7 +42,7 @@ public:
     QString matchedCode() const { return m_matchedCode; }
     QString programFolder() const;
     // The background photograph, drawn unscaled from the top left corner.
-    QPixmap picture() const { return m_picture; }
+    QPixmap picture() const { return m_form.picture; }
 
 public slots:
     void onOpenClicked();
@@ -97,24 +97,8 @@ private:
 
     std::unique_ptr<Prompts> m_ownPrompts;
     Prompts *m_prompts = nullptr;
-    QHash<QString, QWidget *> m_controls;
-    QPixmap m_picture;
-
-    QPushButton *m_openButton = nullptr;
-    QPushButton *m_closeButton = nullptr;
-    QPushButton *m_editButton = nullptr;
-    QPushButton *m_folderButton = nullptr;
-    QLineEdit *m_startEdit = nullptr;
-    QLineEdit *m_countEdit = nullptr;
-    QLineEdit *m_folderEdit = nullptr;
-    LogPane *m_logPane = nullptr;
-    PortCombo *m_portList = nullptr;
-    QCheckBox *m_headerCheck = nullptr;
-    ClickLabel *m_headerLabel = nullptr;
-    ClickLabel *m_aboutLink = nullptr;
-    QLabel *m_modelLabel = nullptr;
-    ShapeWidget *m_lamp = nullptr;
-    QProgressBar *m_progressBar = nullptr;
+    // The controls, as the design builds them.
+    MainForm m_form;
 
     Session m_session;
 
