@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "boxrun.h"
+#include "cli/boxrun.h"
 
-#include "blockrange.h"
-#include "openfailure.h"
-#include "options.h"
-#include "ownfile.h"
-#include "session.h"
-#include "text.h"
+#include "cli/options.h"
+#include "dump/blockrange.h"
+#include "dump/openfailure.h"
+#include "dump/ownfile.h"
+#include "dump/session.h"
+#include "dump/text.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "dumprun.h"
-#include "session.h"
+#include "dump/dumprun.h"
+#include "dump/session.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "display.h"
+#include "cli/display.h"
 
-#include "boxrun.h"
-#include "liveline.h"
-#include "options.h"
-#include "output.h"
-#include "text.h"
+#include "cli/boxrun.h"
+#include "cli/liveline.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "dump/text.h"
 
 #include <QSocketNotifier>
 

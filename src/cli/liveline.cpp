@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "liveline.h"
+#include "cli/liveline.h"
 
-#include "text.h"
+#include "dump/text.h"
 
 #include <QList>
 

@@ -2,15 +2,15 @@
 // tarvik-dump: the Tarvik dump from a shell, for scripts, headless benches and
 // several boxes at once. All boxes run on one event loop.
 
-#include "boxrun.h"
-#include "display.h"
-#include "options.h"
-#include "output.h"
-#include "portinfo.h"
-#include "portmap.h"
-#include "text.h"
-#include "textformat.h"
-#include "version.h"
+#include "cli/boxrun.h"
+#include "cli/display.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/textformat.h"
+#include "dump/portinfo.h"
+#include "dump/portmap.h"
+#include "dump/text.h"
+#include "dump/version.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "options.h"
+#include "cli/options.h"
 
-#include "blockrange.h"
-#include "dumpname.h"
-#include "protocol.h"
-#include "resume.h"
-#include "portinfo.h"
-#include "text.h"
+#include "dump/blockrange.h"
+#include "dump/dumpname.h"
+#include "dump/portinfo.h"
+#include "dump/protocol.h"
+#include "dump/resume.h"
+#include "dump/text.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "output.h"
+#include "cli/output.h"
 
-#include "options.h"
+#include "cli/options.h"
 
 #include <QByteArray>
 

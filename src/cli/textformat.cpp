@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "textformat.h"
+#include "cli/textformat.h"
 
-#include "text.h"
+#include "dump/text.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>

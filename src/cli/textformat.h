@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "portinfo.h"
+#include "dump/portinfo.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "blockrange.h"
+#include "dump/blockrange.h"
 
-#include "protocol.h"
+#include "dump/protocol.h"
 
 namespace tarvik {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "clock.h"
+#include "dump/clock.h"
 
 #include <chrono>
 

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dumpfile.h"
+#include "dump/dumpfile.h"
 
-#include "ownfile.h"
-#include "resume.h"
-#include "version.h"
-#include "text.h"
+#include "dump/ownfile.h"
+#include "dump/resume.h"
+#include "dump/text.h"
+#include "dump/version.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "dumpname.h"
-#include "ownfile.h"
-#include "partrecord.h"
-#include "protocol.h"
+#include "dump/dumpname.h"
+#include "dump/ownfile.h"
+#include "dump/partrecord.h"
+#include "dump/protocol.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

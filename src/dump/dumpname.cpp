@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dumpname.h"
+#include "dump/dumpname.h"
 
-#include "blockrange.h"
-#include "partrecord.h"
-#include "protocol.h"
-#include "text.h"
+#include "dump/blockrange.h"
+#include "dump/partrecord.h"
+#include "dump/protocol.h"
+#include "dump/text.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dumprun.h"
+#include "dump/dumprun.h"
 
-#include "portloss.h"
-#include "protocol.h"
-#include "serialservice.h"
-#include "text.h"
+#include "dump/portloss.h"
+#include "dump/protocol.h"
+#include "dump/serialservice.h"
+#include "dump/text.h"
 
 namespace tarvik {
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "clock.h"
-#include "dumpfile.h"
-#include "resume.h"
+#include "dump/clock.h"
+#include "dump/dumpfile.h"
+#include "dump/resume.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "lowlatency.h"
+#include "dump/lowlatency.h"
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "openfailure.h"
+#include "dump/openfailure.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "portinfo.h"
-#include "serialservice.h"
+#include "dump/portinfo.h"
+#include "dump/serialservice.h"
 
 #include <QSerialPort>
 #include <QString>

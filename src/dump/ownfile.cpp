@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ownfile.h"
+#include "dump/ownfile.h"
 
-#include "text.h"
+#include "dump/text.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "partrecord.h"
+#include "dump/partrecord.h"
 
-#include "ownfile.h"
-#include "text.h"
+#include "dump/ownfile.h"
+#include "dump/text.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "portinfo.h"
+#include "dump/portinfo.h"
 
-#include "ownfile.h"
-#include "text.h"
+#include "dump/ownfile.h"
+#include "dump/text.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "portloss.h"
+#include "dump/portloss.h"
 
 #include <cerrno>
 

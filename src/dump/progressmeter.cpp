@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "progressmeter.h"
+#include "dump/progressmeter.h"
 
 #include <cmath>
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "resume.h"
+#include "dump/resume.h"
 
-#include "dumpname.h"
-#include "protocol.h"
-#include "text.h"
+#include "dump/dumpname.h"
+#include "dump/protocol.h"
+#include "dump/text.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "partrecord.h"
+#include "dump/partrecord.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serialport.h"
+#include "dump/serialport.h"
 
-#include "openfailure.h"
-#include "portinfo.h"
-#include "text.h"
+#include "dump/openfailure.h"
+#include "dump/portinfo.h"
+#include "dump/text.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "lowlatency.h"
-#include "portloss.h"
-#include "serialservice.h"
+#include "dump/lowlatency.h"
+#include "dump/portloss.h"
+#include "dump/serialservice.h"
 
 #include <QSerialPort>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "session.h"
+#include "dump/session.h"
 
-#include "portinfo.h"
-#include "serialport.h"
+#include "dump/portinfo.h"
+#include "dump/serialport.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "dumpfile.h"
-#include "dumprun.h"
-#include "openfailure.h"
-#include "progressmeter.h"
-#include "serialservice.h"
+#include "dump/dumpfile.h"
+#include "dump/dumprun.h"
+#include "dump/openfailure.h"
+#include "dump/progressmeter.h"
+#include "dump/serialservice.h"
 
 #include <QObject>
 #include <QString>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "text.h"
+#include "dump/text.h"
 
 #include <cstring>
 

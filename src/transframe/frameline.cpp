@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "frameline.h"
+#include "transframe/frameline.h"
 
-#include "colors.h"
+#include "transframe/colors.h"
 
 #include <QPainter>
 

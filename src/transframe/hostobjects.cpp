@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "hostobjects.h"
+#include "transframe/hostobjects.h"
 
 #include <QFontInfo>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "hostobjects.h"
+#include "transframe/hostobjects.h"
 
 #include <QFont>
 #include <QList>

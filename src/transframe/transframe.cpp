@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "transframe.h"
+#include "transframe/transframe.h"
 
-#include "colors.h"
-#include "frameline.h"
+#include "transframe/colors.h"
+#include "transframe/frameline.h"
 
 #include <QApplication>
 #include <QKeyEvent>

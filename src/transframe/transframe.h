@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "hostobjects.h"
-#include "propertybag.h"
+#include "transframe/hostobjects.h"
+#include "transframe/propertybag.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "controls.h"
+#include "window/controls.h"
 
-#include "colors.h"
+#include "transframe/colors.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -10,7 +10,7 @@
 #include <QStylePainter>
 #include <QTextDocument>
 
-#include "portmap.h"
+#include "dump/portmap.h"
 
 namespace tarvik {
 

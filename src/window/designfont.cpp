@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "designfont.h"
+#include "window/designfont.h"
 
-#include "designtable.h"
+#include "window/designtable.h"
 
 #include <QFont>
 #include <QFontDatabase>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "designtable.h"
+#include "window/designtable.h"
 
-#include "colors.h"
+#include "transframe/colors.h"
 
 #include <cmath>
 

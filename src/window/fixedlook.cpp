@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "fixedlook.h"
+#include "window/fixedlook.h"
 
 #include <QApplication>
 #include <QChildEvent>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "logpane.h"
+#include "window/logpane.h"
 
 #include <QTextBlock>
 #include <QTextCursor>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mainwindow.h"
-#include "version.h"
+#include "dump/version.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mainform.h"
+#include "window/mainform.h"
 
-#include "colors.h"
-#include "controls.h"
-#include "designfont.h"
-#include "designtable.h"
-#include "fixedlook.h"
-#include "logpane.h"
-#include "propertybag.h"
-#include "seethrough.h"
-#include "transframe.h"
+#include "transframe/colors.h"
+#include "transframe/propertybag.h"
+#include "transframe/transframe.h"
+#include "window/controls.h"
+#include "window/designfont.h"
+#include "window/designtable.h"
+#include "window/fixedlook.h"
+#include "window/logpane.h"
+#include "window/seethrough.h"
 
 #include <QCheckBox>
 #include <QIcon>

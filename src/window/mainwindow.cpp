@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "mainwindow.h"
+#include "window/mainwindow.h"
 
-#include "blockrange.h"
-#include "controls.h"
-#include "designtable.h"
-#include "logpane.h"
-#include "mainform.h"
-#include "openfailure.h"
-#include "portmap.h"
-#include "prompts.h"
-#include "repaintpacer.h"
-#include "session.h"
-#include "spokencontrols.h"
+#include "dump/blockrange.h"
+#include "dump/openfailure.h"
+#include "dump/portmap.h"
+#include "dump/session.h"
+#include "window/controls.h"
+#include "window/designtable.h"
+#include "window/logpane.h"
+#include "window/mainform.h"
+#include "window/prompts.h"
+#include "window/repaintpacer.h"
+#include "window/spokencontrols.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

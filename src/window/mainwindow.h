@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "dumprun.h"
-#include "mainform.h"
-#include "resume.h"
-#include "session.h"
+#include "dump/dumprun.h"
+#include "dump/resume.h"
+#include "dump/session.h"
+#include "window/mainform.h"
 
 #include <QHash>
 #include <QPixmap>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "prompts.h"
+#include "window/prompts.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

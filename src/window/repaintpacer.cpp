@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "repaintpacer.h"
+#include "window/repaintpacer.h"
 
 #include <QCoreApplication>
 #include <QEvent>

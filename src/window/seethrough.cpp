@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "seethrough.h"
+#include "window/seethrough.h"
 
-#include "designtable.h"
+#include "window/designtable.h"
 
 #include <QAbstractScrollArea>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "spokencontrols.h"
+#include "window/spokencontrols.h"
 
-#include "designtable.h"
+#include "window/designtable.h"
 
 #include <QLabel>
 #include <QProgressBar>

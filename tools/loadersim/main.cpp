@@ -5,7 +5,7 @@
 // Exit status: 0 after a clean conversation, 1 when the host deviated from the
 // protocol (each deviation is reported on stderr), 2 on bad arguments.
 
-#include "loadersim.h"
+#include "loadersim/loadersim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "rawpty.h"
+#include "pty/rawpty.h"
 
 #include <cerrno>
 #include <fcntl.h>
