@@ -17,17 +17,16 @@
 #include "scriptedprompts.h"
 #include "wirelog.h"
 #include "sessionprobe.h"
+#include "wait.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -114,26 +113,6 @@ QList<Scenario> scenarios()
         {"Close in the middle of a full read", 0, 1024, true, none, ShortStallMs, C::When,
          [](MainWindow &, const LoaderSim &sim) { return sim.blocksServed().size() >= 300; }, closed, false},
     };
-}
-
-// Runs the event loop until `done` holds or `ms` have passed; true when it holds.
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer tick;
-    QElapsedTimer clock;
-    clock.start();
-    bool held = false;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        held = done();
-        if (held || clock.elapsed() > ms)
-            loop.quit();
-    });
-    tick.start(2);
-    loop.exec();
-    return held;
 }
 
 // Serial lock files (LCK..name) that name this process as their owner. Other
@@ -223,19 +202,19 @@ Outcome runOne(MainWindow &w, ScriptedPrompts &prompts, const Scenario &s, const
         close->click();
         break;
     case Scenario::Close::When:
-        finished = waitFor([&] { return ended() || s.closeWhen(w, sim); }, RunLimitMs);
+        finished = waitUntil([&] { return ended() || s.closeWhen(w, sim); }, RunLimitMs, 2);
         close->click();
         break;
     }
-    finished = finished && waitFor([&] { return ended() || stopped(); }, RunLimitMs);
+    finished = finished && waitUntil([&] { return ended() || stopped(); }, RunLimitMs, 2);
     if (finished && stopped()) {
         close->click();
-        finished = waitFor(ended, RunLimitMs);
+        finished = waitUntil(ended, RunLimitMs, 2);
     }
     if (!finished) {
         fail(QStringLiteral("the run did not end; log tail: ") + w.logText().right(120).toHtmlEscaped());
         close->click();
-        waitFor(ended, 5000);
+        waitUntil(ended, 5000, 2);
     }
 
     if (!sim.deviations().isEmpty())
@@ -293,7 +272,7 @@ int main(int argc, char *argv[])
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     w.show();
-    waitFor([] { return false; }, 50); // let the window settle before counting
+    QTest::qWait(50); // let the window settle before counting
 
     const int fdsBefore = openDescriptors();
     const QStringList locksBefore = ownLockFiles();
@@ -312,7 +291,7 @@ int main(int argc, char *argv[])
         clock.start();
         const Outcome o = runOne(w, prompts, s, dir.path() + QStringLiteral("/run%1").arg(i + 1));
         // Let the loader's and the port's deferred clean-up run before counting.
-        waitFor([] { return false; }, 20);
+        QTest::qWait(20);
         if (s.complete && s.count > 0) {
             ++completeDumps;
             completeEqual += o.ok ? 1 : 0;

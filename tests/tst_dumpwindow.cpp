@@ -8,6 +8,7 @@
 #include "showntext.h"
 #include "wirelog.h"
 #include "sessionprobe.h"
+#include "wait.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -55,17 +56,6 @@ QByteArray imageOfRun(int run)
     for (qsizetype i = 64; i < image.size(); i += 7)
         image[i] = char(image.at(i) ^ (run * 37 + 1));
     return image;
-}
-
-// As QTRY_VERIFY waits, for helpers that return a result: events are
-// processed between looks (qWaitFor would sleep after every single pass).
-template<typename Predicate>
-bool waitUntil(Predicate done, int timeoutMs = 60000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired())
-        QTest::qWait(20);
-    return done();
 }
 
 // One run through the window against a fresh simulated loader. `how` is
