@@ -3,6 +3,7 @@
 // boot loader on a pseudo-terminal served by this test's event loop.
 #include "dumpname.h"
 #include "portinfo.h"
+#include "faults.h"
 #include "files.h"
 #include "loadersim.h"
 #include "ordinaryuser.h"
@@ -439,45 +440,44 @@ void TestCli::fullRead()
 
 void TestCli::failures_data()
 {
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<LoaderFault>("fault");  // of the box's loader, in a read of blocks 0 to 15
+    QTest::addColumn<QString>("other");      // "missing" port, or a "file" in the way; empty for a loader fault
     QTest::addColumn<QString>("result");
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QByteArray>("wireEnd"); // the last bytes the box received
+    QTest::addColumn<QString>("line");       // after "tarvik-dump: PORT: "; a loader fault's own line from the catalogue
+    QTest::addColumn<QByteArray>("wireEnd"); // the last bytes the box received (all of them, for a loader fault)
     QTest::addColumn<int>("fileBlocks");     // whole blocks in FlashDump.bin.part; -1: no file
 
-    QTest::newRow("wrong check byte") << "check" << 1 << "check-error"
-                                      << "CRC Error while receiving BLOCK: 0005" << blockRequest(5) << 6;
-    QTest::newRow("wrong total") << "total" << 1 << "total-mismatch" << "TOTALCRC Error! (expected "
-                                 << QByteArray("REQUEST_TOTALCRC\rUPGRADE_SUCCESS\r\n") << 16;
-    QTest::newRow("stall") << "stall" << 1 << "timeout" << "Timeout while receiving BLOCK: 0003"
-                           << blockRequest(3) << 3;
-    QTest::newRow("extra bytes") << "extra" << 1 << "unexpected-data"
-                                 << "Unexpected data while receiving BLOCK: 0002" << blockRequest(2) << 2;
-    // The exact command that goes on: --resume of the .part, or the same read again before it has one.
-    QTest::newRow("adapter pulled") << "hang-up" << 1 << "port-lost"
-                                    << "Serial port lost: the adapter was disconnected (%1): plug it in again and "
-                                       "continue with tarvik-dump -p %1 --resume %o/FlashDump.bin.part --start 0 "
-                                       "--count 16"
-                                    << blockRequest(4) << 4;
-    QTest::newRow("adapter pulled in the handshake")
-        << "hang-up early" << 1 << "port-lost"
-        << "Serial port lost: the adapter was disconnected (%1): plug it in again and continue with "
-           "tarvik-dump -p %1 -o %o --start 0 --count 16"
-        << QByteArray() << -1;
-    QTest::newRow("missing port") << "missing" << 1 << "open-failed" << "Serial port %1 not present."
+    // The loader faults: what the catalogue says of each, and where the port
+    // is lost, the exact command that goes on (--resume of the .part, or the
+    // same read again before it has one).
+    const QHash<QString, QString> lostThen{
+        {"adapter pulled", "the adapter was disconnected (%1): plug it in again and continue with tarvik-dump -p %1 "
+                           "--resume %o/FlashDump.bin.part --start 0 --count 16"},
+        {"adapter pulled in the handshake", "the adapter was disconnected (%1): plug it in again and continue with "
+                                            "tarvik-dump -p %1 -o %o --start 0 --count 16"},
+    };
+    const LoaderSim sim; // serves the default image, as the box does
+    for (const QString name : {"wrong check byte", "wrong total", "stall", "extra bytes", "adapter pulled",
+                               "adapter pulled in the handshake"}) {
+        const LoaderFault fault = loaderFault(name);
+        QTest::newRow(qPrintable(name))
+            << fault << QString() << fault.result() << fault.lastLine(sim, 0, 16).remove(QStringLiteral("\r\n"))
+                                                           + lostThen.value(name)
+            << fault.wire(0, 16) << fault.wholeBlocks(0, 16);
+    }
+    QTest::newRow("missing port") << LoaderFault::none() << "missing" << "open-failed" << "Serial port %1 not present."
                                   << QByteArray() << -1;
     QTest::newRow("a folder in the way of the dump file")
-        << "file" << 1 << "file-error" << "%o/FlashDump.bin.part is a folder: remove it, or choose another folder."
-        << blockRequest(0) << -1;
+        << LoaderFault::none() << "file" << "file-error"
+        << "%o/FlashDump.bin.part is a folder: remove it, or choose another folder." << blockRequest(0) << -1;
 }
 
-// Each failure: its exit code, its result, one line on stderr naming the
-// device and the reason, and nothing sent to the box after the stop.
+// Each failure: exit code 1, its result, one line on stderr naming the device
+// and the reason, and nothing sent to the box after the stop.
 void TestCli::failures()
 {
-    QFETCH(QString, fault);
-    QFETCH(int, exitCode);
+    QFETCH(LoaderFault, fault);
+    QFETCH(QString, other);
     QFETCH(QString, result);
     QFETCH(QString, line);
     QFETCH(QByteArray, wireEnd);
@@ -486,38 +486,27 @@ void TestCli::failures()
     Bench bench;
     LoaderSim &sim = bench.box(QStringLiteral("boxA"));
     QString port = bench.port(QStringLiteral("boxA"));
-    if (fault == "check")
-        sim.setBadCheckBlock(5);
-    else if (fault == "total")
-        sim.setBadTotal(true);
-    else if (fault == "stall")
-        sim.setStall(Point::Block, 3, 100);
-    else if (fault == "extra")
-        sim.setExtraAfterReply(Point::Block, 2, QByteArrayLiteral("\r\nOK\r\n"));
-    else if (fault == "hang-up")
-        sim.setHangUp(Point::Block, 4, 10);
-    else if (fault == "hang-up early")
-        sim.setHangUp(Point::Marker, 1, 0);
-    else if (fault == "missing")
+    fault.applyTo(sim);
+    if (other == "missing")
         port = bench.port(QStringLiteral("ttyGone"));
-    else if (fault == "file")
+    else if (other == "file")
         QVERIFY(QDir(bench.out.path()).mkdir(QStringLiteral("FlashDump.bin.part")));
 
     QStringList arguments{"-p", port, "-o", bench.out.path(), "--count", "16", "--json"};
     // Only where the stall is the fault: elsewhere a busy machine must not pass for one.
-    if (fault == "stall")
+    if (fault.kind == LoaderFault::Kind::Stall)
         arguments << "--stall-ms" << TestStallMs;
     const Result r = run(arguments);
     QVERIFY(r.finished);
-    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.json.size(), 1);
     QCOMPARE(r.json.first().value("result").toString(), result);
     line.replace(QStringLiteral("%o"), bench.out.path()); // the output folder
     const QString expectedLine = QStringLiteral("tarvik-dump: %1: %2").arg(port, line.contains("%1") ? line.arg(port) : line);
     QVERIFY2(r.err.contains(expectedLine), qPrintable(r.err));
 
-    if (fault != "missing") {
-        if (!fault.startsWith("hang-up"))
+    if (other != "missing") {
+        if (fault.kind != LoaderFault::Kind::HangUp)
             QVERIFY(bench.hostGone(sim));
         QVERIFY2(sim.received().endsWith(wireEnd), sim.received().right(40).constData());
         QCOMPARE(sim.deviations(), QStringList());
@@ -705,8 +694,8 @@ void TestCli::threeBoxesOneFailing()
     QCOMPARE(r.box(bench.port("boxA")).value("result").toString(), QStringLiteral("ok"));
     QCOMPARE(r.box(bench.port("boxB")).value("result").toString(), QStringLiteral("check-error"));
     QCOMPARE(r.box(bench.port("boxC")).value("result").toString(), QStringLiteral("ok"));
-    QVERIFY2(r.err.contains(QStringLiteral("tarvik-dump: %1: CRC Error while receiving BLOCK: 0300")
-                                    .arg(bench.port("boxB"))), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("tarvik-dump: %1: ").arg(bench.port("boxB")) + crcErrorLine(300).trimmed()),
+             qPrintable(r.err));
 
     QCOMPARE(readFile(bench.output("MODEL-A_boxA.bin")), a.image());
     QCOMPARE(readFile(bench.output("MODEL-C_boxC.bin")), c.image());
@@ -714,7 +703,7 @@ void TestCli::threeBoxesOneFailing()
     QCOMPARE(readFile(bench.output("MODEL-B_boxB.bin.part")), b.image().left(301 * 1024));
     QCOMPARE(readFile(bench.output("run-boxA.log")), wholeLog(0, 1024, true).toLatin1());
     QCOMPARE(readFile(bench.output("run-boxC.log")), wholeLog(0, 1024, true).toLatin1());
-    QVERIFY(readFile(bench.output("run-boxB.log")).endsWith("CRC Error while receiving BLOCK: 0300\r\nSerial port closed.\r\n"));
+    QVERIFY(readFile(bench.output("run-boxB.log")).endsWith((crcErrorLine(300) + LogClosed).toLatin1()));
     for (LoaderSim *sim : {&a, &b, &c}) {
         QVERIFY(bench.hostGone(*sim));
         QCOMPARE(sim->deviations(), QStringList());
@@ -1781,8 +1770,7 @@ void TestCli::liveDisplay()
     QCOMPARE(r.exitCode, 1);
     terminal.take();
     const QByteArray bytes = terminal.bytes;
-    const QString failure = QStringLiteral("tarvik-dump: %1: CRC Error while receiving BLOCK: 0016")
-                                    .arg(bench.port(names.at(1)));
+    const QString failure = QStringLiteral("tarvik-dump: %1: ").arg(bench.port(names.at(1))) + crcErrorLine(16).trimmed();
     if (locale == u"C") {
         for (const char c : bytes)
             QVERIFY2(uchar(c) < 0x80, bytes.constData());
