@@ -7,6 +7,7 @@
 #include "loadersim.h"
 #include "scriptedprompts.h"
 #include "showntext.h"
+#include "windowdesk.h"
 #include "wirelog.h"
 #include "sessionprobe.h"
 #include "wait.h"
@@ -33,11 +34,6 @@ using tarvik::MainWindow;
 using tarvik::ShapeWidget;
 
 namespace {
-
-bool runEnded(MainWindow &w)
-{
-    return !portOf(w.session()).isOpen() && w.control<QPushButton>("openButton")->isEnabled();
-}
 
 QStringList entries(const QString &folder)
 {
@@ -66,37 +62,6 @@ struct WindowRun {
 WindowRun closeAt(int block)
 {
     return {LoaderFault::none(), block, -1};
-}
-
-// One run through the window against a fresh simulated loader with `fault`,
-// Close clicked once a stopped run waits (or once block `closeAt` is on its
-// way). Returns the bytes that the run received.
-QByteArray runOnce(MainWindow &w, const QByteArray &image, const LoaderFault &fault, int start, int closeAt = -1)
-{
-    LoaderSim sim;
-    if (!sim.open())
-        return "simulator failed";
-    sim.setImage(image);
-    fault.applyTo(sim);
-    QObject::connect(&sim, &LoaderSim::blockServed, &w, [&w, closeAt](int n) {
-        if (n == closeAt)
-            w.onCloseClicked();
-    });
-    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
-    w.onOpenClicked();
-    if (fault.stops()) {
-        if (!waitUntil([&w] { return runOf(w.session()).stage() == tarvik::DumpRun::Stage::Stopped; }))
-            return "never stopped";
-        w.onCloseClicked();
-    }
-    if (!waitUntil([&w] { return runEnded(w); }))
-        return "never ended";
-    if (!sim.deviations().isEmpty())
-        return sim.deviations().join(u'\n').toUtf8();
-    // A wrong check byte's block is in the file, but not counted as done.
-    const bool badBlockKept = fault.kind == LoaderFault::Kind::BadCheck;
-    const int written = w.control<QProgressBar>("progressBar")->value() + (badBlockKept ? 1 : 0);
-    return image.mid(qsizetype(start) * 1024, qsizetype(written) * 1024);
 }
 
 // Sets an environment variable for the life of the object.

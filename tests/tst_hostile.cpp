@@ -12,6 +12,7 @@
 #include "manualclock.h"
 #include "ptypair.h"
 #include "scriptedprompts.h"
+#include "windowdesk.h"
 #include "wirelog.h"
 #include "sessionprobe.h"
 
@@ -43,7 +44,7 @@ namespace {
 constexpr int BlockSize = 1024;
 constexpr int FullRunMs = 60000;  // a whole 1 MiB read on a loaded machine
 
-const QByteArray NoFile = QByteArrayLiteral("folder holds: []");
+const QByteArray NoFile = Desk::NoFile;
 
 // The controls that tell the user where a run stands.
 const QString Waiting = QStringLiteral("Open off, Close on, folder off, lamp green");
@@ -63,74 +64,6 @@ QByteArray raw(const char (&bytes)[N])
 {
     return QByteArray(bytes, qsizetype(N - 1));
 }
-
-// The window on COM 1, saving into a folder "out" of its own inside a scratch
-// directory, so that anything landing beside the folder shows.
-class Desk
-{
-public:
-    explicit Desk(const QString &device, int count)
-    {
-        qputenv("TARVIK_COM1", QFile::encodeName(device));
-        QDir(scratch.path()).mkdir(QStringLiteral("out"));
-        runOf(w.session()).setClock(clock);
-        w.show();
-        w.control<QLineEdit>("folderEdit")->setText(folder());
-        w.control<QLineEdit>("startEdit")->setText(QStringLiteral("0"));
-        w.control<QLineEdit>("countEdit")->setText(QString::number(count));
-    }
-
-    // The window on the device of the simulated loader, which it opens.
-    Desk(LoaderSim &sim, int count) : Desk(sim.open() ? sim.slavePath() : QString(), count) { }
-
-    QString folder() const { return scratch.filePath(QStringLiteral("out")) + u'/'; }
-    QString path(const QString &name) const { return folder() + name; }
-
-    void open() { w.control<QPushButton>("openButton")->click(); }
-    void close() { w.control<QPushButton>("closeButton")->click(); }
-
-    QString controls() const
-    {
-        const auto on = [this](const char *name) {
-            return w.control<QWidget>(name)->isEnabled() ? QStringLiteral("on") : QStringLiteral("off");
-        };
-        const quint32 lamp = w.control<ShapeWidget>("lamp")->fillColor();
-        const QString colour = lamp == 255 ? QStringLiteral("red")
-                             : lamp == 65280 ? QStringLiteral("green")
-                                             : QString::number(lamp);
-        return QStringLiteral("Open %1, Close %2, folder %3, lamp %4")
-            .arg(on("openButton"), on("closeButton"), on("folderEdit"), colour);
-    }
-    int progress() const { return w.control<QProgressBar>("progressBar")->value(); }
-    QString model() const { return w.control<QLabel>("modelLabel")->text(); }
-
-    // What the output folder holds, and what lies beside it.
-    QStringList files() const
-    {
-        return withoutPartRecords(QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                           | QDir::NoDotAndDotDot));
-    }
-    QStringList beside() const
-    {
-        return QDir(scratch.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                              | QDir::NoDotAndDotDot);
-    }
-    // What a partial read that did not succeed left in the folder: the bytes
-    // of FlashDump.bin.part, or what the folder holds instead (NoFile when nothing).
-    QByteArray partialDump() const
-    {
-        const QStringList names = files();
-        if (names == QStringList{QStringLiteral("FlashDump.bin.part")})
-            return readFile(path(names.first()));
-        return "folder holds: [" + names.join(QStringLiteral(", ")).toUtf8() + ']';
-    }
-
-    // The stall watch goes by this clock: a run stalls only when a test moves it on.
-    ManualClock clock;
-    QTemporaryDir scratch;
-    ScriptedPrompts prompts;
-    MainWindow w{&prompts};
-};
 
 // A boot loader played by the test itself on the master side of a
 // pseudo-terminal, for what the simulator cannot say.
