@@ -11,23 +11,23 @@
 // anything but the blocks received, a run does not end, the loader saw a
 // wrong byte, or file descriptors or lock files are left behind.
 #include "mainwindow.h"
+#include "faults.h"
 #include "files.h"
 #include "loadersim.h"
 #include "processstatus.h"
 #include "scriptedprompts.h"
 #include "wirelog.h"
 #include "sessionprobe.h"
+#include "wait.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -55,7 +55,7 @@ struct Scenario {
     int start;
     int count;
     bool header;
-    std::function<void(LoaderSim &)> faults;
+    LoaderFault fault;
     int stallMs;
     Close close;
     Condition closeWhen;
@@ -66,74 +66,52 @@ struct Scenario {
 QList<Scenario> scenarios()
 {
     using C = Scenario::Close;
-    const auto none = [](LoaderSim &) {};
+    const LoaderFault none = LoaderFault::none();
     const auto logEndsWith = [](const QString &tail) {
         return [tail](MainWindow &w, const LoaderSim &) { return w.logText().endsWith(tail); };
     };
     const auto text = [](const QString &t) { return [t](const LoaderSim &) { return t; }; };
     const auto success = text(LogSuccess + LogClosed);
     const auto closed = text(LogClosed);
-    // The loader's total is one more than the sum of the blocks it served.
-    const auto badTotal = [](int start, int count) {
-        return [start, count](const LoaderSim &sim) {
-            int sum = 0;
-            for (int n = start; n < start + count; ++n)
-                sum += LoaderSim::checkValue(sim.block(n));
-            return TotalAsked + totalErrorLine(sum, sum + 1) + LogClosed;
-        };
+    // The run's own last line for the fault, as the catalogue gives it.
+    const auto lastLine = [](const LoaderFault &f, int start, int count) {
+        return [f, start, count](const LoaderSim &sim) { return f.lastLine(sim, start, count); };
     };
+    // The loader's total is one more than the sum of the blocks it served.
+    const LoaderFault badTotal = LoaderFault::badTotal();
+    const auto totalError = [badTotal](const LoaderSim &sim) {
+        return TotalAsked + badTotal.lastLine(sim, 10, 16) + LogClosed;
+    };
+    const LoaderFault badCheck = LoaderFault::badCheck(3);
+    const LoaderFault blockStall = LoaderFault::stall(Point::Block, 4, 100);
+    const LoaderFault totalStall = loaderFault(QStringLiteral("stall in the total"));
+    const LoaderFault hangUp = LoaderFault::hangUp(Point::Block, 6, 500);
+    const LoaderFault extra = loaderFault(QStringLiteral("extra bytes"));
     return {
         {"full read", 0, 1024, false, none, ShortStallMs, C::Never, {}, success, true},
         {"full read with header", 0, 1024, true, none, ShortStallMs, C::Never, {}, success, true},
         {"partial 5+40", 5, 40, false, none, ShortStallMs, C::Never, {}, success, true},
         {"count 0", 300, 0, false, none, ShortStallMs, C::Never, {}, success, true},
-        {"split markers", 0, 6, false, [](LoaderSim &s) { s.setSplitMarkers(true, 5); }, ShortStallMs,
-         C::Never, {}, success, true},
-        {"bad check at block 3", 0, 8, false, [](LoaderSim &s) { s.setBadCheckBlock(3); }, ShortStallMs,
-         C::Never, {}, text(QStringLiteral("CRC Error while receiving BLOCK: 0003\r\n")), false},
-        {"bad total", 10, 16, false, [](LoaderSim &s) { s.setBadTotal(true); }, ShortStallMs, C::Never, {},
-         badTotal(10, 16), true},
-        {"stall in block 4", 0, 8, false, [](LoaderSim &s) { s.setStall(Point::Block, 4, 100); },
-         ShortStallMs, C::Never, {}, text(QStringLiteral("Timeout while receiving BLOCK: 0004\r\n")), false},
-        {"stall in the total", 0, 3, false, [](LoaderSim &s) { s.setStall(Point::Total, 0); }, ShortStallMs,
-         C::Never, {}, text(QStringLiteral("Timeout while receiving TOTALCRC\r\n")), true},
-        {"hang-up in block 6", 0, 10, false, [](LoaderSim &s) { s.setHangUp(Point::Block, 6, 500); },
-         ShortStallMs, C::Never, {}, text(QStringLiteral("Serial port lost: ")), false},
-        {"extra bytes after block 2", 0, 6, false,
-         [](LoaderSim &s) { s.setExtraAfterReply(Point::Block, 2, QByteArrayLiteral("\r\nOK\r\n")); },
-         ShortStallMs, C::Never, {}, text(QStringLiteral("Unexpected data while receiving BLOCK: ")), false},
+        {"split markers", 0, 6, false, loaderFault(QStringLiteral("split markers")), ShortStallMs, C::Never, {},
+         success, true},
+        {"bad check at block 3", 0, 8, false, badCheck, ShortStallMs, C::Never, {}, lastLine(badCheck, 0, 8), false},
+        {"bad total", 10, 16, false, badTotal, ShortStallMs, C::Never, {}, totalError, true},
+        {"stall in block 4", 0, 8, false, blockStall, ShortStallMs, C::Never, {}, lastLine(blockStall, 0, 8), false},
+        {"stall in the total", 0, 3, false, totalStall, ShortStallMs, C::Never, {}, lastLine(totalStall, 0, 3), true},
+        {"hang-up in block 6", 0, 10, false, hangUp, ShortStallMs, C::Never, {}, lastLine(hangUp, 0, 10), false},
+        {"extra bytes after block 2", 0, 6, false, extra, ShortStallMs, C::Never, {}, lastLine(extra, 0, 6), false},
         {"Close at once", 0, 1024, false, none, ShortStallMs, C::AtOnce, {}, closed, false},
-        {"Close in the handshake", 0, 4, false, [](LoaderSim &s) { s.setStall(Point::Marker, 1); },
+        {"Close in the handshake", 0, 4, false, loaderFault(QStringLiteral("silent in the handshake")),
          ShortStallMs, C::When,
          [](MainWindow &, const LoaderSim &sim) { return sim.received().contains("REQUEST_START_BLOCK"); },
          closed, false},
-        {"Close in a block wait", 0, 12, false, [](LoaderSim &s) { s.setStall(Point::Block, 5, 700); },
-         UserStallMs, C::When, logEndsWith(blockAsked(5)), closed, false},
-        {"Close in the total wait", 20, 4, false, [](LoaderSim &s) { s.setStall(Point::Total, 0); },
-         UserStallMs, C::When, logEndsWith(TotalAsked), closed, true},
+        {"Close in a block wait", 0, 12, false, LoaderFault::stall(Point::Block, 5, 700), UserStallMs, C::When,
+         logEndsWith(blockAsked(5)), closed, false},
+        {"Close in the total wait", 20, 4, false, totalStall, UserStallMs, C::When, logEndsWith(TotalAsked), closed,
+         true},
         {"Close in the middle of a full read", 0, 1024, true, none, ShortStallMs, C::When,
          [](MainWindow &, const LoaderSim &sim) { return sim.blocksServed().size() >= 300; }, closed, false},
     };
-}
-
-// Runs the event loop until `done` holds or `ms` have passed; true when it holds.
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer tick;
-    QElapsedTimer clock;
-    clock.start();
-    bool held = false;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        held = done();
-        if (held || clock.elapsed() > ms)
-            loop.quit();
-    });
-    tick.start(2);
-    loop.exec();
-    return held;
 }
 
 // Serial lock files (LCK..name) that name this process as their owner. Other
@@ -197,7 +175,7 @@ Outcome runOne(MainWindow &w, ScriptedPrompts &prompts, const Scenario &s, const
         fail(QStringLiteral("no pseudo-terminal: ") + sim.errorString());
         return out;
     }
-    s.faults(sim);
+    s.fault.applyTo(sim);
     qputenv("TARVIK_COM1", QFile::encodeName(sim.slavePath()));
     QDir().mkpath(folder);
     w.control<QLineEdit>("folderEdit")->setText(folder + u'/');
@@ -223,19 +201,19 @@ Outcome runOne(MainWindow &w, ScriptedPrompts &prompts, const Scenario &s, const
         close->click();
         break;
     case Scenario::Close::When:
-        finished = waitFor([&] { return ended() || s.closeWhen(w, sim); }, RunLimitMs);
+        finished = waitUntil([&] { return ended() || s.closeWhen(w, sim); }, RunLimitMs, 2);
         close->click();
         break;
     }
-    finished = finished && waitFor([&] { return ended() || stopped(); }, RunLimitMs);
+    finished = finished && waitUntil([&] { return ended() || stopped(); }, RunLimitMs, 2);
     if (finished && stopped()) {
         close->click();
-        finished = waitFor(ended, RunLimitMs);
+        finished = waitUntil(ended, RunLimitMs, 2);
     }
     if (!finished) {
         fail(QStringLiteral("the run did not end; log tail: ") + w.logText().right(120).toHtmlEscaped());
         close->click();
-        waitFor(ended, 5000);
+        waitUntil(ended, 5000, 2);
     }
 
     if (!sim.deviations().isEmpty())
@@ -293,7 +271,7 @@ int main(int argc, char *argv[])
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     w.show();
-    waitFor([] { return false; }, 50); // let the window settle before counting
+    QTest::qWait(50); // let the window settle before counting
 
     const int fdsBefore = openDescriptors();
     const QStringList locksBefore = ownLockFiles();
@@ -312,7 +290,7 @@ int main(int argc, char *argv[])
         clock.start();
         const Outcome o = runOne(w, prompts, s, dir.path() + QStringLiteral("/run%1").arg(i + 1));
         // Let the loader's and the port's deferred clean-up run before counting.
-        waitFor([] { return false; }, 20);
+        QTest::qWait(20);
         if (s.complete && s.count > 0) {
             ++completeDumps;
             completeEqual += o.ok ? 1 : 0;

@@ -101,20 +101,32 @@ SEEDS = {
     "second-run": params(count=2) + markers() + block(3) + block(4) + total()
         + op(RESTART) + params(flags=TICKED, start=7, count=1) + markers() + block(5) + total(),
     # Markers cut up, wrapped in noise, followed by text in the same read.
+    # catalogue: "split markers"
     "split-markers": params(count=1) + text(b"garbage P") + deliver() + text(b"C__") + deliver(2)
         + deliver() + text(b"_ trailing\r\n00") + deliver() + text(b"00 more") + deliver()
         + text(b"19") + deliver() + text(b"8") + deliver() + text(b"4") + deliver() + block(2) + total(),
     "marker-with-nul": params(count=1) + text(b"PC_\0__ PC___") + deliver() + op(MARKER, 1) + deliver()
         + text(b"19\x8484") + deliver() + op(MARKER, 2) + deliver() + block(1) + total(),
-    # Faults of the loader.
+    # Faults of the loader. Where a seed plays a fault of the tests' catalogue
+    # (tests/support/faults.cpp), the comment above it names the entry or the
+    # LoaderFault that makes it.
+    # catalogue: "wrong check byte" (LoaderFault::badCheck)
     "bad-check-middle": params(start=10, count=4) + markers() + block(1) + block(2, wrong=3) + block(3),
+    # catalogue: LoaderFault::badCheck(0)
     "bad-check-first": params(flags=FULL) + markers() + block(1, wrong=1),
+    # catalogue: "wrong total"
     "bad-total": params(count=2) + markers() + block(1) + block(2) + total(wrong=True),
+    # catalogue: "extra bytes" (LoaderFault::extraAfter a block)
     "reply-one-long": params(count=2) + markers() + block(1, length=1),
+    # catalogue: LoaderFault::stall in a block, one byte short
     "reply-one-short-then-stall": params(count=2) + markers() + block(1, length=-1) + op(STALL),
+    # catalogue: LoaderFault::extraAfter a block, the next reply
     "two-replies-at-once": params(count=3) + markers() + block(1, send=False) + block(2, send=False) + deliver(),
+    # catalogue: LoaderFault::extraAfter the total
     "extra-after-total": params(count=1) + markers() + block(1) + total(send=False) + text(b"\r\n") + deliver(),
+    # catalogue: "stall in the total"
     "stall-in-total": params(count=1) + markers() + block(1) + op(STALL) + total(),
+    # catalogue: "silent in the handshake"
     "stall-in-handshake": params(count=1) + op(MARKER, 0) + deliver() + op(STALL) + op(MARKER, 1) + deliver()
         + op(MARKER, 2) + deliver() + block(1) + total(),
     # Blocks of erased flash or zeros only bring a warning after the closing line; one other
@@ -127,15 +139,19 @@ SEEDS = {
     "close-in-handshake": params(count=2) + op(MARKER, 0) + deliver() + op(CLOSE) + markers() + block(1),
     "close-in-block": params(count=2) + markers() + block(1) + block(2, send=False) + deliver(500)
         + op(CLOSE) + deliver(),
+    # catalogue: "wrong check byte", then Close
     "close-when-stopped": params(count=3) + markers() + block(1, wrong=9) + op(CLOSE) + block(2),
+    # catalogue: "adapter pulled" (LoaderFault::hangUp in a block)
     "lost-in-block": params(count=3) + markers() + block(1) + block(2, send=False) + deliver(1000)
         + op(LOSE) + deliver(),
+    # catalogue: "adapter pulled in the handshake"
     "lost-in-handshake": params(count=1) + op(MARKER, 0) + deliver() + op(LOSE),
     "lost-at-send": params(count=2, lose_at=9) + markers() + block(1) + block(2) + total(),
     # Sends 1-5 are the handshake, 6-8 answer the markers, then two per block.
     "lost-at-down-success": params(count=2, lose_at=14) + markers() + block(1) + block(2) + total(),
     "lost-at-upgrade-success": params(count=2, lose_at=14) + markers() + block(1) + block(2)
         + total(wrong=True),
+    # catalogue: "wrong check byte", then LoaderFault::hangUp
     "lost-when-stopped": params(count=2) + markers() + block(1, wrong=2) + op(LOSE),
     # The file.
     "file-cannot-create": params(count=2, file=CANNOT_CREATE) + markers() + block(1),

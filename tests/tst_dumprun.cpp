@@ -10,6 +10,7 @@
 #include "ptypair.h"
 #include "recorder.h"
 #include "session.h"
+#include "sessionrig.h"
 #include "wirelog.h"
 #include "sessionprobe.h"
 
@@ -36,69 +37,6 @@ QByteArray blocks(const LoaderSim &sim, int start, int count)
     for (int n = start; n < start + count; ++n)
         data += sim.block(n);
     return data;
-}
-
-// One run's world: a serial port, the window around the run, the run
-// and an output folder.
-struct Rig {
-    // The stall watch goes by this clock: a run stalls only when a test moves it on.
-    ManualClock clock;
-    // The far end for most runs; tests that play the loader themselves leave it closed.
-    LoaderSim sim;
-    tarvik::Session session;
-    SerialService &port = portOf(session);
-    DumpRun &run = runOf(session);
-    // The window around the run.
-    Recorder host{session};
-    // The header option.
-    bool header = false;
-    QTemporaryDir dir;
-    QSignalSpy finished{&run, &DumpRun::finished};
-
-    Rig() { session.setClock(clock); }
-
-    QString folder() const { return dir.path() + u'/'; }
-
-    bool open(const QString &device) { return session.open(device) == SerialService::OpenError::None; }
-    // Opens the simulator and the port on its device.
-    bool openOnSim() { return sim.open() && open(sim.slavePath()); }
-
-    // Runs blocks 0 and 1 against a loader that falls silent at this point of
-    // its replies; true once it has, with what it sent before waiting here.
-    bool startSilentAt(Point at, int index, int afterBytes)
-    {
-        sim.setStall(at, index, afterBytes);
-        if (!openOnSim())
-            return false;
-        start(0, 2);
-        const int held = at == Point::Marker ? 0 : afterBytes;
-        return QTest::qWaitFor([&] {
-            return sim.stage() == LoaderSim::Stage::Silent && port.bytesWaiting() == held;
-        });
-    }
-
-    void start(int startBlock, int count) { start(startBlock, count, folder()); }
-    void start(int startBlock, int count, const QString &folder)
-    {
-        session.start(qint16(startBlock), qint16(count), folder, header);
-    }
-
-    QStringList files() const { return withoutPartRecords(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden)); }
-
-    // What a partial read cut short left behind: the bytes of FlashDump.bin.part,
-    // or NoFile when the folder holds no file at all.
-    QByteArray partialDump() const
-    {
-        return files().isEmpty() ? NoFile : readFile(folder() + QStringLiteral("FlashDump.bin.part"));
-    }
-    static inline const QByteArray NoFile = QByteArrayLiteral("(no file)");
-};
-
-// The bytes a partial read from block 0 leaves after `fileBlocks` good blocks;
-// a negative count means no file.
-QByteArray expectedPartialDump(const LoaderSim &sim, int fileBlocks)
-{
-    return fileBlocks < 0 ? Rig::NoFile : blocks(sim, 0, fileBlocks);
 }
 
 // Collects what the engine sent to a scripted peer.
@@ -162,7 +100,7 @@ void TestDumpRun::fullRead()
     QFETCH(QString, fileName);
     QFETCH(QByteArray, header);
 
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(0, 1024);
@@ -210,7 +148,7 @@ void TestDumpRun::partialRead()
     QFETCH(int, count);
     QFETCH(bool, ticked);
 
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(start, count);
@@ -231,7 +169,7 @@ void TestDumpRun::partialRead()
 
 void TestDumpRun::countZero()
 {
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setExpectedRange(0, 0);
@@ -251,7 +189,7 @@ void TestDumpRun::countZero()
 
 void TestDumpRun::secondRunStartsAfresh()
 {
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     QVERIFY(rig.openOnSim());
@@ -288,7 +226,7 @@ void TestDumpRun::badCheckByte()
 {
     QFETCH(int, bad);
 
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     sim.setBadCheckBlock(bad);
     QVERIFY(rig.openOnSim());
@@ -299,8 +237,7 @@ void TestDumpRun::badCheckByte()
     QString log = LogStart;
     for (int n = 0; n < bad; ++n)
         log += blockLine(n);
-    log += blockAsked(bad) + "CRC Error while receiving BLOCK: " + four(bad)
-           + "\r\n";
+    log += blockAsked(bad) + crcErrorLine(bad);
     QCOMPARE(rig.host.log, log);
     // Stopped: the port and the file stay open until the user closes the port.
     QVERIFY(rig.port.isOpen());
@@ -322,7 +259,7 @@ void TestDumpRun::badCheckByte()
 
 void TestDumpRun::totalMismatch()
 {
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setBadTotal(true);
@@ -345,7 +282,7 @@ void TestDumpRun::totalMismatch()
 
 void TestDumpRun::splitMarkers()
 {
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     QSignalSpy done(&sim, &LoaderSim::conversationFinished);
     sim.setSplitMarkers(true, 30);
@@ -362,7 +299,7 @@ void TestDumpRun::textAfterMarkerIsDropped()
 {
     PtyPair pty;
     QVERIFY(pty.isValid());
-    Rig rig;
+    SessionRig rig;
     QVERIFY(rig.open(pty.slavePath()));
     rig.start(0, 1);
     Wire wire(pty);
@@ -410,7 +347,7 @@ void TestDumpRun::closeDuringWait_data()
         << int(Point::Block) << 1 << 600
         << LogStart + blockLine(0) + blockAsked(1) << 1;
     QTest::newRow("total") << int(Point::Total) << 0 << 0
-                           << LogStart + blockLine(0) + blockLine(1) + "REQUEST_TOTALCRC    " << 2;
+                           << LogStart + blockLine(0) + blockLine(1) + TotalAsked << 2;
 }
 
 void TestDumpRun::closeDuringWait()
@@ -421,7 +358,7 @@ void TestDumpRun::closeDuringWait()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     QVERIFY(rig.startSilentAt(Point(at), index, afterBytes));
     QTRY_COMPARE(rig.host.log, log);
@@ -439,7 +376,7 @@ void TestDumpRun::closeDuringWait()
     QCOMPARE(rig.finished.count(), 1);
     QCOMPARE(sim.deviations(), QStringList());
 
-    QCOMPARE(rig.partialDump(), expectedPartialDump(sim, fileBlocks));
+    QCOMPARE(rig.partialDump(), rig.partialDump(fileBlocks));
 }
 
 void TestDumpRun::fileErrors_data()
@@ -478,7 +415,7 @@ void TestDumpRun::fileErrors()
     QFETCH(QString, name);
     QFETCH(QString, reason);
 
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     rig.header = ticked;
     if (room >= 0) {
@@ -500,8 +437,7 @@ void TestDumpRun::fileErrors()
     QString log = LogStart;
     for (int n = start; n < failingBlock; ++n)
         log += blockLine(n);
-    log += blockAsked(failingBlock) + "Dump file error while receiving BLOCK: "
-           + four(failingBlock) + "\r\n" + LogClosed;
+    log += blockAsked(failingBlock) + fileErrorLine(awaitedBlock(failingBlock)) + LogClosed;
     QCOMPARE(rig.host.log, log);
     QCOMPARE(rig.host.reports.size(), 1);
     QVERIFY(!rig.port.isOpen());
@@ -521,18 +457,14 @@ void TestDumpRun::unexpectedData_data()
     QTest::addColumn<int>("fileBlocks");
 
     QTest::newRow("after the first block")
-        << int(Point::Block) << 0 << QByteArray("\r\n") << LogStart
-               + blockAsked(0) + "Unexpected data while receiving BLOCK: 0000\r\n" << -1;
+        << int(Point::Block) << 0 << QByteArray("\r\n") << LogStart + blockAsked(0) + unexpectedLine(awaitedBlock(0))
+        << -1;
     QTest::newRow("after the second block")
         << int(Point::Block) << 1 << QByteArray(600, 'x')
-        << LogStart + blockLine(0)
-               + blockAsked(1) + "Unexpected data while receiving BLOCK: 0001\r\n"
-        << 1;
+        << LogStart + blockLine(0) + blockAsked(1) + unexpectedLine(awaitedBlock(1)) << 1;
     QTest::newRow("after the total")
         << int(Point::Total) << 0 << QByteArray("?")
-        << LogStart + blockLine(0) + blockLine(1)
-               + "REQUEST_TOTALCRC    Unexpected data while receiving TOTALCRC\r\n"
-        << 2;
+        << LogStart + blockLine(0) + blockLine(1) + TotalAsked + unexpectedLine(AwaitedTotal) << 2;
 }
 
 void TestDumpRun::unexpectedData()
@@ -543,7 +475,7 @@ void TestDumpRun::unexpectedData()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     sim.setExtraAfterReply(Point(at), index, extra);
     QVERIFY(rig.openOnSim());
@@ -559,7 +491,7 @@ void TestDumpRun::unexpectedData()
     QVERIFY(hostClosed.wait());
     QCOMPARE(rig.host.log, log + LogClosed);
     QCOMPARE(sim.deviations(), QStringList());
-    QCOMPARE(rig.partialDump(), expectedPartialDump(sim, fileBlocks));
+    QCOMPARE(rig.partialDump(), rig.partialDump(fileBlocks));
 }
 
 void TestDumpRun::stall_data()
@@ -571,15 +503,13 @@ void TestDumpRun::stall_data()
 
     QTest::newRow("block never starts")
         << int(Point::Block) << 0 << 0
-        << LogStart + blockAsked(0) + "Timeout while receiving BLOCK: 0000\r\n";
+        << LogStart + blockAsked(0) + timeoutLine(awaitedBlock(0));
     QTest::newRow("block stops half way")
         << int(Point::Block) << 1 << 512
-        << LogStart + blockLine(0)
-               + blockAsked(1) + "Timeout while receiving BLOCK: 0001\r\n";
+        << LogStart + blockLine(0) + blockAsked(1) + timeoutLine(awaitedBlock(1));
     QTest::newRow("total never comes")
         << int(Point::Total) << 0 << 0
-        << LogStart + blockLine(0) + blockLine(1)
-               + "REQUEST_TOTALCRC    Timeout while receiving TOTALCRC\r\n";
+        << LogStart + blockLine(0) + blockLine(1) + TotalAsked + timeoutLine(AwaitedTotal);
 }
 
 void TestDumpRun::stall()
@@ -589,7 +519,7 @@ void TestDumpRun::stall()
     QFETCH(int, afterBytes);
     QFETCH(QString, log);
 
-    Rig rig;
+    SessionRig rig;
     // The loader falls silent; the run gives up ten seconds after the request, not before.
     QVERIFY(rig.startSilentAt(Point(at), index, afterBytes));
     rig.clock.advance(StallMs - 1);
@@ -610,7 +540,7 @@ void TestDumpRun::handshakeHasNoTimeout()
     // The box may be switched to its host mode after Open.
     PtyPair pty;
     QVERIFY(pty.isValid());
-    Rig rig;
+    SessionRig rig;
     QVERIFY(rig.open(pty.slavePath()));
     rig.start(0, 1);
     Wire wire(pty);
@@ -646,7 +576,7 @@ void TestDumpRun::blockInPieces()
 
     PtyPair pty;
     QVERIFY(pty.isValid());
-    Rig rig;
+    SessionRig rig;
     QVERIFY(rig.open(pty.slavePath()));
     rig.start(0, 1);
     Wire wire(pty);
@@ -672,7 +602,7 @@ void TestDumpRun::blockInPieces()
     }
     if (stalls) {
         QCOMPARE(rig.run.stage(), DumpRun::Stage::Stopped);
-        QCOMPARE(rig.host.log, LogStart + blockAsked(0) + "Timeout while receiving BLOCK: 0000\r\n");
+        QCOMPARE(rig.host.log, LogStart + blockAsked(0) + timeoutLine(awaitedBlock(0)));
         QCOMPARE(wire.read(), AllHandshake + blockRequest(0));
         rig.host.closePort();
         return;
@@ -681,7 +611,7 @@ void TestDumpRun::blockInPieces()
     QTRY_COMPARE(wire.read(),
                  AllHandshake + blockRequest(0) + "1024DOWN_SUCCESS:0\rREQUEST_TOTALCRC\r");
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Total);
-    QCOMPARE(rig.host.log, LogStart + blockLine(0) + "REQUEST_TOTALCRC    ");
+    QCOMPARE(rig.host.log, LogStart + blockLine(0) + TotalAsked);
     rig.host.closePort();
 }
 
@@ -698,14 +628,9 @@ void TestDumpRun::portLost_data()
     QTest::newRow("in a block") << int(Point::Block) << 1 << 300 << -1
                                 << LogStart + blockLine(0) + blockAsked(1) << 1;
     QTest::newRow("in the total") << int(Point::Total) << 0 << 0 << -1
-                                  << LogStart + blockLine(0) + blockLine(1)
-                                         + "REQUEST_TOTALCRC    "
-                                  << 2;
+                                  << LogStart + blockLine(0) + blockLine(1) + TotalAsked << 2;
     QTest::newRow("when stopped") << int(Point::Block) << 1 << tarvik::protocol::BlockReplySize << 1
-                                  << LogStart + blockLine(0)
-                                         + blockAsked(1) + "CRC Error while receiving "
-                                           "BLOCK: 0001\r\n"
-                                  << 2;
+                                  << LogStart + blockLine(0) + blockAsked(1) + crcErrorLine(1) << 2;
 }
 
 void TestDumpRun::portLost()
@@ -717,7 +642,7 @@ void TestDumpRun::portLost()
     QFETCH(QString, log);
     QFETCH(int, fileBlocks);
 
-    Rig rig;
+    SessionRig rig;
     LoaderSim &sim = rig.sim;
     sim.setHangUp(Point(at), index, afterBytes);
     sim.setBadCheckBlock(badBlock);
@@ -728,16 +653,16 @@ void TestDumpRun::portLost()
     QVERIFY(!rig.port.isOpen());
     QCOMPARE(rig.run.stage(), DumpRun::Stage::Idle);
     // A hang-up is what a pulled adapter gives: the window's way on is Open.
-    QVERIFY2(rig.host.log.startsWith(log + QStringLiteral("Serial port lost: ")
+    QVERIFY2(rig.host.log.startsWith(log + LogLost
                                      + tarvik::disconnectText(rig.port.devicePath(), QStringLiteral("Open"))
                                      + QStringLiteral("\r\n")),
              qPrintable(rig.host.log));
     QVERIFY(rig.host.log.endsWith(QStringLiteral("\r\n") + LogClosed));
-    QCOMPARE(rig.host.log.count(QStringLiteral("Serial port lost: ")), 1);
+    QCOMPARE(rig.host.log.count(LogLost), 1);
     QCOMPARE(rig.host.log.count(QStringLiteral("\r\n")), log.count(QStringLiteral("\r\n")) + 2);
     QCOMPARE(rig.finished.count(), 1);
     QCOMPARE(sim.deviations(), QStringList());
-    QCOMPARE(rig.partialDump(), expectedPartialDump(sim, fileBlocks));
+    QCOMPARE(rig.partialDump(), rig.partialDump(fileBlocks));
 }
 
 QTEST_GUILESS_MAIN(TestDumpRun)

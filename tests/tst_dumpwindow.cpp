@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whole dump runs through the real window against the simulated boot loader.
 #include "controls.h"
+#include "faults.h"
 #include "files.h"
 #include "mainwindow.h"
 #include "loadersim.h"
 #include "scriptedprompts.h"
 #include "showntext.h"
+#include "windowdesk.h"
 #include "wirelog.h"
 #include "sessionprobe.h"
+#include "wait.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -32,19 +35,9 @@ using tarvik::ShapeWidget;
 
 namespace {
 
-bool runEnded(MainWindow &w)
-{
-    return !portOf(w.session()).isOpen() && w.control<QPushButton>("openButton")->isEnabled();
-}
-
 QStringList entries(const QString &folder)
 {
     return withoutPartRecords(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
-}
-
-QString hex2(int value)
-{
-    return QString::asprintf("%02X", value);
 }
 
 // The default image with the same model and versions, but data of its own
@@ -57,54 +50,18 @@ QByteArray imageOfRun(int run)
     return image;
 }
 
-// As QTRY_VERIFY waits, for helpers that return a result: events are
-// processed between looks (qWaitFor would sleep after every single pass).
-template<typename Predicate>
-bool waitUntil(Predicate done, int timeoutMs = 60000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired())
-        QTest::qWait(20);
-    return done();
-}
+// One run of the window's: the loader's fault, and whether the user clicks
+// Close once block `closeAt` is on its way (-1: never). `imageOf` names the
+// run whose box is read again (-1: the box of this run).
+struct WindowRun {
+    LoaderFault fault = LoaderFault::none();
+    int closeAt = -1;
+    int imageOf = -1;
+};
 
-// One run through the window against a fresh simulated loader. `how` is
-// "good", "check N" (wrong check byte at block N, then Close), "close N"
-// (Close once block N is on its way), "hang-up N" (the adapter is gone
-// instead of block N) or "total" (the total differs). Returns the bytes
-// that the run received.
-QByteArray runOnce(MainWindow &w, const QByteArray &image, const QString &how, int start)
+WindowRun closeAt(int block)
 {
-    const QStringList words = how.split(u' ');
-    const QString kind = words.first();
-    const int at = words.size() > 1 ? words.at(1).toInt() : -1;
-    LoaderSim sim;
-    if (!sim.open())
-        return "simulator failed";
-    sim.setImage(image);
-    if (kind == u"check")
-        sim.setBadCheckBlock(at);
-    else if (kind == u"hang-up")
-        sim.setHangUp(LoaderSim::Point::Block, at);
-    else if (kind == u"total")
-        sim.setBadTotal(true);
-    QObject::connect(&sim, &LoaderSim::blockServed, &w, [&w, kind, at](int n) {
-        if (kind == u"close" && n == at)
-            w.onCloseClicked();
-    });
-    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
-    w.onOpenClicked();
-    if (kind == u"check") {
-        if (!waitUntil([&w] { return runOf(w.session()).stage() == tarvik::DumpRun::Stage::Stopped; }))
-            return "never stopped";
-        w.onCloseClicked();
-    }
-    if (!waitUntil([&w] { return runEnded(w); }))
-        return "never ended";
-    if (!sim.deviations().isEmpty())
-        return sim.deviations().join(u'\n').toUtf8();
-    const int written = w.control<QProgressBar>("progressBar")->value() + (kind == u"check" ? 1 : 0);
-    return image.mid(qsizetype(start) * 1024, qsizetype(written) * 1024);
+    return {LoaderFault::none(), block, -1};
 }
 
 // Sets an environment variable for the life of the object.
@@ -131,6 +88,8 @@ private:
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(WindowRun)
 
 class TestDumpWindow : public QObject
 {
@@ -223,7 +182,7 @@ void TestDumpWindow::fullRead()
 
 void TestDumpWindow::keepsEveryDump_data()
 {
-    QTest::addColumn<QStringList>("runs");
+    QTest::addColumn<QList<WindowRun>>("runs");
     QTest::addColumn<int>("start");
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("name");
@@ -231,22 +190,26 @@ void TestDumpWindow::keepsEveryDump_data()
     QTest::addColumn<bool>("partKept"); // the last run's bytes are in <name>.part
     QTest::addColumn<int>("keptRun");  // whose dump is kept under a dated name; -1: none
 
+    const WindowRun good;
+    const WindowRun again{LoaderFault::none(), -1, 0}; // the box of the run before, read again
+    const auto check = [](int block) { return WindowRun{LoaderFault::badCheck(block)}; };
     QTest::newRow("good, then stopped at block 5, then closed")
-        << QStringList{"good", "check 5", "close 3"} << 0 << 1024 << "KSF-2100.bin" << 0 << true << -1;
+        << QList<WindowRun>{good, check(5), closeAt(3)} << 0 << 1024 << "KSF-2100.bin" << 0 << true << -1;
     QTest::newRow("good re-run of another box keeps the earlier dump")
-        << QStringList{"good", "good"} << 0 << 1024 << "KSF-2100.bin" << 1 << false << 0;
+        << QList<WindowRun>{good, good} << 0 << 1024 << "KSF-2100.bin" << 1 << false << 0;
     QTest::newRow("good re-run with the same bytes replaces the dump")
-        << QStringList{"good", "again"} << 0 << 1024 << "KSF-2100.bin" << 0 << false << -1;
+        << QList<WindowRun>{good, again} << 0 << 1024 << "KSF-2100.bin" << 0 << false << -1;
     QTest::newRow("partial read closed after a good one")
-        << QStringList{"good", "close 6"} << 5 << 8 << "FlashDump.bin" << 0 << true << -1;
+        << QList<WindowRun>{good, closeAt(6)} << 5 << 8 << "FlashDump.bin" << 0 << true << -1;
     QTest::newRow("partial read stopped after a stopped one")
-        << QStringList{"check 7", "check 6"} << 5 << 8 << "FlashDump.bin" << -1 << true << -1;
+        << QList<WindowRun>{check(7), check(6)} << 5 << 8 << "FlashDump.bin" << -1 << true << -1;
     QTest::newRow("adapter lost after a good run")
-        << QStringList{"good", "hang-up 8"} << 5 << 8 << "FlashDump.bin" << 0 << true << -1;
+        << QList<WindowRun>{good, {LoaderFault::hangUp(LoaderFault::Point::Block, 8)}} << 5 << 8
+        << "FlashDump.bin" << 0 << true << -1;
     QTest::newRow("total differs after a good run")
-        << QStringList{"good", "total"} << 5 << 8 << "FlashDump.bin" << 0 << true << -1;
+        << QList<WindowRun>{good, {LoaderFault::badTotal()}} << 5 << 8 << "FlashDump.bin" << 0 << true << -1;
     QTest::newRow("good run after a stopped one")
-        << QStringList{"check 6", "good"} << 5 << 8 << "FlashDump.bin" << 1 << false << -1;
+        << QList<WindowRun>{check(6), good} << 5 << 8 << "FlashDump.bin" << 1 << false << -1;
 }
 
 // Only a run that ends with "Transfer succesfull!" puts its dump under the
@@ -255,7 +218,7 @@ void TestDumpWindow::keepsEveryDump_data()
 // earlier one: that one is kept under a dated name, and the log says where.
 void TestDumpWindow::keepsEveryDump()
 {
-    QFETCH(QStringList, runs);
+    QFETCH(QList<WindowRun>, runs);
     QFETCH(int, start);
     QFETCH(int, count);
     QFETCH(QString, name);
@@ -272,9 +235,10 @@ void TestDumpWindow::keepsEveryDump()
     // A stopped dump is started again, not continued.
     prompts.otherwiseAnswer = 1;
     QByteArray received;
-    // "again": a good run of the box of the run before.
-    for (int i = 0; i < runs.size(); ++i)
-        received = runOnce(w, imageOfRun(runs.at(i) == u"again" ? i - 1 : i), runs.at(i), start);
+    for (int i = 0; i < runs.size(); ++i) {
+        const WindowRun &run = runs.at(i);
+        received = runOnce(w, imageOfRun(run.imageOf >= 0 ? run.imageOf : i), run.fault, start, run.closeAt);
+    }
     QVERIFY(prompts.messages.isEmpty());
 
     QStringList expected;
@@ -316,7 +280,7 @@ void TestDumpWindow::renameFails()
     w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
     w.control<QLineEdit>("countEdit")->setText("3");
     const QByteArray image = imageOfRun(0);
-    QCOMPARE(runOnce(w, image, "good", 0), image.left(3 * 1024));
+    QCOMPARE(runOnce(w, image, LoaderFault::none(), 0), image.left(3 * 1024));
 
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
@@ -324,9 +288,7 @@ void TestDumpWindow::renameFails()
     QVERIFY2(text.contains(dir.filePath("FlashDump.bin") + ':'), qPrintable(text));
     QVERIFY2(text.contains(dir.filePath("FlashDump.bin.part")), qPrintable(text));
     QVERIFY2(text.contains(QString::fromLocal8Bit(strerror(EISDIR))), qPrintable(text));
-    QVERIFY2(w.logText().endsWith("REQUEST_1024DOWN:0002    1024DOWN_SUCCESS:0002\r\n"
-                                  "REQUEST_TOTALCRC    Dump file error while receiving TOTALCRC\r\n"
-                                  + closedWith(3)),
+    QVERIFY2(w.logText().endsWith(blockLine(2) + TotalAsked + fileErrorLine(AwaitedTotal) + closedWith(3)),
              qPrintable(w.logText().right(200)));
     QCOMPARE(entries(dir.path()), (QStringList{"FlashDump.bin", "FlashDump.bin.part"}));
     QCOMPARE(entries(dir.filePath("FlashDump.bin")), QStringList{"inside"});
@@ -355,11 +317,9 @@ void TestDumpWindow::anotherWriter()
     MainWindow w(&prompts);
     w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
     w.control<QLineEdit>("countEdit")->setText("3");
-    runOnce(w, imageOfRun(0), "good", 0);
+    runOnce(w, imageOfRun(0), LoaderFault::none(), 0);
 
-    QCOMPARE(w.logText(), QStringLiteral("sending request...\r\n"
-                                         "REQUEST_1024DOWN:0000    Dump file error while receiving BLOCK: 0000\r\n"
-                                         "Serial port closed.\r\n"));
+    QCOMPARE(w.logText(), LogStart + blockAsked(0) + fileErrorLine(awaitedBlock(0)) + LogClosed);
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
     QVERIFY2(prompts.messages.at(0).text.contains(part), qPrintable(prompts.messages.at(0).text));
@@ -396,7 +356,7 @@ void TestDumpWindow::typedFolder()
     w.control<QLineEdit>("startEdit")->setText("5");
     w.control<QLineEdit>("countEdit")->setText("3");
     const QByteArray image = imageOfRun(0);
-    QCOMPARE(runOnce(w, image, "good", 5), image.mid(5 * 1024, 3 * 1024));
+    QCOMPARE(runOnce(w, image, LoaderFault::none(), 5), image.mid(5 * 1024, 3 * 1024));
 
     QVERIFY(prompts.messages.isEmpty());
     QCOMPARE(entries(dir.path()), QStringList{"sub"});
@@ -434,7 +394,7 @@ void TestDumpWindow::modelNames()
     w.control<QLineEdit>("folderEdit")->setText(dir.path());
     w.control<QCheckBox>("headerCheck")->setChecked(header);
     const QByteArray image = LoaderSim::defaultImage(model);
-    QCOMPARE(runOnce(w, image, "good", 0).size(), image.size());
+    QCOMPARE(runOnce(w, image, LoaderFault::none(), 0).size(), image.size());
 
     QVERIFY(prompts.messages.isEmpty());
     QCOMPARE(w.control<QLabel>("modelLabel")->text(), QString::fromLatin1(model));
@@ -464,13 +424,12 @@ void TestDumpWindow::plantedPart()
     MainWindow w(&prompts);
     w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
     w.control<QLineEdit>("countEdit")->setText("3");
-    runOnce(w, imageOfRun(0), "good", 0);
+    runOnce(w, imageOfRun(0), LoaderFault::none(), 0);
 
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
     QCOMPARE(prompts.messages.at(0).text, part + " is a symbolic link: remove it, or choose another folder.");
-    QVERIFY2(w.logText().endsWith("REQUEST_1024DOWN:0000    Dump file error while receiving BLOCK: 0000\r\n"
-                                  "Serial port closed.\r\n"),
+    QVERIFY2(w.logText().endsWith(blockAsked(0) + fileErrorLine(awaitedBlock(0)) + LogClosed),
              qPrintable(w.logText().right(200)));
     QCOMPARE(readFile(victim), QByteArray("precious"));
     QCOMPARE(QFileInfo(part).symLinkTarget(), victim);
@@ -506,7 +465,7 @@ void TestDumpWindow::continueStoppedDump()
     auto window = std::make_unique<MainWindow>(&prompts);
     window->control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
     const QByteArray image = imageOfRun(0);
-    runOnce(*window, image, "check 900", 0);
+    runOnce(*window, image, LoaderFault::badCheck(900), 0);
     QVERIFY(QFileInfo::exists(dir.filePath("KSF-2100.bin.part")));
     QVERIFY(window->logText().endsWith("Serial port closed.\r\nOpen again to continue from block 0899\r\n"));
     if (restarted) {
@@ -556,7 +515,7 @@ void TestDumpWindow::continueStoppedDump()
 
 void TestDumpWindow::stoppedDumpIsNeverCutUnasked_data()
 {
-    QTest::addColumn<QString>("first");      // the run that leaves the .part (blocks 0-7)
+    QTest::addColumn<LoaderFault>("first");  // the run that leaves the .part (blocks 0-7)
     QTest::addColumn<QString>("between");    // "restart" the program without the record, or read "10" blocks
     QTest::addColumn<bool>("refusedFirst");  // the next run stops rather than cut it, then Open asks
     QTest::addColumn<QString>("question");   // PART: the .part's path
@@ -572,11 +531,11 @@ void TestDumpWindow::stoppedDumpIsNeverCutUnasked_data()
                              "run: it is taken for a read of this range.";
     const QString otherRange = "PART holds a stopped read of 8 blocks from block 0: give that range to continue it. "
                                "Cut it and start again from block 0?";
-    QTest::newRow("failed total, start again") << "total" << "" << false << failedTotal << startAgain << "Start again";
-    QTest::newRow("failed total, cancel") << "total" << "" << false << failedTotal << startAgain << "Cancel";
-    QTest::newRow("no record, continue") << "check 6" << "restart" << true << noRecord << all << "Continue";
-    QTest::newRow("no record, cancel") << "check 6" << "restart" << true << noRecord << all << "Cancel";
-    QTest::newRow("another range, start again") << "check 6" << "10" << true << otherRange << startAgain
+    QTest::newRow("failed total, start again") << LoaderFault::badTotal() << "" << false << failedTotal << startAgain << "Start again";
+    QTest::newRow("failed total, cancel") << LoaderFault::badTotal() << "" << false << failedTotal << startAgain << "Cancel";
+    QTest::newRow("no record, continue") << LoaderFault::badCheck(6) << "restart" << true << noRecord << all << "Continue";
+    QTest::newRow("no record, cancel") << LoaderFault::badCheck(6) << "restart" << true << noRecord << all << "Cancel";
+    QTest::newRow("another range, start again") << LoaderFault::badCheck(6) << "10" << true << otherRange << startAgain
                                                 << "Start again";
 }
 
@@ -586,7 +545,7 @@ void TestDumpWindow::stoppedDumpIsNeverCutUnasked_data()
 // A run that would cut one unasked stops first and says so; Open then asks.
 void TestDumpWindow::stoppedDumpIsNeverCutUnasked()
 {
-    QFETCH(QString, first);
+    QFETCH(LoaderFault, first);
     QFETCH(QString, between);
     QFETCH(bool, refusedFirst);
     QFETCH(QString, question);
@@ -601,7 +560,7 @@ void TestDumpWindow::stoppedDumpIsNeverCutUnasked()
     const QByteArray image = imageOfRun(0);
     runOnce(*window, image, first, 0);
     const QString part = dir.filePath("FlashDump.bin.part");
-    if (first == u"check 6")
+    if (first.stops())
         QVERIFY2(window->logText().endsWith("Serial port closed.\r\nOpen again to continue from block 0005\r\n"),
                  qPrintable(window->logText().right(100)));
     else
@@ -619,7 +578,7 @@ void TestDumpWindow::stoppedDumpIsNeverCutUnasked()
     const QByteArray recordBefore = readFile(part + ".state");
 
     if (refusedFirst) {
-        QCOMPARE(runOnce(w, image, "good", 0).left(5), QByteArray());
+        QCOMPARE(runOnce(w, image, LoaderFault::none(), 0).left(5), QByteArray());
         QCOMPARE(prompts.questions.size(), 0);
         QCOMPARE(prompts.messages.size(), 1);
         QCOMPARE(prompts.messages.at(0).text,
@@ -690,9 +649,7 @@ void TestDumpWindow::totalCheck()
     for (int n = 0; n < 4; ++n)
         total += LoaderSim::checkValue(sim.block(n));
     total %= 256;
-    const QString ending = differs
-            ? "TOTALCRC Error! (expected " + hex2(total) + ", received " + hex2((total + 1) % 256) + ")\r\n"
-            : QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
+    const QString ending = differs ? totalErrorLine(total, total + 1) : LogSuccess;
     QVERIFY2(w.logText().endsWith("REQUEST_1024DOWN:0003    1024DOWN_SUCCESS:0003\r\nREQUEST_TOTALCRC    "
                                   + ending + "Serial port closed.\r\n"),
              qPrintable(w.logText().right(200)));

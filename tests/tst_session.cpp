@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "faults.h"
 #include "files.h"
-#include "loadersim.h"
 #include "session.h"
+#include "sessionrig.h"
 #include "wirelog.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using tarvik::DumpRun;
@@ -60,21 +59,25 @@ private slots:
 
 void TestSession::endings_data()
 {
-    QTest::addColumn<QString>("how");
+    QTest::addColumn<LoaderFault>("fault"); // of the loader, in a read of three blocks
+    QTest::addColumn<QString>("then");      // Close at block 1, the adapter lost when stopped, or no folder
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<int>("fileBlocks"); // in the file the report names; -1: no file
 
     const QStringList closing{"closing line", "ended"};
     const QStringList stopped{"stopped", "closing line", "ended"};
-    QTest::newRow("success") << "good" << closing << Outcome::Success << 3;
-    QTest::newRow("total differs") << "total" << closing << Outcome::TotalMismatch << 3;
-    QTest::newRow("bad block, then Close") << "check" << stopped << Outcome::CheckError << 2;
-    QTest::newRow("stall, then Close") << "stall" << stopped << Outcome::Timeout << 1;
-    QTest::newRow("Close during the run") << "close" << closing << Outcome::PortClosed << 1;
-    QTest::newRow("adapter lost") << "hang-up" << closing << Outcome::PortLost << 1;
-    QTest::newRow("adapter lost when stopped") << "check, hang-up" << stopped << Outcome::PortLost << 2;
-    QTest::newRow("file error") << "no folder" << closing << Outcome::FileError << -1;
+    const LoaderFault good = LoaderFault::none();
+    const LoaderFault badBlock = LoaderFault::badCheck(1);
+    QTest::newRow("success") << good << "" << closing << Outcome::Success << 3;
+    QTest::newRow("total differs") << LoaderFault::badTotal() << "" << closing << Outcome::TotalMismatch << 3;
+    QTest::newRow("bad block, then Close") << badBlock << "" << stopped << Outcome::CheckError << 2;
+    QTest::newRow("stall, then Close") << LoaderFault::stall(Point::Block, 1) << "" << stopped << Outcome::Timeout << 1;
+    QTest::newRow("Close during the run") << good << "close" << closing << Outcome::PortClosed << 1;
+    QTest::newRow("adapter lost") << LoaderFault::hangUp(Point::Block, 1, 300) << "" << closing << Outcome::PortLost
+                                  << 1;
+    QTest::newRow("adapter lost when stopped") << badBlock << "hang-up" << stopped << Outcome::PortLost << 2;
+    QTest::newRow("file error") << good << "no folder" << closing << Outcome::FileError << -1;
 }
 
 // Every run ends with one report, after the port and the file are closed and
@@ -82,40 +85,34 @@ void TestSession::endings_data()
 // until it is closed. Closing again reports nothing more.
 void TestSession::endings()
 {
-    QFETCH(QString, how);
+    QFETCH(LoaderFault, fault);
+    QFETCH(QString, then);
     QFETCH(QStringList, events);
     QFETCH(Outcome, outcome);
     QFETCH(int, fileBlocks);
 
-    LoaderSim sim;
-    QVERIFY(sim.open());
-    if (how.startsWith(u"check"))
-        sim.setBadCheckBlock(1);
-    else if (how == u"total")
-        sim.setBadTotal(true);
-    else if (how == u"stall")
-        sim.setStall(Point::Block, 1);
-    else if (how == u"hang-up")
-        sim.setHangUp(Point::Block, 1, 300);
-    QTemporaryDir dir;
-    const QString folder = how == u"no folder" ? dir.filePath("gone/") : dir.path() + u'/';
-
-    Session session;
-    session.setStallTimeout(200);
+    SessionRig rig;
+    fault.applyTo(rig.sim);
+    const QString folder = then == u"no folder" ? rig.dir.filePath("gone/") : rig.folder();
+    Session &session = rig.session;
     EndWatch watch(session);
-    QObject::connect(&sim, &LoaderSim::blockServed, &session, [&](int n) {
-        if (how == u"close" && n == 1)
+    QObject::connect(&rig.sim, &LoaderSim::blockServed, &session, [&](int n) {
+        if (then == u"close" && n == 1)
             session.close();
     });
-    QCOMPARE(session.open(sim.slavePath()), tarvik::SerialService::OpenError::None);
-    session.start(0, 3, folder, false);
+    QVERIFY(rig.openOnSim());
+    rig.start(0, 3, folder);
+    if (fault.kind == LoaderFault::Kind::Stall) {
+        QVERIFY(rig.waitForSilence(fault.afterBytes));
+        rig.clock.advance(DumpRun::DefaultStallMs);
+    }
 
     if (events.first() == u"stopped") {
         QTRY_COMPARE(watch.events, QStringList{"stopped"});
         QVERIFY(watch.portOpenWhenStopped);
         QVERIFY(session.isOpen());
-        if (how.endsWith(u"hang-up"))
-            sim.close();
+        if (then == u"hang-up")
+            rig.sim.close();
         else
             session.close();
     }
@@ -134,7 +131,7 @@ void TestSession::endings()
         return;
     }
     QCOMPARE(report.saved, outcome == Outcome::Success);
-    QCOMPARE(report.filePath, dir.filePath(report.saved ? "FlashDump.bin" : "FlashDump.bin.part"));
+    QCOMPARE(report.filePath, rig.dir.filePath(report.saved ? "FlashDump.bin" : "FlashDump.bin.part"));
     const QByteArray file = readFile(report.filePath);
     QCOMPARE(file.size(), fileBlocks * 1024);
     QCOMPARE(report.size, file.size());

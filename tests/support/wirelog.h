@@ -21,6 +21,7 @@ inline const QByteArray TotalRequest = wire::TotalRequest + wire::RequestEnd;
 inline const QString LogStart = QStringLiteral("sending request...\r\n");
 inline const QString LogClosed = QStringLiteral("Serial port closed.\r\n");
 inline const QString LogSuccess = QStringLiteral("TOTALCRC OK!\r\nTransfer succesfull!\r\n");
+inline const QString LogLost = QStringLiteral("Serial port lost: ");
 // The log line of the total request, as it stands while the reply is awaited.
 inline const QString TotalAsked = QString::fromLatin1(wire::TotalRequest) + QStringLiteral("    ");
 
@@ -112,6 +113,33 @@ inline QString totalErrorLine(int expected, int received)
 {
     const auto hex = [](int value) { return QStringLiteral("%1").arg(value % 256, 2, 16, QLatin1Char('0')).toUpper(); };
     return QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n").arg(hex(expected), hex(received));
+}
+
+// What a failure line names as awaited: a block, or the total.
+inline QString awaitedBlock(int n)
+{
+    return QStringLiteral("BLOCK: ") + four(n);
+}
+inline const QString AwaitedTotal = QStringLiteral("TOTALCRC");
+
+// The run's own last line when it stops: a block's check byte is wrong, the
+// reply does not come whole in time, more bytes come than the reply holds, or
+// the dump file cannot be written.
+inline QString crcErrorLine(int n)
+{
+    return QStringLiteral("CRC Error while receiving ") + awaitedBlock(n) + QStringLiteral("\r\n");
+}
+inline QString timeoutLine(const QString &awaited)
+{
+    return QStringLiteral("Timeout while receiving ") + awaited + QStringLiteral("\r\n");
+}
+inline QString unexpectedLine(const QString &awaited)
+{
+    return QStringLiteral("Unexpected data while receiving ") + awaited + QStringLiteral("\r\n");
+}
+inline QString fileErrorLine(const QString &awaited)
+{
+    return QStringLiteral("Dump file error while receiving ") + awaited + QStringLiteral("\r\n");
 }
 
 // The window's closing lines after a run from block 0 stopped with
