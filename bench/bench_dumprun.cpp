@@ -15,8 +15,8 @@
 // and with a bare host that does the same exchange without any of Tarvik
 // around it, right after each run: the pseudo-terminals' own latency varies
 // from machine to machine and from minute to minute.
-#include "mainwindow.h"
-#include "scriptedprompts.h"
+#include "support/scriptedprompts.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -32,9 +32,9 @@
 #include <QTimer>
 
 #include "benchsupport.h"
-#include "loadersim.h"
-#include "rawpty.h"
-#include "sessionprobe.h"
+#include "loadersim/loadersim.h"
+#include "pty/rawpty.h"
+#include "support/sessionprobe.h"
 
 #include <algorithm>
 #include <cstdio>

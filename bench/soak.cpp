@@ -10,15 +10,15 @@
 // Exit status 1 when a good dump differs from its image, a file holds
 // anything but the blocks received, a run does not end, the loader saw a
 // wrong byte, or file descriptors or lock files are left behind.
-#include "mainwindow.h"
-#include "faults.h"
-#include "files.h"
-#include "loadersim.h"
-#include "processstatus.h"
-#include "scriptedprompts.h"
-#include "wirelog.h"
-#include "sessionprobe.h"
-#include "wait.h"
+#include "loadersim/loadersim.h"
+#include "support/faults.h"
+#include "support/files.h"
+#include "support/processstatus.h"
+#include "support/scriptedprompts.h"
+#include "support/sessionprobe.h"
+#include "support/wait.h"
+#include "support/wirelog.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -63,13 +63,13 @@
 //                bytes as its parameters
 #include "conversation.h"
 
-#include "dumprun.h"
-#include "faultyfile.h"
+#include "dump/dumprun.h"
+#include "dump/resume.h"
+#include "dump/session.h"
 #include "memoryport.h"
-#include "recorder.h"
-#include "resume.h"
-#include "session.h"
-#include "sessionprobe.h"
+#include "support/faultyfile.h"
+#include "support/recorder.h"
+#include "support/sessionprobe.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "serialservice.h"
+#include "dump/serialservice.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -10,7 +10,7 @@
 // anything behind: open descriptors, files or folders in the temporary
 // folder (its own one, for this), or children of the application object.
 #include "conversation.h"
-#include "processstatus.h"
+#include "support/processstatus.h"
 
 #include <QCoreApplication>
 #include <QDir>

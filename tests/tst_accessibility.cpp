@@ -2,11 +2,11 @@
 // What a screen reader finds in the window: names, roles and descriptions of
 // the controls, labels that name their fields, and a progress bar that says
 // how far the run is.
-#include "designtable.h"
-#include "loadersim.h"
-#include "mainwindow.h"
-#include "scriptedprompts.h"
-#include "sessionprobe.h"
+#include "loadersim/loadersim.h"
+#include "support/scriptedprompts.h"
+#include "support/sessionprobe.h"
+#include "window/designtable.h"
+#include "window/mainwindow.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>

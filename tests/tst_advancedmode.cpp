@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The block range fields, the access code and advanced mode, the header
 // option's rule, the output folder and the About link.
-#include "mainwindow.h"
-#include "designtable.h"
-#include "logpane.h"
-#include "ptypair.h"
-#include "scriptedprompts.h"
-#include "sessionprobe.h"
+#include "support/ptypair.h"
+#include "support/scriptedprompts.h"
+#include "support/sessionprobe.h"
+#include "window/designtable.h"
+#include "window/logpane.h"
+#include "window/mainwindow.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

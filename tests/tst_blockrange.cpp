@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "blockrange.h"
+#include "dump/blockrange.h"
 
 #include <QTest>
 

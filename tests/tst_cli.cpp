@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-dump end to end: the built program as a process, each box a simulated
 // boot loader on a pseudo-terminal served by this test's event loop.
-#include "clirun.h"
-#include "dumpname.h"
-#include "portinfo.h"
-#include "faults.h"
-#include "files.h"
-#include "loadersim.h"
-#include "ordinaryuser.h"
-#include "wirelog.h"
+#include "dump/dumpname.h"
+#include "dump/portinfo.h"
+#include "loadersim/loadersim.h"
+#include "support/clirun.h"
+#include "support/faults.h"
+#include "support/files.h"
+#include "support/ordinaryuser.h"
+#include "support/wirelog.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "colors.h"
+#include "transframe/colors.h"
 
 #include <QApplication>
 #include <QPalette>

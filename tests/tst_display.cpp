@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-dump's live lines fitted to the terminal's width.
-#include "liveline.h"
+#include "cli/liveline.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dumpfile.h"
-#include "files.h"
-#include "firstblock.h"
-#include "faultyfile.h"
+#include "dump/dumpfile.h"
+#include "support/faultyfile.h"
+#include "support/files.h"
+#include "support/firstblock.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How a dump is named, and its KUP header: pure text rules.
-#include "dumpname.h"
-#include "firstblock.h"
-#include "protocol.h"
+#include "dump/dumpname.h"
+#include "dump/protocol.h"
+#include "support/firstblock.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dump run end to end: the real serial port on a pseudo-terminal, with the
 // simulated boot loader (or a scripted peer) on the master side.
-#include "dumprun.h"
-#include "portloss.h"
-#include "files.h"
-#include "faultyfile.h"
-#include "loadersim.h"
-#include "manualclock.h"
-#include "ptypair.h"
-#include "recorder.h"
-#include "session.h"
-#include "sessionrig.h"
-#include "wirelog.h"
-#include "sessionprobe.h"
+#include "dump/dumprun.h"
+#include "dump/portloss.h"
+#include "dump/session.h"
+#include "loadersim/loadersim.h"
+#include "support/faultyfile.h"
+#include "support/files.h"
+#include "support/manualclock.h"
+#include "support/ptypair.h"
+#include "support/recorder.h"
+#include "support/sessionprobe.h"
+#include "support/sessionrig.h"
+#include "support/wirelog.h"
 
 #include <QDir>
 #include <QFile>

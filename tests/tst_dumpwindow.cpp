@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whole dump runs through the real window against the simulated boot loader.
-#include "controls.h"
-#include "faults.h"
-#include "files.h"
-#include "mainwindow.h"
-#include "loadersim.h"
-#include "scriptedprompts.h"
-#include "showntext.h"
-#include "windowdesk.h"
-#include "wirelog.h"
-#include "sessionprobe.h"
-#include "wait.h"
+#include "loadersim/loadersim.h"
+#include "support/faults.h"
+#include "support/files.h"
+#include "support/scriptedprompts.h"
+#include "support/sessionprobe.h"
+#include "support/showntext.h"
+#include "support/wait.h"
+#include "support/windowdesk.h"
+#include "support/wirelog.h"
+#include "window/controls.h"
+#include "window/mainwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,12 +3,12 @@
 // hands the application: built under a dark theme, or with the theme changed
 // while it runs, it draws exactly as under the default, its text stays dark
 // on the light photograph, and the dialogs opened on it stay the desktop's.
-#include "colors.h"
-#include "fixedlook.h"
-#include "mainwindow.h"
-#include "logpane.h"
-#include "scriptedprompts.h"
-#include "transframe.h"
+#include "support/scriptedprompts.h"
+#include "transframe/colors.h"
+#include "transframe/transframe.h"
+#include "window/fixedlook.h"
+#include "window/logpane.h"
+#include "window/mainwindow.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -3,18 +3,18 @@
 // pseudo-terminal. Each case states what the user sees (log, message boxes,
 // controls, lamp), what reaches the dump file, and what the window sends on
 // the line after the fault.
-#include "controls.h"
-#include "files.h"
-#include "faultyfile.h"
-#include "faults.h"
-#include "mainwindow.h"
-#include "loadersim.h"
-#include "manualclock.h"
-#include "ptypair.h"
-#include "scriptedprompts.h"
-#include "windowdesk.h"
-#include "wirelog.h"
-#include "sessionprobe.h"
+#include "loadersim/loadersim.h"
+#include "support/faults.h"
+#include "support/faultyfile.h"
+#include "support/files.h"
+#include "support/manualclock.h"
+#include "support/ptypair.h"
+#include "support/scriptedprompts.h"
+#include "support/sessionprobe.h"
+#include "support/windowdesk.h"
+#include "support/wirelog.h"
+#include "window/controls.h"
+#include "window/mainwindow.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's design: its own properties, every control's place, the
 // frames, the tab order, and what the window shows on screen.
-#include "colors.h"
-#include "controls.h"
-#include "designfont.h"
-#include "designtable.h"
-#include "mainwindow.h"
-#include "logpane.h"
-#include "scriptedprompts.h"
-#include "transframe.h"
+#include "support/scriptedprompts.h"
+#include "transframe/colors.h"
+#include "transframe/transframe.h"
+#include "window/controls.h"
+#include "window/designfont.h"
+#include "window/designtable.h"
+#include "window/logpane.h"
+#include "window/mainwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>

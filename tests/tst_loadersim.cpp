@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "loadersim.h"
-#include "rawpty.h"
+#include "loadersim/loadersim.h"
+#include "pty/rawpty.h"
 
 #include <QFileInfo>
 #include <QProcess>

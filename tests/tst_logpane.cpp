@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The log pane: text in CR LF, and pieces posted to be taken in together.
-#include "logpane.h"
+#include "window/logpane.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's start-up, its log pane, and opening and closing the port.
-#include "controls.h"
-#include "mainwindow.h"
-#include "logpane.h"
-#include "ordinaryuser.h"
-#include "ptypair.h"
-#include "scriptedprompts.h"
-#include "portmap.h"
-#include "prompts.h"
-#include "sessionprobe.h"
+#include "dump/portmap.h"
+#include "support/ordinaryuser.h"
+#include "support/ptypair.h"
+#include "support/scriptedprompts.h"
+#include "support/sessionprobe.h"
+#include "window/controls.h"
+#include "window/logpane.h"
+#include "window/mainwindow.h"
+#include "window/prompts.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the user is told when a port does not open, in the window and on the command line.
-#include "openfailure.h"
+#include "dump/openfailure.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the system tells about serial ports and their holders, read from
 // sysfs, /dev/serial/by-id, lock files and /proc trees built by the test.
-#include "portinfo.h"
-#include "ptypair.h"
+#include "dump/portinfo.h"
+#include "support/ptypair.h"
 
 #include <QDir>
 #include <QFile>

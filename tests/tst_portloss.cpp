@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Which failures of an open port are told as a disconnected adapter.
-#include "portloss.h"
+#include "dump/portloss.h"
 
 #include <QTest>
 

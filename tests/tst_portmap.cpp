@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "portmap.h"
+#include "dump/portmap.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "manualclock.h"
-#include "progressmeter.h"
+#include "dump/progressmeter.h"
+#include "support/manualclock.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "propertybag.h"
+#include "transframe/propertybag.h"
 
 #include <QFont>
 #include <QTest>

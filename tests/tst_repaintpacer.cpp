@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window's repaint pacing: a frame while the user works in the window,
 // the idle interval otherwise, and no change lost.
-#include "manualclock.h"
-#include "repaintpacer.h"
+#include "support/manualclock.h"
+#include "window/repaintpacer.h"
 
 #include <QLabel>
 #include <QLineEdit>

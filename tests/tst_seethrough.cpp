@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The see-through text fields: their tiles, their hooks, and what they show.
-#include "colors.h"
-#include "designtable.h"
-#include "mainwindow.h"
-#include "logpane.h"
-#include "seethrough.h"
-#include "scriptedprompts.h"
+#include "support/scriptedprompts.h"
+#include "transframe/colors.h"
+#include "window/designtable.h"
+#include "window/logpane.h"
+#include "window/mainwindow.h"
+#include "window/seethrough.h"
 
 #include <QLineEdit>
 #include <QPainter>

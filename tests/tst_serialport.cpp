@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ordinaryuser.h"
-#include "ptypair.h"
-#include "serialport.h"
-#include "session.h"
+#include "dump/serialport.h"
+#include "dump/session.h"
+#include "support/ordinaryuser.h"
+#include "support/ptypair.h"
 
 #include <QFileInfo>
 #include <QFile>

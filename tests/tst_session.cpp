@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "faults.h"
-#include "files.h"
-#include "session.h"
-#include "sessionrig.h"
-#include "wirelog.h"
+#include "dump/session.h"
+#include "support/faults.h"
+#include "support/files.h"
+#include "support/sessionrig.h"
+#include "support/wirelog.h"
 
 #include <QtTest>
 

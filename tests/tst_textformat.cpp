@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How tarvik-dump prints the ports it lists and its JSON lines.
-#include "textformat.h"
+#include "cli/textformat.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

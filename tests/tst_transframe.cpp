@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "frameline.h"
-#include "transframe.h"
+#include "transframe/frameline.h"
+#include "transframe/transframe.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -9,9 +9,9 @@
 // Usage: tarvik-window-driver FOLDER START COUNT [LIMIT_SECONDS]
 // Exit status: 0 the run ended, 1 Open did not start a run, 2 the run did not
 // end within the limit (default 300 s), 64 usage.
-#include "mainwindow.h"
-#include "scriptedprompts.h"
-#include "showntext.h"
+#include "support/scriptedprompts.h"
+#include "support/showntext.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "clirun.h"
+#include "support/clirun.h"
 
-#include "ordinaryuser.h"
+#include "support/ordinaryuser.h"
 
 #include <QJsonDocument>
 #include <QProcess>

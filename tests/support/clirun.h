@@ -3,8 +3,8 @@
 
 // tarvik-dump as the tests start it: the built program as a process, each box
 // a simulated boot loader on a pseudo-terminal served by the test's event loop.
-#include "files.h"
-#include "loadersim.h"
+#include "loadersim/loadersim.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "faults.h"
+#include "support/faults.h"
 
-#include "wirelog.h"
+#include "support/wirelog.h"
 
 #include <QtGlobal>
 

@@ -5,8 +5,8 @@
 // what a dump run against each comes to: its outcome, tarvik-dump's result
 // word, the log and its last line, the whole blocks left in the file and what
 // the host sent. Every front end's tests read their faults from here.
-#include "dumprun.h"
-#include "loadersim.h"
+#include "dump/dumprun.h"
+#include "loadersim/loadersim.h"
 
 #include <QByteArray>
 #include <QList>

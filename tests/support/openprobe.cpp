@@ -2,8 +2,8 @@
 // Opens a device as the dump library does and prints how it went: the
 // failure's name, then the window's message text for COM 1 with its line
 // breaks as "\n". For tests that need an ordinary user's view of a device.
-#include "openfailure.h"
-#include "session.h"
+#include "dump/openfailure.h"
+#include "dump/session.h"
 
 #include <QCoreApplication>
 #include <QMetaEnum>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ordinaryuser.h"
+#include "support/ordinaryuser.h"
 
 #include <QFile>
 #include <QFileInfo>

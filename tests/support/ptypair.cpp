@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ptypair.h"
-#include "rawpty.h"
+#include "support/ptypair.h"
+
+#include "pty/rawpty.h"
 
 #include <QElapsedTimer>
 

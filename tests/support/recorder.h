@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "session.h"
+#include "dump/session.h"
 
 #include <QList>
 #include <QStringList>

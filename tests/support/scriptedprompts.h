@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "prompts.h"
+#include "window/prompts.h"
 
 #include <QList>
 #include <QPair>

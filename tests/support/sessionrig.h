@@ -5,14 +5,14 @@
 // port, what the front end would show of it, an output folder, and the
 // simulated loader at the far end (tests that play the loader themselves
 // leave it closed).
-#include "faults.h"
-#include "files.h"
-#include "loadersim.h"
-#include "manualclock.h"
-#include "recorder.h"
-#include "session.h"
-#include "sessionprobe.h"
-#include "wait.h"
+#include "dump/session.h"
+#include "loadersim/loadersim.h"
+#include "support/faults.h"
+#include "support/files.h"
+#include "support/manualclock.h"
+#include "support/recorder.h"
+#include "support/sessionprobe.h"
+#include "support/wait.h"
 
 #include <QDir>
 #include <QSignalSpy>

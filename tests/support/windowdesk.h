@@ -3,15 +3,15 @@
 
 // The window as the user has it for a dump run: on COM 1, with its dialogs
 // answered by the test.
-#include "controls.h"
-#include "faults.h"
-#include "files.h"
-#include "loadersim.h"
-#include "mainwindow.h"
-#include "manualclock.h"
-#include "scriptedprompts.h"
-#include "sessionprobe.h"
-#include "wait.h"
+#include "loadersim/loadersim.h"
+#include "support/faults.h"
+#include "support/files.h"
+#include "support/manualclock.h"
+#include "support/scriptedprompts.h"
+#include "support/sessionprobe.h"
+#include "support/wait.h"
+#include "window/controls.h"
+#include "window/mainwindow.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 
 // What a dump run puts on the wire and into the log, for tests that check
 // them byte for byte.
-#include "protocol.h"
+#include "dump/protocol.h"
 
 #include <QByteArray>
 #include <QList>
