@@ -13,7 +13,7 @@ packages=(
     fonts-freefont-ttf
     desktop-file-utils appstream dpkg-dev file strace
     groff-base bash-completion
-    qemu-system-x86 busybox-static kmod cpio
+    qemu-system-x86 busybox-static kmod cpio udev
 )
 
 install_missing "${packages[@]}"

@@ -283,14 +283,110 @@ window_read_and_lost() {
     fi
 }
 
+# ---- The adapter's /dev/serial/by-id link, made by udev's own rules -----------
+
+# The guest's cases run in a chroot (its PID 1 is the initramfs's /init), where
+# udevadm's trigger, settle and control do nothing unless told to go on.
+udevadm_() { SYSTEMD_IGNORE_CHROOT=1 "$udevadm" "$@"; }
+udevd_pid=
+# Starts udev's daemon; false (with the reason in $udevd_why) when it cannot.
+# It writes under /run/udev and makes its links in /dev: both are the guest's
+# own (a tmpfs and the guest's devtmpfs, see guest-init.sh), never the host's.
+start_udevd() {
+    local daemon
+    udevd_why=
+    udevadm=$(command -v udevadm)
+    for daemon in "$(command -v systemd-udevd)" /lib/systemd/systemd-udevd /usr/lib/systemd/systemd-udevd; do
+        [ -n "$daemon" ] && [ -x "$daemon" ] && break
+        daemon=
+    done
+    if [ -z "$daemon" ]; then
+        udevd_why="systemd-udevd, which makes those links, is not installed on this machine (scripts/setup.sh installs udev)"
+        return 1
+    fi
+    if [ -z "$udevadm" ]; then
+        udevd_why="udevadm, which sets systemd-udevd to work, is not installed on this machine (scripts/setup.sh installs udev)"
+        return 1
+    fi
+    # In the background rather than --daemon, so that its process id is known.
+    SYSTEMD_IGNORE_CHROOT=1 "$daemon" >udevd.log 2>&1 &
+    udevd_pid=$!
+    if ! wait_for 60 udevd_answers_or_gone || udevd_gone; then
+        udevd_why="$daemon did not start in the guest: $(tail -3 udevd.log | tr '\n' ' ')"
+        stop_udevd
+        return 1
+    fi
+}
+udevd_gone() { ! kill -0 "$udevd_pid" 2>/dev/null; }
+udevd_answers_or_gone() { udevd_gone || udevadm_ control --ping 2>/dev/null; }
+stop_udevd() {
+    [ -n "$udevd_pid" ] || return 0
+    udevadm_ control --exit 2>/dev/null
+    if ! wait_for 30 udevd_gone; then
+        kill "$udevd_pid" 2>/dev/null
+    fi
+    wait "$udevd_pid" 2>/dev/null
+    udevd_pid=
+}
+# The by-id link that udev made for the device (empty when there is none).
+by_id_link() {
+    local link
+    for link in /dev/serial/by-id/usb-*; do
+        if [ -L "$link" ] && [ "$(readlink -f "$link")" = "$device" ]; then
+            echo "$link"
+            return
+        fi
+    done
+}
+
+by_id() {
+    if ! start_udevd; then
+        not_checked "--list with /dev/serial/by-id: $udevd_why"
+        return
+    fi
+    if plug --image "$image"; then
+        udevadm_ trigger --action=add --subsystem-match=tty
+        udevadm_ settle --timeout=60
+        local link
+        link=$(by_id_link)
+        if [ -z "$link" ]; then
+            failed "by-id: udev made no /dev/serial/by-id link to $device: $(ls -l /dev/serial/by-id 2>&1 | tr '\n' ' ')"
+        else
+            by_id_cases "$link"
+        fi
+        unplug
+    fi
+    stop_udevd
+}
+
+by_id_cases() {
+    local link=$1
+    "$bin/tarvik-dump" --list >by-id-list.out 2>&1
+    if awk -v d="$device" -v l="$link" '$1 == d && $2 == l { found = 1 } END { exit !found }' by-id-list.out; then
+        pass "--list with /dev/serial/by-id: $(grep "^$device " by-id-list.out | tr -s ' ')"
+    else
+        failed "--list with /dev/serial/by-id: no row \"$device $link\": $(tr '\n' ' ' <by-id-list.out)"
+    fi
+    "$bin/tarvik-dump" --list --json >by-id-list.json 2>&1
+    if grep -F "\"device\":\"$device\"" by-id-list.json | grep -qF "\"by_id\":\"$link\""; then
+        pass "--list --json with /dev/serial/by-id: $(grep -F "\"device\":\"$device\"" by-id-list.json)"
+    else
+        failed "--list --json with /dev/serial/by-id: no by_id $link for $device: $(tr '\n' ' ' <by-id-list.json)"
+    fi
+
+    mkdir -p "$dumps/by-id"
+    "$bin/tarvik-dump" -p "$link" -o "$dumps/by-id" --count 8 >by-id.out 2>by-id.err
+    local status=$?
+    if [ "$status" -eq 0 ] && same_as_image "$dumps/by-id/FlashDump.bin" 0 8; then
+        pass "-p $link: 8 blocks read byte-exact"
+    else
+        failed "-p $link: status $status, folder holds $(ls -A "$dumps/by-id" | tr '\n' ' '); $(tr '\n' ' ' <by-id.err)"
+    fi
+}
+
 full_read
 user_list_held
 lost_and_resumed
 window_read_and_lost
-# The /dev/serial/by-id links are made by udev's rules, and the guest starts no udev.
-if command -v systemd-udevd >/dev/null || [ -x /lib/systemd/systemd-udevd ]; then
-    not_checked "--list with /dev/serial/by-id: the guest does not start systemd-udevd, which makes those links"
-else
-    not_checked "--list with /dev/serial/by-id: systemd-udevd, which makes those links, is not installed on this machine"
-fi
+by_id
 echo "cases: done"
