@@ -129,12 +129,13 @@ bool Session::close(const QString &stoppedBy)
     m_port->close();
     m_run.portClosed();
     m_file.close(!stoppedBy.isEmpty() ? stoppedBy : DumpRun::outcomeName(m_run.outcome()));
+    const RunReport ending = report();
     emit logAppended(ClosedLine);
-    if (nothingButBlank())
+    if (ending.nothingButBlank())
         emit logAppended(BlankWarning);
     if (m_reportDue) {
         m_reportDue = false;
-        emit ended(report());
+        emit ended(ending);
     }
     return true;
 }

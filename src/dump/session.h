@@ -113,11 +113,6 @@ public:
     const DumpFile &dumpFile() const { return m_file; }
     // The progress text of the last block, as the meter gives it.
     QString progressText() const { return m_progressText; }
-    // Of the run's good blocks: all 0xFF (erased flash), all 0x00, and whether
-    // every one of them (at least one) is either.
-    int blankBlocks() const { return m_blankBlocks; }
-    int zeroBlocks() const { return m_zeroBlocks; }
-    bool nothingButBlank() const { return m_goodBlocks > 0 && m_blankBlocks + m_zeroBlocks == m_goodBlocks; }
 
     // Without a dump file: the blocks only go out through blockReceived().
     void setWriteFile(bool write) { m_run.setWriteFile(write); }
