@@ -3,6 +3,7 @@
 
 #include "dump/blockrange.h"
 #include "dump/dumpname.h"
+#include "dump/ownfile.h"
 #include "dump/portinfo.h"
 #include "dump/protocol.h"
 #include "dump/resume.h"
@@ -170,10 +171,10 @@ QString takeRange(const QCommandLineParser &parser, const CliOptions &opt, Optio
 QString takeOutputFolder(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     const QString folder = parser.isSet(opt.output) ? parser.value(opt.output) : QDir::currentPath();
-    if (folder.isEmpty() || !QFileInfo::exists(folder))
-        return QStringLiteral("The output folder %1 does not exist.").arg(folder);
-    if (!QFileInfo(folder).isDir())
-        return QStringLiteral("%1 is not a folder.").arg(folder);
+    // --verify writes nothing; --resume writes into its .part's folder, checked there.
+    const bool mustWrite = !parser.isSet(opt.verify) && !parser.isSet(opt.resume);
+    if (const QString problem = outputFolderProblem(folder, mustWrite); !problem.isEmpty())
+        return problem;
     o.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
     return {};
 }
@@ -254,6 +255,8 @@ QString takeResume(const QCommandLineParser &parser, const CliOptions &opt, Opti
     if (!o.resume.ok)
         return o.resume.error;
     o.outputFolder = QFileInfo(part).absolutePath() + u'/';
+    if (const QString problem = outputFolderProblem(o.outputFolder); !problem.isEmpty())
+        return problem;
     o.startBlock = o.resume.startBlock;
     o.blockCount = o.resume.blockCount;
     if (!o.resume.fresh)

@@ -87,6 +87,28 @@ int openFolder(const QString &folder)
     return ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+QString outputFolderProblem(const QString &folder, bool mustWrite)
+{
+    if (folder.isEmpty())
+        return QStringLiteral("The output folder %1 does not exist.").arg(folder);
+    const int fd = openFolder(folder);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return QStringLiteral("The output folder %1 does not exist.").arg(folder);
+        if (error == ENOTDIR)
+            return QStringLiteral("%1 is not a folder.").arg(folder);
+        return QStringLiteral("Cannot open the output folder %1: %2").arg(folder, systemReason(error));
+    }
+    // With the effective user's rights, as the dump file is made; a read-only
+    // file system says so even to root.
+    const int writable = !mustWrite || ::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+    ::close(fd);
+    if (writable != 0)
+        return QStringLiteral("Cannot write into the output folder %1: %2").arg(folder, systemReason(writable));
+    return {};
+}
+
 bool makeBlocking(int fd, bool append)
 {
     const int flags = ::fcntl(fd, F_GETFL);

@@ -41,6 +41,12 @@ OwnFile openOwnFile(int folderFd, const QByteArray &name, int accessMode, bool m
 // Links in the folder's own path are followed: that path is the user's choice.
 int openFolder(const QString &folder);
 
+// What stops a dump from being written into `folder`, in words for the user
+// ("The output folder /x does not exist."); empty when it can take one. Asked
+// before any port is opened, so that a run is not started only to fail at its
+// first block. Without `mustWrite`, only that it is a folder.
+QString outputFolderProblem(const QString &folder, bool mustWrite = true);
+
 // Reads and writes on `fd` wait like those of any file from now on; with
 // `append`, writes go to its end. False with errno set.
 bool makeBlocking(int fd, bool append);

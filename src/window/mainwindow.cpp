@@ -2,7 +2,9 @@
 #include "window/mainwindow.h"
 
 #include "dump/blockrange.h"
+#include "dump/dumpname.h"
 #include "dump/openfailure.h"
+#include "dump/ownfile.h"
 #include "dump/portmap.h"
 #include "dump/session.h"
 #include "window/controls.h"
@@ -284,6 +286,13 @@ void MainWindow::onOpenClicked()
     m_blockCount = range.blockCount;
     if (m_form.folderEdit->text().isEmpty()) {
         prompt(QStringLiteral("Select a directory for saving data first."), QStringLiteral("Error"));
+        return;
+    }
+    // Before the port: a folder that cannot take the dump is found now, not
+    // after the handshake and the first block.
+    if (const QString problem = outputFolderProblem(DumpName::expandFolder(m_form.folderEdit->text()));
+        !problem.isEmpty()) {
+        prompt(problem, QStringLiteral("Error"));
         return;
     }
     // A stopped dump is cut only when the user says so.
