@@ -80,7 +80,7 @@ int BoxRun::resumedFrom() const
 
 int BoxRun::blockCount() const
 {
-    return m_session.requestedBlocks() > 0 ? m_session.requestedBlocks() : m_options.blockCount;
+    return m_session.progressTotal() > 0 ? m_session.progressTotal() : m_options.blockCount;
 }
 
 qint64 BoxRun::bytes() const

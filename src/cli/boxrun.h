@@ -50,7 +50,11 @@ public:
     QString device() const { return m_device; }
     QString model() const { return m_model; }
     bool handshakeDone() const { return m_session.stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
+    // Blocks of the range done, as the live line counts them (a resumed run
+    // counts on from its .part's blocks).
     int blocksDone() const { return m_blocksDone; }
+    // Good blocks read by this run, its comparisons included.
+    int blocksRead() const { return m_report.goodBlocks; }
     int blockCount() const;
     QString progressText() const { return m_progressText; }
     QString result() const { return m_result; }

@@ -87,7 +87,7 @@ QString jsonLine(const BoxRun &box, bool verify)
         o.insert(QStringLiteral("previous_kept_as"), box.previousKeptAs());
     o.insert(QStringLiteral("bytes"), box.bytes());
     o.insert(QStringLiteral("sha256"), box.sha256().isEmpty() ? QJsonValue() : QJsonValue(box.sha256()));
-    o.insert(QStringLiteral("blocks"), box.blocksDone());
+    o.insert(QStringLiteral("blocks"), box.blocksRead());
     o.insert(QStringLiteral("blank_blocks"), box.blankBlocks());
     o.insert(QStringLiteral("zero_blocks"), box.zeroBlocks());
     if (box.resumedFrom() >= 0) {

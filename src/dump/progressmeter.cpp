@@ -24,9 +24,10 @@ QString clockText(qint64 seconds)
 
 } // namespace
 
-void ProgressMeter::start(int totalBlocks)
+void ProgressMeter::start(int totalBlocks, int alreadyDone)
 {
     m_total = totalBlocks;
+    m_alreadyDone = alreadyDone;
     m_firstDone = 0;
     m_firstNs = -1;
 }
@@ -34,7 +35,7 @@ void ProgressMeter::start(int totalBlocks)
 QString ProgressMeter::update(int done)
 {
     if (m_firstNs < 0) {
-        if (done > 0) {
+        if (done > m_alreadyDone) {
             m_firstNs = m_clock->nowNs();
             m_firstDone = done;
         }

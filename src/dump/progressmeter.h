@@ -18,7 +18,9 @@ public:
 
     // For tests: the clock the throughput goes by.
     void setClock(const Clock &clock) { m_clock = &clock; }
-    void start(int totalBlocks);
+    // `alreadyDone`: blocks done before this run (a resumed dump's); the
+    // throughput is measured from the first block after them.
+    void start(int totalBlocks, int alreadyDone = 0);
     // Returns the text for `done` good blocks.
     QString update(int done);
     // Pure formatting, for tests: bytesPerSecond < 0 means not measured yet.
@@ -31,6 +33,7 @@ private:
     const Clock *m_clock = &Clock::system();
     qint64 m_firstNs = -1; // the time of the first good block; -1 before it
     int m_firstDone = 0;
+    int m_alreadyDone = 0;
     int m_total = 0;
 };
 

@@ -40,8 +40,9 @@ void Session::connectRun()
     connect(&m_run, &DumpRun::logAppended, this, &Session::logAppended);
     connect(&m_run, &DumpRun::modelReported, this, &Session::modelReported);
     connect(&m_run, &DumpRun::progressed, this, [this](int blocksDone) {
-        m_progressText = m_meter.update(blocksDone);
-        emit progressed(blocksDone, m_progressText);
+        const int done = progressDone(blocksDone);
+        m_progressText = m_meter.update(done);
+        emit progressed(done, m_progressText);
     });
     connect(&m_run, &DumpRun::blockReceived, this, [this](int, const QByteArray &data) { countBlock(data); });
     connect(&m_run, &DumpRun::blockReceived, this, &Session::blockReceived);
@@ -68,6 +69,23 @@ void Session::countBlock(const QByteArray &data)
         ++m_blankBlocks;
     else if (allOf('\0'))
         ++m_zeroBlocks;
+}
+
+void Session::startProgress(int total)
+{
+    m_progressTotal = total;
+    const int done = progressDone(0);
+    m_meter.start(total, done);
+    m_progressText = ProgressMeter::format(done, total, -1);
+}
+
+int Session::progressDone(int blocksDone) const
+{
+    if (!m_resumed.ok || m_resumed.fresh)
+        return blocksDone;
+    // The samples are compared, not added; block k-2 is the first to count again.
+    const int kept = m_resumed.wholeBlocks - 2;
+    return kept + qMax(0, blocksDone - int(m_resumed.samples.size()));
 }
 
 void Session::resetCounts()
@@ -99,8 +117,7 @@ void Session::start(qint16 startBlock, qint16 blockCount, const QString &folder,
     m_reportDue = true;
     m_requestedBlocks = blockCount;
     m_resumed = ResumePlan();
-    m_meter.start(blockCount);
-    m_progressText = ProgressMeter::format(0, blockCount, -1);
+    startProgress(blockCount);
     m_run.setHeaderTicked(header);
     m_run.start(startBlock, blockCount, folder);
 }
@@ -111,8 +128,7 @@ void Session::resume(const ResumePlan &plan, const QString &folder)
     m_reportDue = true;
     m_requestedBlocks = plan.requestedCount();
     m_resumed = plan;
-    m_meter.start(plan.requestedCount());
-    m_progressText = ProgressMeter::format(0, plan.requestedCount(), -1);
+    startProgress(plan.blockCount);
     m_run.setHeaderTicked(plan.header);
     m_run.resume(plan, folder);
 }

@@ -107,12 +107,15 @@ public:
     DumpRun::Stage stage() const { return m_run.stage(); }
     // The port is open and the run waits for the boot loader's first answer.
     bool isWaitingForLoader() const { return m_run.stage() == DumpRun::Stage::Handshake; }
-    // The blocks that the run asks for in all (a resumed run's samples included).
-    int requestedBlocks() const { return m_requestedBlocks; }
     // The run's dump file, while it runs.
     const DumpFile &dumpFile() const { return m_file; }
     // The progress text of the last block, as the meter gives it.
     QString progressText() const { return m_progressText; }
+    // Progress goes in the blocks of the range: a resumed run starts at the
+    // blocks its .part already holds and counts on from there once its
+    // comparisons are done (899 / 1024), so that a whole flash reads as whole.
+    int progressTotal() const { return m_progressTotal; }
+    int progressDone(int blocksDone) const;
 
     // Without a dump file: the blocks only go out through blockReceived().
     void setWriteFile(bool write) { m_run.setWriteFile(write); }
@@ -130,7 +133,8 @@ signals:
     void logReplaced(const QString &text);
     void logAppended(const QString &text);
     void modelReported(const QString &model);
-    // Good blocks so far, and the progress text with speed and time left.
+    // Blocks of the range done so far (see progressDone()), and the progress
+    // text with speed and time left.
     void progressed(int blocksDone, const QString &text);
     // The data of each good block; index from 0 within the run.
     void blockReceived(int index, const QByteArray &data);
@@ -149,6 +153,7 @@ private:
     RunReport report() const;
     void countBlock(const QByteArray &data);
     void resetCounts();
+    void startProgress(int total);
 
     std::unique_ptr<SerialService> m_port;
     DumpFile m_file;
@@ -157,6 +162,7 @@ private:
     QString m_progressText;
     bool m_reportDue = false; // a run started and its end was not reported yet
     int m_requestedBlocks = 0;
+    int m_progressTotal = 0;
     ResumePlan m_resumed;     // of a resumed run
     int m_goodBlocks = 0;
     int m_blankBlocks = 0;

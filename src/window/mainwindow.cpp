@@ -311,7 +311,8 @@ void MainWindow::onOpenClicked()
         m_session.resume(plan, m_form.folderEdit->text());
         // Unless the run already ended at its first request.
         if (m_session.isOpen()) {
-            m_form.progressBar->setMaximum(m_session.requestedBlocks());
+            m_form.progressBar->setMaximum(m_session.progressTotal());
+            m_form.progressBar->setValue(m_session.progressDone(0));
             m_form.progressBar->setFormat(m_session.progressText());
         }
     } else {
