@@ -283,6 +283,8 @@ private slots:
     void lockedFile();
     void openRefusedToOrdinaryUser_data();
     void openRefusedToOrdinaryUser();
+    void unwritableFolderRefusedFirst();
+    void sharedPortIsNamed();
     void liveDisplay_data();
     void liveDisplay();
     void liveDisplayFollowsResize();
@@ -373,7 +375,9 @@ void TestCli::failures_data()
                                                            + lostThen.value(name)
             << fault.wire(0, 16) << fault.wholeBlocks(0, 16);
     }
-    QTest::newRow("missing port") << LoaderFault::none() << "missing" << "open-failed" << "Serial port %1 not present."
+    QTest::newRow("missing port") << LoaderFault::none() << "missing" << "open-failed"
+                                  << "Serial port %1 not present. Plug the adapter in, or name another port: "
+                                     "tarvik-dump --list shows the serial ports of this computer."
                                   << QByteArray() << -1;
     QTest::newRow("a folder in the way of the dump file")
         << LoaderFault::none() << "file" << "file-error"
@@ -1363,7 +1367,9 @@ void TestCli::openRefusedToOrdinaryUser_data()
     // Held by this test, whose descriptors an ordinary user may not look at
     // when the tests run as root.
     QTest::newRow("held exclusively by another program")
-            << "busy" << (::geteuid() == 0 ? "%1 blocked by another application." : "%1 is in use by %2.");
+            << "busy"
+            << (::geteuid() == 0 ? "%1 blocked by another application. To see which program holds it, run: sudo fuser -v %1"
+                                 : "%1 is in use by %2.");
     QTest::newRow("held exclusively by a program of the same user") << "held" << "%1 is in use by %2.";
 }
 
@@ -1408,6 +1414,47 @@ void TestCli::openRefusedToOrdinaryUser()
                                     .replace(QLatin1String("%2"), holderName)),
              qPrintable(err));
     QVERIFY(sim.received().isEmpty());
+}
+
+// A folder that cannot take the dump is found before the port is opened, not
+// after the handshake and the first block.
+void TestCli::unwritableFolderRefusedFirst()
+{
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    QCOMPARE(::chmod(QFile::encodeName(sim.slavePath()).constData(), 0666), 0);
+    QCOMPARE(::chmod(QFile::encodeName(bench.out.path()).constData(), 0555), 0);
+    QVERIFY(openFolderToOrdinaryUser(bench.dir.path()));
+    const ProcessOutcome outcome =
+            runAsOrdinaryUser(Program, {"--port", bench.port("boxA"), "--output", bench.out.path()}, RunMs);
+    const QString err = QString::fromLocal8Bit(outcome.err);
+    QCOMPARE(outcome.exitCode, 2);
+    QVERIFY2(err.contains(QStringLiteral("Cannot write into the output folder %1: Permission denied")
+                                  .arg(bench.out.path())),
+             qPrintable(err));
+    QVERIFY(sim.received().isEmpty());
+}
+
+// The port opened, but another program has it open too and may read the
+// box's answers: the user is told who, and the run goes on.
+void TestCli::sharedPortIsNamed()
+{
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    QProcess heldBy;
+    QVERIFY(holdShared(heldBy, sim.slavePath()));
+    const auto endHolder = qScopeGuard([&heldBy] {
+        heldBy.closeWriteChannel();
+        heldBy.waitForFinished();
+    });
+    const QString port = bench.port(QStringLiteral("boxA"));
+    const Result r = tarvikDump.run({"-p", port, "-o", bench.out.path(), "--count", "4"});
+    QVERIFY(r.finished);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    const QString warning = QStringLiteral("tarvik-dump: %1: %2 (pid %3) also has %1 open: it may take the box's "
+                                           "answers")
+                                    .arg(port, holderName(), QString::number(heldBy.processId()));
+    QVERIFY2(r.err.contains(warning), qPrintable(r.err));
 }
 
 void TestCli::resume_data()

@@ -3,6 +3,7 @@
 #include "loadersim/loadersim.h"
 #include "support/faults.h"
 #include "support/files.h"
+#include "support/ordinaryuser.h"
 #include "support/scriptedprompts.h"
 #include "support/sessionprobe.h"
 #include "support/showntext.h"
@@ -22,6 +23,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -115,6 +117,7 @@ private slots:
     void totalCheck();
     void refusedRange_data();
     void refusedRange();
+    void sharedPortIsLogged();
     void secondRunStartsAfresh();
     void stoppedRunShowsNoTimeLeft();
 };
@@ -677,33 +680,72 @@ void TestDumpWindow::refusedRange_data()
 {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("number");
-    QTest::newRow("empty start") << "" << "1024";
-    QTest::newRow("empty number") << "0" << "";
-    QTest::newRow("start too big") << "40000" << "1";
-    QTest::newRow("number too big") << "0" << "99999";
-    QTest::newRow("last block past 32767") << "32767" << "2";
+    QTest::addColumn<QString>("folder");  // empty: the program's own; FILE: a plain file
+    QTest::addColumn<QString>("message"); // empty: any reason
+    QTest::newRow("empty start") << "" << "1024" << "" << "";
+    QTest::newRow("empty number") << "0" << "" << "" << "";
+    QTest::newRow("start too big") << "40000" << "1" << "" << "";
+    QTest::newRow("number too big") << "0" << "99999" << "" << "";
+    QTest::newRow("last block past 32767") << "32767" << "2" << "" << "";
+    QTest::newRow("folder missing") << "0" << "1024" << "/nonexistent/out"
+                                    << "The output folder /nonexistent/out does not exist.";
+    QTest::newRow("folder is a file") << "0" << "1024" << "FILE" << "FILE is not a folder.";
 }
 
-// A range that cannot be read is refused before the port is touched.
+// A range that cannot be read, or a folder that cannot take the dump, is
+// refused before the port is touched.
 void TestDumpWindow::refusedRange()
 {
     QFETCH(QString, start);
     QFETCH(QString, number);
+    QFETCH(QString, folder);
+    QFETCH(QString, message);
     LoaderSim sim;
     QVERIFY(sim.open());
     qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("plain"));
+    QVERIFY(writeFile(file, "not a folder"));
+    folder.replace(QStringLiteral("FILE"), file);
+    message.replace(QStringLiteral("FILE"), file);
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     const QString log = w.logText();
     w.control<QLineEdit>("startEdit")->setText(start);
     w.control<QLineEdit>("countEdit")->setText(number);
+    if (!folder.isEmpty())
+        w.control<QLineEdit>("folderEdit")->setText(folder);
     w.onOpenClicked();
     QCOMPARE(prompts.messages.size(), 1);
     QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error"));
     QVERIFY(!prompts.messages.at(0).text.isEmpty());
+    if (!message.isEmpty())
+        QCOMPARE(prompts.messages.at(0).text, message);
     QVERIFY(!portOf(w.session()).isOpen());
     QCOMPARE(w.logText(), log);
     QVERIFY(portOf(w.session()).devicePath().isEmpty()); // no opening was even tried
+    QVERIFY(sim.received().isEmpty());
+}
+
+// The port opened, but another program has it open too: the run's log says
+// who, right under its first line, and the run goes on.
+void TestDumpWindow::sharedPortIsLogged()
+{
+    LoaderSim sim;
+    Desk desk(sim, 2);
+    QProcess heldBy;
+    QVERIFY(holdShared(heldBy, sim.slavePath()));
+    const auto endHolder = qScopeGuard([&heldBy] {
+        heldBy.closeWriteChannel();
+        heldBy.waitForFinished();
+    });
+    desk.open();
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded(desk.w), 20000);
+    const QString warning = QStringLiteral("%1 (pid %2) also has %3 open: it may take the box's answers\r\n")
+                                    .arg(holderName(), QString::number(heldBy.processId()), sim.slavePath());
+    QVERIFY2(desk.w.logText().startsWith("sending request...\r\n" + warning + "REQUEST_1024DOWN:0000"),
+             qPrintable(desk.w.logText()));
+    QVERIFY(desk.w.logText().contains("Transfer succesfull!\r\n"));
 }
 
 // A second run in the same instance names its file and label after its own first block.

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <cerrno>
+#include <unistd.h>
 
 using tarvik::OpenFailureReport;
 using tarvik::PortName;
@@ -37,6 +38,8 @@ private slots:
     void report();
     void busyWithHolder_data();
     void busyWithHolder();
+    void sharedPort_data();
+    void sharedPort();
 };
 
 void TestOpenFailure::fromErrno_data()
@@ -102,11 +105,21 @@ void TestOpenFailure::report_data()
             "rule (docs/troubleshooting.md in Tarvik's sources shows one for USB adapters), then plug the "
             "adapter in again.");
 
+    // The next step of each failure, as the user of each front end reads it.
+    const QString sudo = ::geteuid() == 0 ? QString() : QStringLiteral("sudo ");
+    const QString findHolder = "\n\nTo see which program holds it, run: " + sudo + "fuser -v /dev/ttyUSB0";
+    const QString plugInWindow = QStringLiteral(
+            "\n\nPlug the adapter in and click Open again, or choose another COM port "
+            "(tarvik-dump --list shows the serial ports of this computer).");
+    const QString plugInDevice = QStringLiteral(
+            "\n\nPlug the adapter in, or name another port: tarvik-dump --list shows the serial ports of this "
+            "computer.");
+
     QTest::newRow("opened") << OpenError::None << true << QString() << nothing << QString() << QString();
     QTest::newRow("window: not present") << OpenError::NotPresent << true << QString() << message
-                                         << "Error opening COM 3" << "Serial port COM 3 not present.";
+                                         << "Error opening COM 3" << "Serial port COM 3 not present." + plugInWindow;
     QTest::newRow("window: busy") << OpenError::Busy << true << QString() << message << "Error opening COM 3"
-                                  << "COM 3 blocked by another application.";
+                                  << "COM 3 blocked by another application." + findHolder;
     QTest::newRow("window: no permission, group") << OpenError::PermissionDenied << true << "dialout" << message
                                                   << "Error opening COM 3" << groupRemedy;
     QTest::newRow("window: no permission, no group") << OpenError::PermissionDenied << true << QString()
@@ -114,9 +127,9 @@ void TestOpenFailure::report_data()
     QTest::newRow("window: other") << OpenError::Other << true << QString() << logLine << QString()
                                    << "error opening COM3: Input/output error";
     QTest::newRow("device: not present") << OpenError::NotPresent << false << QString() << message
-                                         << "Error opening " + dev << "Serial port /dev/ttyUSB0 not present.";
+                                         << "Error opening " + dev << "Serial port /dev/ttyUSB0 not present." + plugInDevice;
     QTest::newRow("device: busy") << OpenError::Busy << false << QString() << message << "Error opening " + dev
-                                  << "/dev/ttyUSB0 blocked by another application.";
+                                  << "/dev/ttyUSB0 blocked by another application." + findHolder;
     QTest::newRow("device: no permission") << OpenError::PermissionDenied << false << "dialout" << message
                                            << "Error opening " + dev << groupRemedy;
     QTest::newRow("device: other") << OpenError::Other << false << QString() << logLine << QString()
@@ -152,7 +165,11 @@ void TestOpenFailure::busyWithHolder_data()
                             << "/dev/ttyUSB0 is in use by minicom (pid 4711).";
     QTest::newRow("holder without a name") << false << qint64(12) << "" << ""
                                            << "/dev/ttyUSB0 is in use by another program (pid 12).";
-    QTest::newRow("no holder found") << true << qint64(0) << "" << "" << "COM 3 blocked by another application.";
+    QTest::newRow("holder calling itself %3") << false << qint64(12) << "%3%1" << ""
+                                              << "/dev/ttyUSB0 is in use by %3%1 (pid 12).";
+    QTest::newRow("no holder found") << true << qint64(0) << "" << ""
+                                     << "COM 3 blocked by another application.\n\nTo see which program holds it, "
+                                        "run: " + QString(::geteuid() == 0 ? "" : "sudo ") + "fuser -v /dev/ttyUSB0";
     QTest::newRow("lock file naming a bystander")
             << false << qint64(0) << "sleep" << "/run/lock/LCK..ttyUSB0"
             << "/run/lock/LCK..ttyUSB0 names sleep (pid 17425) as the holder of /dev/ttyUSB0, but that process "
@@ -181,6 +198,33 @@ void TestOpenFailure::busyWithHolder()
     QCOMPARE(int(r.shown), int(Shown::Message));
     QCOMPARE(r.title, window ? QStringLiteral("Error opening COM 3") : "Error opening " + Device);
     QCOMPARE(r.text, text);
+}
+
+void TestOpenFailure::sharedPort_data()
+{
+    QTest::addColumn<qint64>("pid"); // 0: nobody else has it open
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("nobody") << qint64(0) << "" << "";
+    QTest::newRow("python3") << qint64(4711) << "python3"
+                             << "python3 (pid 4711) also has /dev/ttyUSB0 open: it may take the box's answers";
+    QTest::newRow("without a name") << qint64(12) << ""
+                                    << "another program (pid 12) also has /dev/ttyUSB0 open: it may take the box's "
+                                       "answers";
+    QTest::newRow("calling itself %2") << qint64(12) << "%2"
+                                       << "%2 (pid 12) also has /dev/ttyUSB0 open: it may take the box's answers";
+}
+
+// The port opened, but another program reads it too: the user is warned, by name.
+void TestOpenFailure::sharedPort()
+{
+    QFETCH(qint64, pid);
+    QFETCH(QString, name);
+    QFETCH(QString, warning);
+    tarvik::PortHolder holder;
+    holder.pid = pid;
+    holder.name = name;
+    QCOMPARE(tarvik::sharedPortWarning(Device, holder), warning);
 }
 
 QTEST_GUILESS_MAIN(TestOpenFailure)

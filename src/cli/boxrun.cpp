@@ -146,6 +146,8 @@ void BoxRun::start()
         finish(ResultOpenFailed, report.oneLine());
         return;
     }
+    if (const QString warning = m_session.sharedPortWarning(); !warning.isEmpty())
+        emit notice(warning, true);
     if (m_options.resume.ok && !m_options.resume.fresh) {
         m_session.resume(m_options.resume, m_options.outputFolder);
     } else {

@@ -12,13 +12,22 @@ namespace tarvik {
 
 PortName PortName::comPort(qint16 n)
 {
-    return {QStringLiteral("COM %1").arg(n), QStringLiteral("COM%1").arg(n)};
+    return {QStringLiteral("COM %1").arg(n), QStringLiteral("COM%1").arg(n), FrontEnd::Window};
 }
 
 PortName PortName::device(const QString &path)
 {
-    return {path, path};
+    return {path, path, FrontEnd::CommandLine};
 }
+
+namespace {
+
+QString holderName(const PortHolder &holder)
+{
+    return holder.name.isEmpty() ? QStringLiteral("another program") : holder.name;
+}
+
+} // namespace
 
 QString OpenFailureReport::oneLine() const
 {
@@ -36,23 +45,27 @@ OpenFailureReport describeOpenFailure(SerialService::OpenError error, const Port
     case OpenError::None:
         break;
     case OpenError::NotPresent:
-        return {Shown::Message, title, QStringLiteral("Serial port %1 not present.").arg(name.spaced)};
+        return {Shown::Message, title,
+                QStringLiteral("Serial port %1 not present.\n\n").arg(name.spaced)
+                        + nextStep(PortTrouble::NotPresent, name.frontEnd, devicePath)};
     case OpenError::Busy:
         if (holder.isFound()) {
-            const QString who = holder.name.isEmpty() ? QStringLiteral("another program") : holder.name;
             return {Shown::Message, title,
-                    QStringLiteral("%1 is in use by %2 (pid %3).").arg(devicePath, who).arg(holder.pid)};
+                    QStringLiteral("%1 is in use by %2 (pid %3).")
+                            .arg(devicePath, holderName(holder), QString::number(holder.pid))};
         }
         if (!holder.lockFile.isEmpty()) {
             const QString who = holder.lockName.isEmpty() ? QStringLiteral("a process") : holder.lockName;
             return {Shown::Message, title,
                     QStringLiteral("%1 names %2 (pid %3) as the holder of %4, but that process does not "
                                    "have it open: if no other program uses the port, remove %1.")
-                            .arg(holder.lockFile, who)
-                            .arg(holder.lockPid)
-                            .arg(devicePath)};
+                            .arg(holder.lockFile, who, QString::number(holder.lockPid), devicePath)};
         }
-        return {Shown::Message, title, QStringLiteral("%1 blocked by another application.").arg(name.spaced)};
+        return {Shown::Message, title,
+                QStringLiteral("%1 blocked by another application.").arg(name.spaced)
+                        + (devicePath.isEmpty() ? QString()
+                                                : QStringLiteral("\n\n")
+                                                          + nextStep(PortTrouble::HeldUnseen, name.frontEnd, devicePath))};
     case OpenError::LockInTheWay:
         return {Shown::Message, title, reason};
     case OpenError::PermissionDenied: {
@@ -70,6 +83,15 @@ OpenFailureReport describeOpenFailure(SerialService::OpenError error, const Port
         return {Shown::LogLine, QString(), QStringLiteral("error opening %1: %2").arg(name.compact, reason)};
     }
     return {};
+}
+
+QString sharedPortWarning(const QString &devicePath, const PortHolder &holder)
+{
+    if (!holder.isFound())
+        return {};
+    // In one pass: a program may call itself "%3".
+    return QStringLiteral("%1 (pid %2) also has %3 open: it may take the box's answers")
+            .arg(holderName(holder), QString::number(holder.pid), devicePath);
 }
 
 SerialService::OpenError openErrorFromErrno(int error)

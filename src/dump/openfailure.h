@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "dump/nextstep.h"
 #include "dump/portinfo.h"
 #include "dump/serialservice.h"
 
@@ -14,6 +15,7 @@ namespace tarvik {
 struct PortName {
     QString spaced;
     QString compact;
+    FrontEnd frontEnd = FrontEnd::CommandLine;
 
     static PortName comPort(qint16 n);
     static PortName device(const QString &path);
@@ -44,6 +46,11 @@ OpenFailureReport describeOpenFailure(SerialService::OpenError error, const Port
 // it looked up when it is busy.
 OpenFailureReport describeOpenFailure(const SerialService &port, SerialService::OpenError error,
                                       const PortName &name);
+
+// The warning for a port that opened while another program has it open too
+// (root's open is not stopped by the exclusive mode, nor is anybody's by a
+// program that did not ask for it): that program may read the box's answers.
+QString sharedPortWarning(const QString &devicePath, const PortHolder &holder);
 
 // Which failure an errno of looking at or opening a device is.
 SerialService::OpenError openErrorFromErrno(int error);

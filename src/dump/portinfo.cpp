@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <optional>
@@ -136,6 +137,39 @@ Holds holdsFile(qint64 pid, const FileId &target, const QString &proc)
     return Holds::No;
 }
 
+// The processes other than `ownPid`, in order.
+QList<qint64> otherProcesses(qint64 ownPid, const QString &proc)
+{
+    QList<qint64> pids;
+    for (const QString &name : QDir(proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const qint64 pid = name.toLongLong(&ok);
+        if (ok && pid > 0 && pid != ownPid)
+            pids << pid;
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+// Whether process `pid` holds the master side of the pseudo-terminal with
+// index `pts`: it is then the far end of the line, not a second reader.
+bool holdsPtyMaster(qint64 pid, int pts, const QString &proc)
+{
+    const QDir fds(QStringLiteral("%1/%2/fd").arg(proc).arg(pid));
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (!QFileInfo(fds.filePath(fd)).symLinkTarget().endsWith(QLatin1String("ptmx")))
+            continue;
+        QFile info(QStringLiteral("%1/%2/fdinfo/%3").arg(proc).arg(pid).arg(fd));
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : info.readAll().split('\n')) {
+            if (line.startsWith("tty-index:") && line.mid(10).trimmed().toInt() == pts)
+                return true;
+        }
+    }
+    return false;
+}
+
 PortHolder holder(qint64 pid, const QString &proc)
 {
     PortHolder found;
@@ -256,20 +290,30 @@ PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const System
 
     if (!target)
         return unheld;
-    QList<qint64> pids;
-    for (const QString &name : QDir(folders.proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool ok = false;
-        const qint64 pid = name.toLongLong(&ok);
-        if (ok && pid > 0 && pid != ownPid)
-            pids << pid;
-    }
-    std::sort(pids.begin(), pids.end());
-    for (const qint64 pid : std::as_const(pids)) {
+    for (const qint64 pid : otherProcesses(ownPid, folders.proc)) {
         if (holdsFile(pid, *target, folders.proc) == Holds::Yes) {
             return holder(pid, folders.proc);
         }
     }
     return unheld;
+}
+
+PortHolder findPortSharer(const QString &devicePath, qint64 ownPid, const SystemFolders &folders)
+{
+    const QString canonical = QFileInfo(devicePath).canonicalFilePath();
+    const std::optional<FileId> target = fileId(canonical.isEmpty() ? devicePath : canonical);
+    if (!target)
+        return {};
+    static const QRegularExpression ptsPath(QStringLiteral("^/dev/pts/(\\d+)$"));
+    const QRegularExpressionMatch pts = ptsPath.match(canonical);
+    for (const qint64 pid : otherProcesses(ownPid, folders.proc)) {
+        if (holdsFile(pid, *target, folders.proc) != Holds::Yes)
+            continue;
+        if (pts.hasMatch() && holdsPtyMaster(pid, pts.captured(1).toInt(), folders.proc))
+            continue;
+        return holder(pid, folders.proc);
+    }
+    return {};
 }
 
 } // namespace tarvik

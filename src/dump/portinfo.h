@@ -59,6 +59,11 @@ struct PortHolder {
 // among the processes whose descriptors we may see.
 PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const SystemFolders &folders = {});
 
+// Another process, other than `ownPid`, that has the device open beside us,
+// among those whose descriptors we may see; a pseudo-terminal's far end (the
+// process holding its master side) does not count.
+PortHolder findPortSharer(const QString &devicePath, qint64 ownPid, const SystemFolders &folders = {});
+
 // The folders where Qt's serial port looks for a device's lock file, in its order.
 QStringList serialLockFolders();
 // The lock file that opening the device will use: in the first of `folders`

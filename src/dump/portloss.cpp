@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/portloss.h"
 
+#include "dump/nextstep.h"
+
 #include <cerrno>
 
 namespace tarvik {
@@ -21,8 +23,8 @@ bool isDisconnect(const PortLossSigns &signs)
 
 QString disconnectText(const QString &device, const QString &continueWith)
 {
-    return QStringLiteral("the adapter was disconnected (%1): plug it in again and continue with %2")
-            .arg(device, continueWith);
+    return QStringLiteral("the adapter was disconnected (%1): ").arg(device)
+            + nextStep(PortTrouble::Disconnected, FrontEnd::Window, device, continueWith);
 }
 
 } // namespace tarvik

@@ -4,6 +4,8 @@
 #include "dump/portinfo.h"
 #include "dump/serialport.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace tarvik {
@@ -36,7 +38,12 @@ void Session::setClock(Clock &clock)
 
 void Session::connectRun()
 {
-    connect(&m_run, &DumpRun::logReplaced, this, &Session::logReplaced);
+    connect(&m_run, &DumpRun::logReplaced, this, [this](const QString &text) {
+        emit logReplaced(text);
+        // Said once, at the top of the run's log.
+        if (!m_sharedWarning.isEmpty())
+            emit logAppended(m_sharedWarning + QStringLiteral("\r\n"));
+    });
     connect(&m_run, &DumpRun::logAppended, this, &Session::logAppended);
     connect(&m_run, &DumpRun::modelReported, this, &Session::modelReported);
     connect(&m_run, &DumpRun::progressed, this, [this](int blocksDone) {
@@ -103,7 +110,11 @@ SerialService::OpenError Session::open(const QString &devicePath)
     m_port->setDevice(devicePath);
     const PortDetails details = collectPortDetails({devicePath}).value(0);
     m_file.setDevice(devicePath, !details.byId.isEmpty() ? details.byId : details.serialNumber);
-    return m_port->open();
+    const SerialService::OpenError error = m_port->open();
+    m_sharedWarning = error == SerialService::OpenError::None
+            ? tarvik::sharedPortWarning(devicePath, findPortSharer(devicePath, QCoreApplication::applicationPid()))
+            : QString();
+    return error;
 }
 
 OpenFailureReport Session::openFailure(SerialService::OpenError error, const PortName &name) const

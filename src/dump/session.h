@@ -101,6 +101,8 @@ public:
     void setKeepStopped(bool keep) { m_file.setKeepStopped(keep); }
     void setStartAgain(const QString &partPath) { m_file.setStartAgain(partPath); }
     bool isOpen() const;
+    // After an open: who else has the port open, as a warning; empty when nobody.
+    QString sharedPortWarning() const { return m_sharedWarning; }
     // The device of the last open; empty when none was tried.
     QString devicePath() const;
 
@@ -160,6 +162,7 @@ private:
     DumpRun m_run;
     ProgressMeter m_meter;
     QString m_progressText;
+    QString m_sharedWarning;
     bool m_reportDue = false; // a run started and its end was not reported yet
     int m_requestedBlocks = 0;
     int m_progressTotal = 0;

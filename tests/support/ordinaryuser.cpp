@@ -48,9 +48,10 @@ ProcessOutcome runAsOrdinaryUser(const QString &program, const QStringList &argu
     return outcome;
 }
 
-bool holdAsOrdinaryUser(QProcess &process, const QString &device)
+namespace {
+
+bool startHolder(QProcess &process, const Command &command)
 {
-    const Command command = ordinaryUserCommand(QStringLiteral(TARVIK_HOLDER), {device});
     process.start(command.program, command.arguments);
     if (!process.waitForStarted())
         return false;
@@ -59,6 +60,18 @@ bool holdAsOrdinaryUser(QProcess &process, const QString &device)
             return false;
     }
     return process.readLine() == "ready\n";
+}
+
+} // namespace
+
+bool holdAsOrdinaryUser(QProcess &process, const QString &device)
+{
+    return startHolder(process, ordinaryUserCommand(QStringLiteral(TARVIK_HOLDER), {device}));
+}
+
+bool holdShared(QProcess &process, const QString &device)
+{
+    return startHolder(process, {QStringLiteral(TARVIK_HOLDER), {QStringLiteral("--shared"), device}});
 }
 
 QString holderName()

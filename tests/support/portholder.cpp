@@ -1,19 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Holds a device open for the tests as another program would: opens it,
-// claims it exclusively (TIOCEXCL), says "ready" on stdout and keeps it until
-// its stdin is closed.
+// claims it exclusively (TIOCEXCL; not with --shared, as a program that never
+// asks for it), says "ready" on stdout and keeps it until its stdin is closed.
 #include <cstdio>
+#include <string>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 int main(int argc, char *argv[])
 {
-    if (argc != 2)
+    const bool shared = argc == 3 && std::string(argv[1]) == "--shared";
+    if (argc != 2 && !shared)
         return 2;
-    const int fd = ::open(argv[1], O_RDWR | O_NOCTTY);
-    if (fd < 0 || ::ioctl(fd, TIOCEXCL) != 0) {
-        std::perror(argv[1]);
+    const char *device = argv[argc - 1];
+    const int fd = ::open(device, O_RDWR | O_NOCTTY);
+    if (fd < 0 || (!shared && ::ioctl(fd, TIOCEXCL) != 0)) {
+        std::perror(device);
         return 1;
     }
     std::fputs("ready\n", stdout);
