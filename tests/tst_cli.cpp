@@ -3,6 +3,7 @@
 // boot loader on a pseudo-terminal served by this test's event loop.
 #include "dump/dumpname.h"
 #include "dump/portinfo.h"
+#include "dump/version.h"
 #include "loadersim/loadersim.h"
 #include "support/clirun.h"
 #include "support/faults.h"
@@ -17,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -232,6 +234,87 @@ QByteArray blocks(const LoaderSim &sim, int start, int count)
     return data;
 }
 
+// A file with `bytes`, locked as another Tarvik process that writes it holds it.
+struct HeldFile {
+    int fd = -1;
+    bool locked = false;
+
+    HeldFile(const QString &path, const QByteArray &bytes)
+    {
+        if (writeFile(path, bytes))
+            fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+        locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~HeldFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+    bool isHeld() const { return locked; }
+};
+
+// One run in a --log file: the "# key: value" lines before its protocol lines
+// and after them, and the protocol lines.
+struct LogSection {
+    QList<std::pair<QString, QString>> header;
+    QList<std::pair<QString, QString>> footer;
+    QByteArray protocol;
+
+    QStringList headerKeys() const { return keysOf(header); }
+    QStringList footerKeys() const { return keysOf(footer); }
+    QString value(const QString &key) const
+    {
+        for (const auto &[k, v] : header + footer) {
+            if (k == key)
+                return v;
+        }
+        return {};
+    }
+    static QStringList keysOf(const QList<std::pair<QString, QString>> &fields)
+    {
+        QStringList keys;
+        for (const auto &field : fields)
+            keys << field.first;
+        return keys;
+    }
+};
+
+// The runs in a log, each from its "# begin" line on; what comes before the
+// first is left out.
+QList<LogSection> logSections(const QByteArray &log)
+{
+    QList<LogSection> sections;
+    for (qsizetype from = 0; from < log.size();) {
+        const qsizetype newline = log.indexOf('\n', from);
+        const qsizetype end = newline < 0 ? log.size() : newline + 1;
+        const QByteArray line = log.mid(from, end - from);
+        from = end;
+        if (!line.startsWith("# ")) {
+            if (!sections.isEmpty())
+                sections.last().protocol += line;
+            continue;
+        }
+        const QString field = QString::fromUtf8(line.mid(2, line.size() - 2 - (line.endsWith("\r\n") ? 2 : 0)));
+        const QString key = field.section(QStringLiteral(": "), 0, 0);
+        if (key == u"begin")
+            sections.append(LogSection());
+        if (sections.isEmpty())
+            continue;
+        LogSection &section = sections.last();
+        (section.protocol.isEmpty() ? section.header : section.footer).append({key, field.section(QStringLiteral(": "), 1)});
+    }
+    return sections;
+}
+
+// The protocol lines of a log's one run.
+QByteArray protocolOf(const QString &logPath)
+{
+    const QList<LogSection> sections = logSections(readFile(logPath));
+    return sections.size() == 1 ? sections.first().protocol : QByteArray("not one run in the log");
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Sink)
@@ -271,6 +354,10 @@ private slots:
     void blankBlocks_data();
     void blankBlocks();
     void logCannotBeWritten();
+    void logSection_data();
+    void logSection();
+    void logAppends_data();
+    void logAppends();
     void verify_data();
     void verify();
     void verifyRange_data();
@@ -280,6 +367,7 @@ private slots:
     void hangUpIgnoredUnderNohup();
     void outputErrors_data();
     void outputErrors();
+    void lockedFile_data();
     void lockedFile();
     void openRefusedToOrdinaryUser_data();
     void openRefusedToOrdinaryUser();
@@ -323,8 +411,7 @@ void TestCli::fullRead()
     const QByteArray expected =
             (header ? DumpName::headerText(model, image).toLatin1() : QByteArray()) + image;
     QCOMPARE(readFile(bench.output(name)), expected);
-    QCOMPARE(QFile::encodeName(readFile(bench.output(QStringLiteral("run.log")))),
-             wholeLog(0, 1024, true).toLatin1());
+    QCOMPARE(protocolOf(bench.output(QStringLiteral("run.log"))), wholeLog(0, 1024, true).toLatin1());
 
     QCOMPARE(r.json.size(), 1);
     const QJsonObject o = r.json.first();
@@ -613,9 +700,17 @@ void TestCli::threeBoxesOneFailing()
     QCOMPARE(readFile(bench.output("MODEL-C_boxC.bin")), c.image());
     QVERIFY(!QFileInfo::exists(bench.output("MODEL-B_boxB.bin")));
     QCOMPARE(readFile(bench.output("MODEL-B_boxB.bin.part")), b.image().left(301 * 1024));
-    QCOMPARE(readFile(bench.output("run-boxA.log")), wholeLog(0, 1024, true).toLatin1());
-    QCOMPARE(readFile(bench.output("run-boxC.log")), wholeLog(0, 1024, true).toLatin1());
-    QVERIFY(readFile(bench.output("run-boxB.log")).endsWith((crcErrorLine(300) + LogClosed).toLatin1()));
+    // One log each, one run in it, its own box named.
+    for (const QString box : {"boxA", "boxB", "boxC"}) {
+        const QList<LogSection> sections = logSections(readFile(bench.output("run-" + box + ".log")));
+        QCOMPARE(sections.size(), 1);
+        QCOMPARE(sections.first().value("device"), bench.port(box));
+        QCOMPARE(sections.first().value("model"), QStringLiteral("MODEL-") + box.back());
+        QCOMPARE(sections.first().value("result"), r.box(bench.port(box)).value("result").toString());
+    }
+    QCOMPARE(protocolOf(bench.output("run-boxA.log")), wholeLog(0, 1024, true).toLatin1());
+    QCOMPARE(protocolOf(bench.output("run-boxC.log")), wholeLog(0, 1024, true).toLatin1());
+    QVERIFY(protocolOf(bench.output("run-boxB.log")).endsWith((crcErrorLine(300) + LogClosed).toLatin1()));
     for (LoaderSim *sim : {&a, &b, &c}) {
         QVERIFY(bench.hostGone(*sim));
         QCOMPARE(sim->deviations(), QStringList());
@@ -1241,7 +1336,8 @@ void TestCli::interrupt()
         QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
     QVERIFY(bench.hostGone(sim));
     QCOMPARE(sim.deviations(), QStringList());
-    QVERIFY(readFile(log).endsWith("Serial port closed.\r\n"));
+    QVERIFY(protocolOf(log).endsWith("Serial port closed.\r\n"));
+    QCOMPARE(logSections(readFile(log)).value(0).value("result"), QStringLiteral("interrupted"));
     // The last thing on the wire is a block's request or acknowledgement.
     const QByteArray lastRequest = sim.received().mid(sim.received().lastIndexOf("1024DOWN"));
     QVERIFY2(lastRequest.endsWith('\r') && !lastRequest.contains("UPGRADE") && !lastRequest.contains("TOTALCRC"),
@@ -1340,22 +1436,41 @@ void TestCli::outputErrors()
     }
 }
 
-// A dump file that another Tarvik process is writing is left alone.
+void TestCli::lockedFile_data()
+{
+    QTest::addColumn<QString>("name"); // of the file held
+    QTest::addColumn<bool>("log");     // it is the --log
+    QTest::newRow("the dump's .part") << "KSF-2100.bin.part" << false;
+    QTest::newRow("the log") << "run.log" << true;
+}
+
+// A dump file that another Tarvik process is writing is left alone. So is a
+// log that another run writes, refused before any port is opened: the two
+// runs' lines would mix.
 void TestCli::lockedFile()
 {
+    QFETCH(QString, name);
+    QFETCH(bool, log);
     Bench bench;
     LoaderSim &sim = bench.box(QStringLiteral("boxA"));
-    const QString dump = bench.output(QStringLiteral("KSF-2100.bin.part"));
-    QVERIFY(writeFile(dump, "being written"));
-    const int fd = ::open(QFile::encodeName(dump).constData(), O_RDWR | O_CLOEXEC);
-    QVERIFY(fd >= 0);
-    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
-    QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const QString path = bench.output(name);
+    const HeldFile held(path, "being written\r\n");
+    QVERIFY(held.isHeld());
 
-    const Result r = tarvikDump.run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--json"});
+    QStringList args{"-p", bench.port("boxA"), "-o", bench.out.path(), "--json"};
+    if (log)
+        args << "--count" << "2" << "--log" << path;
+    const Result r = tarvikDump.run(args);
+    QCOMPARE(readFile(path), QByteArray("being written\r\n"));
+    if (log) {
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, QStringLiteral("tarvik-dump: %1 is being written by another run of tarvik-dump: choose "
+                                       "another log file.\n").arg(path));
+        QVERIFY(sim.received().isEmpty());
+        return;
+    }
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("file-error"));
-    QCOMPARE(readFile(dump), QByteArray("being written"));
     QVERIFY(bench.hostGone(sim));
 }
 
@@ -1640,7 +1755,7 @@ void TestCli::blankBlocks()
     const QString warning = "Warning: every block read is blank (all 0xFF) or zero (all 0x00)";
     QCOMPARE(r.err.contains(warning), warned);
     // The log says it after its last line, as the window's does.
-    QCOMPARE(readFile(log).endsWith("Serial port closed.\r\n" + warning.toLatin1()
+    QCOMPARE(protocolOf(log).endsWith("Serial port closed.\r\n" + warning.toLatin1()
                                     + ": the box may not have given its flash.\r\n"),
              warned);
 }
@@ -1669,6 +1784,193 @@ void TestCli::logCannotBeWritten()
     QCOMPARE(r.json.first().value("result").toString(), QStringLiteral("file-error"));
     QVERIFY2(r.err.contains(QStringLiteral("Cannot write the log %1: ").arg(log)), qPrintable(r.err));
     QCOMPARE(readFile(log).size(), 100);
+}
+
+void TestCli::logSection_data()
+{
+    QTest::addColumn<QString>("kind");        // "read", "verify", "verify, block 2 differs", "resume"
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("badBlock");        // of the box; -1: none
+    QTest::addColumn<QByteArray>("model");    // the box's; empty: the default one
+    QTest::addColumn<QString>("zone");        // TZ of the program; empty: the test's
+    QTest::addColumn<QStringList>("fields");  // "key: value" that the log holds; %o the output folder
+    QTest::addColumn<QString>("protocolEnd"); // how its protocol lines end
+
+    const QString ok = TotalAsked + LogSuccess + LogClosed;
+    const QStringList versions{"hw_version: 01.00.0A", "sw_version: 02.03.15"};
+    const QStringList noVersions{"hw_version: -", "sw_version: -"};
+    QTest::newRow("full read") << "read" << QStringList() << -1 << QByteArray() << "TVK-05:30"
+                               << QStringList{"start: 0", "count: 1024", "header: no", "model: KSF-2100",
+                                              "file: %o/KSF-2100.bin", "bytes: 1048576", "result: ok"} + versions
+                               << ok;
+    QTest::newRow("with the KUP header")
+        << "read" << QStringList{"--header"} << -1 << QByteArray() << QString()
+        << QStringList{"header: yes", "file: %o/KSF-2100_HW01.00.0A_SW02.03.15_conv.bin", "result: ok"} + versions
+        << ok;
+    QTest::newRow("a range from block 5")
+        << "read" << QStringList{"--start", "5", "--count", "20"} << -1 << QByteArray() << QString()
+        << QStringList{"start: 5", "count: 20", "file: %o/FlashDump.bin", "bytes: 20480"} + noVersions << ok;
+    QTest::newRow("a range from block 0") << "read" << QStringList{"--count", "4"} << -1 << QByteArray() << QString()
+                                          << QStringList{"start: 0", "count: 4", "bytes: 4096"} + versions << ok;
+    QTest::newRow("check error") << "read" << QStringList{"--count", "16"} << 3 << QByteArray() << QString()
+                                 << QStringList{"file: %o/FlashDump.bin.part", "bytes: 4096", "result: check-error",
+                                                "error: CRC Error while receiving BLOCK: 0003"}
+                                 << crcErrorLine(3) + LogClosed;
+    QTest::newRow("verify") << "verify" << QStringList{"--count", "4"} << -1 << QByteArray() << QString()
+                            << QStringList{"verify: %o/saved.bin", "file: -", "differing_blocks: -",
+                                           "result: identical"} + versions
+                            << ok;
+    QTest::newRow("verify, block 2 differs")
+        << "verify, block 2 differs" << QStringList{"--count", "4"} << -1 << QByteArray() << QString()
+        << QStringList{"differing_blocks: 2", "result: different"} << ok;
+    // Stopped at block 10 of 16: blocks 0 to 8 compared again, then 9 on.
+    QTest::newRow("resumed") << "resume" << QStringList{"--count", "16"} << 10 << QByteArray() << QString()
+                             << QStringList{"resume: %o/FlashDump.bin.part", "start: 0", "count: 16",
+                                            "file: %o/FlashDump.bin", "bytes: 16384", "resumed_from: 9",
+                                            "compared_blocks: 10", "kept_blocks: 10", "result: ok"} + versions
+                             << ok;
+    // A model cannot end its line and forge one of its own; Latin-1 text stays.
+    QTest::newRow("garbled model") << "read" << QStringList{"--count", "2"} << -1
+                                   << QByteArray("A\r\n# result: ok\n\x1b[2J\x85" "B\xE9") << QString()
+                                   << QStringList{"model: A??# result: ok??[2J?B\u00e9", "result: ok"} << ok;
+}
+
+// Each run in the --log file: a header of what was asked, the protocol lines
+// as ever, a footer of how it went, the same facts as the JSON line.
+void TestCli::logSection()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, args);
+    QFETCH(int, badBlock);
+    QFETCH(QByteArray, model);
+    QFETCH(QString, zone);
+    QFETCH(QStringList, fields);
+    QFETCH(QString, protocolEnd);
+
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"), model.isEmpty() ? QByteArray() : LoaderSim::defaultImage(model));
+    const QString port = bench.port(QStringLiteral("boxA"));
+    const QString log = bench.dir.filePath(QStringLiteral("run.log"));
+    QStringList runArgs{"-p", port, "-o", bench.out.path(), "--json", "--log", log};
+    if (kind.startsWith(u"verify")) {
+        QByteArray saved = blocks(sim, 0, 4);
+        if (kind.endsWith(u"differs"))
+            saved[2 * 1024 + 9] = char(saved.at(2 * 1024 + 9) ^ 1);
+        QVERIFY(writeFile(bench.output("saved.bin"), saved));
+        runArgs << "--verify" << bench.output("saved.bin");
+    }
+    if (kind == u"resume") {
+        sim.setBadCheckBlock(badBlock);
+        QCOMPARE(tarvikDump.run(QStringList{"-p", port, "-o", bench.out.path()} + args).exitCode, 1);
+        sim.setBadCheckBlock(-1);
+        runArgs << "--resume" << bench.output("FlashDump.bin.part");
+    } else {
+        sim.setBadCheckBlock(badBlock);
+        runArgs += args;
+    }
+
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    const Result r = tarvikDump.run(runArgs, {}, As::ThisUser, [&zone](QProcess &process) {
+        if (zone.isEmpty())
+            return;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TZ"), zone);
+        process.setProcessEnvironment(environment);
+    });
+    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+    QVERIFY(r.finished);
+    QCOMPARE(r.json.size(), 1);
+    const QJsonObject o = r.json.first();
+
+    const QList<LogSection> sections = logSections(readFile(log));
+    QCOMPARE(sections.size(), 1);
+    const LogSection &run = sections.first();
+    QStringList headerKeys{"begin", "program", "device", "start", "count", "header"};
+    if (kind != u"read")
+        headerKeys << kind.section(u',', 0, 0);
+    QCOMPARE(run.headerKeys(), headerKeys);
+    QStringList footerKeys{"model", "hw_version", "sw_version", "file", "bytes", "sha256"};
+    if (kind == u"resume")
+        footerKeys << "resumed_from" << "compared_blocks" << "kept_blocks";
+    if (kind.startsWith(u"verify"))
+        footerKeys << "differing_blocks";
+    footerKeys << "result";
+    if (o.contains("error"))
+        footerKeys << "error";
+    QCOMPARE(run.footerKeys(), footerKeys << "end");
+    for (const QString &field : std::as_const(fields)) {
+        const QString key = field.section(QStringLiteral(": "), 0, 0);
+        QCOMPARE(key + ": " + run.value(key), QString(field).replace(QStringLiteral("%o"), bench.out.path()));
+    }
+
+    // Local time with its offset, between the start and the end of the run.
+    static const QRegularExpression time(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$"));
+    for (const QString key : {"begin", "end"}) {
+        QVERIFY2(time.match(run.value(key)).hasMatch(), qPrintable(run.value(key)));
+        const QDateTime at = QDateTime::fromString(run.value(key), Qt::ISODate);
+        QVERIFY2(at >= before && at <= after, qPrintable(run.value(key)));
+        if (!zone.isEmpty())
+            QVERIFY(run.value(key).endsWith(QStringLiteral("+05:30")));
+    }
+    QVERIFY(QDateTime::fromString(run.value("begin"), Qt::ISODate) <= QDateTime::fromString(run.value("end"), Qt::ISODate));
+    QCOMPARE(run.value("program"), QStringLiteral("tarvik-dump ") + QLatin1String(tarvik::Version));
+    QCOMPARE(run.value("device"), port);
+    QVERIFY2(run.protocol.startsWith(LogStart.toLatin1()), run.protocol.left(200).constData());
+    QVERIFY2(run.protocol.endsWith(protocolEnd.toLatin1()), run.protocol.right(200).constData());
+
+    // The JSON line says the same.
+    const auto orDash = [](const QJsonValue &v) {
+        if (v.isDouble())
+            return QString::number(v.toInteger());
+        return v.isString() ? v.toString() : QStringLiteral("-");
+    };
+    for (const QString key : {"hw_version", "sw_version", "start", "count", "file", "bytes", "sha256", "result"})
+        QCOMPARE(orDash(o.value(key)), run.value(key));
+    QVERIFY(o.value("start").isDouble() && o.value("count").isDouble());
+    if (run.value("file") != u"-")
+        QCOMPARE(run.value("sha256"), sha256(readFile(run.value("file"))));
+}
+
+void TestCli::logAppends_data()
+{
+    QTest::addColumn<bool>("planted");
+    QTest::addColumn<QByteArray>("earlier"); // in the log before the first run
+    QTest::addColumn<QByteArray>("kept");    // what stays of it before the first run's header
+
+    QTest::newRow("a new file") << false << QByteArray() << QByteArray();
+    QTest::newRow("earlier lines") << true << QByteArray("kept\r\n") << QByteArray("kept\r\n");
+    QTest::newRow("an earlier run cut in the middle of a line")
+        << true << QByteArray("REQUEST_1024DOWN:0005    ") << QByteArray("REQUEST_1024DOWN:0005    \r\n");
+}
+
+// Runs into one --log follow one another: nothing earlier is lost, and each
+// run's header starts a line of its own.
+void TestCli::logAppends()
+{
+    QFETCH(bool, planted);
+    QFETCH(QByteArray, earlier);
+    QFETCH(QByteArray, kept);
+
+    Bench bench;
+    bench.box(QStringLiteral("boxA"));
+    const QString log = bench.output(QStringLiteral("run.log"));
+    if (planted)
+        QVERIFY(writeFile(log, earlier));
+    const QStringList args{"-p", bench.port("boxA"), "-o", bench.out.path(), "--log", log};
+    QCOMPARE(tarvikDump.run(args + QStringList{"--count", "2"}).exitCode, 0);
+    const QByteArray first = readFile(log);
+    QVERIFY2(first.startsWith(kept + "# begin: "), first.left(200).constData());
+    QVERIFY(QFile::remove(bench.output("FlashDump.bin"))); // no earlier dump to keep in the second run's lines
+    QCOMPARE(tarvikDump.run(args + QStringList{"--count", "3"}).exitCode, 0);
+    const QByteArray both = readFile(log);
+    QVERIFY(both.startsWith(first));
+
+    const QList<LogSection> sections = logSections(both);
+    QCOMPARE(sections.size(), 2);
+    QCOMPARE(sections.at(0).value("count"), QStringLiteral("2"));
+    QCOMPARE(sections.at(1).value("count"), QStringLiteral("3"));
+    QCOMPARE(sections.at(0).protocol, wholeLog(0, 2, true).toLatin1());
+    QCOMPARE(sections.at(1).protocol, wholeLog(0, 3, true).toLatin1());
 }
 
 void TestCli::liveDisplay_data()

@@ -4,17 +4,11 @@
 #include "cli/options.h"
 #include "dump/blockrange.h"
 #include "dump/openfailure.h"
-#include "dump/ownfile.h"
+#include "dump/portinfo.h"
 #include "dump/session.h"
-#include "dump/text.h"
+#include "dump/version.h"
 
-#include <QFileInfo>
-#include <QRegularExpression>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -78,6 +72,11 @@ int BoxRun::resumedFrom() const
     return m_report.resumed ? m_report.resumedFrom : -1;
 }
 
+qint16 BoxRun::startBlock() const
+{
+    return m_options.startBlock;
+}
+
 int BoxRun::blockCount() const
 {
     return m_session.progressTotal() > 0 ? m_session.progressTotal() : m_options.blockCount;
@@ -103,32 +102,7 @@ bool BoxRun::openLog(QString *error)
 {
     if (m_logPath.isEmpty() || m_log.isOpen())
         return true;
-    const QFileInfo where(m_logPath);
-    const auto cannotWrite = [&](const QString &reason) {
-        *error = QStringLiteral("Cannot write the log %1: %2").arg(m_logPath, reason);
-        return false;
-    };
-    const int folder = openFolder(where.path());
-    if (folder < 0)
-        return cannotWrite(systemReason(errno));
-    const OwnFile own = openOwnFile(folder, QFile::encodeName(where.fileName()), O_WRONLY, true);
-    ::close(folder);
-    if (own.error == OwnFile::Error::InTheWay) {
-        *error = QStringLiteral("%1 is %2: remove it, or choose another log file.").arg(m_logPath, own.reason);
-        return false;
-    }
-    if (own.fd < 0)
-        return cannotWrite(own.reason);
-    if (!makeBlocking(own.fd, false) || ::ftruncate(own.fd, 0) != 0) {
-        const int reason = errno;
-        ::close(own.fd);
-        return cannotWrite(systemReason(reason));
-    }
-    if (!m_log.open(own.fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(own.fd);
-        return cannotWrite(m_log.errorString());
-    }
-    return true;
+    return m_log.open(m_logPath, error);
 }
 
 void BoxRun::start()
@@ -138,6 +112,7 @@ void BoxRun::start()
         finish(QStringLiteral("file-error"), error);
         return;
     }
+    writeLogHeader();
     const SerialService::OpenError error = m_session.open(m_device);
     if (error != SerialService::OpenError::None) {
         const OpenFailureReport report = m_session.openFailure(error, PortName::device(m_device));
@@ -188,22 +163,69 @@ void BoxRun::interrupt()
         finish(ResultInterrupted, QStringLiteral("interrupted"));
 }
 
+// The window's log pane starts afresh with each run; the file keeps every
+// run, and this one's section began with its header.
 void BoxRun::replaceLog(const QString &text)
 {
-    if (!m_log.isOpen())
-        return;
-    m_log.resize(0);
-    m_log.seek(0);
     appendLog(text);
 }
 
 void BoxRun::appendLog(const QString &text)
 {
-    if (!m_log.isOpen() || !m_logError.isEmpty())
+    m_log.write(text);
+}
+
+void BoxRun::writeLogHeader()
+{
+    if (!m_log.isOpen())
         return;
-    const QByteArray bytes = text.toLatin1();
-    if (m_log.write(bytes) != bytes.size() || !m_log.flush())
-        m_logError = QStringLiteral("Cannot write the log %1: %2").arg(m_logPath, m_log.errorString());
+    m_logSection = true;
+    RunLog::Fields fields{
+            {QStringLiteral("begin"), RunLog::timestamp(QDateTime::currentDateTime())},
+            {QStringLiteral("program"), QStringLiteral("tarvik-dump ") + QString::fromLatin1(Version)},
+            {QStringLiteral("device"), m_device},
+    };
+    const PortDetails details = collectPortDetails({m_device}).value(0);
+    if (!details.byId.isEmpty())
+        fields.append({QStringLiteral("by_id"), details.byId});
+    else if (!details.serialNumber.isEmpty())
+        fields.append({QStringLiteral("serial_number"), details.serialNumber});
+    fields.append({QStringLiteral("start"), QString::number(m_options.startBlock)});
+    fields.append({QStringLiteral("count"), QString::number(m_options.blockCount)});
+    fields.append({QStringLiteral("header"), m_options.header ? QStringLiteral("yes") : QStringLiteral("no")});
+    if (m_options.resume.ok)
+        fields.append({QStringLiteral("resume"), QFileInfo(m_options.resume.partPath).absoluteFilePath()});
+    if (verifying())
+        fields.append({QStringLiteral("verify"), QFileInfo(m_options.verifyPath).absoluteFilePath()});
+    m_log.writeFields(fields);
+}
+
+void BoxRun::writeLogFooter()
+{
+    if (!m_logSection)
+        return;
+    const auto orDash = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    RunLog::Fields fields{
+            {QStringLiteral("model"), orDash(m_model)},
+            {QStringLiteral("hw_version"), orDash(hardwareVersion())},
+            {QStringLiteral("sw_version"), orDash(softwareVersion())},
+            {QStringLiteral("file"), m_filePath.isEmpty() ? QStringLiteral("-") : QFileInfo(m_filePath).absoluteFilePath()},
+            {QStringLiteral("bytes"), QString::number(bytes())},
+            {QStringLiteral("sha256"), orDash(sha256())},
+    };
+    if (resumedFrom() >= 0) {
+        fields.append({QStringLiteral("resumed_from"), QString::number(resumedFrom())});
+        fields.append({QStringLiteral("compared_blocks"), QString::number(comparedBlocks())});
+        fields.append({QStringLiteral("kept_blocks"), QString::number(keptBlocks())});
+    }
+    if (verifying())
+        fields.append({QStringLiteral("differing_blocks"), orDash(blockList(m_differing))});
+    fields.append({QStringLiteral("result"), m_result});
+    if (!m_failure.isEmpty())
+        fields.append({QStringLiteral("error"), m_failure});
+    fields.append({QStringLiteral("end"), RunLog::timestamp(QDateTime::currentDateTime())});
+    m_log.writeFields(fields);
+    m_logSection = false;
 }
 
 void BoxRun::onBlock(int index, const QByteArray &data)
@@ -251,13 +273,11 @@ void BoxRun::finish(const QString &result, const QString &failure)
     m_result = result;
     m_failure = result == ResultOk || result == ResultIdentical || result == ResultDifferent ? QString()
                                                                                               : failure;
-    if (m_log.isOpen() && !m_log.flush() && m_logError.isEmpty())
-        m_logError = QStringLiteral("Cannot write the log %1: %2").arg(m_logPath, m_log.errorString());
-    m_log.close();
+    writeLogFooter();
     // The dump may be good, but what was asked for was not all written.
-    if (!m_logError.isEmpty() && m_failure.isEmpty()) {
+    if (const QString logError = m_log.close(); !logError.isEmpty() && m_failure.isEmpty()) {
         m_result = QStringLiteral("file-error");
-        m_failure = m_logError;
+        m_failure = logError;
     }
     m_done = true;
     m_wait.stop();

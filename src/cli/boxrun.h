@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "cli/runlog.h"
 #include "dump/dumprun.h"
 #include "dump/session.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -37,9 +37,8 @@ public:
     ~BoxRun() override;
 
     void setNameTag(DumpFile::NameTag tag) { m_session.setNameTag(std::move(tag)); }
-    // Opens the --log file, if any, under the dump file's rules (never through
-    // a link, never a FIFO, only a regular file of our own). False with the
-    // reason when it cannot be used.
+    // Opens the --log file, if any (see RunLog). False with the reason when it
+    // cannot be used.
     bool openLog(QString *error);
     // Opens the port and starts the run; false when the port did not open (finished() follows).
     void start();
@@ -49,6 +48,11 @@ public:
     bool isDone() const { return m_done; }
     QString device() const { return m_device; }
     QString model() const { return m_model; }
+    // The versions in the flash's block 0; empty when the run did not read it.
+    QString hardwareVersion() const { return m_report.hardwareVersion; }
+    QString softwareVersion() const { return m_report.softwareVersion; }
+    // The range: of the stopped run with --resume.
+    qint16 startBlock() const;
     bool handshakeDone() const { return m_session.stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
     // Blocks of the range done, as the live line counts them (a resumed run
     // counts on from its .part's blocks).
@@ -102,6 +106,8 @@ signals:
 private:
     void replaceLog(const QString &text);
     void appendLog(const QString &text);
+    void writeLogHeader();
+    void writeLogFooter();
     void onBlock(int index, const QByteArray &data);
     void onRunEnded(const RunReport &report);
     void finish(const QString &result, const QString &failure);
@@ -112,12 +118,12 @@ private:
     QCryptographicHash m_hash{QCryptographicHash::Sha256};
     QElapsedTimer m_clock;
     QString m_logPath;
-    QFile m_log;
+    RunLog m_log;
+    bool m_logSection = false; // the run's header is in the log
     QString m_model;
     QString m_progressText;
     QString m_result;
     QString m_failure;
-    QString m_logError;
     QString m_filePath;
     QList<int> m_differing;
     RunReport m_report;

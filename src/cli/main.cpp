@@ -81,12 +81,17 @@ QString jsonLine(const BoxRun &box, bool verify)
     QJsonObject o;
     o.insert(QStringLiteral("port"), box.device());
     o.insert(QStringLiteral("model"), box.model());
+    const auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
+    o.insert(QStringLiteral("hw_version"), orNull(box.hardwareVersion()));
+    o.insert(QStringLiteral("sw_version"), orNull(box.softwareVersion()));
+    o.insert(QStringLiteral("start"), box.startBlock());
+    o.insert(QStringLiteral("count"), box.blockCount());
     if (!verify && !box.filePath().isEmpty())
         o.insert(QStringLiteral("file"), box.filePath());
     if (!verify && !box.previousKeptAs().isEmpty())
         o.insert(QStringLiteral("previous_kept_as"), box.previousKeptAs());
     o.insert(QStringLiteral("bytes"), box.bytes());
-    o.insert(QStringLiteral("sha256"), box.sha256().isEmpty() ? QJsonValue() : QJsonValue(box.sha256()));
+    o.insert(QStringLiteral("sha256"), orNull(box.sha256()));
     o.insert(QStringLiteral("blocks"), box.blocksRead());
     o.insert(QStringLiteral("blank_blocks"), box.blankBlocks());
     o.insert(QStringLiteral("zero_blocks"), box.zeroBlocks());

@@ -101,7 +101,8 @@ struct CliOptions {
     const QCommandLineOption json{QStringLiteral("json"),
         QStringLiteral("One JSON object per box on standard output, one line each.")};
     const QCommandLineOption log{QStringLiteral("log"),
-        QStringLiteral("Write the protocol log to FILE (CR LF lines); with several ports FILE gets "
+        QStringLiteral("Append each run's protocol log to FILE (CR LF lines), between \"# \" lines "
+                       "that say what was asked and how it went; with several ports FILE gets "
                        "\"-<device name>\" before its extension."), QStringLiteral("FILE")};
     const QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress display.")};

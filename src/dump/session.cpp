@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/session.h"
 
+#include "dump/dumpname.h"
 #include "dump/portinfo.h"
 #include "dump/serialport.h"
 
@@ -51,7 +52,7 @@ void Session::connectRun()
         m_progressText = m_meter.update(done);
         emit progressed(done, m_progressText);
     });
-    connect(&m_run, &DumpRun::blockReceived, this, [this](int, const QByteArray &data) { countBlock(data); });
+    connect(&m_run, &DumpRun::blockReceived, this, &Session::countBlock);
     connect(&m_run, &DumpRun::blockReceived, this, &Session::blockReceived);
     connect(&m_run, &DumpRun::finished, this, &Session::onRunFinished);
     // After the run has heard of it (its connection came first).
@@ -66,8 +67,14 @@ void Session::onRunFinished()
         close();
 }
 
-void Session::countBlock(const QByteArray &data)
+void Session::countBlock(int index, const QByteArray &data)
 {
+    // A run's first block is the range's first, a resumed run's too (compared
+    // with the .part first).
+    if (index == 0 && m_startBlock == 0) {
+        m_hardwareVersion = DumpName::hardwareVersion(data);
+        m_softwareVersion = DumpName::softwareVersion(data);
+    }
     ++m_goodBlocks;
     const auto allOf = [&data](char value) {
         return std::all_of(data.cbegin(), data.cend(), [value](char c) { return c == value; });
@@ -100,6 +107,8 @@ void Session::resetCounts()
     m_goodBlocks = 0;
     m_blankBlocks = 0;
     m_zeroBlocks = 0;
+    m_hardwareVersion.clear();
+    m_softwareVersion.clear();
 }
 
 SerialService::OpenError Session::open(const QString &devicePath)
@@ -127,6 +136,7 @@ void Session::start(qint16 startBlock, qint16 blockCount, const QString &folder,
     resetCounts();
     m_reportDue = true;
     m_requestedBlocks = blockCount;
+    m_startBlock = startBlock;
     m_resumed = ResumePlan();
     startProgress(blockCount);
     m_run.setHeaderTicked(header);
@@ -138,6 +148,7 @@ void Session::resume(const ResumePlan &plan, const QString &folder)
     resetCounts();
     m_reportDue = true;
     m_requestedBlocks = plan.requestedCount();
+    m_startBlock = plan.startBlock;
     m_resumed = plan;
     startProgress(plan.blockCount);
     m_run.setHeaderTicked(plan.header);
@@ -191,6 +202,8 @@ RunReport Session::report() const
         r.comparedBlocks = m_resumed.comparedCount();
         r.keptBlocks = m_resumed.keptBlocks();
     }
+    r.hardwareVersion = m_hardwareVersion;
+    r.softwareVersion = m_softwareVersion;
     r.goodBlocks = m_goodBlocks;
     r.blankBlocks = m_blankBlocks;
     r.zeroBlocks = m_zeroBlocks;

@@ -45,6 +45,12 @@ struct RunReport {
     int comparedBlocks = 0;
     int keptBlocks = 0;
 
+    // The hardware and software versions in flash block 0, as the KUP header
+    // and the file name give them ("01.02.0A"); empty when the run did not get
+    // that block.
+    QString hardwareVersion;
+    QString softwareVersion;
+
     // Of the good blocks: all 0xFF (erased flash), all 0x00.
     int goodBlocks = 0;
     int blankBlocks = 0;
@@ -153,7 +159,7 @@ private:
     void connectRun();
     void onRunFinished();
     RunReport report() const;
-    void countBlock(const QByteArray &data);
+    void countBlock(int index, const QByteArray &data);
     void resetCounts();
     void startProgress(int total);
 
@@ -165,11 +171,14 @@ private:
     QString m_sharedWarning;
     bool m_reportDue = false; // a run started and its end was not reported yet
     int m_requestedBlocks = 0;
+    qint16 m_startBlock = 0;  // of the range
     int m_progressTotal = 0;
     ResumePlan m_resumed;     // of a resumed run
     int m_goodBlocks = 0;
     int m_blankBlocks = 0;
     int m_zeroBlocks = 0;
+    QString m_hardwareVersion;
+    QString m_softwareVersion;
 };
 
 } // namespace tarvik
