@@ -11,7 +11,8 @@ if [ "${1:-}" = "--demo" ]; then
     shift
     sim_out=$(mktemp)
     trap 'kill "$sim_pid" 2>/dev/null || true; rm -f "$sim_out"' EXIT
-    build/bin/tarvik-loader-sim --baud 115200 "$@" >"$sim_out" &
+    # --keep-running: the box answers again after Close, so that Open can continue.
+    build/bin/tarvik-loader-sim --baud 115200 --keep-running "$@" >"$sim_out" &
     sim_pid=$!
     for _ in $(seq 50); do
         [ -s "$sim_out" ] && break

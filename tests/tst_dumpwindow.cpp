@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -120,6 +121,12 @@ private slots:
     void sharedPortIsLogged();
     void secondRunStartsAfresh();
     void stoppedRunShowsNoTimeLeft();
+    void portBeforeQuestion_data();
+    void portBeforeQuestion();
+    void keysOnTheQuestion_data();
+    void keysOnTheQuestion();
+    void enterClicksOpenAndClose();
+    void demoServesAgain();
 };
 
 void TestDumpWindow::fullRead_data()
@@ -490,7 +497,7 @@ void TestDumpWindow::continueStoppedDump()
     } else {
         QCOMPARE(prompts.questions.size(), 1);
         QCOMPARE(prompts.questions.at(0).text,
-                 QStringLiteral("The last dump of KSF-2100 stopped at block 0900 and is kept in "
+                 QStringLiteral("The last dump of KSF-2100 holds blocks 0000\u20130900 and is kept in "
                                 "KSF-2100.bin.part. Continue it from block 0899, or start again from block 0?"));
         QCOMPARE(prompts.questionButtons.at(0), (QStringList{"Continue", "Start again", "Cancel"}));
     }
@@ -532,7 +539,7 @@ void TestDumpWindow::stoppedDumpIsNeverCutUnasked_data()
     const QStringList all{"Continue", "Start again", "Cancel"};
     const QString failedTotal = "PART cannot be continued: its run failed the check over the whole transfer, so "
                                 "any of its blocks may be wrong. Cut it and start again from block 0?";
-    const QString noRecord = "The last dump of KSF-2100 stopped at block 0006 and is kept in FlashDump.bin.part. "
+    const QString noRecord = "The last dump of KSF-2100 holds blocks 0000\u20130006 and is kept in FlashDump.bin.part. "
                              "Continue it from block 0005, or start again from block 0? It has no record of its "
                              "run: it is taken for a read of this range.";
     const QString otherRange = "PART holds a stopped read of 8 blocks from block 0: give that range to continue it. "
@@ -788,6 +795,219 @@ void TestDumpWindow::stoppedRunShowsNoTimeLeft()
     QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
     w.onCloseClicked();
     QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
+}
+
+namespace {
+
+// The window's folder with a stopped dump of blocks 0-7 in it: blocks 0 to 5
+// kept in FlashDump.bin.part, the run stopped at a wrong check byte in block 5.
+QString leaveStoppedDump(const QTemporaryDir &dir)
+{
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("8");
+    runOnce(w, imageOfRun(0), LoaderFault::badCheck(5), 0);
+    return dir.filePath("FlashDump.bin.part");
+}
+
+} // namespace
+
+void TestDumpWindow::portBeforeQuestion_data()
+{
+    QTest::addColumn<bool>("portThere");
+    QTest::addColumn<QString>("message"); // the start of the box's text, if one is shown
+    QTest::addColumn<int>("questions");
+
+    QTest::newRow("port missing") << false << "Serial port COM 1 not present." << 0;
+    QTest::newRow("cancelled at the question") << true << QString() << 1;
+}
+
+// With a stopped dump in the folder, Open tries the port before it asks: a
+// missing port is said without the question. Cancelled at the question, the
+// port is closed again without a word: the log, the controls and the .part
+// stay as they were, and nothing goes out.
+void TestDumpWindow::portBeforeQuestion()
+{
+    QFETCH(bool, portThere);
+    QFETCH(QString, message);
+    QFETCH(int, questions);
+
+    QTemporaryDir dir;
+    const QString part = leaveStoppedDump(dir);
+    const QByteArray partBefore = readFile(part);
+    QVERIFY(!partBefore.isEmpty());
+
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    const EnvGuard com1("TARVIK_COM1", portThere ? sim.slavePath().toLocal8Bit() : dir.filePath("ttyUSB9").toLocal8Bit());
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("8");
+    const QString log = w.logText();
+    prompts.buttonTexts = {QStringLiteral("Cancel")};
+    w.control<QPushButton>("openButton")->click();
+
+    QCOMPARE(prompts.questions.size(), questions);
+    QCOMPARE(prompts.messages.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty()) {
+        QCOMPARE(prompts.messages.at(0).title, QStringLiteral("Error opening COM 1"));
+        QVERIFY2(prompts.messages.at(0).text.startsWith(message), qPrintable(prompts.messages.at(0).text));
+    }
+    QVERIFY(!portOf(w.session()).isOpen());
+    QVERIFY(runEnded(w));
+    QCOMPARE(w.control<ShapeWidget>("lamp")->fillColor(), 255u);
+    QVERIFY(w.control<QPushButton>("folderButton")->isEnabled());
+    QVERIFY(!w.control<QPushButton>("closeButton")->isEnabled());
+    QCOMPARE(w.logText(), log);
+    QVERIFY(readFile(part) == partBefore);
+    QCOMPARE(sim.received(), QByteArray());
+}
+
+void TestDumpWindow::keysOnTheQuestion_data()
+{
+    QTest::addColumn<QString>("button"); // of the question, by its text: the one with the focus
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("answer"); // what the key chose
+
+    QTest::newRow("Escape") << "Continue" << int(Qt::Key_Escape) << "Cancel";
+    QTest::newRow("Return on Start again") << "Start again" << int(Qt::Key_Return) << "Start again";
+    QTest::newRow("keypad Enter on Continue") << "Continue" << int(Qt::Key_Enter) << "Continue";
+    QTest::newRow("Return on Cancel") << "Cancel" << int(Qt::Key_Return) << "Cancel";
+}
+
+// The stopped-dump question as the user has it, a real message box reached
+// by Return on Open: Escape is Cancel, and Return or keypad Enter clicks the
+// button that has the focus, whichever is the default.
+void TestDumpWindow::keysOnTheQuestion()
+{
+    QFETCH(QString, button);
+    QFETCH(int, key);
+    QFETCH(QString, answer);
+
+    QTemporaryDir dir;
+    const QString part = leaveStoppedDump(dir);
+    const QByteArray partBefore = readFile(part);
+    const QByteArray image = imageOfRun(0);
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    sim.setImage(image);
+    const EnvGuard com1("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    MainWindow w; // with real dialogs
+    w.show();
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("8");
+    const QString log = w.logText();
+
+    QStringList boxes;
+    QTimer keys;
+    connect(&keys, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        boxes << box->windowTitle();
+        for (QAbstractButton *b : box->buttons()) {
+            if (boxes.size() == 1 && b->text() == button) {
+                b->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(b, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            }
+        }
+        if (box->isVisible()) { // the key did nothing, or another box: do not hang the test
+            boxes << QStringLiteral("left open");
+            box->done(-1);
+        }
+    });
+    keys.start(10);
+    auto *open = w.control<QPushButton>("openButton");
+    open->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(open, Qt::Key_Return);
+
+    if (answer == u"Cancel") {
+        QCOMPARE(boxes, QStringList{"Stopped dump"});
+        QVERIFY(runEnded(w));
+        QCOMPARE(w.logText(), log);
+        QVERIFY(readFile(part) == partBefore);
+        QCOMPARE(sim.received(), QByteArray());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 30000);
+    QCOMPARE(sim.deviations(), QStringList());
+    QVERIFY(readFile(dir.filePath("FlashDump.bin")) == image.left(8 * 1024));
+    QCOMPARE(w.logText().contains("Continuing " + part + " from block 0004\r\n"), answer == u"Continue");
+    QCOMPARE(boxes, QStringList{"Stopped dump"});
+}
+
+// Return on a focused Open starts a run, keypad Enter on a focused Close ends it.
+void TestDumpWindow::enterClicksOpenAndClose()
+{
+    QTemporaryDir dir;
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    const EnvGuard com1("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.show();
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("8");
+    auto *close = w.control<QPushButton>("closeButton");
+    connect(&sim, &LoaderSim::blockServed, &w, [close](int n) {
+        if (n == 3) {
+            close->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(close, Qt::Key_Enter, Qt::KeypadModifier);
+        }
+    });
+    auto *open = w.control<QPushButton>("openButton");
+    open->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(open, Qt::Key_Return);
+    QVERIFY(portOf(w.session()).isOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 30000);
+    QCOMPARE(w.control<QProgressBar>("progressBar")->value(), 3);
+    QVERIFY2(w.logText().endsWith("Serial port closed.\r\nOpen again to continue from block 0001\r\n"),
+             qPrintable(w.logText().right(200)));
+}
+
+// The simulated loader as scripts/run.sh --demo starts it answers one Open
+// after another: a run closed half-way is continued by the next.
+void TestDumpWindow::demoServesAgain()
+{
+    QProcess loader;
+    loader.start(QStringLiteral(TARVIK_LOADER_SIM), {"--baud", "115200", "--keep-running"});
+    QVERIFY(loader.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(loader.canReadLine(), 10000);
+    const QByteArray device = loader.readLine().trimmed();
+    const EnvGuard com1("TARVIK_COM1", device);
+
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("16");
+    bool closing = false;
+    connect(&w.session(), &tarvik::Session::progressed, &w, [&](int done) {
+        if (done >= 3 && !closing) {
+            closing = true;
+            QTimer::singleShot(0, &w, &MainWindow::onCloseClicked);
+        }
+    });
+    w.onOpenClicked();
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 30000);
+    QVERIFY2(w.logText().contains("Serial port closed.\r\nOpen again to continue from block"),
+             qPrintable(w.logText().right(200)));
+
+    prompts.buttonTexts = {QStringLiteral("Continue")};
+    w.onOpenClicked();
+    QCOMPARE(prompts.messages.size(), 0);
+    QCOMPARE(prompts.questions.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded(w), 30000);
+    QVERIFY2(w.logText().contains("Continuing ") && w.logText().endsWith("Transfer succesfull!\r\nSerial port closed.\r\n"),
+             qPrintable(w.logText()));
+    QVERIFY(readFile(dir.filePath("FlashDump.bin")) == LoaderSim::defaultImage().left(16 * 1024));
+
+    QCOMPARE(loader.state(), QProcess::Running);
+    loader.terminate();
+    QVERIFY(loader.waitForFinished());
+    QCOMPARE(loader.readAllStandardError(), QByteArray());
 }
 
 QTEST_MAIN(TestDumpWindow)

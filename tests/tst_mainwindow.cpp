@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's start-up, its log pane, and opening and closing the port.
 #include "dump/portmap.h"
+#include "dump/version.h"
 #include "support/ordinaryuser.h"
 #include "support/ptypair.h"
 #include "support/scriptedprompts.h"
@@ -97,6 +98,8 @@ private slots:
     void startFolder_data();
     void startFolder();
     void messageBoxIsPlainText();
+    void helpWithoutDisplay_data();
+    void helpWithoutDisplay();
 
 private:
     void clearPortEnvironment();
@@ -398,6 +401,39 @@ void TestMainWindow::startFolder()
     const QString folder = expected == u"prog" ? prog : expected == u"docs" ? docs : home;
     const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n');
     QCOMPARE(lines, (QStringList{folder + "/", folder + "/", ""}));
+}
+
+void TestMainWindow::helpWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("start"); // of what is printed
+
+    const QString version = QStringLiteral("tarvik %1\n").arg(QLatin1String(tarvik::Version));
+    QTest::newRow("--help") << QStringList{"--help"} << "Usage: tarvik [Qt options]\n";
+    QTest::newRow("-h") << QStringList{"-h"} << "Usage: tarvik [Qt options]\n";
+    QTest::newRow("--version") << QStringList{"--version"} << version;
+    QTest::newRow("-v") << QStringList{"-v"} << version;
+    QTest::newRow("after a Qt option") << QStringList{"-style", "fusion", "--version"} << version;
+}
+
+// --help and --version answer on a machine without a display as well.
+void TestMainWindow::helpWithoutDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, start);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QLatin1String(name));
+    QProcess tarvik;
+    tarvik.setProcessEnvironment(environment);
+    tarvik.start(QStringLiteral(TARVIK_WINDOW), arguments);
+    QVERIFY(tarvik.waitForFinished(30000));
+    QCOMPARE(tarvik.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tarvik.readAllStandardError(), QByteArray());
+    QCOMPARE(tarvik.exitCode(), 0);
+    const QString out = QString::fromUtf8(tarvik.readAllStandardOutput());
+    QVERIFY2(out.startsWith(start), qPrintable(out));
 }
 
 // A message box shows its text as it is: a path or a name from the box that

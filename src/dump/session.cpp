@@ -178,6 +178,14 @@ bool Session::close(const QString &stoppedBy)
     return true;
 }
 
+void Session::closeUnused()
+{
+    if (m_reportDue)
+        close();
+    else if (m_port->isOpen())
+        m_port->close();
+}
+
 RunReport Session::report() const
 {
     RunReport r;

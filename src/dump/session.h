@@ -103,6 +103,9 @@ public:
     // nothing happens when it is closed already. `stoppedBy` goes into a
     // stopped dump's record; by default, how the run ended.
     bool close(const QString &stoppedBy = QString());
+    // Closes a port on which no run was started (the user turned back at a
+    // question) without a word in the log; a started run's is close()'s.
+    void closeUnused();
     // Whether a new run leaves a stopped dump's .part alone (see DumpFile).
     void setKeepStopped(bool keep) { m_file.setKeepStopped(keep); }
     void setStartAgain(const QString &partPath) { m_file.setStartAgain(partPath); }

@@ -3,13 +3,16 @@
 
 #include "transframe/colors.h"
 
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QTextDocument>
+#include <QToolTip>
 
+#include "dump/portinfo.h"
 #include "dump/portmap.h"
 
 namespace tarvik {
@@ -112,14 +115,88 @@ PortCombo::PortCombo(QWidget *parent)
 
 void PortCombo::refreshToolTips()
 {
-    for (int i = 0; i < count(); ++i)
-        setItemData(i, plainToolTip(PortMap::tooltip(itemData(i).toInt())), Qt::ToolTipRole);
+    for (int i = 0; i < count(); ++i) {
+        const QString text = portDescription(itemData(i).toInt());
+        setItemData(i, plainToolTip(text), Qt::ToolTipRole);
+        setItemData(i, text, Qt::AccessibleDescriptionRole);
+    }
 }
 
 void PortCombo::showPopup()
 {
     refreshToolTips();
     QComboBox::showPopup();
+}
+
+QString portDescription(int n)
+{
+    // The path and the USB strings come from outside: each line is plain text.
+    QStringList lines{plainText(PortMap::tooltip(n))};
+    const QString path = PortMap::path(n);
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return lines.constFirst();
+    const PortDetails d = collectPortDetails({path}).value(0);
+    if (!d.byId.isEmpty() && d.byId != path)
+        lines << plainText(d.byId);
+    if (!d.vendorId.isEmpty()) {
+        QStringList usb{QStringLiteral("USB %1:%2").arg(d.vendorId, d.productId)};
+        const QString maker = QStringList{d.manufacturer, d.product}.join(u' ').trimmed();
+        if (!maker.isEmpty())
+            usb << maker;
+        if (!d.serialNumber.isEmpty())
+            usb << QStringLiteral("serial %1").arg(d.serialNumber);
+        lines << plainText(usb.join(QStringLiteral(", ")));
+    }
+    return lines.join(u'\n');
+}
+
+EnterClicks::EnterClicks(QPushButton *button)
+    : QObject(button)
+{
+    button->installEventFilter(this);
+}
+
+bool EnterClicks::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (!enter || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    auto *button = static_cast<QPushButton *>(watched);
+    if (!button->isEnabled())
+        return false;
+    button->click();
+    return true;
+}
+
+ToolTipOnFocus::ToolTipOnFocus(QWidget *target)
+    : QObject(target)
+{
+    target->installEventFilter(this);
+}
+
+bool ToolTipOnFocus::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        const auto reason = static_cast<QFocusEvent *>(event)->reason();
+        auto *target = static_cast<QWidget *>(watched);
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason) {
+            // Once the focus change is through: a tooltip hides at every focus event.
+            QMetaObject::invokeMethod(
+                    target,
+                    [target] {
+                        if (target->hasFocus() && !target->toolTip().isEmpty())
+                            QToolTip::showText(target->mapToGlobal(QPoint(0, target->height())), target->toolTip(),
+                                               target);
+                    },
+                    Qt::QueuedConnection);
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        QToolTip::hideText();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 KeyPressFilter::KeyPressFilter(QWidget *target, Handler handler)

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 
 #include <functional>
@@ -87,8 +88,8 @@ private:
     QColor m_color;
 };
 
-// The port list. Its tooltips name the device behind each entry and are
-// refreshed whenever the list is opened.
+// The port list. Each entry's tooltip and accessible description name the
+// device behind it; they are refreshed whenever the list is opened.
 class PortCombo : public QComboBox
 {
     Q_OBJECT
@@ -96,6 +97,35 @@ public:
     explicit PortCombo(QWidget *parent = nullptr);
     void refreshToolTips();
     void showPopup() override;
+};
+
+// What the port list says of COM n: its device path with the system's
+// description, then its /dev/serial/by-id link and the USB adapter behind it
+// when there are any, one to a line.
+QString portDescription(int n);
+
+// Return and keypad Enter click a focused push button outside a dialog too,
+// as Space does.
+class EnterClicks : public QObject
+{
+    Q_OBJECT
+public:
+    explicit EnterClicks(QPushButton *button);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+};
+
+// Shows a widget's tooltip when the keyboard moves the focus onto it: a
+// tooltip that the mouse alone reaches leaves keyboard users out.
+class ToolTipOnFocus : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ToolTipOnFocus(QWidget *target);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
 // Routes the characters typed into a widget through a key handler that gets

@@ -104,6 +104,8 @@ QWidget *createControl(const Design::Control &c, QWidget *container, const QFont
         bar->setTextVisible(true);
         bar->setFormat(QString());
         bar->setAlignment(Qt::AlignCenter);
+        // Tab reaches it: after a run it says how the run ended and where the dump went.
+        bar->setFocusPolicy(Qt::TabFocus);
         return bar;
     }
     }

@@ -71,7 +71,8 @@ QString startFolder(const QString &programFolder)
     return QDir::homePath();
 }
 
-QString dumpToolTip(const RunReport &report)
+// Where a good run saved the dump, how big it is and its SHA-256.
+QString dumpFacts(const RunReport &report)
 {
     return QStringLiteral("%1\n%2 bytes\nSHA-256 %3")
             .arg(report.filePath)
@@ -95,6 +96,7 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
         m_prompts = m_ownPrompts.get();
     }
     setObjectName(QLatin1String(Design::WindowName));
+    installSpokenContainers();
     setUpForm();
     connectControls();
     connectSession();
@@ -102,6 +104,7 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
     prepareControls();
     m_session.setKeepStopped(true);
     describeControls(this);
+    m_barDescription = m_form.progressBar->accessibleDescription();
     auto *pacer = new RepaintPacer(this);
     m_form.logPane->setFlushDelay(RepaintPacer::IdleMs);
     connect(pacer, &RepaintPacer::aboutToRepaint, m_form.logPane, &LogPane::flush);
@@ -124,6 +127,9 @@ void MainWindow::connectControls()
     connect(m_form.headerLabel, &ClickLabel::clicked, this, &MainWindow::onHeaderLabelClicked);
     connect(m_form.headerCheck, &QCheckBox::stateChanged, this, &MainWindow::onHeaderToggled);
     connect(m_form.logPane, &QPlainTextEdit::textChanged, this, &MainWindow::onLogChanged);
+    for (QPushButton *button : {m_form.openButton, m_form.closeButton, m_form.editButton, m_form.folderButton})
+        new EnterClicks(button);
+    new ToolTipOnFocus(m_form.progressBar);
     new KeyPressFilter(m_form.logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
     new KeyPressFilter(m_form.startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
     new KeyPressFilter(m_form.countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
@@ -178,7 +184,7 @@ void MainWindow::connectSession()
     connect(&m_session, &Session::logAppended, this, &MainWindow::appendLog);
     connect(&m_session, &Session::modelReported, this, &MainWindow::showModel);
     connect(&m_session, &Session::progressed, this, &MainWindow::showProgress);
-    connect(&m_session, &Session::stopped, this, [this] { showEnding(ProgressMeter::Ending::Stopped); });
+    connect(&m_session, &Session::stopped, this, &MainWindow::showStopped);
     connect(&m_session, &Session::ended, this, &MainWindow::showRunEnded);
     connect(m_form.headerCheck, &QCheckBox::toggled, &m_session, &Session::setHeaderTicked);
 }
@@ -197,11 +203,24 @@ void MainWindow::appendLog(const QString &text)
 
 bool MainWindow::openPort(qint16 port)
 {
+    if (!openSession(port))
+        return false;
+    showConnected();
+    return true;
+}
+
+bool MainWindow::openSession(qint16 port)
+{
     const SerialService::OpenError error = m_session.open(PortMap::path(port));
     if (error != SerialService::OpenError::None) {
         reportOpenError(error, port);
         return false;
     }
+    return true;
+}
+
+void MainWindow::showConnected()
+{
     m_form.folderButton->setEnabled(false);
     m_form.portList->setEnabled(false);
     m_form.editButton->setEnabled(false);
@@ -214,8 +233,9 @@ bool MainWindow::openPort(qint16 port)
     m_form.progressBar->setToolTip(QString());
     m_form.progressBar->setMaximum(qMax<int>(0, m_blockCount));
     m_form.progressBar->setFormat(ProgressMeter::format(0, m_blockCount, -1));
+    m_form.progressBar->setAccessibleName(Design::progressName(0, m_form.progressBar->maximum()));
+    m_form.progressBar->setAccessibleDescription(m_barDescription);
     m_form.progressBar->setVisible(true);
-    return true;
 }
 
 void MainWindow::reportOpenError(SerialService::OpenError error, qint16 port)
@@ -295,18 +315,23 @@ void MainWindow::onOpenClicked()
         prompt(problem, QStringLiteral("Error"));
         return;
     }
-    // A stopped dump is cut only when the user says so.
-    const ResumePlan plan = stoppedDumpToAskAbout();
-    const StoppedDumpAnswer answer =
-            plan.partPath.isEmpty() ? StoppedDumpAnswer::StartAgain : askAboutStoppedDump(plan);
-    if (answer == StoppedDumpAnswer::Cancel)
-        return;
-    m_session.setStartAgain(answer == StoppedDumpAnswer::StartAgain ? plan.partPath : QString());
+    // The port is opened before a stopped dump is asked about, so that a port
+    // that is not there is said first; the window shows it open only once
+    // the user has answered. A stopped dump is cut only when the user says so.
     const qint16 port = qint16(m_form.portList->currentData().toInt());
-    if (!openPort(port)) {
+    if (!openSession(port)) {
         closePort();
         return;
     }
+    const ResumePlan plan = stoppedDumpToAskAbout();
+    const StoppedDumpAnswer answer =
+            plan.partPath.isEmpty() ? StoppedDumpAnswer::StartAgain : askAboutStoppedDump(plan);
+    if (answer == StoppedDumpAnswer::Cancel) {
+        m_session.closeUnused();
+        return;
+    }
+    m_session.setStartAgain(answer == StoppedDumpAnswer::StartAgain ? plan.partPath : QString());
+    showConnected();
     if (answer == StoppedDumpAnswer::Continue) {
         m_session.resume(plan, m_form.folderEdit->text());
         // Unless the run already ended at its first request.
@@ -348,10 +373,11 @@ MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &
     const bool continuable = plan.ok && plan.startBlock == m_startBlock && plan.blockCount == m_blockCount;
     QString text;
     if (continuable) {
-        text = QStringLiteral("The last dump of %1 stopped at block %2 and is kept in %3. Continue it from "
-                              "block %4, or %5?")
-                       .arg(plan.model, DumpRun::logNumber(plan.stoppedAt()), QFileInfo(plan.partPath).fileName(),
-                            DumpRun::logNumber(plan.firstRequested()), startAgain);
+        text = QStringLiteral("The last dump of %1 holds blocks %2\u2013%3 and is kept in %4. Continue it from "
+                              "block %5, or %6?")
+                       .arg(plan.model, DumpRun::logNumber(plan.startBlock), DumpRun::logNumber(plan.stoppedAt()),
+                            QFileInfo(plan.partPath).fileName(), DumpRun::logNumber(plan.firstRequested()),
+                            startAgain);
         if (!plan.hasRecord)
             text += QStringLiteral(" It has no record of its run: it is taken for a read of this range.");
     } else {
@@ -379,15 +405,27 @@ void MainWindow::showRunEnded(const RunReport &report)
     m_form.lamp->setFillColor(Design::lampColor(false));
     showIdle();
     using Outcome = DumpRun::Outcome;
-    if (report.outcome == Outcome::Success)
-        m_form.progressBar->setToolTip(plainToolTip(dumpToolTip(report)));
-    else if (report.outcome == Outcome::TotalMismatch)
+    auto *bar = m_form.progressBar;
+    bar->setAccessibleName(progressEndName(report.outcome, m_startBlock, bar->value(), bar->maximum()));
+    if (report.outcome == Outcome::Success) {
+        // Reachable by Tab and read out, not only by the mouse.
+        bar->setToolTip(plainToolTip(dumpFacts(report)));
+        bar->setAccessibleDescription(dumpFacts(report));
+    } else if (report.outcome == Outcome::TotalMismatch) {
         showEnding(ProgressMeter::Ending::TotalCheckFailed);
-    else
+    } else {
         showEnding(ProgressMeter::Ending::Stopped);
+    }
     noteStoppedDump(report);
     if (report.outcome == Outcome::FileError)
         prompt(report.text, QStringLiteral("Error"));
+}
+
+void MainWindow::showStopped(DumpRun::Outcome outcome)
+{
+    showEnding(ProgressMeter::Ending::Stopped);
+    auto *bar = m_form.progressBar;
+    bar->setAccessibleName(progressEndName(outcome, m_startBlock, bar->value(), bar->maximum()));
 }
 
 // A run that ended early no longer has a speed or a time left.

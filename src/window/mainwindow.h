@@ -57,6 +57,7 @@ public slots:
     QChar onStartKeyPressed(QChar typed);
     QChar onCountKeyPressed(QChar typed);
 
+    // Opens the port and shows the window connected.
     bool openPort(qint16 port);
     void closePort();
 
@@ -76,6 +77,10 @@ private:
     QString browseForFolder(const QString &title);
     bool isFullRange() const;
     void reportOpenError(SerialService::OpenError error, qint16 port);
+    // Opens the session's port, or says why it did not open.
+    bool openSession(qint16 port);
+    // The controls, lamp and bar of a window whose port is open.
+    void showConnected();
     void prompt(const QString &text, const QString &title);
 
     void connectSession();
@@ -85,6 +90,7 @@ private:
     enum class StoppedDumpAnswer { Continue, StartAgain, Cancel };
     StoppedDumpAnswer askAboutStoppedDump(const ResumePlan &plan);
     void showRunEnded(const RunReport &report);
+    void showStopped(DumpRun::Outcome outcome);
     void showEnding(ProgressMeter::Ending ending);
     // What the run left for the next Open to ask about.
     void noteStoppedDump(const RunReport &report);
@@ -113,6 +119,9 @@ private:
         bool refused = false; // the run stopped rather than cut it
     };
     StoppedDump m_stopped;
+
+    // What the progress bar is, for a screen reader, when it holds no dump's facts.
+    QString m_barDescription;
 
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;

@@ -22,8 +22,11 @@ int DialogPrompts::ask(QWidget *owner, const QString &text, const QString &title
     QList<QAbstractButton *> added;
     for (const QString &caption : buttons)
         added << box.addButton(caption, added.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole);
-    if (!added.isEmpty())
+    if (!added.isEmpty()) {
         box.setDefaultButton(qobject_cast<QPushButton *>(added.first()));
+        // Without one, a box of several buttons ignores Escape.
+        box.setEscapeButton(added.last());
+    }
     box.exec();
     return int(added.indexOf(box.clickedButton()));
 }

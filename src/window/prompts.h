@@ -18,8 +18,9 @@ public:
     virtual void message(QWidget *owner, const QString &text, const QString &title) = 0;
     // A folder picker for directories only; an empty result means cancelled.
     virtual QString chooseFolder(QWidget *owner, const QString &title) = 0;
-    // A question with these buttons, the first the default: the index of the
-    // one clicked, or -1 when the box was closed without a choice.
+    // A question with these buttons, the first the default and the last the
+    // one that Escape and the box's close button give: the index of the one
+    // clicked, or -1 when the box was closed without a choice.
     virtual int ask(QWidget *owner, const QString &text, const QString &title, const QStringList &buttons) = 0;
 };
 

@@ -1,12 +1,90 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/spokencontrols.h"
 
+#include "transframe/frameline.h"
+#include "transframe/transframe.h"
+#include "window/controls.h"
 #include "window/designtable.h"
 
+#include <QAccessibleWidget>
 #include <QLabel>
 #include <QProgressBar>
 
 namespace tarvik {
+
+namespace {
+
+// Drawn, not read: a frame's caption is already the frame's name.
+bool isDecoration(const QWidget *w)
+{
+    if (qobject_cast<const FrameLine *>(w) || qobject_cast<const LineWidget *>(w))
+        return true;
+    if (const auto *shape = qobject_cast<const ShapeWidget *>(w))
+        return shape->accessibleName().isEmpty();
+    if (const auto *frame = qobject_cast<const TransFrame *>(w->parentWidget()))
+        return w == frame->captionLabel();
+    return false;
+}
+
+// The window or a frame, with its controls as children and no decoration.
+class ContainerAccessible : public QAccessibleWidget
+{
+public:
+    ContainerAccessible(QWidget *w, QAccessible::Role role) : QAccessibleWidget(w, role) { }
+
+    int childCount() const override { return int(spokenChildren().size()); }
+
+    QAccessibleInterface *child(int index) const override
+    {
+        const QList<QWidget *> children = spokenChildren();
+        if (index < 0 || index >= children.size())
+            return nullptr;
+        return QAccessible::queryAccessibleInterface(children.at(index));
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        if (!child)
+            return -1;
+        return int(spokenChildren().indexOf(qobject_cast<QWidget *>(child->object())));
+    }
+
+private:
+    QList<QWidget *> spokenChildren() const
+    {
+        QList<QWidget *> children;
+        for (QObject *o : widget()->children()) {
+            auto *w = qobject_cast<QWidget *>(o);
+            if (w && !w->isWindow() && !isDecoration(w))
+                children << w;
+        }
+        return children;
+    }
+};
+
+QAccessibleInterface *containerAccessible(const QString &, QObject *object)
+{
+    auto *w = qobject_cast<QWidget *>(object);
+    if (!w)
+        return nullptr;
+    if (qobject_cast<TransFrame *>(w))
+        return new ContainerAccessible(w, QAccessible::Grouping);
+    // Else a plain widget, which screen readers call a filler.
+    if (w->isWindow() && w->objectName() == QLatin1String(Design::WindowName))
+        return new ContainerAccessible(w, QAccessible::Window);
+    return nullptr;
+}
+
+} // namespace
+
+void installSpokenContainers()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(containerAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
 
 void describeControls(QWidget *window)
 {
@@ -35,6 +113,47 @@ void describeControls(QWidget *window)
         bar->setAccessibleName(bar->maximum() > 0 ? Design::progressName(value, bar->maximum())
                                                   : QStringLiteral("Progress"));
     });
+}
+
+QString progressEndName(DumpRun::Outcome outcome, qint16 startBlock, int done, int total)
+{
+    using Outcome = DumpRun::Outcome;
+    QString why;
+    switch (outcome) {
+    case Outcome::None:
+        return Design::progressName(done, total);
+    case Outcome::Success:
+        return QStringLiteral("Done: %1 blocks").arg(done);
+    case Outcome::TotalMismatch:
+        return QStringLiteral("Total check failed: %1 blocks").arg(done);
+    case Outcome::CheckError:
+        why = QStringLiteral("check error");
+        break;
+    case Outcome::UnexpectedData:
+        why = QStringLiteral("unexpected data");
+        break;
+    case Outcome::Timeout:
+        why = QStringLiteral("stalled");
+        break;
+    case Outcome::PortLost:
+        why = QStringLiteral("adapter lost");
+        break;
+    case Outcome::PortClosed:
+        why = QStringLiteral("closed");
+        break;
+    case Outcome::FileError:
+        why = QStringLiteral("file error");
+        break;
+    case Outcome::NotSameBox:
+        why = QStringLiteral("not the same box");
+        break;
+    }
+    if (done >= total)
+        return QStringLiteral("Stopped at the total check of %1 blocks: %2").arg(total).arg(why);
+    return QStringLiteral("Stopped at block %1 of %2: %3")
+            .arg(DumpRun::logNumber(qint16(startBlock + done)))
+            .arg(total)
+            .arg(why);
 }
 
 } // namespace tarvik

@@ -1,13 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "dump/dumprun.h"
+
+#include <QString>
+
 class QWidget;
 
 namespace tarvik {
+
+// Makes assistive technology see the main window as a window and each frame
+// as a group named by its caption, each with its controls but without the
+// lines, outlines and caption labels that are only drawn. Call it before the
+// window's controls are made.
+void installSpokenContainers();
 
 // Gives the window's controls what a screen reader says for them (from
 // Design::spoken()), makes each label the name of its field, and keeps the
 // progress bar's accessible name on the run's blocks.
 void describeControls(QWidget *window);
+
+// The progress bar's accessible name once a run has stopped or ended:
+// "Stopped at block 0120 of 1024: check error", "Done: 1024 blocks". `done`
+// counts the blocks of the range from `startBlock`, of `total`.
+QString progressEndName(DumpRun::Outcome outcome, qint16 startBlock, int done, int total);
 
 } // namespace tarvik
