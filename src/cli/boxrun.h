@@ -49,7 +49,10 @@ public:
     bool isDone() const { return m_done; }
     QString device() const { return m_device; }
     QString model() const { return m_model; }
-    bool handshakeDone() const { return m_session.stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
+    // Not done, and the boot loader has not answered the handshake yet.
+    bool waitingForLoader() const;
+    // Since the run started.
+    int elapsedSeconds() const { return m_clock.isValid() ? int(m_clock.elapsed() / 1000) : 0; }
     // Blocks of the range done, as the live line counts them (a resumed run
     // counts on from its .part's blocks).
     int blocksDone() const { return m_blocksDone; }
@@ -58,6 +61,9 @@ public:
     int blockCount() const;
     QString progressText() const { return m_progressText; }
     QString result() const { return m_result; }
+    // The block a failed or interrupted run ended at (as its log numbers it);
+    // -1 when it did not end among the blocks.
+    int endedAtBlock() const { return m_report.endedAtBlock; }
     // Why it failed, one line; empty on success.
     QString failure() const { return m_failure; }
     QString filePath() const { return m_filePath; }
