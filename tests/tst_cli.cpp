@@ -104,14 +104,14 @@ struct StderrTerminal {
     QByteArray bytes;
     std::unique_ptr<QSocketNotifier> notifier;
 
-    explicit StderrTerminal(int columns)
+    explicit StderrTerminal(int columns, int rows = 50)
     {
         if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
             qFatal("cannot open a pseudo-terminal");
         ::fcntl(master, F_SETFD, FD_CLOEXEC);
         ::fcntl(slave, F_SETFD, FD_CLOEXEC);
         ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        resize(columns);
+        resize(columns, rows);
         notifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
         QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { take(); });
     }
@@ -124,11 +124,11 @@ struct StderrTerminal {
     StderrTerminal(const StderrTerminal &) = delete;
     StderrTerminal &operator=(const StderrTerminal &) = delete;
 
-    void resize(int columns)
+    void resize(int columns, int rows = 50)
     {
         winsize size{};
         size.ws_col = ushort(columns);
-        size.ws_row = 50;
+        size.ws_row = ushort(rows);
         ::ioctl(master, TIOCSWINSZ, &size);
     }
     void take()
@@ -150,12 +150,16 @@ struct StderrTerminal {
 };
 
 // Just enough of a terminal to see what stays on its screen: text that wraps
-// at the right edge, CR, LF, cursor up, erase line and erase below.
+// at the right edge, CR, LF, cursor up, erase line and erase below. With a
+// height, the screen scrolls as a terminal's does, and what goes past its top
+// is kept.
 struct Screen {
     int columns;
+    int height = 0; // 0: as tall as it needs to be
     QStringList rows{QString()};
     int row = 0;
     int column = 0;
+    QStringList scrolledOff{};
 
     void feed(const QByteArray &bytes)
     {
@@ -197,8 +201,23 @@ struct Screen {
     }
     void down()
     {
+        if (height > 0 && row == height - 1) {
+            scrolledOff << rows.takeFirst();
+            --row;
+        }
         if (++row == rows.size())
             rows.append(QString());
+    }
+    // The terminal made shorter: the rows above the cursor that no longer fit
+    // go past the top.
+    void shrink(int newHeight)
+    {
+        while (row >= newHeight) {
+            scrolledOff << rows.takeFirst();
+            --row;
+        }
+        rows.resize(qMin(rows.size(), qsizetype(newHeight)));
+        height = newHeight;
     }
     QStringList lines() const
     {
@@ -224,6 +243,40 @@ QStringList writtenLines(const QByteArray &bytes)
         lines << line.section(u'\r', -1);
     }
     return lines;
+}
+
+// A terminal with UTF-8 that the program draws live lines on, sized by the
+// pseudo-terminal alone.
+QProcessEnvironment liveEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("COLUMNS"));
+    environment.remove(QStringLiteral("LINES"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("TERM"), QStringLiteral("xterm"));
+    return environment;
+}
+
+// Stderr on the terminal `pty`, or (not `onTerminal`) the test's pipe, with
+// the environment of a live terminal either way.
+std::function<void(QProcess &)> liveStderr(const StderrTerminal &pty, bool onTerminal)
+{
+    if (onTerminal)
+        return pty.attach(liveEnvironment());
+    return [](QProcess &process) { process.setProcessEnvironment(liveEnvironment()); };
+}
+
+// The counts of a tally line ("8 boxes: 5 reading, 2 done, 1 failed") by word;
+// empty when the line is not one.
+QHash<QString, int> tallyCounts(const QString &line, int boxes)
+{
+    const QString head = QStringLiteral("%1 boxes: ").arg(boxes);
+    if (!line.startsWith(head))
+        return {};
+    QHash<QString, int> counts;
+    for (const QString &part : line.mid(head.size()).split(QStringLiteral(", ")))
+        counts.insert(part.section(u' ', 1), part.section(u' ', 0, 0).toInt());
+    return counts;
 }
 
 QByteArray blocks(const LoaderSim &sim, int start, int count)
@@ -376,6 +429,14 @@ private slots:
     void liveDisplay_data();
     void liveDisplay();
     void liveDisplayFollowsResize();
+    void liveDisplayHeight_data();
+    void liveDisplayHeight();
+    void interruptedOnce_data();
+    void interruptedOnce();
+    void waitingLine_data();
+    void waitingLine();
+    void resumedProgress_data();
+    void resumedProgress();
 };
 
 void TestCli::fullRead_data()
@@ -1995,8 +2056,10 @@ void TestCli::liveDisplay_data()
 }
 
 // Three boxes on a terminal, the middle one failing half-way: every live line
-// fits the terminal, the failure stays above them, and the screen ends with
-// exactly one line per box. A dumb terminal gets the plain lines of a pipe.
+// fits the terminal, the failed box's line keeps how far it got, the failure
+// stays above the live lines, and the screen ends with the tally alone (the
+// summary lines on stdout say the rest). A dumb terminal gets the plain lines
+// of a pipe, and the same tally.
 void TestCli::liveDisplay()
 {
     QFETCH(int, columns);
@@ -2033,6 +2096,7 @@ void TestCli::liveDisplay()
             QVERIFY2(uchar(c) < 0x80, bytes.constData());
     }
 
+    const QString tally = QStringLiteral("3 boxes: 2 done, 1 failed");
     if (!live) {
         QVERIFY2(!bytes.contains('\x1b'), bytes.constData());
         const QStringList lines = writtenLines(bytes);
@@ -2041,28 +2105,32 @@ void TestCli::liveDisplay()
             const QString done = bench.port(names.at(box)) + QStringLiteral(": 100 % (32 / 32 blocks");
             QVERIFY2(lines.filter(done).size() == 1, bytes.constData());
         }
+        QVERIFY2(lines.filter(tally).size() == 1, bytes.constData());
         return;
     }
 
-    for (const QString &line : writtenLines(bytes)) {
+    const QStringList written = writtenLines(bytes);
+    for (const QString &line : written) {
         if (!line.startsWith(QStringLiteral("tarvik-dump: ")))
             QVERIFY2(line.size() <= columns - 1, qPrintable(line));
+    }
+    for (int box = 0; box < 3; ++box) {
+        QVERIFY2(!written.filter(names.at(box).right(12)).filter(QStringLiteral("KSF-2100")).isEmpty(),
+                 bytes.constData());
+    }
+    if (columns >= 80) {
+        QVERIFY2(!written.filter(names.at(1).right(12))
+                          .filter(QStringLiteral("KSF-2100")).filter(QStringLiteral("  check-error at block 0016, 16 / 32"))
+                          .isEmpty(),
+                 bytes.constData());
     }
     Screen screen{columns};
     screen.feed(bytes);
     const QStringList lines = screen.lines();
-    QVERIFY2(lines.size() > 3, qPrintable(lines.join(u'\n')));
-    QVERIFY2(lines.filter(QStringLiteral("KSF-2100")).size() == 3, qPrintable(lines.join(u'\n')));
     QVERIFY2(lines.filter(QStringLiteral("tarvik-dump: ") + bench.port(names.at(1)).left(columns / 2)).size() == 1,
              qPrintable(lines.join(u'\n')));
-    const QStringList liveLines = lines.mid(lines.size() - 3);
-    for (int box = 0; box < 3; ++box) {
-        const QString &line = liveLines.at(box);
-        QVERIFY2(line.contains(names.at(box).right(12)) && line.contains(QStringLiteral("KSF-2100")),
-                 qPrintable(line));
-        QVERIFY2(line.contains(box == 1 ? QStringLiteral("check-error") : QStringLiteral("32 / 32")),
-                 qPrintable(line));
-    }
+    QVERIFY2(lines.filter(QStringLiteral("KSF-2100")).isEmpty(), qPrintable(lines.join(u'\n')));
+    QCOMPARE(lines.constLast(), tally);
 }
 
 // A terminal made narrower while a box is read gets its live line fitted to
@@ -2083,7 +2151,7 @@ void TestCli::liveDisplayFollowsResize()
     const Result r = tarvikDump.run({"-p", bench.port(name), "-o", bench.out.path(), "--count", "32", "--stall-ms", "600000"},
                          [&](QProcess &process) {
                              QTRY_VERIFY_WITH_TIMEOUT(
-                                 terminal.bytes.contains(name.toUtf8() + "  KSF-2100  [")
+                                 terminal.bytes.contains(name.toUtf8() + "  KSF-2100      [")
                                      && terminal.bytes.contains("5 / 32 blocks"),
                                  RunMs);
                              resizedAt = terminal.bytes.size();
@@ -2105,6 +2173,232 @@ void TestCli::liveDisplayFollowsResize()
     QVERIFY2(last.startsWith(u'\u2026') && last.contains(QStringLiteral("A1B2-if00-port0  KSF-2100  interrupted"))
                  && last.size() <= 49,
              qPrintable(last));
+}
+
+void TestCli::liveDisplayHeight_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::newRow("6 rows") << 6;
+    QTest::newRow("24 rows") << 24;
+    QTest::newRow("one row") << 1;
+}
+
+// Eight boxes, one failing half-way: the live lines never take more rows than
+// the terminal has, so none of them scrolls away into its history; every
+// tally counts all boxes, and the run ends with the tally alone. A terminal of
+// one row gets the plain lines of a pipe.
+void TestCli::liveDisplayHeight()
+{
+    QFETCH(int, rows);
+    constexpr int Columns = 100;
+    constexpr int Boxes = 8;
+    Bench bench;
+    QStringList arguments{"-o", bench.out.path(), "--count", "32"};
+    for (int i = 0; i < Boxes; ++i) {
+        const QString name = QStringLiteral("ttyUSB%1").arg(i);
+        // Paced, so that the lines are redrawn while the boxes are read.
+        bench.box(name).setBaudRate(230400);
+        arguments << "-p" << bench.port(name);
+    }
+    bench.sims.at(3)->setBadCheckBlock(16);
+    StderrTerminal terminal(Columns, rows);
+
+    const Result r = tarvikDump.run(arguments, {}, As::ThisUser, terminal.attach(liveEnvironment()));
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    terminal.take();
+    const QByteArray &bytes = terminal.bytes;
+    const QString failure = QStringLiteral("tarvik-dump: %1: ").arg(bench.port("ttyUSB3")) + crcErrorLine(16).trimmed();
+    const QString tally = QStringLiteral("8 boxes: 7 done, 1 failed");
+    const QStringList written = writtenLines(bytes);
+    if (rows < 2) {
+        QVERIFY2(!bytes.contains('\x1b'), bytes.constData());
+        for (int i = 0; i < Boxes; ++i) {
+            if (i != 3) {
+                const QString done = bench.port(QStringLiteral("ttyUSB%1").arg(i)) + QStringLiteral(": 100 % (32 / 32 blocks");
+                QVERIFY2(written.filter(done).size() == 1, bytes.constData());
+            }
+        }
+        QVERIFY2(written.contains(failure), bytes.constData());
+        QCOMPARE(written.at(written.size() - 2), tally);
+        return;
+    }
+
+    int tallies = 0;
+    for (const QString &line : written) {
+        const QHash<QString, int> counts = tallyCounts(line, Boxes);
+        if (counts.isEmpty())
+            continue;
+        ++tallies;
+        int sum = 0;
+        for (const int n : counts)
+            sum += n;
+        QVERIFY2(sum == Boxes, qPrintable(line));
+    }
+    QVERIFY2(tallies > 1, bytes.constData());
+    Screen screen{Columns, rows};
+    screen.feed(bytes);
+    for (const QString &line : std::as_const(screen.scrolledOff))
+        QVERIFY2(line.isEmpty() || line.startsWith(QStringLiteral("tarvik-dump: ")), qPrintable(line));
+    QVERIFY2((screen.scrolledOff + screen.rows).contains(failure), bytes.constData());
+    const QStringList lines = screen.lines();
+    QVERIFY2(lines.filter(QStringLiteral(" / 32")).isEmpty(), qPrintable(lines.join(u'\n')));
+    QVERIFY2(lines.filter(QStringLiteral("8 boxes: ")).size() == 1, qPrintable(lines.join(u'\n')));
+    QCOMPARE(lines.constLast(), tally);
+}
+
+void TestCli::interruptedOnce_data()
+{
+    QTest::addColumn<bool>("terminal"); // stderr on a terminal, else a pipe
+    QTest::newRow("terminal of 24 rows made 6") << true;
+    QTest::newRow("pipe") << false;
+}
+
+// Ctrl+C with eight boxes at work: each box is said to be interrupted once,
+// by its summary line, and the run ends with the tally. On a terminal made
+// shorter meanwhile the live lines are fitted to its new height at once.
+void TestCli::interruptedOnce()
+{
+    QFETCH(bool, terminal);
+    constexpr int Columns = 100;
+    constexpr int Boxes = 8;
+    Bench bench;
+    QStringList arguments{"-o", bench.out.path(), "--count", "32", "--stall-ms", "600000"};
+    std::vector<std::unique_ptr<QSignalSpy>> served;
+    for (int i = 0; i < Boxes; ++i) {
+        const QString name = QStringLiteral("ttyUSB%1").arg(i);
+        LoaderSim &sim = bench.box(name);
+        sim.setStall(Point::Block, 5); // the lines stay as they are until the run is interrupted
+        served.push_back(std::make_unique<QSignalSpy>(&sim, &LoaderSim::blockServed));
+        arguments << "-p" << bench.port(name);
+    }
+    StderrTerminal pty(Columns, 24);
+    Screen screen{Columns, 24};
+    qsizetype shrunkAt = 0;
+    const auto allServed = [&served] {
+        return std::all_of(served.cbegin(), served.cend(), [](const auto &spy) { return spy->count() >= 5; });
+    };
+    // All eight lines at their fifth block, the tally below them.
+    const auto allAtFifthBlock = [&pty] {
+        Screen shown{Columns, 24};
+        shown.feed(pty.bytes);
+        const QStringList lines = shown.lines();
+        return lines.filter(QStringLiteral("5 / 32 blocks")).size() == Boxes
+               && lines.constLast() == QStringLiteral("8 boxes: 8 reading");
+    };
+
+    const Result r = tarvikDump.run(
+            arguments,
+            [&](QProcess &process) {
+                QTRY_VERIFY_WITH_TIMEOUT(allServed(), RunMs);
+                if (terminal) {
+                    // All eight lines at their fifth block, the tally below them.
+                    QTRY_VERIFY_WITH_TIMEOUT(allAtFifthBlock(), RunMs);
+                    screen.feed(pty.bytes);
+                    screen.shrink(6);
+                    screen.scrolledOff.clear(); // the terminal's own doing
+                    shrunkAt = pty.bytes.size();
+                    pty.resize(Columns, 6);
+                    ::kill(pid_t(process.processId()), SIGWINCH);
+                    QTRY_VERIFY_WITH_TIMEOUT(pty.bytes.mid(shrunkAt).contains("8 boxes: 8 reading"), RunMs);
+                }
+                ::kill(pid_t(process.processId()), SIGINT);
+            },
+            As::ThisUser, liveStderr(pty, terminal));
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 130);
+    const QString tally = QStringLiteral("8 boxes: 8 interrupted");
+    QStringList said = r.out.split(u'\n');
+    if (terminal) {
+        pty.take();
+        screen.feed(pty.bytes.mid(shrunkAt));
+        for (const QString &line : std::as_const(screen.scrolledOff))
+            QVERIFY2(line.trimmed().isEmpty(), qPrintable(line));
+        const QStringList lines = screen.lines();
+        QCOMPARE(lines, QStringList{tally});
+        said += lines;
+    } else {
+        QVERIFY2(r.err.endsWith(tally + u'\n'), qPrintable(r.err));
+        said += r.err.split(u'\n');
+    }
+    for (int i = 0; i < Boxes; ++i) {
+        const QString port = bench.port(QStringLiteral("ttyUSB%1").arg(i));
+        QVERIFY2(said.filter(port).filter(QStringLiteral("interrupted")).size() == 1, qPrintable(said.join(u'\n')));
+        QVERIFY2(said.filter(port + QStringLiteral(": interrupted, ")).size() == 1, qPrintable(said.join(u'\n')));
+    }
+}
+
+void TestCli::waitingLine_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<int>("waitSeconds");
+    QTest::addColumn<QString>("seconds"); // shown at least once
+    QTest::newRow("live line") << true << 3 << "[12]";
+    // The plain lines say it every ten seconds.
+    QTest::newRow("plain line") << false << 11 << "10";
+}
+
+// A box that never answers: its line shows the seconds waited as they go by,
+// and how to get the box to answer.
+void TestCli::waitingLine()
+{
+    QFETCH(bool, terminal);
+    QFETCH(int, waitSeconds);
+    QFETCH(QString, seconds);
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("boxA"));
+    sim.setStall(Point::Marker, 0);
+    StderrTerminal pty(120);
+
+    const Result r = tarvikDump.run({"-p", bench.port("boxA"), "-o", bench.out.path(), "--wait",
+                                     QString::number(waitSeconds)},
+                                    {}, As::ThisUser, liveStderr(pty, terminal));
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    pty.take();
+    const QStringList lines = terminal ? writtenLines(pty.bytes) : r.err.split(u'\n');
+    const QString start = terminal ? QStringLiteral("boxA  ") : QStringLiteral("tarvik-dump: %1: ").arg(bench.port("boxA"));
+    const QRegularExpression waiting(u'^' + QRegularExpression::escape(start) + QStringLiteral("waiting for the boot loader \u00B7 ")
+                                     + seconds + QStringLiteral(" s \u00B7 put the box into its HOST - MODE$"));
+    QVERIFY2(!lines.filter(waiting).isEmpty(), qPrintable(lines.join(u'\n')));
+}
+
+void TestCli::resumedProgress_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("live line") << true;
+    QTest::newRow("plain lines") << false;
+}
+
+// A resumed dump of the whole flash counts in the flash's blocks, from those
+// its .part kept: 899 / 1024, never from 0 nor of the blocks asked for.
+void TestCli::resumedProgress()
+{
+    QFETCH(bool, terminal);
+    Bench bench;
+    bench.box(QStringLiteral("first")).setBadCheckBlock(900);
+    QCOMPARE(tarvikDump.run({"-p", bench.port("first"), "-o", bench.out.path()}).exitCode, 1);
+    // Paced, so that the line is drawn while the box is read.
+    bench.box(QStringLiteral("again")).setBaudRate(921600);
+    StderrTerminal pty(120);
+
+    const Result r = tarvikDump.run({"-p", bench.port("again"), "--resume", bench.output("KSF-2100.bin.part")}, {},
+                                    As::ThisUser, liveStderr(pty, terminal));
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    pty.take();
+    const QString text = terminal ? QString::fromUtf8(pty.bytes) : r.err;
+    const QRegularExpression count(QStringLiteral("(\\d+) / (\\d+) blocks"));
+    QList<int> counted;
+    for (auto it = count.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        QVERIFY2(m.captured(2) == u"1024", qPrintable(text));
+        counted << m.captured(1).toInt();
+    }
+    QVERIFY2(!counted.isEmpty() && *std::min_element(counted.cbegin(), counted.cend()) >= 899, qPrintable(text));
+    QVERIFY2(counted.count(1024) < counted.size(), qPrintable(text));
+    if (!terminal) // the first plain line is at the eighth tenth
+        QVERIFY2(text.contains(QStringLiteral("%1: 80 % (899 / 1024 blocks").arg(bench.port("again"))), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -64,25 +64,27 @@ void TestSession::endings_data()
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<int>("fileBlocks"); // in the file the report names; -1: no file
+    QTest::addColumn<int>("endedAt");    // the block the run ended at; -1: not among the blocks
 
     const QStringList closing{"closing line", "ended"};
     const QStringList stopped{"stopped", "closing line", "ended"};
     const LoaderFault good = LoaderFault::none();
     const LoaderFault badBlock = LoaderFault::badCheck(1);
-    QTest::newRow("success") << good << "" << closing << Outcome::Success << 3;
-    QTest::newRow("total differs") << LoaderFault::badTotal() << "" << closing << Outcome::TotalMismatch << 3;
-    QTest::newRow("bad block, then Close") << badBlock << "" << stopped << Outcome::CheckError << 2;
-    QTest::newRow("stall, then Close") << LoaderFault::stall(Point::Block, 1) << "" << stopped << Outcome::Timeout << 1;
-    QTest::newRow("Close during the run") << good << "close" << closing << Outcome::PortClosed << 1;
+    QTest::newRow("success") << good << "" << closing << Outcome::Success << 3 << -1;
+    QTest::newRow("total differs") << LoaderFault::badTotal() << "" << closing << Outcome::TotalMismatch << 3 << -1;
+    QTest::newRow("bad block, then Close") << badBlock << "" << stopped << Outcome::CheckError << 2 << 1;
+    QTest::newRow("stall, then Close") << LoaderFault::stall(Point::Block, 1) << "" << stopped << Outcome::Timeout << 1 << 1;
+    QTest::newRow("Close during the run") << good << "close" << closing << Outcome::PortClosed << 1 << 1;
     QTest::newRow("adapter lost") << LoaderFault::hangUp(Point::Block, 1, 300) << "" << closing << Outcome::PortLost
-                                  << 1;
-    QTest::newRow("adapter lost when stopped") << badBlock << "hang-up" << stopped << Outcome::PortLost << 2;
-    QTest::newRow("file error") << good << "no folder" << closing << Outcome::FileError << -1;
+                                  << 1 << 1;
+    QTest::newRow("adapter lost when stopped") << badBlock << "hang-up" << stopped << Outcome::PortLost << 2 << 1;
+    QTest::newRow("file error") << good << "no folder" << closing << Outcome::FileError << -1 << 0;
 }
 
 // Every run ends with one report, after the port and the file are closed and
 // the closing line is logged; a stopped run says so first and keeps both open
-// until it is closed. Closing again reports nothing more.
+// until it is closed. Closing again reports nothing more. The report says at
+// which block a run that ended among the blocks stopped.
 void TestSession::endings()
 {
     QFETCH(LoaderFault, fault);
@@ -90,6 +92,7 @@ void TestSession::endings()
     QFETCH(QStringList, events);
     QFETCH(Outcome, outcome);
     QFETCH(int, fileBlocks);
+    QFETCH(int, endedAt);
 
     SessionRig rig;
     fault.applyTo(rig.sim);
@@ -125,6 +128,7 @@ void TestSession::endings()
     QCOMPARE(report.outcome, outcome);
     QCOMPARE(report.outcome == Outcome::Success, report.text.isEmpty());
     QCOMPARE(report.requestedBlocks, 3);
+    QCOMPARE(report.endedAtBlock, endedAt);
     if (fileBlocks < 0) {
         QVERIFY(report.filePath.isEmpty());
         QVERIFY2(report.text.contains(folder), qPrintable(report.text));

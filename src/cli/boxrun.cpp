@@ -77,6 +77,12 @@ qint16 BoxRun::startBlock() const
     return m_options.startBlock;
 }
 
+bool BoxRun::waitingForLoader() const
+{
+    const DumpRun::Stage stage = m_session.stage();
+    return !m_done && (stage == DumpRun::Stage::Idle || stage == DumpRun::Stage::Handshake);
+}
+
 int BoxRun::blockCount() const
 {
     return m_session.progressTotal() > 0 ? m_session.progressTotal() : m_options.blockCount;
@@ -135,6 +141,8 @@ void BoxRun::start()
                         true);
         m_session.start(m_options.startBlock, m_options.blockCount, m_options.outputFolder, m_options.header);
     }
+    // A resumed run starts at the blocks that its .part holds.
+    m_blocksDone = m_session.progressDone(0);
     m_progressText = m_session.progressText();
     if (m_options.waitSeconds > 0) {
         m_wait.setSingleShot(true);
@@ -281,7 +289,8 @@ void BoxRun::finish(const QString &result, const QString &failure)
     }
     m_done = true;
     m_wait.stop();
-    if (!m_failure.isEmpty())
+    // An interrupted box is said to be so by its summary line only.
+    if (!m_failure.isEmpty() && m_result != ResultInterrupted)
         emit notice(m_failure, true);
     if (nothingButBlank())
         emit notice(Session::BlankWarning.trimmed(), true);

@@ -53,7 +53,10 @@ public:
     QString softwareVersion() const { return m_report.softwareVersion; }
     // The range: of the stopped run with --resume.
     qint16 startBlock() const;
-    bool handshakeDone() const { return m_session.stage() == DumpRun::Stage::Blocks || m_blocksDone > 0; }
+    // Not done, and the boot loader has not answered the handshake yet.
+    bool waitingForLoader() const;
+    // Since the run started.
+    int elapsedSeconds() const { return m_clock.isValid() ? int(m_clock.elapsed() / 1000) : 0; }
     // Blocks of the range done, as the live line counts them (a resumed run
     // counts on from its .part's blocks).
     int blocksDone() const { return m_blocksDone; }
@@ -62,6 +65,9 @@ public:
     int blockCount() const;
     QString progressText() const { return m_progressText; }
     QString result() const { return m_result; }
+    // The block a failed or interrupted run ended at (as its log numbers it);
+    // -1 when it did not end among the blocks.
+    int endedAtBlock() const { return m_report.endedAtBlock; }
     // Why it failed, one line; empty on success.
     QString failure() const { return m_failure; }
     QString filePath() const { return m_filePath; }

@@ -7,13 +7,16 @@
 #include "cli/output.h"
 #include "dump/text.h"
 
+#include <QMap>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <numeric>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -46,21 +49,24 @@ Terminal Terminal::ofStderr()
     Terminal terminal;
     const QByteArray term = qgetenv("TERM");
     terminal.live = ::isatty(STDERR_FILENO) == 1 && !term.isEmpty() && term != "dumb";
-    terminal.columns = stderrColumns(terminal.columns);
+    terminal.readSize();
     std::setlocale(LC_CTYPE, "");
     const QByteArray codeset = QByteArray(::nl_langinfo(CODESET)).toUpper().replace('-', QByteArray());
     terminal.utf8 = codeset == "UTF8";
     return terminal;
 }
 
-int Terminal::stderrColumns(int fallback)
+void Terminal::readSize()
 {
     winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    bool ok = false;
-    const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
-    return ok && columns > 0 ? columns : fallback;
+    const bool known = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0;
+    const auto take = [](int told, const char *variable, int &field) {
+        const int value = told > 0 ? told : qEnvironmentVariableIntValue(variable);
+        if (value > 0)
+            field = value;
+    };
+    take(known ? size.ws_col : 0, "COLUMNS", columns);
+    take(known ? size.ws_row : 0, "LINES", rows);
 }
 
 Display::Display(const QList<BoxRun *> &boxes, const QStringList &names, const Terminal &terminal,
@@ -69,14 +75,21 @@ Display::Display(const QList<BoxRun *> &boxes, const QStringList &names, const T
 {
     for (qsizetype i = 0; i < boxes.size() && i < names.size(); ++i)
         m_names.insert(boxes.at(i), names.at(i));
+    for (const QString &name : names)
+        m_deviceWidth = qMax(m_deviceWidth, textColumns(name));
+    // Also while nothing progresses: the seconds that a box waits tick on.
     m_timer.setInterval(RedrawMs);
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (m_dirty)
+        if (showsLive())
             redraw();
+        else
+            remindWaiting();
     });
+    if (m_quiet)
+        return;
+    m_timer.start();
     if (m_live) {
         watchResize();
-        m_timer.start();
         redraw();
     }
 }
@@ -115,9 +128,9 @@ void Display::watchResize()
 
 void Display::onResized()
 {
-    m_terminal.columns = Terminal::stderrColumns(m_terminal.columns);
+    m_terminal.readSize();
     if (m_live && !m_closed)
-        redraw();
+        redraw(true);
 }
 
 void Display::write(const QString &text)
@@ -128,7 +141,7 @@ void Display::write(const QString &text)
 void Display::notice(BoxRun *box, const QString &line, bool always)
 {
     // The live lines show the rest.
-    if ((m_quiet || m_live) && !always)
+    if ((m_quiet || showsLive()) && !always)
         return;
     clearLive();
     write(QStringLiteral("tarvik-dump: %1: %2\n").arg(box->device(), line));
@@ -138,12 +151,8 @@ void Display::notice(BoxRun *box, const QString &line, bool always)
 
 void Display::progressed(BoxRun *box)
 {
-    if (m_quiet)
+    if (m_quiet || showsLive())
         return;
-    if (m_live) {
-        m_dirty = true;
-        return;
-    }
     const int total = box->blockCount();
     if (total <= 0)
         return;
@@ -154,54 +163,159 @@ void Display::progressed(BoxRun *box)
     write(QStringLiteral("%1: %2 % (%3)\n").arg(box->device()).arg(tenth * 10).arg(box->progressText()));
 }
 
+// Without live lines a box that waits is told of now and then, so that the
+// program does not look stuck.
+void Display::remindWaiting()
+{
+    for (BoxRun *box : std::as_const(m_boxes)) {
+        if (stateOf(*box) != State::Waiting)
+            continue;
+        const int times = box->elapsedSeconds() / WaitNoticeSeconds;
+        if (times <= m_waitShown.value(box, 0))
+            continue;
+        m_waitShown.insert(box, times);
+        notice(box, waitingText(times * WaitNoticeSeconds), false);
+    }
+}
+
+QString Display::waitingText(int seconds)
+{
+    return QStringLiteral("waiting for the boot loader \u00B7 %1 s \u00B7 put the box into its HOST - MODE").arg(seconds);
+}
+
+Display::State Display::stateOf(const BoxRun &box)
+{
+    if (!box.isDone())
+        return box.waitingForLoader() ? State::Waiting : State::Reading;
+    if (box.result() == BoxRun::ResultInterrupted)
+        return State::Interrupted;
+    return box.failure().isEmpty() ? State::Done : State::Failed;
+}
+
+QString Display::tally(const QList<BoxRun *> &boxes)
+{
+    QMap<State, int> counts;
+    for (const BoxRun *box : boxes)
+        ++counts[stateOf(*box)];
+    QStringList parts;
+    const std::pair<State, QString> words[] = {
+        {State::Waiting, QStringLiteral("waiting")}, {State::Reading, QStringLiteral("reading")},
+        {State::Done, QStringLiteral("done")},       {State::Failed, QStringLiteral("failed")},
+        {State::Interrupted, QStringLiteral("interrupted")}};
+    for (const auto &[state, word] : words) {
+        if (counts.value(state) > 0)
+            parts << QStringLiteral("%1 %2").arg(counts.value(state)).arg(word);
+    }
+    return QStringLiteral("%1 boxes: %2").arg(boxes.size()).arg(parts.join(QStringLiteral(", ")));
+}
+
 LiveLine Display::liveLine(const BoxRun &box, const QString &name)
 {
     LiveLine line;
     line.device = name;
     line.model = box.model();
-    if (box.isDone() && !box.failure().isEmpty()) {
+    switch (stateOf(box)) {
+    case State::Waiting:
+        line.status = waitingText(box.elapsedSeconds());
+        break;
+    case State::Failed:
+    case State::Interrupted:
+        // How far it got.
         line.status = box.result();
-    } else if (!box.isDone() && box.blocksDone() == 0 && box.model().isEmpty()) {
-        line.status = QStringLiteral("waiting for the boot loader");
-    } else {
+        if (box.endedAtBlock() >= 0)
+            line.status += QStringLiteral(" at block ") + DumpRun::logNumber(qint16(box.endedAtBlock()));
+        if (box.endedAtBlock() >= 0 || box.blocksDone() > 0)
+            line.status += QStringLiteral(", %1 / %2").arg(box.blocksDone()).arg(box.blockCount());
+        break;
+    case State::Reading:
+    case State::Done:
         line.bar = true;
         line.done = box.blocksDone();
         line.total = box.blockCount();
         line.status = box.progressText();
+        break;
     }
     return line;
 }
 
+int Display::liveRows() const
+{
+    return m_terminal.rows - 1;
+}
+
+// The boxes that fit, in their order, those still at work chosen first; with
+// several boxes the tally below them.
+QStringList Display::liveLines() const
+{
+    const bool several = m_boxes.size() > 1;
+    const int room = liveRows() - (several ? 1 : 0);
+    if (room < 0)
+        return {};
+    QList<qsizetype> shown(m_boxes.size());
+    std::iota(shown.begin(), shown.end(), 0);
+    std::stable_sort(shown.begin(), shown.end(), [this](qsizetype a, qsizetype b) {
+        return stateOf(*m_boxes.at(a)) < stateOf(*m_boxes.at(b));
+    });
+    shown.resize(qMin(shown.size(), qsizetype(room)));
+    std::sort(shown.begin(), shown.end());
+    QStringList lines;
+    for (const qsizetype i : std::as_const(shown)) {
+        const BoxRun *box = m_boxes.at(i);
+        LiveLine line = liveLine(*box, m_names.value(box, deviceName(box->device())));
+        line.deviceWidth = m_deviceWidth;
+        lines << fitLine(line, m_terminal.columns, m_terminal.utf8);
+    }
+    if (several)
+        lines << fitText(tally(m_boxes), m_terminal.columns, m_terminal.utf8);
+    return lines;
+}
+
 void Display::clearLive()
 {
-    if (m_drawnLines > 0)
-        write(cursorUp(m_drawnLines) + ClearLine + ClearBelow);
-    m_drawnLines = 0;
+    if (!m_drawn.isEmpty())
+        write(cursorUp(int(m_drawn.size())) + ClearLine + ClearBelow);
+    m_drawn.clear();
 }
 
 // Every line is narrower than the terminal, so each takes one row and the
-// cursor goes back up exactly as many rows as were drawn.
-void Display::redraw()
+// cursor goes back up exactly as many rows as were drawn. A picture like the
+// last is not drawn again, unless the terminal changed.
+void Display::redraw(bool force)
 {
+    const QStringList lines = showsLive() ? liveLines() : QStringList();
+    if ((lines == m_drawn && !force) || (lines.isEmpty() && m_drawn.isEmpty()))
+        return;
     QString text;
-    if (m_drawnLines > 0)
-        text += cursorUp(m_drawnLines);
-    for (const BoxRun *box : std::as_const(m_boxes))
-        text += ClearLine + fitLine(liveLine(*box, m_names.value(box, deviceName(box->device()))), m_terminal.columns, m_terminal.utf8) + u'\n';
+    if (!m_drawn.isEmpty())
+        text += cursorUp(int(m_drawn.size()));
+    for (const QString &line : lines)
+        text += ClearLine + line + u'\n';
+    // What is left of a taller block.
+    text += ClearLine + ClearBelow;
     write(text);
-    m_drawnLines = int(m_boxes.size());
-    m_dirty = false;
+    m_drawn = lines;
 }
 
 void Display::close()
 {
-    if (m_live && !m_closed) {
-        m_terminal.columns = Terminal::stderrColumns(m_terminal.columns);
-        redraw();
-    }
     m_timer.stop();
+    if (m_live && !m_closed) {
+        m_terminal.readSize();
+        if (m_boxes.size() > 1)
+            clearLive();
+        else
+            redraw();
+    }
     m_closed = true;
-    m_drawnLines = 0;
+    m_drawn.clear();
+}
+
+void Display::sumUp()
+{
+    if (m_quiet || m_boxes.size() < 2)
+        return;
+    const QString line = tally(m_boxes);
+    write((m_live ? fitText(line, m_terminal.columns, m_terminal.utf8) : line) + u'\n');
 }
 
 } // namespace tarvik::cli

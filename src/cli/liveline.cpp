@@ -57,6 +57,13 @@ QString shortened(const QString &text, int columns, const QString &ellipsis, Kee
     return mark + QString::fromUcs4(data + codePoints.size() - count, count);
 }
 
+// The text in a column `width` wide: padded, or shortened keeping its start (or end).
+QString inColumn(const QString &text, int width, const QString &ellipsis, Keep keep)
+{
+    const QString shown = shortened(text, width, ellipsis, keep);
+    return shown + QString(qMax(0, width - textColumns(shown)), u' ');
+}
+
 } // namespace
 
 int textColumns(const QString &text)
@@ -86,6 +93,14 @@ QString forCharset(const QString &text, bool utf8)
     return out;
 }
 
+QString fitText(const QString &text, int columns, bool utf8)
+{
+    if (columns <= 1)
+        return QString();
+    return shortened(forCharset(withoutControls(text), utf8), columns - 1,
+                     forCharset(QStringLiteral("\u2026"), utf8), Keep::Start);
+}
+
 QString fitLine(const LiveLine &line, int columns, bool utf8)
 {
     const int budget = columns - 1;
@@ -93,37 +108,60 @@ QString fitLine(const LiveLine &line, int columns, bool utf8)
         return QString();
     const QString ellipsis = forCharset(QStringLiteral("\u2026"), utf8);
     const QString device = forCharset(withoutControls(line.device), utf8);
-    const QString model = line.model.isEmpty() ? QString() : Gap + forCharset(withoutControls(line.model), utf8);
+    const QString model = forCharset(withoutControls(line.model), utf8);
     const QString status = line.status.isEmpty() ? QString()
                                                  : Gap + forCharset(withoutControls(line.status), utf8);
-    const auto compose = [&](const QString &shownDevice, int barWidth) {
-        if (!line.bar || barWidth <= 0)
-            return shownDevice + model + status;
-        const int filled = line.total > 0 ? int(qBound(qint64(0), qint64(line.done) * barWidth / line.total, qint64(barWidth)))
-                                          : barWidth;
-        return shownDevice + model + QStringLiteral("  [") + QString(filled, u'#') + QString(barWidth - filled, u'-')
-               + u']' + status;
-    };
-    const int fixed = textColumns(model) + textColumns(status);
     const int deviceColumns = textColumns(device);
-
-    // The whole device name and the widest bar that fits.
-    int room = budget - fixed - deviceColumns;
-    if (!line.bar && room >= 0)
-        return compose(device, 0);
-    if (line.bar && room - BarFrame >= MinBarWidth)
-        return compose(device, qMin(BarWidth, room - BarFrame));
-    // The end of the device name (which tells boxes apart) with the narrowest
-    // bar, then without the bar.
+    const int deviceFull = qMax(deviceColumns, line.deviceWidth);
     const int deviceMin = qMin(deviceColumns, DeviceKeep);
-    room = budget - fixed - BarFrame - MinBarWidth;
-    if (line.bar && room >= deviceMin)
-        return compose(shortened(device, room, ellipsis, Keep::End), MinBarWidth);
-    room = budget - fixed;
-    if (room >= deviceMin)
-        return compose(shortened(device, room, ellipsis, Keep::End), 0);
+    const bool hasModel = line.bar || !model.isEmpty();
+    const int modelFull = hasModel ? ModelWidth : 0;
+    const int modelOwn = qMin(textColumns(model), ModelWidth);
+    const int modelMin = qMin(modelOwn, ModelKeep);
+
+    // Device, model and bar columns this wide (0: no model column, no bar).
+    const auto width = [&](int deviceWidth, int modelWidth, int barWidth) {
+        return deviceWidth + (modelWidth > 0 ? Gap.size() + modelWidth : 0)
+               + (barWidth > 0 ? BarFrame + barWidth : 0) + textColumns(status);
+    };
+    const auto compose = [&](int deviceWidth, int modelWidth, int barWidth) {
+        QString text = inColumn(device, deviceWidth, ellipsis, Keep::End);
+        if (modelWidth > 0)
+            text += Gap + inColumn(model, modelWidth, ellipsis, Keep::Start);
+        if (line.bar && barWidth > 0) {
+            const int filled = line.total > 0 ? int(qBound(qint64(0), qint64(line.done) * barWidth / line.total,
+                                                           qint64(barWidth)))
+                                              : barWidth;
+            text += QStringLiteral("  [") + QString(filled, u'#') + QString(barWidth - filled, u'-') + u']';
+        }
+        return text + status;
+    };
+
+    // The device column whole with the widest bar, or the end of the device
+    // name (which tells boxes apart); empty when neither fits.
+    const auto fit = [&](int modelWidth, int bar) {
+        const int spare = budget - width(deviceFull, modelWidth, bar);
+        if (spare >= 0)
+            return compose(deviceFull, modelWidth, bar > 0 ? qMin(BarWidth, bar + spare) : 0);
+        const int deviceRoom = budget - width(0, modelWidth, bar);
+        return deviceRoom >= deviceMin ? compose(deviceRoom, modelWidth, bar) : QString();
+    };
+    // With the bar and then without: the model column whole, then without its padding.
+    QList<int> bars{0};
+    if (line.bar)
+        bars.prepend(MinBarWidth);
+    for (const int bar : std::as_const(bars)) {
+        for (const int modelWidth : {modelFull, modelOwn}) {
+            if (const QString fitted = fit(modelWidth, bar); !fitted.isEmpty())
+                return fitted;
+        }
+    }
+    // The model's extra width goes before the status does.
+    const int modelRoom = budget - width(deviceMin, 0, 0) - int(Gap.size());
+    if (hasModel && modelRoom >= modelMin)
+        return compose(deviceMin, modelRoom, 0);
     // Still too long: the line loses its end.
-    return shortened(compose(shortened(device, deviceMin, ellipsis, Keep::End), 0), budget, ellipsis, Keep::Start);
+    return shortened(compose(deviceMin, modelMin, 0), budget, ellipsis, Keep::Start);
 }
 
 } // namespace tarvik::cli

@@ -217,6 +217,7 @@ int main(int argc, char *argv[])
                 writeOut(stdout, jsonLine(*box, verify));
             writeOut(options.json ? stderr : stdout, summaryLine(*box, verify));
         }
+        display.sumUp();
         QMetaObject::invokeMethod(&app, [&boxes, &endingSignal] {
             QCoreApplication::exit(exitCode(boxes, endingSignal));
         }, Qt::QueuedConnection);

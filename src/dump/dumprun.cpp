@@ -127,6 +127,7 @@ void DumpRun::begin(qint16 startBlock, qint16 blockCount, const QString &folder)
     m_port.discardInput();
 
     setStage(Stage::Handshake);
+    m_endedAtBlock = -1;
     m_marker = 0;
     if (!send(VersionRequest + LineEnd) || !send(FlashInfoRequest + LineEnd)
         || !send(FlashInfoRecord + LineEnd) || !send(LoneZero) || !send(FlashInfoEnd + LineEnd))
@@ -143,6 +144,8 @@ void DumpRun::setStage(Stage stage)
 {
     if (m_stage == stage)
         return;
+    if (m_stage == Stage::Blocks && stage != Stage::Total)
+        m_endedAtBlock = blockNumber();
     m_stage = stage;
     emit stageChanged(stage);
 }

@@ -80,6 +80,9 @@ public:
     // The log line (without its line end) or message that tells why the run
     // did not succeed; empty on success.
     QString outcomeText() const { return m_outcomeText; }
+    // The block the run was waiting for or checking when it ended among the
+    // blocks; -1 when it ended elsewhere (handshake, total) or not yet.
+    qint16 endedAtBlock() const { return m_endedAtBlock; }
 
     // The port was closed under the run (Close): a run still going ends as
     // closed, and a stopped one is over.
@@ -165,6 +168,7 @@ private:
     int m_marker = 0;        // the handshake marker awaited
     QString m_receiveText;   // what the current marker wait has read
     int m_blockIndex = 0;    // the block awaited, from 0 within the run
+    qint16 m_endedAtBlock = -1;
     int m_awaited = 0;       // bytes of the reply awaited
 };
 

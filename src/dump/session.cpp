@@ -203,6 +203,7 @@ RunReport Session::report() const
     r.stoppedWholeBlocks = m_file.stoppedWholeBlocks();
     r.continuable = m_file.isContinuable();
     r.continuesFrom = m_file.continuesFrom();
+    r.endedAtBlock = m_run.endedAtBlock();
     r.requestedBlocks = m_requestedBlocks;
     r.resumed = m_resumed.ok && !m_resumed.fresh;
     if (r.resumed) {

@@ -36,6 +36,9 @@ struct RunReport {
     // The run left a stopped dump that a resumed run may take up, from this block.
     bool continuable = false;
     qint16 continuesFrom = 0;
+    // The block the run ended at, when it ended among the blocks (a bad
+    // block, a stall, Close); -1 otherwise.
+    int endedAtBlock = -1;
 
     // The blocks asked for (samples included), and of a resumed run: the
     // block it went on from, the kept blocks compared again and those kept.
