@@ -268,6 +268,17 @@ public:
         m_count = int(m_requests.size());
     }
 
+    // The progress after the i-th request's good block, in blocks of the
+    // range: a continuing run starts at the k-2 blocks before its first new
+    // one, and its compared kept blocks before k-2 add nothing.
+    int progressAfter(int i) const
+    {
+        if (!continued)
+            return i + 1;
+        const int samples = m_compared - 1;
+        return continued->wholeBlocks() - 2 + qMax(0, i + 1 - samples);
+    }
+
     // The block of the i-th request of the run.
     int requested(int i) const
     {
@@ -537,7 +548,7 @@ private:
         if (!send("1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r'))
             return;
         log += QStringLiteral("1024DOWN_SUCCESS:") + four(n) + QStringLiteral("\r\n");
-        progress.push_back(m_index + 1);
+        progress.push_back(progressAfter(m_index));
         if (m_index + 1 < m_count)
             requestBlock(m_index + 1);
         else
