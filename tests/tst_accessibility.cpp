@@ -206,28 +206,34 @@ void TestAccessibility::progressFollowsTheRun()
 
 void TestAccessibility::progressSaysTheEnd_data()
 {
+    QTest::addColumn<int>("start");          // of 8 blocks
     QTest::addColumn<LoaderFault>("fault");
     QTest::addColumn<int>("closeAt");        // Close while this block is on its way (-1: never)
     QTest::addColumn<QString>("whileStopped"); // the name while a stopped run waits for Close
     QTest::addColumn<QString>("atTheEnd");
 
     using Point = LoaderFault::Point;
-    QTest::newRow("good") << LoaderFault::none() << -1 << QString() << "Done: 8 blocks";
-    QTest::newRow("wrong total") << LoaderFault::badTotal() << -1 << QString() << "Total check failed: 8 blocks";
-    QTest::newRow("wrong check byte") << LoaderFault::badCheck(5) << -1 << "Stopped at block 0005 of 8: check error"
+    QTest::newRow("good") << 0 << LoaderFault::none() << -1 << QString() << "Done: 8 blocks";
+    QTest::newRow("wrong total") << 0 << LoaderFault::badTotal() << -1 << QString() << "Total check failed: 8 blocks";
+    QTest::newRow("wrong check byte") << 0 << LoaderFault::badCheck(5) << -1 << "Stopped at block 0005 of 8: check error"
                                       << "Stopped at block 0005 of 8: check error";
-    QTest::newRow("unexpected data") << LoaderFault::extraAfter(Point::Block, 2, "\r\nOK\r\n") << -1
+    QTest::newRow("unexpected data") << 0 << LoaderFault::extraAfter(Point::Block, 2, "\r\nOK\r\n") << -1
                                      << "Stopped at block 0002 of 8: unexpected data"
                                      << "Stopped at block 0002 of 8: unexpected data";
-    QTest::newRow("adapter pulled") << LoaderFault::hangUp(Point::Block, 4, 10) << -1 << QString()
+    QTest::newRow("adapter pulled") << 0 << LoaderFault::hangUp(Point::Block, 4, 10) << -1 << QString()
                                     << "Stopped at block 0004 of 8: adapter lost";
-    QTest::newRow("closed by the user") << LoaderFault::none() << 3 << QString() << "Stopped at block 0003 of 8: closed";
+    QTest::newRow("closed by the user") << 0 << LoaderFault::none() << 3 << QString() << "Stopped at block 0003 of 8: closed";
+    QTest::newRow("another range, wrong check byte")
+            << 100 << LoaderFault::badCheck(105) << -1 << "Stopped at block 0105 of blocks 0100\u20130107: check error"
+            << "Stopped at block 0105 of blocks 0100\u20130107: check error";
+    QTest::newRow("another range, good") << 100 << LoaderFault::none() << -1 << QString() << "Done: 8 blocks";
 }
 
 // Once a run is over, the bar's name says how it ended and where it stopped,
 // in the log's block numbers.
 void TestAccessibility::progressSaysTheEnd()
 {
+    QFETCH(int, start);
     QFETCH(LoaderFault, fault);
     QFETCH(int, closeAt);
     QFETCH(QString, whileStopped);
@@ -237,13 +243,14 @@ void TestAccessibility::progressSaysTheEnd()
     ScriptedPrompts prompts;
     MainWindow w(&prompts);
     w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("startEdit")->setText(QString::number(start));
     w.control<QLineEdit>("countEdit")->setText("8");
     QAccessibleInterface *bar = accessible(w, QStringLiteral("progressBar"));
     QVERIFY(bar);
     QString heardStopped;
     connect(&w.session(), &tarvik::Session::stopped, this,
             [&heardStopped, bar] { heardStopped = bar->text(QAccessible::Name); });
-    runOnce(w, LoaderSim::defaultImage(), fault, 0, closeAt);
+    runOnce(w, LoaderSim::defaultImage(), fault, start, closeAt);
     QVERIFY(runEnded(w));
     QCOMPARE(heardStopped, whileStopped);
     QCOMPARE(bar->text(QAccessible::Name), atTheEnd);

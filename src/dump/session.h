@@ -119,6 +119,9 @@ public:
     QString devicePath() const;
 
     DumpRun::Stage stage() const { return m_run.stage(); }
+    // The block the run was at when it left the blocks other than for the
+    // total; -1 when it did not.
+    qint16 endedAtBlock() const { return m_run.endedAtBlock(); }
     // The port is open and the run waits for the boot loader's first answer.
     bool isWaitingForLoader() const { return m_run.stage() == DumpRun::Stage::Handshake; }
     // The run's dump file, while it runs.

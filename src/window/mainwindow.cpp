@@ -406,7 +406,8 @@ void MainWindow::showRunEnded(const RunReport &report)
     showIdle();
     using Outcome = DumpRun::Outcome;
     auto *bar = m_form.progressBar;
-    bar->setAccessibleName(progressEndName(report.outcome, m_startBlock, bar->value(), bar->maximum()));
+    bar->setAccessibleName(
+            progressEndName(report.outcome, qint16(report.endedAtBlock), m_startBlock, bar->value(), bar->maximum()));
     if (report.outcome == Outcome::Success) {
         // Reachable by Tab and read out, not only by the mouse.
         bar->setToolTip(plainToolTip(dumpFacts(report)));
@@ -425,7 +426,8 @@ void MainWindow::showStopped(DumpRun::Outcome outcome)
 {
     showEnding(ProgressMeter::Ending::Stopped);
     auto *bar = m_form.progressBar;
-    bar->setAccessibleName(progressEndName(outcome, m_startBlock, bar->value(), bar->maximum()));
+    bar->setAccessibleName(
+            progressEndName(outcome, m_session.endedAtBlock(), m_startBlock, bar->value(), bar->maximum()));
 }
 
 // A run that ended early no longer has a speed or a time left.

@@ -115,7 +115,7 @@ void describeControls(QWidget *window)
     });
 }
 
-QString progressEndName(DumpRun::Outcome outcome, qint16 startBlock, int done, int total)
+QString progressEndName(DumpRun::Outcome outcome, qint16 endedAt, qint16 startBlock, int done, int total)
 {
     using Outcome = DumpRun::Outcome;
     QString why;
@@ -150,10 +150,12 @@ QString progressEndName(DumpRun::Outcome outcome, qint16 startBlock, int done, i
     }
     if (done >= total)
         return QStringLiteral("Stopped at the total check of %1 blocks: %2").arg(total).arg(why);
-    return QStringLiteral("Stopped at block %1 of %2: %3")
-            .arg(DumpRun::logNumber(qint16(startBlock + done)))
-            .arg(total)
-            .arg(why);
+    const QString block = DumpRun::logNumber(endedAt >= 0 ? endedAt : qint16(startBlock + done));
+    if (startBlock == 0)
+        return QStringLiteral("Stopped at block %1 of %2: %3").arg(block).arg(total).arg(why);
+    // Another range: its own first and last block, not a count that the block number passes.
+    return QStringLiteral("Stopped at block %1 of blocks %2\u2013%3: %4")
+            .arg(block, DumpRun::logNumber(startBlock), DumpRun::logNumber(qint16(startBlock + total - 1)), why);
 }
 
 } // namespace tarvik

@@ -21,8 +21,10 @@ void installSpokenContainers();
 void describeControls(QWidget *window);
 
 // The progress bar's accessible name once a run has stopped or ended:
-// "Stopped at block 0120 of 1024: check error", "Done: 1024 blocks". `done`
-// counts the blocks of the range from `startBlock`, of `total`.
-QString progressEndName(DumpRun::Outcome outcome, qint16 startBlock, int done, int total);
+// "Stopped at block 0120 of 1024: check error", "Done: 1024 blocks"; a range
+// that starts elsewhere names its blocks ("… of blocks 0100–0149: …"). `done`
+// counts the blocks of the range from `startBlock`, of `total`; `endedAt` is
+// the block the run stopped at, when it knows (-1: the one after `done`).
+QString progressEndName(DumpRun::Outcome outcome, qint16 endedAt, qint16 startBlock, int done, int total);
 
 } // namespace tarvik
