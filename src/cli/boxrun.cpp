@@ -157,7 +157,7 @@ void BoxRun::start()
         m_wait.start(m_options.waitSeconds * 1000);
     }
     if (m_session.isWaitingForLoader())
-        emit notice(QStringLiteral("port open, waiting for the boot loader (put the box into its HOST - MODE)"), false);
+        emit notice(QStringLiteral("port open, waiting for the boot loader (%1)").arg(HostModeReminder), false);
 }
 
 void BoxRun::interrupt()

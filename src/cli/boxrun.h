@@ -25,6 +25,9 @@ class BoxRun : public QObject
     Q_OBJECT
 public:
     // The results as scripts see them.
+    // What the user is reminded of while the boot loader does not answer.
+    static inline const QString HostModeReminder = QStringLiteral("put the box into its HOST - MODE");
+
     static inline const QString ResultOk = QStringLiteral("ok");
     static inline const QString ResultIdentical = QStringLiteral("identical");
     static inline const QString ResultDifferent = QStringLiteral("different");
@@ -67,7 +70,7 @@ public:
     QString result() const { return m_result; }
     // The block a failed or interrupted run ended at (as its log numbers it);
     // -1 when it did not end among the blocks.
-    int endedAtBlock() const { return m_report.endedAtBlock; }
+    qint16 endedAtBlock() const { return m_report.endedAtBlock; }
     // Why it failed, one line; empty on success.
     QString failure() const { return m_failure; }
     QString filePath() const { return m_filePath; }

@@ -180,7 +180,7 @@ void Display::remindWaiting()
 
 QString Display::waitingText(int seconds)
 {
-    return QStringLiteral("waiting for the boot loader \u00B7 %1 s \u00B7 put the box into its HOST - MODE").arg(seconds);
+    return QStringLiteral("waiting for the boot loader \u00B7 %1 s \u00B7 %2").arg(seconds).arg(BoxRun::HostModeReminder);
 }
 
 Display::State Display::stateOf(const BoxRun &box)
@@ -223,7 +223,7 @@ LiveLine Display::liveLine(const BoxRun &box, const QString &name)
         // How far it got.
         line.status = box.result();
         if (box.endedAtBlock() >= 0)
-            line.status += QStringLiteral(" at block ") + DumpRun::logNumber(qint16(box.endedAtBlock()));
+            line.status += QStringLiteral(" at block ") + DumpRun::logNumber(box.endedAtBlock());
         if (box.endedAtBlock() >= 0 || box.blocksDone() > 0)
             line.status += QStringLiteral(", %1 / %2").arg(box.blocksDone()).arg(box.blockCount());
         break;

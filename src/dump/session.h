@@ -38,7 +38,7 @@ struct RunReport {
     qint16 continuesFrom = 0;
     // The block the run ended at, when it ended among the blocks (a bad
     // block, a stall, Close); -1 otherwise.
-    int endedAtBlock = -1;
+    qint16 endedAtBlock = -1;
 
     // The blocks asked for (samples included), and of a resumed run: the
     // block it went on from, the kept blocks compared again and those kept.

@@ -407,7 +407,7 @@ void MainWindow::showRunEnded(const RunReport &report)
     using Outcome = DumpRun::Outcome;
     auto *bar = m_form.progressBar;
     bar->setAccessibleName(
-            progressEndName(report.outcome, qint16(report.endedAtBlock), m_startBlock, bar->value(), bar->maximum()));
+            progressEndName(report.outcome, report.endedAtBlock, m_startBlock, bar->value(), bar->maximum()));
     if (report.outcome == Outcome::Success) {
         // Reachable by Tab and read out, not only by the mouse.
         bar->setToolTip(plainToolTip(dumpFacts(report)));
