@@ -290,7 +290,7 @@ public:
     void start()
     {
         m_open = true;
-        state = State::Handshake;
+        enter(State::Handshake);
         log = QStringLiteral("sending request...\r\n");
         const QByteArray handshake[] = {
             "REQUEST_V616" + CrLf,
@@ -345,7 +345,7 @@ public:
             ++finished;
             outcome = QStringLiteral("port-closed");
         }
-        state = State::Ended;
+        enter(State::Ended);
         log += LogClosed;
         // A run whose good blocks were all erased flash or zeros may not have read the flash at all.
         if (m_goodBlocks > 0 && m_blankBlocks == m_goodBlocks)
@@ -364,14 +364,28 @@ public:
             return;
         if (!saved)
             outcome = QStringLiteral("port-lost");
-        state = State::Ended;
+        enter(State::Ended);
         log += QStringLiteral("Serial port lost: ") + LostReason + QStringLiteral("\r\n");
         close();
         if (notify)
             ++finished;
     }
 
+    // Leaving the blocks for anything but the total, the run is at the block
+    // it asked for last; the report says which.
+    void enter(State next)
+    {
+        if (next == State::Handshake)
+            endedAt = -1;
+        else if (state == State::Blocks && next != State::Total)
+            endedAt = number();
+        state = next;
+    }
+
     State state = State::Ended;
+    int endedAt = -1;
+    QString hardwareVersion; // of flash block 0, when the run read it
+    QString softwareVersion;
     QByteArray wire;
     QString log;
     QStringList models;
@@ -435,7 +449,7 @@ private:
             return;
         if (++m_marker < int(std::size(steps)))
             return;
-        state = State::Blocks;
+        enter(State::Blocks);
         if (m_count > 0)
             requestBlock(0);
         else
@@ -461,7 +475,7 @@ private:
 
     void requestTotal()
     {
-        state = State::Total;
+        enter(State::Total);
         if (!send(QByteArrayLiteral("REQUEST_TOTALCRC\r")))
             return;
         log += QStringLiteral("REQUEST_TOTALCRC    ");
@@ -489,7 +503,7 @@ private:
     {
         log += line;
         outcome = why;
-        state = State::Stopped;
+        enter(State::Stopped);
         ++finished;
     }
 
@@ -543,6 +557,11 @@ private:
             return;
         }
         ++m_goodBlocks;
+        // Flash block 0, good: the report gives its versions, as the KUP header does.
+        if (m_index == 0 && n == 0) {
+            hardwareVersion = hex(data, 54) + u'.' + hex(data, 53) + u'.' + hex(data, 52);
+            softwareVersion = hex(data, 50) + u'.' + hex(data, 49) + u'.' + hex(data, 48);
+        }
         if (data.count('\xFF') == BlockSize || data.count('\0') == BlockSize)
             ++m_blankBlocks;
         if (!send("1024DOWN_SUCCESS:" + QByteArray::number(n) + '\r'))
@@ -600,7 +619,7 @@ private:
         }
         if (!send("UPGRADE_SUCCESS" + CrLf))
             return;
-        state = State::Ended;
+        enter(State::Ended);
         close();
         ++finished;
     }
@@ -621,7 +640,7 @@ private:
         log += QStringLiteral("Dump file error while receiving BLOCK: ") + four(number())
                + QStringLiteral("\r\n");
         outcome = QStringLiteral("file-error");
-        state = State::Ended;
+        enter(State::Ended);
         ++messages;
         close();
         ++finished;
@@ -684,6 +703,7 @@ public:
         m_host.closeInMessage = params.closeInMessage;
         m_host.models.clear();
         m_host.progress.clear();
+        m_host.reports.clear();
         m_host.messages.clear();
         m_port.clearWire();
         m_port.unseal();
@@ -952,6 +972,16 @@ private:
             problem(QStringLiteral("progress: got %1 steps, want %2")
                             .arg(m_host.progress.size())
                             .arg(want.progress.size()));
+        if (!m_host.reports.isEmpty()
+            && (m_host.reports.constLast().hardwareVersion != want.hardwareVersion
+                || m_host.reports.constLast().softwareVersion != want.softwareVersion))
+            problem(QStringLiteral("report: versions %1 %2, want %3 %4")
+                            .arg(m_host.reports.constLast().hardwareVersion, m_host.reports.constLast().softwareVersion,
+                                 want.hardwareVersion, want.softwareVersion));
+        if (!m_host.reports.isEmpty() && m_host.reports.constLast().endedAtBlock != want.endedAt)
+            problem(QStringLiteral("report: ended at block %1, want %2")
+                            .arg(m_host.reports.constLast().endedAtBlock)
+                            .arg(want.endedAt));
         if (m_host.messages.size() != want.messages)
             problem(QStringLiteral("message boxes: got %1 (%2), want %3")
                             .arg(m_host.messages.size())
