@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,32 +28,50 @@ bool isAlive(qint64 pid)
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
-// Removes the entry of `folderFd` that is the file `st`: under `name` when it
-// is still there, else under whatever name it was given in the folder since.
-void removeEntryOf(int folderFd, const QByteArray &name, const struct stat &st)
+// The name in `folderFd` of the file `st`: `name` when it is still there,
+// else whatever name it was given in the folder since; empty when none.
+QByteArray entryOf(int folderFd, const QByteArray &name, const struct stat &st)
 {
     struct stat there {};
-    if (::fstatat(folderFd, name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameInode(there, st)) {
-        ::unlinkat(folderFd, name.constData(), 0);
-        return;
-    }
+    if (::fstatat(folderFd, name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameInode(there, st))
+        return name;
     const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listFd < 0)
-        return;
+        return {};
     DIR *dir = ::fdopendir(listFd);
     if (!dir) {
         ::close(listFd);
-        return;
+        return {};
     }
+    QByteArray found;
     while (const dirent *entry = ::readdir(dir)) {
-        if (entry->d_ino != st.st_ino)
-            continue;
-        if (::fstatat(folderFd, entry->d_name, &there, AT_SYMLINK_NOFOLLOW) == 0 && sameInode(there, st)) {
-            ::unlinkat(folderFd, entry->d_name, 0);
+        if (entry->d_ino == st.st_ino) {
+            found = entry->d_name;
             break;
         }
     }
     ::closedir(dir);
+    return found;
+}
+
+// Removes every name that the open file `fd` has in `folderFd`. Another
+// process may swap names in the folder meanwhile: a name is first moved
+// aside to one of our own and removed only when it is still our file there.
+void removeEntriesOf(int folderFd, int fd, const QByteArray &name)
+{
+    const QByteArray aside = '.' + name + '.' + QByteArray::number(qint64(::getpid())) + ".released";
+    struct stat st {};
+    for (int attempt = 0; attempt < 100 && ::fstat(fd, &st) == 0 && st.st_nlink > 0; ++attempt) {
+        const QByteArray entry = entryOf(folderFd, name, st);
+        if (entry.isEmpty()
+            || ::renameat2(folderFd, entry.constData(), folderFd, aside.constData(), RENAME_NOREPLACE) != 0)
+            continue;
+        struct stat there {};
+        if (::fstatat(folderFd, aside.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameInode(there, st))
+            ::unlinkat(folderFd, aside.constData(), 0);
+        else // not ours after all: back where it was
+            ::renameat2(folderFd, aside.constData(), folderFd, entry.constData(), RENAME_NOREPLACE);
+    }
 }
 
 } // namespace
@@ -146,9 +165,7 @@ bool PortLock::clearStale(const QByteArray &name, Result *result)
 void PortLock::release()
 {
     if (m_fd >= 0) {
-        struct stat st {};
-        if (::fstat(m_fd, &st) == 0)
-            removeEntryOf(m_folderFd, m_name, st);
+        removeEntriesOf(m_folderFd, m_fd, m_name);
         ::close(m_fd);
         m_fd = -1;
     }
