@@ -77,6 +77,7 @@ private slots:
     void busy_data();
     void busy();
     void permissionDenied();
+    void staleLockOfAnotherUser();
     void hangUp();
 
 private:
@@ -410,6 +411,23 @@ void TestSerialPort::permissionDenied()
     QVERIFY(!port.isOpen());
     QCOMPARE(port.devicePath(), link);
     QVERIFY(!lockFileExists(m_pty->slavePath()));
+}
+
+// A lock whose process is gone, in a folder where only its owner may remove
+// it: the port is refused with what to remove, not as held by somebody.
+void TestSerialPort::staleLockOfAnotherUser()
+{
+    if (::geteuid() != 0)
+        QSKIP("only root can leave a lock file that an ordinary user may not remove");
+    const QString lock = lockPath(m_pty->slavePath());
+    QVERIFY(writeLock(lock, "  99999999\n"));
+    const auto removeLock = qScopeGuard([&lock] { QFile::remove(lock); });
+    QCOMPARE(::chmod(QFile::encodeName(m_pty->slavePath()).constData(), 0666), 0);
+    const QStringList probe = probeOpenAsOrdinaryUser(m_pty->slavePath());
+    QCOMPARE(probe.value(0), QStringLiteral("LockInTheWay"));
+    QCOMPARE(probe.value(1), lock + QStringLiteral(" is a stale lock file (the process it names is gone) that this "
+                                                   "user may not remove: remove it (it belongs to uid 0)"));
+    QVERIFY(QFileInfo::exists(lock));
 }
 
 void TestSerialPort::hangUp()

@@ -157,8 +157,15 @@ bool PortLock::clearStale(const QByteArray &name, Result *result)
     }
     // Stale: its process is gone. Removed only while it is still the file read.
     struct stat now {};
-    if (::fstatat(m_folderFd, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameInode(now, opened))
-        ::unlinkat(m_folderFd, name.constData(), 0);
+    if (::fstatat(m_folderFd, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameInode(now, opened)
+        && ::unlinkat(m_folderFd, name.constData(), 0) != 0 && errno != ENOENT) {
+        m_reason = QStringLiteral("%1 is a stale lock file (the process it names is gone) that this user may not "
+                                  "remove: remove it (it belongs to uid %2)")
+                           .arg(m_path)
+                           .arg(opened.st_uid);
+        *result = Result::InTheWay;
+        return false;
+    }
     return true;
 }
 

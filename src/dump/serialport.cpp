@@ -282,8 +282,11 @@ void SerialPort::onReadable()
         const ssize_t n = ::read(m_fd, m_in.data() + at, size_t(room));
         const int error = errno;
         m_in.resize(at + qMax<qsizetype>(0, n));
-        if (n > 0)
+        if (n == room)
             continue;
+        // Less than there was room for: the driver has nothing more now.
+        if (n > 0)
+            break;
         if (n < 0 && error == EINTR)
             continue;
         if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK))
