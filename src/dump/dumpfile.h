@@ -116,7 +116,6 @@ public:
     Error error() const { return m_error; }
     // The whole blocks of the stopped dump that a new run left alone.
     int stoppedWholeBlocks() const { return m_stoppedWholeBlocks; }
-    const PartRecord &record() const { return m_record; }
     // After close(): this run left a stopped dump in its .part that a resumed
     // run may take up (two whole blocks or more, from a run whose end does not
     // discredit them, and the .part still there), and the block that such a
