@@ -310,7 +310,8 @@ void TestAccessibility::progressSaysTheEnd()
 }
 
 // After a good run the dump's path, size and SHA-256 are one Tab away: the
-// bar takes the focus after the Directory button, shows them and says them.
+// bar takes the focus after the Directory button, shows a focus ring and
+// the facts, and says them.
 void TestAccessibility::dumpFactsByKeyboard()
 {
     QTemporaryDir dir;
@@ -332,8 +333,11 @@ void TestAccessibility::dumpFactsByKeyboard()
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.control<QPushButton>("folderButton")->setFocus(Qt::OtherFocusReason);
+    const QImage unfocused = progressBar->grab().toImage();
     QTest::keyClick(w.control<QPushButton>("folderButton"), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), progressBar);
+    // A focus ring shows where the keyboard is.
+    QVERIFY(progressBar->grab().toImage() != unfocused);
     QTRY_VERIFY(QToolTip::isVisible());
     QCOMPARE(QToolTip::text(), progressBar->toolTip());
 

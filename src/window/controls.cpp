@@ -167,7 +167,8 @@ void RunBar::paintEvent(QPaintEvent *event)
 
 void RunBar::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+    if ((event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)
+        || (event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier)) {
         QContextMenuEvent menu(QContextMenuEvent::Keyboard, rect().center(), mapToGlobal(rect().center()));
         contextMenuEvent(&menu);
         return;
@@ -177,9 +178,11 @@ void RunBar::keyPressEvent(QKeyEvent *event)
 
 void RunBar::contextMenuEvent(QContextMenuEvent *event)
 {
-    if (actions().isEmpty())
+    // One menu at a time, however the key reached it.
+    if (actions().isEmpty() || m_menu)
         return;
     auto *menu = new QMenu(this);
+    m_menu = menu;
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->setObjectName(QStringLiteral("progressMenu"));
     menu->addActions(actions());

@@ -4,11 +4,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QWidget>
 
 #include <functional>
+
+class QMenu;
 
 namespace tarvik {
 
@@ -121,6 +124,7 @@ protected:
 private:
     bool m_failed = false;
     QColor m_fill; // while failed: the colour it had
+    QPointer<QMenu> m_menu;
 };
 
 // Tells assistive technology a short text once, wherever the focus is: a
