@@ -695,7 +695,7 @@ void TestDumpWindow::refusedRange_data()
 {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("number");
-    QTest::addColumn<QString>("folder");  // empty: the program's own; FILE: a plain file
+    QTest::addColumn<QString>("folder");  // empty: the window's start folder; FILE: a plain file
     QTest::addColumn<QString>("message"); // empty: any reason
     QTest::newRow("empty start") << "" << "1024" << "" << "";
     QTest::newRow("empty number") << "0" << "" << "" << "";
