@@ -63,33 +63,6 @@ void DumpRun::setClock(Clock &clock)
     m_stall.setClock(clock);
 }
 
-QString DumpRun::outcomeName(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Success:
-        return QStringLiteral("ok");
-    case Outcome::TotalMismatch:
-        return PartRecord::TotalMismatch;
-    case Outcome::CheckError:
-        return QStringLiteral("check-error");
-    case Outcome::UnexpectedData:
-        return QStringLiteral("unexpected-data");
-    case Outcome::Timeout:
-        return QStringLiteral("timeout");
-    case Outcome::FileError:
-        return QStringLiteral("file-error");
-    case Outcome::PortLost:
-        return QStringLiteral("port-lost");
-    case Outcome::PortClosed:
-        return QStringLiteral("port-closed");
-    case Outcome::NotSameBox:
-        return PartRecord::NotSameBox;
-    case Outcome::None:
-        break;
-    }
-    return QStringLiteral("no-result");
-}
-
 QString DumpRun::logNumber(qint16 n)
 {
     const QString digits = QStringLiteral("%1").arg(qAbs(int(n)), 4, 10, QLatin1Char('0'));

@@ -92,8 +92,6 @@ public:
     // For tests: the clock the stall watch goes by.
     void setClock(Clock &clock);
 
-    // How a run ended, as a word for scripts and records ("check-error").
-    static QString outcomeName(Outcome outcome);
     // A block number as the log shows it: at least four digits.
     static QString logNumber(qint16 n);
 

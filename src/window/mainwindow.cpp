@@ -3,6 +3,7 @@
 
 #include "dump/blockrange.h"
 #include "dump/dumpname.h"
+#include "dump/nextstep.h"
 #include "dump/openfailure.h"
 #include "dump/ownfile.h"
 #include "dump/portmap.h"
@@ -518,8 +519,7 @@ void MainWindow::noteStoppedDump(const RunReport &report)
     m_stopped = {report.partPath, m_form.folderEdit->text(), m_startBlock, m_blockCount, m_form.headerCheck->isChecked(),
                  report.refusedStoppedDump};
     if (report.continuable)
-        appendLog(QStringLiteral("Open again to continue from block %1").arg(DumpRun::logNumber(report.continuesFrom))
-                  + CrLf);
+        appendLog(nextStepText(NextStep::Continue, FrontEnd::Window, DumpRun::logNumber(report.continuesFrom)) + CrLf);
 }
 
 void MainWindow::showModel(const QString &model)
