@@ -497,8 +497,7 @@ void MainWindow::showStopped(DumpRun::Outcome outcome)
     // The port and the file stay open until Close: say what Close and Open then do.
     const DumpFile &file = m_session.dumpFile();
     if (file.isContinuable())
-        appendLog(QStringLiteral("Close keeps the blocks read so far; Open again then continues from block %1")
-                          .arg(DumpRun::logNumber(file.continuesFrom()))
+        appendLog(nextStepText(NextStep::CloseThenContinue, FrontEnd::Window, DumpRun::logNumber(file.continuesFrom()))
                   + CrLf);
     sayEnd(progressEndName(outcome, m_session.endedAtBlock(), m_startBlock, bar->value(), bar->maximum()));
 }
