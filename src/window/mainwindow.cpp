@@ -76,7 +76,7 @@ struct ControlStates {
 // option's caption is switched only by OK, so the range it judges is the one
 // that OK took; while editing, it keeps what it had.
 const ControlStates States[] = {
-    //                 idle            after OK        connected  editing
+    //               idle             after OK         connected        editing
     {"openButton",   Cell::On,        Cell::On,        Cell::Off,       Cell::Off,  Shown::Always},
     {"closeButton",  Cell::Off,       Cell::Off,       Cell::On,        Cell::Off,  Shown::Always},
     {"portList",     Cell::On,        Cell::On,        Cell::Off,       Cell::On,   Shown::Always},
