@@ -1141,8 +1141,8 @@ void TestCli::stoppedDumpKept_data()
     const QStringList all;
     const QStringList part{"--resume", "PART"};
     QTest::newRow("plain re-run: refused") << all << false << "kept" << QStringList() << 1
-            << "PART holds a stopped dump of 901 whole blocks: continue it with tarvik-dump -p DEVICE "
-               "--resume PART, or start again with --restart" << 0 << 1;
+            << "PART holds a stopped dump of 901 whole blocks: continue it with: tarvik-dump -p DEVICE "
+               "--resume PART, or start again with: tarvik-dump -p DEVICE -o OUT --restart" << 0 << 1;
     QTest::newRow("--restart starts afresh") << all << false << "kept" << QStringList{"--restart"} << 0
             << ": ok, " << 0 << 1024;
     QTest::newRow("resume: the range from the record") << QStringList{"--start", "5", "--count", "20"} << false
@@ -1209,7 +1209,10 @@ void TestCli::stoppedDumpKept()
     r = tarvikDump.run(args);
     QVERIFY(r.finished);
     QCOMPARE(r.exitCode, exitCode);
-    const QString expected = QString(says).replace("PART", part).replace("DEVICE", bench.port("again"));
+    const QString expected = QString(says)
+                                     .replace("PART", part)
+                                     .replace("DEVICE", bench.port("again"))
+                                     .replace("OUT", QDir(bench.out.path()).absolutePath());
     QVERIFY2((r.err + r.out).contains(expected), qPrintable(r.err + r.out));
     QCOMPARE(readFile(victim), QByteArray("start=0\ncount=1\n"));
     if (firstBlockAsked < 0) {

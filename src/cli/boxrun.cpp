@@ -17,11 +17,6 @@ namespace tarvik::cli {
 
 namespace {
 
-QString resultOf(DumpRun::Outcome outcome)
-{
-    return DumpRun::outcomeName(outcome);
-}
-
 // One argument as a POSIX shell reads it back.
 QString shellWord(const QString &word)
 {
@@ -115,7 +110,7 @@ void BoxRun::start()
 {
     m_clock.start();
     if (QString error; !openLog(&error)) {
-        finish(QStringLiteral("file-error"), error);
+        finish(RunResult::FileError, error);
         return;
     }
     writeLogHeader();
@@ -124,7 +119,7 @@ void BoxRun::start()
         const OpenFailureReport report = m_session.openFailure(error, PortName::device(m_device));
         if (report.shown == OpenFailureReport::Shown::LogLine)
             appendLog(report.text + QStringLiteral("\r\n"));
-        finish(ResultOpenFailed, report.oneLine());
+        finish(RunResult::OpenFailed, report.oneLine());
         return;
     }
     if (const QString warning = m_session.sharedPortWarning(); !warning.isEmpty())
@@ -165,10 +160,10 @@ void BoxRun::interrupt()
     if (m_done)
         return;
     m_interrupted = true;
-    m_session.close(PartRecord::Interrupted);
+    m_session.close(resultWord(RunResult::Interrupted));
     // A port that was never opened has no run to end.
     if (!m_done)
-        finish(ResultInterrupted, QStringLiteral("interrupted"));
+        finish(RunResult::Interrupted, resultWord(RunResult::Interrupted));
 }
 
 // The window's log pane starts afresh with each run; the file keeps every
@@ -228,7 +223,7 @@ void BoxRun::writeLogFooter()
     }
     if (verifying())
         fields.append({QStringLiteral("differing_blocks"), orDash(blockList(m_differing))});
-    fields.append({QStringLiteral("result"), m_result});
+    fields.append({QStringLiteral("result"), resultWord(m_result)});
     if (!m_failure.isEmpty())
         fields.append({QStringLiteral("error"), m_failure});
     fields.append({QStringLiteral("end"), RunLog::timestamp(QDateTime::currentDateTime())});
@@ -252,45 +247,44 @@ void BoxRun::onRunEnded(const RunReport &report)
     m_report = report;
     m_filePath = report.filePath;
     if (m_interrupted) {
-        finish(ResultInterrupted, QStringLiteral("interrupted"));
+        finish(RunResult::Interrupted, resultWord(RunResult::Interrupted));
         return;
     }
     if (m_noAnswer) {
-        finish(ResultNoAnswer, QStringLiteral("no answer from the boot loader in %1 s: is the box in "
+        finish(RunResult::NoAnswer, QStringLiteral("no answer from the boot loader in %1 s: is the box in "
                                               "HOST - MODE?").arg(m_options.waitSeconds));
         return;
     }
-    QString result = resultOf(report.outcome);
-    if (report.outcome == DumpRun::Outcome::Success && verifying())
-        result = m_differing.isEmpty() ? ResultIdentical : ResultDifferent;
+    RunResult result = resultOf(report.outcome);
+    if (result == RunResult::Ok && verifying())
+        result = m_differing.isEmpty() ? RunResult::Identical : RunResult::Different;
     QString failure = report.outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : report.text;
     if (report.refusedStoppedDump) {
-        result = ResultPartExists;
-        failure = QStringLiteral("%1 holds a stopped dump of %2 whole blocks: continue it with %3, or start "
-                                 "again with --restart")
+        result = RunResult::PartExists;
+        failure = QStringLiteral("%1 holds a stopped dump of %2 whole blocks: %3")
                           .arg(report.partPath)
                           .arg(report.stoppedWholeBlocks)
-                          .arg(resumeCommand(m_device, report.partPath));
+                          .arg(nextStepText(NextStep::ContinueOrStartAgain, FrontEnd::CommandLine,
+                                            resumeCommand(m_device, report.partPath), restartCommand()));
     }
     finish(result, failure);
 }
 
-void BoxRun::finish(const QString &result, const QString &failure)
+void BoxRun::finish(RunResult result, const QString &failure)
 {
     m_seconds = m_clock.isValid() ? double(m_clock.nsecsElapsed()) / 1e9 : 0;
     m_result = result;
-    m_failure = result == ResultOk || result == ResultIdentical || result == ResultDifferent ? QString()
-                                                                                              : failure;
+    m_failure = resultRow(result).failed ? failure : QString();
     writeLogFooter();
     // The dump may be good, but what was asked for was not all written.
     if (const QString logError = m_log.close(); !logError.isEmpty() && m_failure.isEmpty()) {
-        m_result = QStringLiteral("file-error");
+        m_result = RunResult::FileError;
         m_failure = logError;
     }
     m_done = true;
     m_wait.stop();
     // An interrupted box is said to be so by its summary line only.
-    if (!m_failure.isEmpty() && m_result != ResultInterrupted)
+    if (!m_failure.isEmpty() && m_result != RunResult::Interrupted)
         emit notice(m_failure, true);
     if (nothingButBlank())
         emit notice(Session::BlankWarning.trimmed(), true);
@@ -299,9 +293,16 @@ void BoxRun::finish(const QString &result, const QString &failure)
 
 QString BoxRun::continueCommand() const
 {
-    if (verifying() || m_result == ResultOk || !m_report.continuable)
+    if (verifying() || !resultRow(m_result).partContinues || !m_report.continuable)
         return {};
     return resumeCommand(m_device, m_report.partPath);
+}
+
+QString BoxRun::nextStep() const
+{
+    if (const QString command = continueCommand(); !command.isEmpty())
+        return nextStepText(NextStep::Continue, FrontEnd::CommandLine, command);
+    return {};
 }
 
 QString BoxRun::resumeCommand(const QString &device, const QString &partPath)
@@ -311,16 +312,28 @@ QString BoxRun::resumeCommand(const QString &device, const QString &partPath)
 
 QString BoxRun::retryCommand() const
 {
-    QStringList words{QStringLiteral("tarvik-dump"), QStringLiteral("-p"), m_device};
     const DumpFile &file = m_session.dumpFile();
-    if (!verifying() && file.hasFile() && !file.partPath().isEmpty()) {
-        words << QStringLiteral("--resume") << QFileInfo(file.partPath()).absoluteFilePath();
+    return commandLine(!verifying() && file.hasFile() && !file.partPath().isEmpty() ? file.partPath() : QString());
+}
+
+QString BoxRun::restartCommand() const
+{
+    return commandLine(QString(), true);
+}
+
+QString BoxRun::commandLine(const QString &resumePart, bool restart) const
+{
+    QStringList words{QStringLiteral("tarvik-dump"), QStringLiteral("-p"), m_device};
+    if (!resumePart.isEmpty()) {
+        words << QStringLiteral("--resume") << QFileInfo(resumePart).absoluteFilePath();
     } else {
         words << QStringLiteral("-o") << QDir(m_options.outputFolder).absolutePath();
         if (verifying())
             words << QStringLiteral("--verify") << QFileInfo(m_options.verifyPath).absoluteFilePath();
         if (m_options.header)
             words << QStringLiteral("--header");
+        if (restart)
+            words << QStringLiteral("--restart");
     }
     if (!isFullRead(m_options.startBlock, m_options.blockCount))
         words << QStringLiteral("--start") << QString::number(m_options.startBlock) << QStringLiteral("--count")

@@ -3,6 +3,7 @@
 
 #include "cli/runlog.h"
 #include "dump/dumprun.h"
+#include "dump/runresult.h"
 #include "dump/session.h"
 
 #include <QCryptographicHash>
@@ -24,17 +25,8 @@ class BoxRun : public QObject
 {
     Q_OBJECT
 public:
-    // The results as scripts see them.
     // What the user is reminded of while the boot loader does not answer.
     static inline const QString HostModeReminder = QStringLiteral("put the box into its HOST - MODE");
-
-    static inline const QString ResultOk = QStringLiteral("ok");
-    static inline const QString ResultIdentical = QStringLiteral("identical");
-    static inline const QString ResultDifferent = QStringLiteral("different");
-    static inline const QString ResultInterrupted = QStringLiteral("interrupted");
-    static inline const QString ResultOpenFailed = QStringLiteral("open-failed");
-    static inline const QString ResultNoAnswer = QStringLiteral("no-answer");
-    static inline const QString ResultPartExists = QStringLiteral("part-exists");
 
     BoxRun(const Options &options, const QString &device, bool severalPorts, QObject *parent = nullptr);
     ~BoxRun() override;
@@ -67,7 +59,7 @@ public:
     int blocksRead() const { return m_report.goodBlocks; }
     int blockCount() const;
     QString progressText() const { return m_progressText; }
-    QString result() const { return m_result; }
+    RunResult result() const { return m_result; }
     // The block a failed or interrupted run ended at (as its log numbers it);
     // -1 when it did not end among the blocks.
     qint16 endedAtBlock() const { return m_report.endedAtBlock; }
@@ -97,6 +89,8 @@ public:
     // After a run that stopped with a dump worth continuing: the command that
     // continues it; empty otherwise.
     QString continueCommand() const;
+    // What to do next, from the table of results; empty when nothing is to be done.
+    QString nextStep() const;
     // The command that continues the stopped dump in partPath, quoted for a shell.
     static QString resumeCommand(const QString &device, const QString &partPath);
     // "700-703, 900"
@@ -104,6 +98,8 @@ public:
     // The command that goes on after the adapter was disconnected: --resume of
     // the .part when this run has one, otherwise this run's own command again.
     QString retryCommand() const;
+    // This run's own command again, starting a stopped dump's .part afresh.
+    QString restartCommand() const;
 
 signals:
     void progressed();
@@ -119,7 +115,10 @@ private:
     void writeLogFooter();
     void onBlock(int index, const QByteArray &data);
     void onRunEnded(const RunReport &report);
-    void finish(const QString &result, const QString &failure);
+    void finish(RunResult result, const QString &failure);
+    // tarvik-dump's words for this box, quoted for a shell: --resume of
+    // `resumePart` when given, otherwise the run's own options.
+    QString commandLine(const QString &resumePart, bool restart = false) const;
 
     const Options &m_options;
     QString m_device;
@@ -131,7 +130,7 @@ private:
     bool m_logSection = false; // the run's header is in the log
     QString m_model;
     QString m_progressText;
-    QString m_result;
+    RunResult m_result = RunResult::NoResult;
     QString m_failure;
     QString m_filePath;
     QList<int> m_differing;

@@ -187,7 +187,7 @@ Display::State Display::stateOf(const BoxRun &box)
 {
     if (!box.isDone())
         return box.waitingForLoader() ? State::Waiting : State::Reading;
-    if (box.result() == BoxRun::ResultInterrupted)
+    if (box.result() == RunResult::Interrupted)
         return State::Interrupted;
     return box.failure().isEmpty() ? State::Done : State::Failed;
 }
@@ -221,7 +221,7 @@ LiveLine Display::liveLine(const BoxRun &box, const QString &name)
     case State::Failed:
     case State::Interrupted:
         // How far it got.
-        line.status = box.result();
+        line.status = resultWord(box.result());
         if (box.endedAtBlock() >= 0)
             line.status += QStringLiteral(" at block ") + DumpRun::logNumber(box.endedAtBlock());
         if (box.endedAtBlock() >= 0 || box.blocksDone() > 0)

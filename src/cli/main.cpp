@@ -23,6 +23,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace tarvik;
 using namespace tarvik::cli;
 
 namespace {
@@ -103,7 +104,7 @@ QString jsonLine(const BoxRun &box, bool verify)
     if (const QString command = box.continueCommand(); !command.isEmpty())
         o.insert(QStringLiteral("resume_command"), command);
     o.insert(QStringLiteral("seconds"), qRound(box.seconds() * 1000) / 1000.0);
-    o.insert(QStringLiteral("result"), box.result());
+    o.insert(QStringLiteral("result"), resultWord(box.result()));
     if (verify) {
         QJsonArray differing;
         for (const int n : box.differingBlocks())
@@ -117,8 +118,8 @@ QString jsonLine(const BoxRun &box, bool verify)
 
 QString summaryLine(const BoxRun &box, bool verify)
 {
-    QString line = box.device() + QStringLiteral(": ") + box.result();
-    if (verify && box.result() == BoxRun::ResultDifferent)
+    QString line = box.device() + QStringLiteral(": ") + resultWord(box.result());
+    if (verify && box.result() == RunResult::Different)
         line += QStringLiteral(" in blocks ") + BoxRun::blockList(box.differingBlocks());
     if (!verify && !box.filePath().isEmpty())
         line += QStringLiteral(", ") + box.filePath();
@@ -135,23 +136,29 @@ QString summaryLine(const BoxRun &box, bool verify)
         line += QStringLiteral(", %1 blank and %2 zero blocks").arg(box.blankBlocks()).arg(box.zeroBlocks());
     if (!verify && !box.previousKeptAs().isEmpty())
         line += QStringLiteral(", earlier dump kept as ") + box.previousKeptAs();
-    if (const QString command = box.continueCommand(); !command.isEmpty())
-        line += QStringLiteral(", continue with: ") + command;
+    if (const QString step = box.nextStep(); !step.isEmpty())
+        line += QStringLiteral(", ") + step;
     return line + u'\n';
 }
 
 // `signal`: the one that ended the runs, 0 for none.
 int exitCode(const QList<BoxRun *> &boxes, int signal)
 {
+    // An interruption decides, then a failure, then a difference.
     bool different = false;
     bool failed = false;
     for (const BoxRun *box : boxes) {
-        if (box->result() == BoxRun::ResultInterrupted)
+        switch (resultRow(box->result()).exitCode) {
+        case ExitInterrupted:
             return signal == SIGHUP ? ExitHangUp : ExitInterrupted;
-        if (box->result() == BoxRun::ResultDifferent)
+        case ExitDifferent:
             different = true;
-        else if (box->result() != BoxRun::ResultOk && box->result() != BoxRun::ResultIdentical)
+            break;
+        case ExitOk:
+            break;
+        default:
             failed = true;
+        }
     }
     return failed ? ExitFailed : different ? ExitDifferent : ExitOk;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "dump/resume.h"
+#include "dump/runresult.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -9,16 +10,6 @@
 #include <QStringList>
 
 namespace tarvik::cli {
-
-// Exit codes that scripts rely on.
-enum ExitCode {
-    ExitOk = 0,
-    ExitFailed = 1,
-    ExitUsage = 2,
-    ExitDifferent = 3,
-    ExitHangUp = 129,       // 128 + SIGHUP
-    ExitInterrupted = 130,  // SIGINT or SIGTERM
-};
 
 struct Options {
     QStringList ports;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/dumpfile.h"
 
+#include "dump/nextstep.h"
+
 #include "dump/ownfile.h"
 #include "dump/resume.h"
 #include "dump/text.h"
@@ -137,7 +139,7 @@ bool DumpFile::saveRecord()
         return true;
     m_record.device = m_devicePath;
     m_record.deviceId = m_deviceId;
-    m_record.wholeBlocks = int(qMax<qint64>(0, m_size - m_headerBytes) / BlockSize);
+    m_record.wholeBlocks = wholeBlocks();
     m_record.written = QDateTime::currentDateTime().toString(Qt::ISODate);
     m_record.version = QString::fromLatin1(Version);
     QString reason;
@@ -461,7 +463,7 @@ void DumpFile::close(const QString &stoppedBy)
 bool DumpFile::isContinuable() const
 {
     struct stat st {};
-    return m_hasFile && !m_committed && m_record.resumable() && m_record.wholeBlocks >= ResumePlan::MinWholeBlocks
+    return m_hasFile && !m_committed && m_record.resumable() && wholeBlocks() >= ResumePlan::MinWholeBlocks
            && ::lstat(QFile::encodeName(partPath()).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -509,8 +511,10 @@ QString DumpFile::errorMessage() const
     case Error::CannotWrite:
         return QStringLiteral("Cannot write the dump file %1: %2").arg(currentPath(), m_errorString);
     case Error::StoppedDump:
-        return QStringLiteral("%1 holds a stopped dump of %2 whole blocks: Open again to continue it or to start "
-                              "again.").arg(partPath()).arg(m_stoppedWholeBlocks);
+        return QStringLiteral("%1 holds a stopped dump of %2 whole blocks: %3.")
+            .arg(partPath())
+            .arg(m_stoppedWholeBlocks)
+            .arg(nextStepText(NextStep::ContinueOrStartAgain, FrontEnd::Window));
     case Error::NameTaken:
         return QStringLiteral("%1 belongs to another user: your dump is kept in %2").arg(m_path, partPath());
     case Error::CannotRename:

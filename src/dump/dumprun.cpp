@@ -63,33 +63,6 @@ void DumpRun::setClock(Clock &clock)
     m_stall.setClock(clock);
 }
 
-QString DumpRun::outcomeName(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Success:
-        return QStringLiteral("ok");
-    case Outcome::TotalMismatch:
-        return PartRecord::TotalMismatch;
-    case Outcome::CheckError:
-        return QStringLiteral("check-error");
-    case Outcome::UnexpectedData:
-        return QStringLiteral("unexpected-data");
-    case Outcome::Timeout:
-        return QStringLiteral("timeout");
-    case Outcome::FileError:
-        return QStringLiteral("file-error");
-    case Outcome::PortLost:
-        return QStringLiteral("port-lost");
-    case Outcome::PortClosed:
-        return QStringLiteral("port-closed");
-    case Outcome::NotSameBox:
-        return PartRecord::NotSameBox;
-    case Outcome::None:
-        break;
-    }
-    return QStringLiteral("no-result");
-}
-
 QString DumpRun::logNumber(qint16 n)
 {
     const QString digits = QStringLiteral("%1").arg(qAbs(int(n)), 4, 10, QLatin1Char('0'));
@@ -147,7 +120,6 @@ void DumpRun::setStage(Stage stage)
     if (m_stage == Stage::Blocks && stage != Stage::Total)
         m_endedAtBlock = blockNumber();
     m_stage = stage;
-    emit stageChanged(stage);
 }
 
 bool DumpRun::send(const QByteArray &bytes)
@@ -230,7 +202,6 @@ qint16 DumpRun::blockNumber() const
 void DumpRun::requestBlock(int index)
 {
     m_blockIndex = index;
-    m_blockSum = 0;
     const qint16 n = blockNumber();
     if (!send(BlockRequest + QByteArray::number(n) + RequestEnd))
         return;
@@ -324,10 +295,10 @@ void DumpRun::blockArrived()
     }
 
     const QByteArray data = m_replyBytes.left(BlockSize);
-    m_blockSum = checkValue(data);
-    m_totalSum += m_blockSum;
+    const int blockSum = checkValue(data);
+    m_totalSum += blockSum;
 
-    if (uchar(m_replyBytes.at(BlockSize)) != m_blockSum) {
+    if (uchar(m_replyBytes.at(BlockSize)) != blockSum) {
         stop(Outcome::CheckError, LogCrcError + logNumber(n) + LogEol);
         return;
     }

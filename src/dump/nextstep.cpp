@@ -41,6 +41,24 @@ QString fillIn(const QString &text, const QStringList &values)
     return out;
 }
 
+struct StepText {
+    NextStep step;
+    const char *window;
+    const char *commandLine;
+};
+
+// %1: how the stopped dump is continued, %2: how it is started again.
+constexpr StepText StepTexts[] = {
+    {NextStep::Continue, "Open again to continue from block %1", "continue with: %1"},
+    {NextStep::CloseThenContinue, "Close keeps the blocks read so far; Open again then continues from block %1",
+     nullptr},
+    {NextStep::StartAgain, "Open again and choose Start again to read it anew", "start again with: %2"},
+    {NextStep::ContinueOrStartAgain, "Open again to continue it or to start again",
+     "continue it with: %1, or start again with: %2"},
+    {NextStep::HostMode, "Put the box into its HOST - MODE and Open again",
+     "put the box into its HOST - MODE and run again"},
+};
+
 } // namespace
 
 QString nextStep(PortTrouble trouble, FrontEnd frontEnd, const QString &device, const QString &continueWith)
@@ -52,6 +70,16 @@ QString nextStep(PortTrouble trouble, FrontEnd frontEnd, const QString &device, 
         // Only root sees every program's open files.
         const QString sudo = ::geteuid() == 0 ? QString() : QStringLiteral("sudo ");
         return fillIn(QString::fromUtf8(text), {device, continueWith, sudo});
+    }
+    return {};
+}
+
+QString nextStepText(NextStep step, FrontEnd frontEnd, const QString &continueWith, const QString &startAgainWith)
+{
+    for (const StepText &row : StepTexts) {
+        if (row.step == step)
+            return fillIn(QString::fromLatin1(frontEnd == FrontEnd::Window ? row.window : row.commandLine),
+                          {continueWith, startAgainWith});
     }
     return {};
 }

@@ -23,4 +23,33 @@ enum class PortTrouble {
 QString nextStep(PortTrouble trouble, FrontEnd frontEnd, const QString &device,
                  const QString &continueWith = QString());
 
+// What the user does next after a run ended so.
+enum class NextStep {
+    None,
+    // The .part keeps the run's good blocks: continue it from where it stopped.
+    Continue,
+    // The run stopped and waits with the port open (the window only): Close
+    // keeps the blocks, and Open then continues from where it stopped.
+    CloseThenContinue,
+    // The .part holds nothing that a continued run could vouch for: read it
+    // again from the start, cutting the .part.
+    StartAgain,
+    // A stopped dump is in the way: continue it, or start again.
+    ContinueOrStartAgain,
+    // Put the box into its HOST - MODE and run again.
+    HostMode,
+    // Said by the port's own failure (see PortTrouble above).
+    PortTrouble,
+    // Said by the file's own failure message.
+    FileTrouble,
+};
+
+// What the user is told to do next. `continueWith` is how the stopped dump is
+// continued (tarvik-dump's --resume command; the window's block to continue
+// from, as its log numbers it), `startAgainWith` how it is started again (the
+// command with --restart; unused by the window). Empty for NextStep::None and
+// for the steps that the failure itself words.
+QString nextStepText(NextStep step, FrontEnd frontEnd, const QString &continueWith = QString(),
+                     const QString &startAgainWith = QString());
+
 } // namespace tarvik

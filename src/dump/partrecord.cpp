@@ -2,6 +2,7 @@
 #include "dump/partrecord.h"
 
 #include "dump/ownfile.h"
+#include "dump/runresult.h"
 #include "dump/text.h"
 
 #include <QFile>
@@ -28,13 +29,23 @@ QString oneLine(const QString &value)
 
 } // namespace
 
+bool PartRecord::resumable() const
+{
+    // "receiving" and words of other versions say nothing against the blocks.
+    const std::optional<RunResult> result = resultFromWord(stoppedBy);
+    return !result || resultRow(*result).partContinues;
+}
+
 QString PartRecord::notResumableReason() const
 {
-    if (stoppedBy == TotalMismatch)
+    switch (resultFromWord(stoppedBy).value_or(RunResult::NoResult)) {
+    case RunResult::TotalMismatch:
         return QStringLiteral("its run failed the check over the whole transfer, so any of its blocks may be wrong");
-    if (stoppedBy == NotSameBox)
+    case RunResult::NotSameBox:
         return QStringLiteral("its last run found another box, or a changed flash");
-    return {};
+    default:
+        return resumable() ? QString() : QStringLiteral("its last run ended as %1").arg(oneLine(stoppedBy));
+    }
 }
 
 QByteArray PartRecord::toText() const

@@ -16,9 +16,6 @@ struct PartRecord {
     // While a run is receiving; a record that still says so after the run
     // means the program did not get to say how it ended (a crash, power lost).
     static inline const QString Receiving = QStringLiteral("receiving");
-    static inline const QString TotalMismatch = QStringLiteral("total-mismatch");
-    static inline const QString NotSameBox = QStringLiteral("not-same-box");
-    static inline const QString Interrupted = QStringLiteral("interrupted");
 
     qint16 startBlock = 0;
     qint16 blockCount = 0;
@@ -29,13 +26,13 @@ struct PartRecord {
     QString device;    // the device path, and its by-id link or USB serial when known
     QString deviceId;
     int wholeBlocks = 0;
-    QString stoppedBy = Receiving; // a run result: "check-error", "timeout", "port-lost" ...
+    QString stoppedBy = Receiving; // a run result's word (see RunResult): "check-error", "timeout" ...
     QString written;   // local time, ISO 8601
     QString version;   // of the program that wrote it
 
     // A .part whose run found the whole transfer bad, or found another box,
     // holds nothing that a resumed run could vouch for.
-    bool resumable() const { return stoppedBy != TotalMismatch && stoppedBy != NotSameBox; }
+    bool resumable() const;
     // Why it may not be resumed, for the user; empty when it may.
     QString notResumableReason() const;
 

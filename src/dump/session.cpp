@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/session.h"
 
+#include "dump/runresult.h"
+
 #include "dump/dumpname.h"
 #include "dump/portinfo.h"
 #include "dump/serialport.h"
@@ -166,7 +168,7 @@ bool Session::close(const QString &stoppedBy)
         return false;
     m_port->close();
     m_run.portClosed();
-    m_file.close(!stoppedBy.isEmpty() ? stoppedBy : DumpRun::outcomeName(m_run.outcome()));
+    m_file.close(!stoppedBy.isEmpty() ? stoppedBy : resultWord(resultOf(m_run.outcome())));
     const RunReport ending = report();
     emit logAppended(ClosedLine);
     if (ending.nothingButBlank())

@@ -9,6 +9,7 @@
 // Usage: tarvik-window-driver FOLDER START COUNT [LIMIT_SECONDS]
 // Exit status: 0 the run ended, 1 Open did not start a run, 2 the run did not
 // end within the limit (default 300 s), 64 usage.
+#include "dump/runresult.h"
 #include "support/scriptedprompts.h"
 #include "support/showntext.h"
 #include "window/mainwindow.h"
@@ -72,7 +73,7 @@ int main(int argc, char *argv[])
     int status = 0;
     // Once the run is over: its port and file closed, its log whole.
     QObject::connect(&w.session(), &tarvik::Session::ended, &w, [&outcome](const tarvik::RunReport &report) {
-        outcome = DumpRun::outcomeName(report.outcome);
+        outcome = resultWord(resultOf(report.outcome));
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     });
     QTimer limit;

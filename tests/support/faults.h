@@ -6,6 +6,7 @@
 // word, the log and its last line, the whole blocks left in the file and what
 // the host sent. Every front end's tests read their faults from here.
 #include "dump/dumprun.h"
+#include "dump/runresult.h"
 #include "loadersim/loadersim.h"
 
 #include <QByteArray>
@@ -54,7 +55,7 @@ struct LoaderFault {
     // loader silent in the handshake, where the run waits as long as it takes).
     Outcome outcome() const;
     // tarvik-dump's result word for that outcome.
-    QString result() const { return tarvik::DumpRun::outcomeName(outcome()); }
+    QString result() const { return tarvik::resultWord(tarvik::resultOf(outcome())); }
     // Whether the run stops and keeps the port open until Close.
     bool stops() const;
     // The log as it stands when the fault strikes: the good blocks and the
