@@ -59,9 +59,11 @@ QByteArray entryOf(int folderFd, const QByteArray &name, const struct stat &st)
 // aside to one of our own and removed only when it is still our file there.
 void removeEntriesOf(int folderFd, int fd, const QByteArray &name)
 {
-    const QByteArray aside = '.' + name + '.' + QByteArray::number(qint64(::getpid())) + ".released";
+    const QByteArray prefix = '.' + name + '.' + QByteArray::number(qint64(::getpid())) + ".released.";
     struct stat st {};
     for (int attempt = 0; attempt < 100 && ::fstat(fd, &st) == 0 && st.st_nlink > 0; ++attempt) {
+        // A name of its own each time: one that could not be put back keeps the last.
+        const QByteArray aside = prefix + QByteArray::number(attempt);
         const QByteArray entry = entryOf(folderFd, name, st);
         if (entry.isEmpty()
             || ::renameat2(folderFd, entry.constData(), folderFd, aside.constData(), RENAME_NOREPLACE) != 0)
