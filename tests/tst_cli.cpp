@@ -1131,19 +1131,19 @@ void TestCli::stoppedDumpKept_data()
     const QStringList all;
     const QStringList part{"--resume", "PART"};
     QTest::newRow("plain re-run: refused") << all << false << "kept" << QStringList() << 1
-            << "PART holds a stopped dump of 901 whole blocks: continue it with: tarvik-dump -p DEVICE "
+            << ", continue it with: tarvik-dump -p DEVICE "
                "--resume PART, or start again with: tarvik-dump -p DEVICE -o OUT --restart" << 0 << 1;
     QTest::newRow("--restart starts afresh") << all << false << "kept" << QStringList{"--restart"} << 0
             << ": ok, " << 0 << 1024;
     QTest::newRow("resume: the range from the record") << QStringList{"--start", "5", "--count", "20"} << false
-            << "kept" << part << 0 << ", resumed from block 14" << 14 << 11;
+            << "kept" << part << 0 << ", continued from block 14" << 14 << 11;
     QTest::newRow("resume: another range refused") << QStringList{"--start", "5", "--count", "20"} << false
             << "kept" << QStringList{"--resume", "PART", "--count", "30"} << 2
             << "PART was a read of 20 blocks from block 5: drop --start and --count, or give --start 5 --count 20."
             << -1 << 0;
     QTest::newRow("resume without a record: the range given") << QStringList{"--start", "5", "--count", "20"}
             << false << "gone" << QStringList{"--resume", "PART", "--start", "5", "--count", "20"} << 0
-            << ", resumed from block 14" << 14 << 11;
+            << ", continued from block 14" << 14 << 11;
     QTest::newRow("resume after a failed total: refused") << all << true << "kept" << part << 2
             << "PART cannot be continued: its run failed the check over the whole transfer, so any of its "
                "blocks may be wrong." << -1 << 0;
@@ -1740,7 +1740,7 @@ void TestCli::resume()
     QCOMPARE(o.value("kept_blocks").toInt(), resumedFrom - start + 1);
     // The handshake as ever, the compared blocks, then the blocks from k-2 on.
     QCOMPARE(again.received(), resumedWire(samples, resumedFrom, start + count, true));
-    QVERIFY2(r.err.contains(QStringLiteral(", resumed from block %1 (%2 kept blocks compared again, %3 kept from "
+    QVERIFY2(r.err.contains(QStringLiteral(", continued from block %1 (%2 kept blocks compared again, %3 kept from "
                                            "the earlier run)")
                                     .arg(resumedFrom)
                                     .arg(samples.size() + 1)
