@@ -169,34 +169,48 @@ bool measurePart(ContinuePlan &plan, QFile &file)
 }
 
 // A record that does not agree with its .part is no record of it: nothing is
-// taken from it, and nothing is cut.
-bool recordAgrees(ContinuePlan &plan)
+// taken from it, and nothing is cut. Its range is checked before the .part is
+// measured by it, what it counts of the .part after.
+bool refuseRecord(ContinuePlan &plan, const QString &disagreement)
 {
-    if (!plan.hasRecord)
-        return true;
-    const PartRecord &r = plan.record;
-    QString disagreement;
-    if (r.blockCount < 1 || r.startBlock < 0 || int(r.startBlock) + int(r.blockCount) > protocol::FullReadBlocks)
-        disagreement = QStringLiteral("it names blocks %1 to %2, not a range of the flash's %3 blocks")
-                               .arg(r.startBlock)
-                               .arg(int(r.startBlock) + int(r.blockCount) - 1)
-                               .arg(protocol::FullReadBlocks);
-    else if (!DumpName::rangeFitsName(plan.partName, r.startBlock, r.blockCount, r.header) || r.header != plan.header)
-        disagreement = QStringLiteral("its range (%1 blocks from block %2%3) is not the one that the name of the "
-                                      ".part and its bytes tell")
-                               .arg(r.blockCount)
-                               .arg(r.startBlock)
-                               .arg(r.header ? QStringLiteral(", with a KUP header") : QString());
-    else if (r.wholeBlocks > plan.wholeBlocks)
-        disagreement = QStringLiteral("it counts %1 whole blocks, and the .part holds %2")
-                               .arg(r.wholeBlocks)
-                               .arg(plan.wholeBlocks);
-    if (disagreement.isEmpty())
-        return true;
     refuse(plan, QStringLiteral("%1 does not agree with its .part: %2. Nothing was cut.")
                          .arg(partRecordPath(plan.partPath), disagreement),
            NextStep::StartAgain);
     return false;
+}
+
+bool recordRangeAgrees(ContinuePlan &plan)
+{
+    if (!plan.hasRecord)
+        return true;
+    const PartRecord &r = plan.record;
+    if (r.blockCount < 1 || r.startBlock < 0 || int(r.startBlock) + int(r.blockCount) > protocol::FullReadBlocks)
+        return refuseRecord(plan, QStringLiteral("it names blocks %1 to %2, not a range of the flash's %3 blocks")
+                                          .arg(r.startBlock)
+                                          .arg(int(r.startBlock) + int(r.blockCount) - 1)
+                                          .arg(protocol::FullReadBlocks));
+    if (!DumpName::rangeFitsName(plan.partName, r.startBlock, r.blockCount, r.header))
+        return refuseRecord(plan, QStringLiteral("its range (%1 blocks from block %2%3) is not one that the name "
+                                                 "of the .part holds")
+                                          .arg(r.blockCount)
+                                          .arg(r.startBlock)
+                                          .arg(r.header ? QStringLiteral(", with a KUP header") : QString()));
+    return true;
+}
+
+bool recordCountAgrees(ContinuePlan &plan)
+{
+    if (!plan.hasRecord)
+        return true;
+    const PartRecord &r = plan.record;
+    if (r.header != plan.header)
+        return refuseRecord(plan, r.header ? QStringLiteral("it tells of a KUP header that the .part does not start with")
+                                           : QStringLiteral("it tells of no KUP header, and the .part starts with one"));
+    if (r.wholeBlocks > plan.wholeBlocks)
+        return refuseRecord(plan, QStringLiteral("it counts %1 whole blocks, and the .part holds %2")
+                                          .arg(r.wholeBlocks)
+                                          .arg(plan.wholeBlocks));
+    return true;
 }
 
 QByteArray keptBlock(const ContinuePlan &plan, QFile &file, int index)
@@ -244,7 +258,8 @@ ContinuePlan planContinue(const OutputFolder &folder, const QString &partName, q
     if (!folder.isOpen())
         return refuse(plan, folder.problem());
     QFile file;
-    if (!takeRecord(plan, rangeGiven) || !openPart(plan, file) || !measurePart(plan, file) || !recordAgrees(plan))
+    if (!takeRecord(plan, rangeGiven) || !recordRangeAgrees(plan) || !openPart(plan, file) || !measurePart(plan, file)
+        || !recordCountAgrees(plan))
         return plan;
     if (plan.wholeBlocks < ContinuePlan::MinWholeBlocks) {
         plan.answer = ContinuePlan::Answer::StartAgain;
