@@ -1138,7 +1138,7 @@ void TestCli::stoppedDumpKept_data()
     QTest::newRow("plain re-run: refused") << all << false << "kept" << QStringList() << 1
             << ", continue it with: tarvik-dump -p DEVICE "
                "--resume PART, or start again with: tarvik-dump -p DEVICE -o OUT --restart" << 0 << 1;
-    QTest::newRow("--restart starts afresh") << all << false << "kept" << QStringList{"--restart"} << 0
+    QTest::newRow("--restart starts again") << all << false << "kept" << QStringList{"--restart"} << 0
             << ": ok, " << 0 << 1024;
     QTest::newRow("resume: the range from the record") << QStringList{"--start", "5", "--count", "20"} << false
             << "kept" << part << 0 << ", continued from block 14" << 14 << 11;

@@ -207,7 +207,7 @@ int main(int argc, char *argv[])
     QList<BoxRun *> boxes;
     const bool several = options.ports.size() > 1;
     // With several ports every box's files carry its device's name before
-    // ".bin", whichever box answers first: a re-run or a resume finds its own.
+    // ".bin", whichever box answers first: a re-run or a continued run finds its own.
     for (const QString &port : options.ports) {
         auto *box = new BoxRun(options, port, several, &app);
         if (several) {

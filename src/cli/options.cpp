@@ -119,7 +119,7 @@ struct CliOptions {
                        "gives the range; without one, --start and --count give it."),
         QStringLiteral("FILE.part")};
     const QCommandLineOption restart{QStringLiteral("restart"),
-        QStringLiteral("Start a stopped dump's .part afresh instead of refusing to.")};
+        QStringLiteral("Start a stopped dump's .part again instead of refusing to.")};
     const QCommandLineOption wait{QStringLiteral("wait"),
         QStringLiteral("Give up when the boot loader has not answered the handshake within SECONDS "
                        "(default: wait for as long as it takes)."), QStringLiteral("SECONDS")};
@@ -241,7 +241,7 @@ QString takeVerify(const QCommandLineParser &parser, const CliOptions &opt, Opti
     return readVerifyFile(o);
 }
 
-QString takeResume(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+QString takeContinue(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     if (!parser.isSet(opt.resume))
         return {};
@@ -349,7 +349,7 @@ ParseResult parseArguments(const QStringList &arguments)
         result.action = ParseResult::Action::List;
         return result;
     }
-    for (const auto take : {takePorts, takeRange, takeOutputFolder, takeVerify, takeResume, takeTheRest}) {
+    for (const auto take : {takePorts, takeRange, takeOutputFolder, takeVerify, takeContinue, takeTheRest}) {
         const QString error = take(parser, opt, o);
         if (error.isEmpty())
             continue;

@@ -66,7 +66,7 @@ private:
 //
 // The plan is made once: the .part is opened then and kept open, its record
 // read beside it and checked against it. What the plan read is what the run
-// takes up: the .part's device, inode and size are checked again before the
+// continues: the .part's device, inode and size are checked again before the
 // first byte of it is cut.
 struct ContinuePlan {
     static constexpr int MinWholeBlocks = 2;
