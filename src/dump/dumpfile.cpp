@@ -140,7 +140,7 @@ bool DumpFile::saveRecord()
         return true;
     m_record.device = m_devicePath;
     m_record.deviceId = m_deviceId;
-    m_record.wholeBlocks = int(qMax<qint64>(0, m_size - m_headerBytes) / BlockSize);
+    m_record.wholeBlocks = wholeBlocks();
     m_record.written = QDateTime::currentDateTime().toString(Qt::ISODate);
     m_record.version = QString::fromLatin1(Version);
     QString reason;
@@ -499,7 +499,7 @@ bool DumpFile::mayContinue() const
 {
     struct stat st {};
     return m_hasFile && m_isPart && !m_committed && m_record.mayContinue()
-           && m_record.wholeBlocks >= ContinuePlan::MinWholeBlocks
+           && wholeBlocks() >= ContinuePlan::MinWholeBlocks
            && ::fstatat(m_folder.fd(), encoded(m_name + DumpName::PartSuffix).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
            && S_ISREG(st.st_mode);
 }

@@ -126,20 +126,19 @@ public:
     qint64 stoppedBytes() const { return m_stoppedBytes; }
     // ... and whether it may be continued.
     bool stoppedMayContinue() const { return m_stoppedMayContinue; }
-    const PartRecord &record() const { return m_record; }
-    // After close(): this run left a stopped dump in its .part that a later
-    // run may continue (two whole blocks or more, from a run whose end does
-    // not discredit them, and the .part still there), and the block that
-    // such a run goes on from.
+    // Once the run has stopped, and after close(): this run left a stopped
+    // dump in its .part that a later run may continue (two whole blocks or
+    // more, from a run whose end does not discredit them, and the .part still
+    // there), and the block that such a run goes on from.
     bool mayContinue() const;
-    qint16 continuesFrom() const { return ContinuePlan::continuesFrom(m_record.startBlock, m_record.wholeBlocks); }
-    // The whole blocks in the .part as its record counts them.
-    int wholeBlocks() const { return m_record.wholeBlocks; }
+    qint16 continuesFrom() const { return ContinuePlan::continuesFrom(m_record.startBlock, wholeBlocks()); }
     QString errorString() const { return m_errorString; }
     // The message box text for the last error: the path and the system's reason.
     QString errorMessage() const;
 
 private:
+    // The whole blocks written so far, after the header.
+    int wholeBlocks() const { return int(qMax<qint64>(0, m_size - m_headerBytes) / BlockSize); }
     // What stopped a step of opening the .part: the error, and the reason to
     // give (empty: the device's own error text). Error::None when nothing did.
     struct StepFailure {
