@@ -34,7 +34,7 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     if (m_options.stallMs > 0)
         m_session.setStallTimeout(m_options.stallMs);
     m_session.setWriteFile(!verifying());
-    m_session.setKeepStopped(!m_options.restart);
+    m_session.setStartAgain(m_options.restart ? DumpFile::StartAgain::Any : DumpFile::StartAgain::Never);
     m_session.setContinuation([this] { return retryCommand(); });
     m_logPath = logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts);
     connect(&m_session, &Session::logReplaced, this, &BoxRun::replaceLog);
@@ -62,9 +62,9 @@ bool BoxRun::verifying() const
     return !m_options.verifyPath.isEmpty();
 }
 
-int BoxRun::resumedFrom() const
+int BoxRun::continuedFrom() const
 {
-    return m_report.resumed ? m_report.resumedFrom : -1;
+    return m_report.continued ? m_report.continuedFrom : -1;
 }
 
 qint16 BoxRun::startBlock() const
@@ -87,6 +87,8 @@ qint64 BoxRun::bytes() const
 {
     if (!m_report.filePath.isEmpty())
         return m_report.size;
+    if (!m_report.untouchedPart.isEmpty())
+        return m_report.untouchedBytes;
     return verifying() ? qint64(m_blocksDone) * DumpFile::BlockSize : 0;
 }
 
@@ -124,19 +126,20 @@ void BoxRun::start()
     }
     if (const QString warning = m_session.sharedPortWarning(); !warning.isEmpty())
         emit notice(warning, true);
-    if (m_options.resume.ok && !m_options.resume.fresh) {
-        m_session.resume(m_options.resume, m_options.outputFolder);
+    const ContinuePlan &plan = m_options.continuePlan;
+    if (plan.continues()) {
+        m_session.continueDump(plan);
     } else {
-        if (m_options.resume.ok)
+        if (m_options.continuing())
             emit notice(QStringLiteral("%1 holds fewer than %2 whole blocks, nothing worth keeping: "
                                        "starting again from block %3")
-                                .arg(m_options.resume.partPath)
-                                .arg(ResumePlan::MinWholeBlocks)
+                                .arg(plan.partPath)
+                                .arg(ContinuePlan::MinWholeBlocks)
                                 .arg(m_options.startBlock),
                         true);
-        m_session.start(m_options.startBlock, m_options.blockCount, m_options.outputFolder, m_options.header);
+        m_session.start(m_options.startBlock, m_options.blockCount, m_options.folder, m_options.header);
     }
-    // A resumed run starts at the blocks that its .part holds.
+    // A continued run starts at the blocks that its .part holds.
     m_blocksDone = m_session.progressDone(0);
     m_progressText = m_session.progressText();
     if (m_options.waitSeconds > 0) {
@@ -196,8 +199,8 @@ void BoxRun::writeLogHeader()
     fields.append({QStringLiteral("start"), QString::number(m_options.startBlock)});
     fields.append({QStringLiteral("count"), QString::number(m_options.blockCount)});
     fields.append({QStringLiteral("header"), m_options.header ? QStringLiteral("yes") : QStringLiteral("no")});
-    if (m_options.resume.ok)
-        fields.append({QStringLiteral("resume"), QFileInfo(m_options.resume.partPath).absoluteFilePath()});
+    if (m_options.continuing())
+        fields.append({QStringLiteral("resume"), QFileInfo(m_options.continuePlan.partPath).absoluteFilePath()});
     if (verifying())
         fields.append({QStringLiteral("verify"), QFileInfo(m_options.verifyPath).absoluteFilePath()});
     m_log.writeFields(fields);
@@ -216,8 +219,13 @@ void BoxRun::writeLogFooter()
             {QStringLiteral("bytes"), QString::number(bytes())},
             {QStringLiteral("sha256"), orDash(sha256())},
     };
-    if (resumedFrom() >= 0) {
-        fields.append({QStringLiteral("resumed_from"), QString::number(resumedFrom())});
+    if (!untouchedPart().isEmpty()) {
+        fields.append({QStringLiteral("part"), QFileInfo(untouchedPart()).absoluteFilePath()});
+        fields.append({QStringLiteral("part_untouched"), QStringLiteral("yes")});
+        fields.append({QStringLiteral("part_whole_blocks"), QString::number(untouchedWholeBlocks())});
+    }
+    if (continuedFrom() >= 0) {
+        fields.append({QStringLiteral("resumed_from"), QString::number(continuedFrom())});
         fields.append({QStringLiteral("compared_blocks"), QString::number(comparedBlocks())});
         fields.append({QStringLiteral("kept_blocks"), QString::number(keptBlocks())});
     }
@@ -261,11 +269,9 @@ void BoxRun::onRunEnded(const RunReport &report)
     QString failure = report.outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : report.text;
     if (report.refusedStoppedDump) {
         result = RunResult::PartExists;
-        failure = QStringLiteral("%1 holds a stopped dump of %2 whole blocks: %3")
+        failure = QStringLiteral("%1 holds a stopped dump of %2 whole blocks")
                           .arg(report.partPath)
-                          .arg(report.stoppedWholeBlocks)
-                          .arg(nextStepText(NextStep::ContinueOrStartAgain, FrontEnd::CommandLine,
-                                            resumeCommand(m_device, report.partPath), restartCommand()));
+                          .arg(report.stoppedWholeBlocks);
     }
     finish(result, failure);
 }
@@ -293,19 +299,31 @@ void BoxRun::finish(RunResult result, const QString &failure)
 
 QString BoxRun::continueCommand() const
 {
-    if (verifying() || !resultRow(m_result).partContinues || !m_report.continuable)
+    if (verifying())
         return {};
-    return resumeCommand(m_device, m_report.partPath);
+    const NextStep step = m_report.nextStep(m_result);
+    if (step != NextStep::Continue && step != NextStep::ContinueOrStartAgain)
+        return {};
+    return continueCommand(m_device, m_report.partPath);
 }
 
 QString BoxRun::nextStep() const
 {
-    if (const QString command = continueCommand(); !command.isEmpty())
-        return nextStepText(NextStep::Continue, FrontEnd::CommandLine, command);
-    return {};
+    if (verifying())
+        return {};
+    const NextStep step = m_report.nextStep(m_result);
+    switch (step) {
+    case NextStep::Continue:
+    case NextStep::StartAgain:
+    case NextStep::ContinueOrStartAgain:
+    case NextStep::MoveOrChooseFolder:
+        return nextStepText(step, FrontEnd::CommandLine, continueCommand(), restartCommand());
+    default:
+        return {};
+    }
 }
 
-QString BoxRun::resumeCommand(const QString &device, const QString &partPath)
+QString BoxRun::continueCommand(const QString &device, const QString &partPath)
 {
     return QStringLiteral("tarvik-dump -p %1 --resume %2").arg(shellWord(device), shellWord(partPath));
 }
@@ -313,31 +331,32 @@ QString BoxRun::resumeCommand(const QString &device, const QString &partPath)
 QString BoxRun::retryCommand() const
 {
     const DumpFile &file = m_session.dumpFile();
-    return commandLine(!verifying() && file.hasFile() && !file.partPath().isEmpty() ? file.partPath() : QString());
+    return commandLine(m_options, m_device,
+                       !verifying() && file.hasFile() && !file.partPath().isEmpty() ? file.partPath() : QString());
 }
 
 QString BoxRun::restartCommand() const
 {
-    return commandLine(QString(), true);
+    return commandLine(m_options, m_device, QString(), true);
 }
 
-QString BoxRun::commandLine(const QString &resumePart, bool restart) const
+QString commandLine(const Options &options, const QString &device, const QString &continuePart, bool restart)
 {
-    QStringList words{QStringLiteral("tarvik-dump"), QStringLiteral("-p"), m_device};
-    if (!resumePart.isEmpty()) {
-        words << QStringLiteral("--resume") << QFileInfo(resumePart).absoluteFilePath();
+    QStringList words{QStringLiteral("tarvik-dump"), QStringLiteral("-p"), device};
+    if (!continuePart.isEmpty()) {
+        words << QStringLiteral("--resume") << QFileInfo(continuePart).absoluteFilePath();
     } else {
-        words << QStringLiteral("-o") << QDir(m_options.outputFolder).absolutePath();
-        if (verifying())
-            words << QStringLiteral("--verify") << QFileInfo(m_options.verifyPath).absoluteFilePath();
-        if (m_options.header)
+        words << QStringLiteral("-o") << QDir(options.outputFolder).absolutePath();
+        if (!options.verifyPath.isEmpty())
+            words << QStringLiteral("--verify") << QFileInfo(options.verifyPath).absoluteFilePath();
+        if (options.header)
             words << QStringLiteral("--header");
         if (restart)
             words << QStringLiteral("--restart");
     }
-    if (!isFullRead(m_options.startBlock, m_options.blockCount))
-        words << QStringLiteral("--start") << QString::number(m_options.startBlock) << QStringLiteral("--count")
-              << QString::number(m_options.blockCount);
+    if (!isFullRead(options.startBlock, options.blockCount))
+        words << QStringLiteral("--start") << QString::number(options.startBlock) << QStringLiteral("--count")
+              << QString::number(options.blockCount);
     QStringList quoted;
     for (const QString &word : std::as_const(words))
         quoted << shellWord(word);

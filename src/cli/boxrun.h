@@ -19,6 +19,11 @@ namespace tarvik::cli {
 
 struct Options;
 
+// tarvik-dump's words for one box, quoted for a shell: --resume of
+// `continuePart` when given, otherwise the options' own (with --restart when
+// `restart`).
+QString commandLine(const Options &options, const QString &device, const QString &continuePart, bool restart = false);
+
 // One box on one port: opens the port, runs the dump (or the comparison with
 // --verify), writes the protocol log, and sums up how it went.
 class BoxRun : public QObject
@@ -52,7 +57,7 @@ public:
     bool waitingForLoader() const;
     // Since the run started.
     int elapsedSeconds() const { return m_clock.isValid() ? int(m_clock.elapsed() / 1000) : 0; }
-    // Blocks of the range done, as the live line counts them (a resumed run
+    // Blocks of the range done, as the live line counts them (a continued run
     // counts on from its .part's blocks).
     int blocksDone() const { return m_blocksDone; }
     // Good blocks read by this run, its comparisons included.
@@ -70,9 +75,13 @@ public:
     // blocks received); no SHA-256 when there is nothing.
     qint64 bytes() const;
     QString sha256() const;
-    // The first block that a resumed run asked for; -1 when the run was not resumed.
-    int resumedFrom() const;
-    // Of a resumed run: the kept blocks read again and compared, and the
+    // The first block that a run asked for when it continued a stopped dump;
+    // -1 when it did not.
+    int continuedFrom() const;
+    // A stopped dump's .part that the run left as it found it; empty when none.
+    QString untouchedPart() const { return m_report.untouchedPart; }
+    int untouchedWholeBlocks() const { return m_report.untouchedWholeBlocks; }
+    // Of a continued run: the kept blocks read again and compared, and the
     // blocks of the earlier run that stay in the dump.
     int comparedBlocks() const { return m_report.comparedBlocks; }
     int keptBlocks() const { return m_report.keptBlocks; }
@@ -92,13 +101,13 @@ public:
     // What to do next, from the table of results; empty when nothing is to be done.
     QString nextStep() const;
     // The command that continues the stopped dump in partPath, quoted for a shell.
-    static QString resumeCommand(const QString &device, const QString &partPath);
+    static QString continueCommand(const QString &device, const QString &partPath);
     // "700-703, 900"
     static QString blockList(const QList<int> &blocks);
     // The command that goes on after the adapter was disconnected: --resume of
     // the .part when this run has one, otherwise this run's own command again.
     QString retryCommand() const;
-    // This run's own command again, starting a stopped dump's .part afresh.
+    // This run's own command again, starting a stopped dump's .part again.
     QString restartCommand() const;
 
 signals:
@@ -116,9 +125,6 @@ private:
     void onBlock(int index, const QByteArray &data);
     void onRunEnded(const RunReport &report);
     void finish(RunResult result, const QString &failure);
-    // tarvik-dump's words for this box, quoted for a shell: --resume of
-    // `resumePart` when given, otherwise the run's own options.
-    QString commandLine(const QString &resumePart, bool restart = false) const;
 
     const Options &m_options;
     QString m_device;

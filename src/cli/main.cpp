@@ -96,8 +96,13 @@ QString jsonLine(const BoxRun &box, bool verify)
     o.insert(QStringLiteral("blocks"), box.blocksRead());
     o.insert(QStringLiteral("blank_blocks"), box.blankBlocks());
     o.insert(QStringLiteral("zero_blocks"), box.zeroBlocks());
-    if (box.resumedFrom() >= 0) {
-        o.insert(QStringLiteral("resumed_from"), box.resumedFrom());
+    if (!box.untouchedPart().isEmpty()) {
+        o.insert(QStringLiteral("part"), box.untouchedPart());
+        o.insert(QStringLiteral("part_untouched"), true);
+        o.insert(QStringLiteral("part_whole_blocks"), box.untouchedWholeBlocks());
+    }
+    if (box.continuedFrom() >= 0) {
+        o.insert(QStringLiteral("resumed_from"), box.continuedFrom());
         o.insert(QStringLiteral("compared_blocks"), box.comparedBlocks());
         o.insert(QStringLiteral("kept_blocks"), box.keptBlocks());
     }
@@ -123,13 +128,17 @@ QString summaryLine(const BoxRun &box, bool verify)
         line += QStringLiteral(" in blocks ") + BoxRun::blockList(box.differingBlocks());
     if (!verify && !box.filePath().isEmpty())
         line += QStringLiteral(", ") + box.filePath();
-    line += QStringLiteral(", %1 bytes").arg(box.bytes());
+    // What is on disk: never "0 bytes" for a .part that holds blocks.
+    if (!box.untouchedPart().isEmpty())
+        line += QStringLiteral(", %1 untouched, %2 whole blocks").arg(box.untouchedPart()).arg(box.untouchedWholeBlocks());
+    else
+        line += QStringLiteral(", %1 bytes").arg(box.bytes());
     if (!box.sha256().isEmpty())
         line += QStringLiteral(", SHA-256 ") + box.sha256();
     line += QStringLiteral(", %1 s").arg(box.seconds(), 0, 'f', 1);
-    if (box.resumedFrom() >= 0)
-        line += QStringLiteral(", resumed from block %1 (%2 kept blocks compared again, %3 kept from the earlier run)")
-                        .arg(box.resumedFrom())
+    if (box.continuedFrom() >= 0)
+        line += QStringLiteral(", continued from block %1 (%2 kept blocks compared again, %3 kept from the earlier run)")
+                        .arg(box.continuedFrom())
                         .arg(box.comparedBlocks())
                         .arg(box.keptBlocks());
     if (box.blankBlocks() + box.zeroBlocks() > 0)
@@ -180,6 +189,10 @@ int main(int argc, char *argv[])
     case ParseResult::Action::Version:
         writeOut(stdout, QStringLiteral("tarvik-dump %1\n").arg(QCoreApplication::applicationVersion()));
         return settleOutput(ExitOk);
+    case ParseResult::Action::Refused:
+        writeOut(stderr, QStringLiteral("tarvik-dump: %1\n").arg(parsed.error)
+                                 + (parsed.nextStep.isEmpty() ? QString() : parsed.nextStep + u'\n'));
+        return settleOutput(ExitUsage);
     case ParseResult::Action::Usage:
         writeOut(stderr, QStringLiteral("tarvik-dump: %1\nTry \"tarvik-dump --help\".\n").arg(parsed.error));
         return settleOutput(ExitUsage);
@@ -194,7 +207,7 @@ int main(int argc, char *argv[])
     QList<BoxRun *> boxes;
     const bool several = options.ports.size() > 1;
     // With several ports every box's files carry its device's name before
-    // ".bin", whichever box answers first: a re-run or a resume finds its own.
+    // ".bin", whichever box answers first: a re-run or a continued run finds its own.
     for (const QString &port : options.ports) {
         auto *box = new BoxRun(options, port, several, &app);
         if (several) {

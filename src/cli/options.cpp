@@ -6,7 +6,8 @@
 #include "dump/ownfile.h"
 #include "dump/portinfo.h"
 #include "dump/protocol.h"
-#include "dump/resume.h"
+#include "dump/stoppeddump.h"
+#include "cli/boxrun.h"
 #include "dump/text.h"
 
 #include <QCommandLineParser>
@@ -118,7 +119,7 @@ struct CliOptions {
                        "gives the range; without one, --start and --count give it."),
         QStringLiteral("FILE.part")};
     const QCommandLineOption restart{QStringLiteral("restart"),
-        QStringLiteral("Start a stopped dump's .part afresh instead of refusing to.")};
+        QStringLiteral("Start a stopped dump's .part again instead of refusing to.")};
     const QCommandLineOption wait{QStringLiteral("wait"),
         QStringLiteral("Give up when the boot loader has not answered the handshake within SECONDS "
                        "(default: wait for as long as it takes)."), QStringLiteral("SECONDS")};
@@ -174,8 +175,9 @@ QString takeOutputFolder(const QCommandLineParser &parser, const CliOptions &opt
     const QString folder = parser.isSet(opt.output) ? parser.value(opt.output) : QDir::currentPath();
     // --verify writes nothing; --resume writes into its .part's folder, checked there.
     const bool mustWrite = !parser.isSet(opt.verify) && !parser.isSet(opt.resume);
-    if (const QString problem = outputFolderProblem(folder, mustWrite); !problem.isEmpty())
-        return problem;
+    o.folder = OutputFolder::open(folder, mustWrite);
+    if (!o.folder.isOpen())
+        return o.folder.problem();
     o.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
     return {};
 }
@@ -239,7 +241,7 @@ QString takeVerify(const QCommandLineParser &parser, const CliOptions &opt, Opti
     return readVerifyFile(o);
 }
 
-QString takeResume(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+QString takeContinue(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     if (!parser.isSet(opt.resume))
         return {};
@@ -251,17 +253,21 @@ QString takeResume(const QCommandLineParser &parser, const CliOptions &opt, Opti
     if (parser.isSet(opt.output) && QFileInfo(QFileInfo(part).absolutePath()) != QFileInfo(o.outputFolder))
         return QStringLiteral("--resume continues the dump in the folder of %1: drop -o.").arg(part);
     if (parser.isSet(opt.restart))
-        return QStringLiteral("--resume continues a dump and --restart starts it afresh: give one.");
-    o.resume = planResume(part, o.startBlock, o.blockCount, parser.isSet(opt.start) || parser.isSet(opt.count));
-    if (!o.resume.ok)
-        return o.resume.error;
+        return QStringLiteral("--resume continues a dump and --restart starts it again: give one.");
     o.outputFolder = QFileInfo(part).absolutePath() + u'/';
-    if (const QString problem = outputFolderProblem(o.outputFolder); !problem.isEmpty())
-        return problem;
-    o.startBlock = o.resume.startBlock;
-    o.blockCount = o.resume.blockCount;
-    if (!o.resume.fresh)
-        o.header = o.resume.header;
+    o.folder = OutputFolder::open(o.outputFolder);
+    if (!o.folder.isOpen())
+        return o.folder.problem();
+    o.continuePlan = planContinue(o.folder, QFileInfo(part).fileName(), o.startBlock, o.blockCount,
+                                  parser.isSet(opt.start) || parser.isSet(opt.count));
+    o.startBlock = o.continuePlan.startBlock;
+    o.blockCount = o.continuePlan.blockCount;
+    if (o.continuePlan.refused()) {
+        o.header = o.continuePlan.header || DumpName::isHeaderPart(part);
+        return o.continuePlan.error;
+    }
+    if (o.continuePlan.continues())
+        o.header = o.continuePlan.header;
     else if (DumpName::isHeaderPart(part))
         o.header = DumpName::headerDue(o.startBlock, o.blockCount, true);
     return {};
@@ -343,9 +349,20 @@ ParseResult parseArguments(const QStringList &arguments)
         result.action = ParseResult::Action::List;
         return result;
     }
-    for (const auto take : {takePorts, takeRange, takeOutputFolder, takeVerify, takeResume, takeTheRest}) {
-        if (const QString error = take(parser, opt, o); !error.isEmpty())
-            return usage(error);
+    for (const auto take : {takePorts, takeRange, takeOutputFolder, takeVerify, takeContinue, takeTheRest}) {
+        const QString error = take(parser, opt, o);
+        if (error.isEmpty())
+            continue;
+        // A stopped dump that cannot be continued is no misuse of the options:
+        // what works instead is said.
+        if (o.continuing() && o.continuePlan.refused() && o.continuePlan.error == error) {
+            result.action = ParseResult::Action::Refused;
+            result.error = error;
+            result.nextStep = nextStepText(o.continuePlan.next, FrontEnd::CommandLine, QString(),
+                                           commandLine(o, o.ports.value(0), QString(), true));
+            return result;
+        }
+        return usage(error);
     }
     result.action = ParseResult::Action::Run;
     return result;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "dump/resume.h"
+#include "dump/stoppeddump.h"
 #include "dump/runresult.h"
 
 #include <QByteArray>
@@ -14,6 +14,7 @@ namespace tarvik::cli {
 struct Options {
     QStringList ports;
     QString outputFolder; // ends with '/'
+    OutputFolder folder;  // opened once, when the options were read
     bool header = false;
     qint16 startBlock = 0;
     qint16 blockCount = 1024;
@@ -24,9 +25,10 @@ struct Options {
     bool quiet = false;
     bool list = false;
     int stallMs = 0; // 0: the engine's own
-    // With --resume: how the stopped dump goes on (ok), or starts afresh (fresh).
-    ResumePlan resume;
-    // --restart: a stopped dump's .part may be started afresh.
+    // With --resume: whether the stopped dump is continued or started again.
+    ContinuePlan continuePlan;
+    bool continuing() const { return !continuePlan.partName.isEmpty(); }
+    // --restart: a stopped dump's .part may be started again.
     bool restart = false;
     int waitSeconds = 0; // 0: wait for the boot loader for as long as it takes
     // The name of each port in file names where its last path part is taken
@@ -39,10 +41,13 @@ struct Options {
 
 // The parsed command line; on bad usage `error` says why and the rest is not meaningful.
 struct ParseResult {
-    enum class Action { Run, List, Help, Version, Usage };
+    // Refused: what was asked cannot be done (a stopped dump that cannot be
+    // continued); `error` says why and `nextStep` what works instead.
+    enum class Action { Run, List, Help, Version, Usage, Refused };
     Action action = Action::Usage;
     Options options;
     QString error;
+    QString nextStep;
     QString helpText;
 };
 
