@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "cli/output.h"
 #include "dump/resume.h"
 #include "dump/runresult.h"
 
@@ -22,13 +23,16 @@ struct Options {
     bool json = false;
     QString logPath;
     bool quiet = false;
+    ColorMode color = ColorMode::Auto;
     bool list = false;
     int stallMs = 0; // 0: the engine's own
     // With --resume: how the stopped dump goes on (ok), or starts afresh (fresh).
     ResumePlan resume;
     // --restart: a stopped dump's .part may be started afresh.
     bool restart = false;
-    int waitSeconds = 0; // 0: wait for the boot loader for as long as it takes
+    // --wait: 0 waits for the boot loader for as long as it takes, at most a day.
+    static constexpr int MaxWaitSeconds = 86400;
+    int waitSeconds = 0;
     // The name of each port in file names where its last path part is taken
     // by an earlier port ("ttyUSB0-2"); the others go by deviceName().
     QHash<QString, QString> renamedPorts;
@@ -37,9 +41,10 @@ struct Options {
     QString nameOf(const QString &port) const;
 };
 
-// The parsed command line; on bad usage `error` says why and the rest is not meaningful.
+// The parsed command line; on bad usage (or when what the options name cannot
+// be used: Refused) `error` says why and the rest is not meaningful.
 struct ParseResult {
-    enum class Action { Run, List, Help, Version, Usage };
+    enum class Action { Run, List, Help, Version, Usage, Refused };
     Action action = Action::Usage;
     Options options;
     QString error;
