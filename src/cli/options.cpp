@@ -340,7 +340,8 @@ ParseResult parseArguments(const QStringList &arguments)
         "serial ports into dump files, the way the Tarvik window does. Put each box\n"
         "into its \"HOST - MODE\".\n"
         "Exit status: 0 all read and checked, 3 --verify found differing blocks,\n"
-        "2 bad usage, 1 any other failure, 129 hang-up (SIGHUP), 130 interrupted.\n"
+        "2 bad usage or a file or folder that cannot be used, 1 any other failure,\n"
+        "129 hang-up (SIGHUP), 130 interrupted.\n"
         "See tarvik-dump(1) for the file rules."));
     const CliOptions opt;
     parser.addOptions(opt.all());
