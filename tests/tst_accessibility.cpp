@@ -8,6 +8,7 @@
 #include "support/scriptedprompts.h"
 #include "support/sessionprobe.h"
 #include "support/windowdesk.h"
+#include "window/controls.h"
 #include "window/designtable.h"
 #include "window/mainwindow.h"
 
@@ -89,8 +90,8 @@ void TestAccessibility::controls_data()
     QTest::newRow("block count") << "countEdit" << "Number of blocks" << edit << true << "countLabel";
     QTest::newRow("save to") << "folderEdit" << "Save to" << edit << true << "folderLabel";
     QTest::newRow("log") << "logPane" << "Protocol log" << edit << true << QString();
-    // On Linux a combo box is named by its current entry; what it is for is its description.
-    QTest::newRow("port list") << "portList" << "COM 1" << int(QAccessible::ComboBox) << true << QString();
+    // Named by what it is, its entry as its value.
+    QTest::newRow("port list") << "portList" << "Serial port" << int(QAccessible::ComboBox) << true << QString();
     QTest::newRow("header option") << "headerCheck" << "Add the header for the KUP loader"
                                    << int(QAccessible::CheckBox) << true << "headerLabel";
     QTest::newRow("progress before a run") << "progressBar" << "Progress" << int(QAccessible::ProgressBar) << true
@@ -114,6 +115,8 @@ void TestAccessibility::controls()
     QVERIFY(iface);
     QCOMPARE(iface->text(QAccessible::Name), name);
     QCOMPARE(int(iface->role()), role);
+    if (object == u"portList")
+        QCOMPARE(iface->text(QAccessible::Value), QStringLiteral("COM 1"));
     QCOMPARE(!iface->text(QAccessible::Description).isEmpty(), described);
     if (!label.isEmpty()) {
         auto *l = w.findChild<QLabel *>(label);
@@ -176,7 +179,8 @@ void TestAccessibility::captionsSaidOnce()
                  name);
 }
 
-// The bar's name and value say how far the run is, block by block.
+// The bar's value says how far the run is, block by block; its name stays
+// put, so that a screen reader does not read out every block.
 void TestAccessibility::progressFollowsTheRun()
 {
     LoaderSim sim;
@@ -191,15 +195,17 @@ void TestAccessibility::progressFollowsTheRun()
     QVERIFY(iface && iface->valueInterface());
 
     QStringList heard;
-    connect(bar, &QProgressBar::valueChanged, this, [&heard, iface](int value) {
+    QSet<QString> names;
+    connect(bar, &QProgressBar::valueChanged, this, [&heard, &names, iface](int value) {
+        names << iface->text(QAccessible::Name);
         if (value == 1 || value == 217)
             heard << iface->text(QAccessible::Name) + QStringLiteral(" = ")
                              + iface->valueInterface()->currentValue().toString();
     });
     w.findChild<QPushButton *>(QStringLiteral("openButton"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(!portOf(w.session()).isOpen(), 60000);
-    QCOMPARE(heard, (QStringList{QStringLiteral("Progress: 1 of 1024 blocks = 1"),
-                                 QStringLiteral("Progress: 217 of 1024 blocks = 217")}));
+    QCOMPARE(heard, (QStringList{QStringLiteral("Progress = 1"), QStringLiteral("Progress = 217")}));
+    QCOMPARE(names, QSet<QString>{QStringLiteral("Progress")});
     QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Done: 1024 blocks"));
     QCOMPARE(iface->valueInterface()->maximumValue().toInt(), 1024);
 }
@@ -209,33 +215,43 @@ void TestAccessibility::progressSaysTheEnd_data()
     QTest::addColumn<int>("start");          // of 8 blocks
     QTest::addColumn<LoaderFault>("fault");
     QTest::addColumn<int>("closeAt");        // Close while this block is on its way (-1: never)
+    QTest::addColumn<bool>("focused");       // the bar has the keyboard focus
     QTest::addColumn<QString>("whileStopped"); // the name while a stopped run waits for Close
     QTest::addColumn<QString>("atTheEnd");
 
     using Point = LoaderFault::Point;
-    QTest::newRow("good") << 0 << LoaderFault::none() << -1 << QString() << "Done: 8 blocks";
-    QTest::newRow("wrong total") << 0 << LoaderFault::badTotal() << -1 << QString() << "Total check failed: 8 blocks";
-    QTest::newRow("wrong check byte") << 0 << LoaderFault::badCheck(5) << -1 << "Stopped at block 0005 of 8: check error"
-                                      << "Stopped at block 0005 of 8: check error";
-    QTest::newRow("unexpected data") << 0 << LoaderFault::extraAfter(Point::Block, 2, "\r\nOK\r\n") << -1
-                                     << "Stopped at block 0002 of 8: unexpected data"
-                                     << "Stopped at block 0002 of 8: unexpected data";
-    QTest::newRow("adapter pulled") << 0 << LoaderFault::hangUp(Point::Block, 4, 10) << -1 << QString()
-                                    << "Stopped at block 0004 of 8: adapter lost";
-    QTest::newRow("closed by the user") << 0 << LoaderFault::none() << 3 << QString() << "Stopped at block 0003 of 8: closed";
+    QTest::newRow("good") << 0 << LoaderFault::none() << -1 << false << QString() << "Done: 8 blocks";
+    QTest::newRow("good, the bar focused") << 0 << LoaderFault::none() << -1 << true << QString() << "Done: 8 blocks";
+    QTest::newRow("wrong total") << 0 << LoaderFault::badTotal() << -1 << false << QString()
+                                 << "Total check failed: 8 blocks";
+    QTest::newRow("wrong check byte") << 0 << LoaderFault::badCheck(5) << -1 << false
+                                      << "Stopped at block 5 of 8: check error" << "Stopped at block 5 of 8: check error";
+    QTest::newRow("wrong check byte, the bar focused")
+            << 0 << LoaderFault::badCheck(5) << -1 << true << "Stopped at block 5 of 8: check error"
+            << "Stopped at block 5 of 8: check error";
+    QTest::newRow("unexpected data") << 0 << LoaderFault::extraAfter(Point::Block, 2, "\r\nOK\r\n") << -1 << false
+                                     << "Stopped at block 2 of 8: unexpected data"
+                                     << "Stopped at block 2 of 8: unexpected data";
+    QTest::newRow("adapter pulled") << 0 << LoaderFault::hangUp(Point::Block, 4, 10) << -1 << false << QString()
+                                    << "Stopped at block 4 of 8: adapter lost";
+    QTest::newRow("closed by the user") << 0 << LoaderFault::none() << 3 << false << QString()
+                                        << "Stopped at block 3 of 8: closed";
     QTest::newRow("another range, wrong check byte")
-            << 100 << LoaderFault::badCheck(105) << -1 << "Stopped at block 0105 of blocks 0100\u20130107: check error"
-            << "Stopped at block 0105 of blocks 0100\u20130107: check error";
-    QTest::newRow("another range, good") << 100 << LoaderFault::none() << -1 << QString() << "Done: 8 blocks";
+            << 100 << LoaderFault::badCheck(105) << -1 << false << "Stopped at block 105 of blocks 100\u2013107: check error"
+            << "Stopped at block 105 of blocks 100\u2013107: check error";
+    QTest::newRow("another range, good") << 100 << LoaderFault::none() << -1 << false << QString() << "Done: 8 blocks";
 }
 
 // Once a run is over, the bar's name says how it ended and where it stopped,
-// in the log's block numbers.
+// in plain block numbers, and that is said once, whatever has the focus: by
+// the focused bar's new name, else by a notification. Nothing is said while
+// the blocks come in.
 void TestAccessibility::progressSaysTheEnd()
 {
     QFETCH(int, start);
     QFETCH(LoaderFault, fault);
     QFETCH(int, closeAt);
+    QFETCH(bool, focused);
     QFETCH(QString, whileStopped);
     QFETCH(QString, atTheEnd);
 
@@ -247,26 +263,55 @@ void TestAccessibility::progressSaysTheEnd()
     w.control<QLineEdit>("countEdit")->setText("8");
     QAccessibleInterface *bar = accessible(w, QStringLiteral("progressBar"));
     QVERIFY(bar);
+    auto *announcer = w.findChild<tarvik::Announcer *>();
+    QVERIFY(announcer);
+    QStringList announced;
+    connect(announcer, &tarvik::Announcer::announced, this, [&announced](const QString &text) { announced << text; });
     QString heardStopped;
     connect(&w.session(), &tarvik::Session::stopped, this,
             [&heardStopped, bar] { heardStopped = bar->text(QAccessible::Name); });
+    QSet<QString> whileRunning;
+    connect(w.control<QProgressBar>("progressBar"), &QProgressBar::valueChanged, this,
+            [&whileRunning, bar] { whileRunning << bar->text(QAccessible::Name); });
+    if (focused) {
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Shown from the first Open on: the focus goes to it once it is there.
+        connect(&w.session(), &tarvik::Session::progressed, this, [&w] {
+            w.control<QProgressBar>("progressBar")->setFocus(Qt::TabFocusReason);
+        });
+    }
     runOnce(w, LoaderSim::defaultImage(), fault, start, closeAt);
     QVERIFY(runEnded(w));
     QCOMPARE(heardStopped, whileStopped);
     QCOMPARE(bar->text(QAccessible::Name), atTheEnd);
+    QCOMPARE(whileRunning, QSet<QString>{QStringLiteral("Progress")});
+    if (focused) {
+        QVERIFY(w.control<QProgressBar>("progressBar")->hasFocus());
+        QCOMPARE(announced, QStringList());
+    } else {
+        QCOMPARE(announced, QStringList{atTheEnd});
+        QAccessibleInterface *notification = QAccessible::queryAccessibleInterface(announcer);
+        QCOMPARE(notification->role(), QAccessible::Notification);
+        QCOMPARE(notification->text(QAccessible::Name), atTheEnd);
+        QVERIFY(announcer->isVisibleTo(&w));
+    }
 
-    // The next run starts from the count again.
+    // The next run starts from the plain name again, with nothing announced.
     LoaderSim sim;
     QVERIFY(sim.open());
     qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
     prompts.buttonTexts = {QStringLiteral("Start again")};
     w.onOpenClicked();
-    QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Progress: 0 of 8 blocks"));
+    QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Progress"));
+    QVERIFY(!announcer->isVisibleTo(&w));
     w.onCloseClicked();
 }
 
 // After a good run the dump's path, size and SHA-256 are one Tab away: the
-// bar takes the focus after the Directory button, shows them and says them.
+// bar takes the focus after the Directory button, shows a focus ring and
+// the facts, and says them.
 void TestAccessibility::dumpFactsByKeyboard()
 {
     QTemporaryDir dir;
@@ -288,8 +333,11 @@ void TestAccessibility::dumpFactsByKeyboard()
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.control<QPushButton>("folderButton")->setFocus(Qt::OtherFocusReason);
+    const QImage unfocused = progressBar->grab().toImage();
     QTest::keyClick(w.control<QPushButton>("folderButton"), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), progressBar);
+    // A focus ring shows where the keyboard is.
+    QVERIFY(progressBar->grab().toImage() != unfocused);
     QTRY_VERIFY(QToolTip::isVisible());
     QCOMPARE(QToolTip::text(), progressBar->toolTip());
 

@@ -14,12 +14,14 @@
 #include "window/mainwindow.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
@@ -121,6 +123,12 @@ private slots:
     void sharedPortIsLogged();
     void secondRunStartsAfresh();
     void stoppedRunShowsNoTimeLeft();
+    void stoppedRunSaysWhatCloseKeeps_data();
+    void stoppedRunSaysWhatCloseKeeps();
+    void barMenu_data();
+    void barMenu();
+    void barColour_data();
+    void barColour();
     void portBeforeQuestion_data();
     void portBeforeQuestion();
     void keysOnTheQuestion_data();
@@ -687,7 +695,7 @@ void TestDumpWindow::refusedRange_data()
 {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("number");
-    QTest::addColumn<QString>("folder");  // empty: the program's own; FILE: a plain file
+    QTest::addColumn<QString>("folder");  // empty: the window's start folder; FILE: a plain file
     QTest::addColumn<QString>("message"); // empty: any reason
     QTest::newRow("empty start") << "" << "1024" << "" << "";
     QTest::newRow("empty number") << "0" << "" << "" << "";
@@ -795,6 +803,175 @@ void TestDumpWindow::stoppedRunShowsNoTimeLeft()
     QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
     w.onCloseClicked();
     QCOMPARE(bar->format(), QStringLiteral("2 / 4 blocks \u00B7 stopped"));
+}
+
+void TestDumpWindow::stoppedRunSaysWhatCloseKeeps_data()
+{
+    QTest::addColumn<LoaderFault>("fault"); // a fault that stops the run with the port open, of 8 blocks
+    using Point = LoaderFault::Point;
+    QTest::newRow("check error") << LoaderFault::badCheck(5);
+    QTest::newRow("stall") << LoaderFault::stall(Point::Block, 5, 600);
+    QTest::newRow("unexpected data") << LoaderFault::extraAfter(Point::Block, 4, "\r\nOK\r\n");
+    QTest::newRow("too early to keep anything") << LoaderFault::badCheck(0);
+}
+
+// A run that stops keeps the port and the file open until Close; right after
+// its error line the log says that Close keeps the blocks and where Open
+// then goes on, the block that the hint after Close names as well.
+void TestDumpWindow::stoppedRunSaysWhatCloseKeeps()
+{
+    QFETCH(LoaderFault, fault);
+    LoaderSim sim;
+    fault.applyTo(sim);
+    Desk desk(sim, 8);
+    desk.open();
+    if (fault.kind == LoaderFault::Kind::Stall) {
+        // The loader falls silent; ten seconds later the run gives up.
+        QTRY_COMPARE(sim.stage(), LoaderSim::Stage::Silent);
+        QTRY_COMPARE(portOf(desk.w.session()).bytesWaiting(), fault.afterBytes);
+        desk.clock.advance(tarvik::DumpRun::DefaultStallMs);
+    }
+    QTRY_COMPARE(runOf(desk.w.session()).stage(), tarvik::DumpRun::Stage::Stopped);
+    QTRY_VERIFY(desk.w.logText().startsWith(fault.log(sim, 0, 8)));
+    QCOMPARE(desk.controls(), QStringLiteral("Open off, Close on, folder off, lamp green"));
+    const int whole = fault.wholeBlocks(0, 8);
+    QTRY_COMPARE(desk.w.logText(), fault.log(sim, 0, 8) + stoppedWith(whole));
+    QCOMPARE(stoppedWith(whole).isEmpty(), whole < 2);
+
+    desk.close();
+    QVERIFY(runEnded(desk.w));
+    QCOMPARE(desk.w.logText(), fault.log(sim, 0, 8) + stoppedWith(whole) + closedWith(whole));
+}
+
+void TestDumpWindow::barMenu_data()
+{
+    QTest::addColumn<QString>("how"); // the menu is opened by: "mouse", "Menu" or "Shift+F10"
+    QTest::addColumn<LoaderFault>("fault");
+
+    QTest::newRow("right click, good run") << "mouse" << LoaderFault::none();
+    QTest::newRow("Menu key, good run") << "Menu" << LoaderFault::none();
+    QTest::newRow("Shift+F10, good run") << "Shift+F10" << LoaderFault::none();
+    QTest::newRow("right click, wrong total") << "mouse" << LoaderFault::badTotal();
+    QTest::newRow("Shift+F10, check error") << "Shift+F10" << LoaderFault::badCheck(2);
+}
+
+// The bar's context menu, by mouse or keyboard, copies the dump's path and
+// SHA-256 and shows its folder; with no good dump each entry is disabled.
+void TestDumpWindow::barMenu()
+{
+    QFETCH(QString, how);
+    QFETCH(LoaderFault, fault);
+
+    LoaderSim sim;
+    fault.applyTo(sim);
+    Desk desk(sim, 4);
+    desk.w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&desk.w));
+    desk.open();
+    if (fault.stops()) {
+        QTRY_COMPARE(runOf(desk.w.session()).stage(), tarvik::DumpRun::Stage::Stopped);
+        desk.close();
+    }
+    QTRY_VERIFY(runEnded(desk.w));
+
+    auto *bar = desk.w.control<QProgressBar>("progressBar");
+    bar->setFocus(Qt::TabFocusReason);
+    if (how == u"mouse") // through the window, as the platform delivers it
+        QTest::mouseClick(desk.w.windowHandle(), Qt::RightButton, {}, bar->mapTo(&desk.w, QPoint(5, 5)));
+    else if (how == u"Menu")
+        QTest::keyClick(bar, Qt::Key_Menu);
+    else
+        QTest::keyClick(bar, Qt::Key_F10, Qt::ShiftModifier);
+    QMenu *menu = nullptr;
+    QTRY_VERIFY((menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) != nullptr);
+    const QList<QAction *> actions = menu->actions();
+    QStringList offered;
+    for (QAction *a : actions)
+        offered << a->text() + (a->isEnabled() ? "" : " (off)");
+    const bool good = fault.outcome() == LoaderFault::Outcome::Success;
+    const QString off = good ? QString() : QStringLiteral(" (off)");
+    QCOMPARE(offered, (QStringList{"Copy file path" + off, "Copy SHA-256" + off, "Show in folder" + off}));
+    menu->close();
+    if (!good) {
+        for (QAction *a : actions)
+            a->trigger();
+        QVERIFY(desk.prompts.shownFolders.isEmpty());
+        return;
+    }
+
+    const QString file = desk.path(QStringLiteral("FlashDump.bin"));
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    actions.at(0)->trigger();
+    QCOMPARE(clipboard->text(), file);
+    actions.at(1)->trigger();
+    QCOMPARE(clipboard->text(),
+             QString::fromLatin1(QCryptographicHash::hash(readFile(file), QCryptographicHash::Sha256).toHex()));
+    actions.at(2)->trigger();
+    QCOMPARE(desk.prompts.shownFolders, QStringList{QFileInfo(file).absolutePath()});
+
+    // A new run offers nothing until it has a dump of its own.
+    LoaderSim next;
+    QVERIFY(next.open());
+    qputenv("TARVIK_COM1", next.slavePath().toLocal8Bit());
+    desk.prompts.buttonTexts = {QStringLiteral("Start again")};
+    desk.open();
+    for (QAction *a : actions)
+        QVERIFY(!a->isEnabled());
+    desk.close();
+}
+
+void TestDumpWindow::barColour_data()
+{
+    QTest::addColumn<LoaderFault>("fault"); // of 8 blocks
+    QTest::addColumn<int>("closeAt");       // Close while this block is on its way (-1: never)
+    QTest::addColumn<bool>("red");
+
+    using Point = LoaderFault::Point;
+    QTest::newRow("good") << LoaderFault::none() << -1 << false;
+    QTest::newRow("wrong total") << LoaderFault::badTotal() << -1 << true;
+    QTest::newRow("check error") << LoaderFault::badCheck(4) << -1 << true;
+    QTest::newRow("adapter pulled") << LoaderFault::hangUp(Point::Block, 4, 10) << -1 << true;
+    QTest::newRow("closed by the user") << LoaderFault::none() << 4 << true;
+}
+
+// After a run that did not end well the bar is filled in the lamp's red; after
+// a good one as at the start. Its value stays the count of good blocks.
+void TestDumpWindow::barColour()
+{
+    QFETCH(LoaderFault, fault);
+    QFETCH(int, closeAt);
+    QFETCH(bool, red);
+
+    QTemporaryDir dir;
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    w.show();
+    w.control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
+    w.control<QLineEdit>("countEdit")->setText("8");
+    auto *bar = w.control<QProgressBar>("progressBar");
+    // The colour of the filled part, a few pixels in from the left.
+    const auto fill = [bar] { return bar->grab().toImage().pixelColor(6, bar->height() / 2); };
+    runOnce(w, LoaderSim::defaultImage(), fault, 0, closeAt);
+    QVERIFY(runEnded(w));
+    QVERIFY(bar->value() >= 2);
+    const QColor ended = fill();
+    const QColor lampRed(255, 0, 0);
+    const auto near = [](const QColor &a, const QColor &b) {
+        return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 90;
+    };
+    QVERIFY2(near(ended, lampRed) == red, qPrintable(ended.name()));
+
+    // The next run starts in the usual colour.
+    LoaderSim sim;
+    QVERIFY(sim.open());
+    qputenv("TARVIK_COM1", sim.slavePath().toLocal8Bit());
+    prompts.buttonTexts = {QStringLiteral("Start again")};
+    w.onOpenClicked();
+    bar->setValue(4);
+    QVERIFY2(!near(fill(), lampRed), qPrintable(fill().name()));
+    if (!red)
+        QCOMPARE(fill(), ended);
+    w.onCloseClicked();
 }
 
 namespace {

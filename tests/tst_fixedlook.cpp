@@ -120,6 +120,8 @@ struct ThemedForm
     {
         if (!afterShow(theme))
             DesktopTheme::change(theme);
+        // The same folder text in every window, drawn alike.
+        prompts.machine = tarvik::MachineFolders{QStringLiteral("/nowhere/tarvik"), QString(), QStringLiteral("/nowhere")};
         w = std::make_unique<MainWindow>(&prompts);
         w->show();
         if (!QTest::qWaitForWindowExposed(w.get()))

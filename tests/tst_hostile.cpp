@@ -272,10 +272,10 @@ void TestHostile::badReplies()
 
     switch (outcome) {
     case Outcome::Stopped:
-        QCOMPARE(desk.w.logText(), log);
+        QCOMPARE(desk.w.logText(), log + stoppedWith(fileBlocks));
         QCOMPARE(desk.controls(), Waiting);
         desk.close();
-        QCOMPARE(desk.w.logText(), log + closedWith(fileBlocks));
+        QCOMPARE(desk.w.logText(), log + stoppedWith(fileBlocks) + closedWith(fileBlocks));
         break;
     case Outcome::Ended:
         QCOMPARE(desk.w.logText(), log);
@@ -484,8 +484,10 @@ void TestHostile::closeAtEveryStage()
     LoaderSim sim;
     fault.applyTo(sim);
     // Close comes while a stalled loader is still awaited, before any time-out.
-    const QString log = fault.kind == Fault::Kind::Stall ? fault.logBefore(0, 3) : fault.log(sim, 0, 3);
     const int fileBlocks = fault.wholeBlocks(0, 3);
+    const QString log = fault.kind == Fault::Kind::Stall ? fault.logBefore(0, 3)
+                      : fault.stops()                    ? fault.log(sim, 0, 3) + stoppedWith(fileBlocks)
+                                                         : fault.log(sim, 0, 3);
     const QByteArray wire = fault.wire(0, 3);
     QSignalSpy hostClosed(&sim, &LoaderSim::hostClosed);
     Desk desk(sim, 3);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's start-up, its log pane, and opening and closing the port.
+#include "dump/partrecord.h"
 #include "dump/portmap.h"
 #include "dump/version.h"
 #include "support/ordinaryuser.h"
@@ -10,6 +11,7 @@
 #include "window/logpane.h"
 #include "window/mainwindow.h"
 #include "window/prompts.h"
+#include "window/startfolder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -97,9 +99,12 @@ private slots:
     void missingNthPortIsNotPresent();
     void startFolder_data();
     void startFolder();
+    void installFolders_data();
+    void installFolders();
+    void stoppedDumpInProgramFolder();
     void messageBoxIsPlainText();
-    void helpWithoutDisplay_data();
-    void helpWithoutDisplay();
+    void commandLine_data();
+    void commandLine();
 
 private:
     void clearPortEnvironment();
@@ -133,7 +138,7 @@ void TestMainWindow::startupState()
     }
     QCOMPARE(list->currentIndex(), 0);
 
-    QCOMPARE(w.control<QLineEdit>("folderEdit")->text(), QCoreApplication::applicationDirPath() + "/");
+    QCOMPARE(w.control<QLineEdit>("folderEdit")->text(), prompts.folders().program + "/");
     QCOMPARE(w.control<QLineEdit>("startEdit")->text(), QStringLiteral("0"));
     QCOMPARE(w.control<QLineEdit>("countEdit")->text(), QStringLiteral("1024"));
     QVERIFY(!w.control<QLineEdit>("startEdit")->isEnabled());
@@ -230,7 +235,7 @@ void TestMainWindow::openErrors_data()
 }
 
 // A failed open leaves exactly the idle state: the dump run's own closePort
-// logs nothing, and the log keeps its start-up lines apart from openPort's line.
+// logs nothing, and the log keeps its start-up lines apart from the open's own line.
 void TestMainWindow::openErrors()
 {
     QFETCH(QString, situation);
@@ -335,28 +340,34 @@ void TestMainWindow::missingNthPortIsNotPresent()
 
 void TestMainWindow::startFolder_data()
 {
+    QTest::addColumn<QString>("place"); // of the program's folder in the scratch folder
     QTest::addColumn<bool>("readOnly"); // the program's folder
     QTest::addColumn<bool>("documents"); // the home folder has Documents
     QTest::addColumn<QString>("expected"); // "prog", "docs" or "home"
 
-    QTest::newRow("program folder the user can write") << false << true << "prog";
-    QTest::newRow("read-only program folder") << true << true << "docs";
-    QTest::newRow("read-only program folder, no Documents") << true << false << "home";
+    QTest::newRow("program folder the user can write") << "bin" << false << true << "prog";
+    QTest::newRow("read-only program folder") << "bin" << true << true << "docs";
+    QTest::newRow("read-only program folder, no Documents") << "bin" << true << false << "home";
+    // Root may write there, and so may the user who owns the scratch folder.
+    QTest::newRow("installed program folder that may be written") << "usr/bin" << false << true << "docs";
+    QTest::newRow("installed, no Documents") << "opt/tarvik" << false << false << "home";
 }
 
-// An installed program's folder is not one the user can write: the output
-// folder then starts as Documents, or the home folder, and a cancelled
-// picker goes back to the same. A copy of this test program plays the
-// installed program, its folder mounted read-only.
+// A program folder that the user cannot write, or where programs are
+// installed, is not where dumps go: the output folder then starts as
+// Documents, or the home folder, and a cancelled picker goes back to the
+// same, whoever runs the program. A copy of this test program plays the
+// program, its folder mounted read-only where the row says so.
 void TestMainWindow::startFolder()
 {
+    QFETCH(QString, place);
     QFETCH(bool, readOnly);
     QFETCH(bool, documents);
     QFETCH(QString, expected);
 
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
-    const QString prog = scratch.filePath("bin");
+    const QString prog = scratch.filePath(place);
     const QString home = scratch.filePath("home");
     const QString docs = home + "/Documents";
     QVERIFY(QDir().mkpath(prog));
@@ -403,37 +414,131 @@ void TestMainWindow::startFolder()
     QCOMPARE(lines, (QStringList{folder + "/", folder + "/", ""}));
 }
 
-void TestMainWindow::helpWithoutDisplay_data()
+void TestMainWindow::installFolders_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("start"); // of what is printed
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("installed");
 
-    const QString version = QStringLiteral("tarvik %1\n").arg(QLatin1String(tarvik::Version));
-    QTest::newRow("--help") << QStringList{"--help"} << "Usage: tarvik [Qt options]\n";
-    QTest::newRow("-h") << QStringList{"-h"} << "Usage: tarvik [Qt options]\n";
-    QTest::newRow("--version") << QStringList{"--version"} << version;
-    QTest::newRow("-v") << QStringList{"-v"} << version;
-    QTest::newRow("after a Qt option") << QStringList{"-style", "fusion", "--version"} << version;
+    QTest::newRow("/usr/bin") << "/usr/bin" << true;
+    QTest::newRow("/usr/local/bin") << "/usr/local/bin" << true;
+    QTest::newRow("/usr itself") << "/usr" << true;
+    QTest::newRow("/opt") << "/opt/tarvik/bin" << true;
+    QTest::newRow("/bin") << "/bin" << true;
+    QTest::newRow("a staged install") << "/tmp/stage/usr/bin" << true;
+    QTest::newRow("the build's own folder") << QCoreApplication::applicationDirPath() << false;
+    QTest::newRow("a folder of its own") << "/home/ana/tarvik" << false;
+    QTest::newRow("a name that only starts like one") << "/usrdata/tarvik" << false;
+    QTest::newRow("written with dots") << "/srv/../usr/bin" << true;
 }
 
-// --help and --version answer on a machine without a display as well.
-void TestMainWindow::helpWithoutDisplay()
+void TestMainWindow::installFolders()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, installed);
+    QCOMPARE(tarvik::isInstallFolder(folder), installed);
+}
+
+// A stopped dump in the program's own folder (the demo's, say, run from the
+// build tree) is not the window's business in a test: its start folder is the
+// test's own. The record is planted only where there is none, and only what
+// was planted is taken away.
+void TestMainWindow::stoppedDumpInProgramFolder()
+{
+    const QString part = QCoreApplication::applicationDirPath() + QStringLiteral("/FlashDump.bin.part");
+    const QString record = tarvik::partRecordPath(part);
+    QStringList planted;
+    const auto unplant = qScopeGuard([&planted] {
+        for (const QString &path : std::as_const(planted))
+            QFile::remove(path);
+    });
+    if (!QFileInfo::exists(part)) {
+        QFile file(part);
+        QVERIFY(file.open(QIODevice::NewOnly));
+        planted << part;
+        QVERIFY(file.write(QByteArray(8 * 1024, 'x')) == 8 * 1024);
+    }
+    if (!QFileInfo::exists(record)) {
+        tarvik::PartRecord r;
+        r.blockCount = 1024;
+        r.model = QStringLiteral("KSF-2100");
+        r.wholeBlocks = 8;
+        r.stoppedBy = QStringLiteral("check-error");
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::NewOnly));
+        planted << record;
+        QVERIFY(file.write(r.toText()) > 0);
+    }
+
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    qputenv("TARVIK_COM1", pty.slavePath().toLocal8Bit());
+    ScriptedPrompts prompts;
+    MainWindow w(&prompts);
+    QVERIFY(w.control<QLineEdit>("folderEdit")->text() != QCoreApplication::applicationDirPath() + "/");
+    w.control<QPushButton>("openButton")->click();
+    QVERIFY(portOf(w.session()).isOpen());
+    QVERIFY(prompts.questions.isEmpty());
+    w.onCloseClicked();
+}
+
+void TestMainWindow::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("display"); // an offscreen one, else none at all
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out"); // the start of what is printed on stdout
+    QTest::addColumn<QString>("err"); // all that is printed on stderr
+
+    const QString version = QStringLiteral("tarvik %1\n").arg(QLatin1String(tarvik::Version));
+    const QString usage = QStringLiteral("Usage: tarvik [Qt options]\n");
+    const auto unknown = [](const char *option) {
+        return QStringLiteral("tarvik: Unknown option '%1'.\nTry \"tarvik --help\".\n").arg(QLatin1String(option));
+    };
+    QTest::newRow("--help") << QStringList{"--help"} << false << 0 << usage << QString();
+    QTest::newRow("-h") << QStringList{"-h"} << false << 0 << usage << QString();
+    QTest::newRow("--version") << QStringList{"--version"} << false << 0 << version << QString();
+    QTest::newRow("-v") << QStringList{"-v"} << false << 0 << version << QString();
+    QTest::newRow("after a Qt option") << QStringList{"-style", "fusion", "--version"} << false << 0 << version
+                                       << QString();
+    QTest::newRow("after Qt options written with = and --")
+            << QStringList{"-style=fusion", "--platform", "offscreen", "-reverse", "-v"} << false << 0 << version
+            << QString();
+    QTest::newRow("unknown, without a display") << QStringList{"--bogus"} << false << 2 << QString()
+                                                << unknown("--bogus");
+    QTest::newRow("unknown, with a display") << QStringList{"--bogus"} << true << 2 << QString()
+                                             << unknown("--bogus");
+    QTest::newRow("unknown after a Qt option") << QStringList{"-style", "fusion", "-x"} << true << 2 << QString()
+                                               << unknown("-x");
+    QTest::newRow("unknown before --help") << QStringList{"--bogus", "--help"} << false << 2 << QString()
+                                           << unknown("--bogus");
+    QTest::newRow("a Qt flag given a value") << QStringList{"-reverse=1"} << false << 2 << QString()
+                                             << unknown("-reverse=1");
+}
+
+// --help, --version and a usage error answer before a window is made, on a
+// machine without a display as well.
+void TestMainWindow::commandLine()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, start);
+    QFETCH(bool, display);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QLatin1String(name));
+    if (display)
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     QProcess tarvik;
     tarvik.setProcessEnvironment(environment);
     tarvik.start(QStringLiteral(TARVIK_WINDOW), arguments);
     QVERIFY(tarvik.waitForFinished(30000));
     QCOMPARE(tarvik.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(tarvik.readAllStandardError(), QByteArray());
-    QCOMPARE(tarvik.exitCode(), 0);
-    const QString out = QString::fromUtf8(tarvik.readAllStandardOutput());
-    QVERIFY2(out.startsWith(start), qPrintable(out));
+    QCOMPARE(QString::fromUtf8(tarvik.readAllStandardError()), err);
+    QCOMPARE(tarvik.exitCode(), status);
+    const QString printed = QString::fromUtf8(tarvik.readAllStandardOutput());
+    QVERIFY2(out.isEmpty() ? printed.isEmpty() : printed.startsWith(out), qPrintable(printed));
 }
 
 // A message box shows its text as it is: a path or a name from the box that
@@ -465,6 +570,7 @@ namespace {
 int printStartFolders()
 {
     ScriptedPrompts prompts;
+    prompts.machine = tarvik::machineFolders();
     MainWindow w(&prompts);
     auto *field = w.control<QLineEdit>("folderEdit");
     const QString atStart = field->text();

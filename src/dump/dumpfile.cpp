@@ -139,7 +139,7 @@ bool DumpFile::saveRecord()
         return true;
     m_record.device = m_devicePath;
     m_record.deviceId = m_deviceId;
-    m_record.wholeBlocks = int(qMax<qint64>(0, m_size - m_headerBytes) / BlockSize);
+    m_record.wholeBlocks = wholeBlocks();
     m_record.written = QDateTime::currentDateTime().toString(Qt::ISODate);
     m_record.version = QString::fromLatin1(Version);
     QString reason;
@@ -463,7 +463,7 @@ void DumpFile::close(const QString &stoppedBy)
 bool DumpFile::isContinuable() const
 {
     struct stat st {};
-    return m_hasFile && !m_committed && m_record.resumable() && m_record.wholeBlocks >= ResumePlan::MinWholeBlocks
+    return m_hasFile && !m_committed && m_record.resumable() && wholeBlocks() >= ResumePlan::MinWholeBlocks
            && ::lstat(QFile::encodeName(partPath()).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 

@@ -116,18 +116,19 @@ public:
     Error error() const { return m_error; }
     // The whole blocks of the stopped dump that a new run left alone.
     int stoppedWholeBlocks() const { return m_stoppedWholeBlocks; }
-    const PartRecord &record() const { return m_record; }
-    // After close(): this run left a stopped dump in its .part that a resumed
-    // run may take up (two whole blocks or more, from a run whose end does not
-    // discredit them, and the .part still there), and the block that such a
-    // run goes on from.
+    // Once the run has stopped, and after close(): this run left a stopped
+    // dump in its .part that a resumed run may take up (two whole blocks or
+    // more, from a run whose end does not discredit them, and the .part still
+    // there), and the block that such a run goes on from.
     bool isContinuable() const;
-    qint16 continuesFrom() const { return qint16(m_record.startBlock + m_record.wholeBlocks - 2); }
+    qint16 continuesFrom() const { return qint16(m_record.startBlock + wholeBlocks() - 2); }
     QString errorString() const { return m_errorString; }
     // The message box text for the last error: the path and the system's reason.
     QString errorMessage() const;
 
 private:
+    // The whole blocks written so far, after the header.
+    int wholeBlocks() const { return int(qMax<qint64>(0, m_size - m_headerBytes) / BlockSize); }
     // What stopped a step of opening the .part: the error, and the reason to
     // give (empty: the device's own error text). Error::None when nothing did.
     struct StepFailure {

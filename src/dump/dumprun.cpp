@@ -120,7 +120,6 @@ void DumpRun::setStage(Stage stage)
     if (m_stage == Stage::Blocks && stage != Stage::Total)
         m_endedAtBlock = blockNumber();
     m_stage = stage;
-    emit stageChanged(stage);
 }
 
 bool DumpRun::send(const QByteArray &bytes)
@@ -203,7 +202,6 @@ qint16 DumpRun::blockNumber() const
 void DumpRun::requestBlock(int index)
 {
     m_blockIndex = index;
-    m_blockSum = 0;
     const qint16 n = blockNumber();
     if (!send(BlockRequest + QByteArray::number(n) + RequestEnd))
         return;
@@ -297,10 +295,10 @@ void DumpRun::blockArrived()
     }
 
     const QByteArray data = m_replyBytes.left(BlockSize);
-    m_blockSum = checkValue(data);
-    m_totalSum += m_blockSum;
+    const int blockSum = checkValue(data);
+    m_totalSum += blockSum;
 
-    if (uchar(m_replyBytes.at(BlockSize)) != m_blockSum) {
+    if (uchar(m_replyBytes.at(BlockSize)) != blockSum) {
         stop(Outcome::CheckError, LogCrcError + logNumber(n) + LogEol);
         return;
     }

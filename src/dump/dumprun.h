@@ -66,13 +66,8 @@ public:
     Stage stage() const { return m_stage; }
     QString modelText() const { return m_modelText; }
     QString dumpFileName() const { return m_file.name(); }
-    QString headerText() const { return m_file.header(); }
     bool dumpFileOpen() const { return m_file.isOpen(); }
-    // The run's dump file: where it is, its size and SHA-256.
-    const DumpFile &dumpFile() const { return m_file; }
-    int blockSum() const { return m_blockSum; }
     int totalSum() const { return m_totalSum; }
-    QByteArray replyBytes() const { return m_replyBytes; }
 
     // Without a dump file: the blocks only go out through blockReceived().
     void setWriteFile(bool write) { m_writeFile = write; }
@@ -108,7 +103,6 @@ signals:
     void modelReported(const QString &model);
     // The number of good blocks so far.
     void progressed(int blocksDone);
-    void stageChanged(tarvik::DumpRun::Stage stage);
     // The run ended: after the closing message, on a stop, or when the port
     // closed or was lost. Emitted once per run.
     void finished();
@@ -153,7 +147,6 @@ private:
     QString m_folder;
     QString m_modelText;
     QByteArray m_replyBytes;
-    int m_blockSum = 0;
     int m_totalSum = 0;
     bool m_writeFile = true;
     ResumePlan m_resume; // ok while this run takes up a stopped one

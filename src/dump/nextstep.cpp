@@ -50,6 +50,8 @@ struct StepText {
 // %1: how the stopped dump is continued, %2: how it is started again.
 constexpr StepText StepTexts[] = {
     {NextStep::Continue, "Open again to continue from block %1", "continue with: %1"},
+    {NextStep::CloseThenContinue, "Close keeps the blocks read so far; Open again then continues from block %1",
+     nullptr},
     {NextStep::StartAgain, "Open again and choose Start again to read it anew", "start again with: %2"},
     {NextStep::ContinueOrStartAgain, "Open again to continue it or to start again",
      "continue it with: %1, or start again with: %2"},

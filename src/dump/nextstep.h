@@ -28,6 +28,9 @@ enum class NextStep {
     None,
     // The .part keeps the run's good blocks: continue it from where it stopped.
     Continue,
+    // The run stopped and waits with the port open (the window only): Close
+    // keeps the blocks, and Open then continues from where it stopped.
+    CloseThenContinue,
     // The .part holds nothing that a continued run could vouch for: read it
     // again from the start, cutting the .part.
     StartAgain,

@@ -22,7 +22,7 @@ struct LineSettings {
     }
 };
 
-// The operations that the window and the dump run perform on the serial port.
+// The operations that the session and its dump run perform on the serial port.
 // SerialPort implements them on a real device.
 class SerialService : public QObject
 {

@@ -3,8 +3,10 @@
 
 #include "transframe/colors.h"
 
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -14,6 +16,7 @@
 
 #include "dump/portinfo.h"
 #include "dump/portmap.h"
+#include "window/designtable.h"
 
 namespace tarvik {
 
@@ -126,6 +129,90 @@ void PortCombo::showPopup()
 {
     refreshToolTips();
     QComboBox::showPopup();
+}
+
+RunBar::RunBar(QWidget *parent)
+    : QProgressBar(parent)
+{
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+void RunBar::setFailed(bool failed)
+{
+    if (m_failed == failed)
+        return;
+    m_failed = failed;
+    QPalette p = palette();
+    if (failed) {
+        m_fill = p.color(QPalette::Highlight);
+        p.setColor(QPalette::Highlight, Design::color(Design::lampColor(false)));
+    } else {
+        p.setColor(QPalette::Highlight, m_fill);
+    }
+    setPalette(p);
+}
+
+void RunBar::paintEvent(QPaintEvent *event)
+{
+    QProgressBar::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // Two pixels of the text colour just inside the frame, seen on the chunk and beside it.
+    QPainter painter(this);
+    QPen pen(palette().color(QPalette::WindowText), 2, Qt::DotLine);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(rect()).adjusted(2, 2, -2, -2));
+}
+
+void RunBar::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)
+        || (event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier)) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, rect().center(), mapToGlobal(rect().center()));
+        contextMenuEvent(&menu);
+        return;
+    }
+    QProgressBar::keyPressEvent(event);
+}
+
+void RunBar::contextMenuEvent(QContextMenuEvent *event)
+{
+    // One menu at a time, however the key reached it.
+    if (actions().isEmpty() || m_menu)
+        return;
+    auto *menu = new QMenu(this);
+    m_menu = menu;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setObjectName(QStringLiteral("progressMenu"));
+    menu->addActions(actions());
+    const QPoint at = event->reason() == QContextMenuEvent::Mouse ? event->globalPos()
+                                                                   : mapToGlobal(QPoint(0, height()));
+    menu->popup(at);
+    event->accept();
+}
+
+Announcer::Announcer(QWidget *parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(0, 0, 1, 1);
+    setVisible(false);
+}
+
+void Announcer::announce(const QString &text)
+{
+    // A screen reader speaks a notification when it shows.
+    setVisible(false);
+    setAccessibleName(text);
+    setVisible(true);
+    emit announced(text);
+}
+
+void Announcer::clear()
+{
+    setVisible(false);
 }
 
 QString portDescription(int n)

@@ -4,10 +4,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QWidget>
 
 #include <functional>
+
+class QMenu;
 
 namespace tarvik {
 
@@ -97,6 +101,46 @@ public:
     explicit PortCombo(QWidget *parent = nullptr);
     void refreshToolTips();
     void showPopup() override;
+};
+
+// The run's progress bar. It draws a focus ring while it has the keyboard
+// focus, is filled in the design's error red once marked failed, and offers
+// its actions (QWidget::addAction) as a context menu by the mouse, the Menu
+// key and Shift+F10.
+class RunBar : public QProgressBar
+{
+    Q_OBJECT
+public:
+    explicit RunBar(QWidget *parent = nullptr);
+
+    void setFailed(bool failed);
+    bool isFailed() const { return m_failed; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    bool m_failed = false;
+    QColor m_fill; // while failed: the colour it had
+    QPointer<QMenu> m_menu;
+};
+
+// Tells assistive technology a short text once, wherever the focus is: a
+// notification that shows with the text as its name. It draws nothing.
+class Announcer : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Announcer(QWidget *parent = nullptr);
+
+    void announce(const QString &text);
+    // Out of the way until the next text.
+    void clear();
+
+signals:
+    void announced(const QString &text);
 };
 
 // What the port list says of COM n: its device path with the system's

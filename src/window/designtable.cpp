@@ -77,15 +77,15 @@ const std::vector<Spoken> &spoken()
         {"folderButton", QStringLiteral("Directory"), QStringLiteral("Choose the folder the dumps are saved to"), nullptr},
         {"folderEdit", QStringLiteral("Save to"), QStringLiteral("The folder the dumps are saved to"), nullptr},
         {"logPane", QStringLiteral("Protocol log"), QStringLiteral("Every request to the box and its answer"), nullptr},
-        {"progressBar", QStringLiteral("Progress"), QStringLiteral("Blocks received of the blocks asked for"), nullptr},
+        {"progressBar", progressName(), QStringLiteral("Blocks received of the blocks asked for"), nullptr},
         {"folderLabel", {}, {}, "folderEdit"},
     };
     return table;
 }
 
-QString progressName(int blocksDone, int blockCount)
+QString progressName()
 {
-    return QStringLiteral("Progress: %1 of %2 blocks").arg(blocksDone).arg(blockCount);
+    return QStringLiteral("Progress");
 }
 
 QStringList iconPaths()

@@ -94,8 +94,8 @@ struct Spoken {
     const char *buddy; // nullptr: none
 };
 const std::vector<Spoken> &spoken();
-// The progress bar's accessible name during a run, e.g. "Progress: 217 of 1024 blocks".
-QString progressName(int blocksDone, int blockCount);
+// The progress bar's accessible name until a run ends; its value carries the count.
+QString progressName();
 
 // Twips to pixels at a logical DPI.
 int toPixels(int twips, double dpi);

@@ -98,13 +98,14 @@ QWidget *createControl(const Design::Control &c, QWidget *container, const QFont
     case Design::Kind::Line:
         return new LineWidget(Design::lineEnds(c, dpi), Design::color(c.color), container);
     case Design::Kind::ProgressBar: {
-        auto *bar = new QProgressBar(container);
+        auto *bar = new RunBar(container);
         bar->setRange(0, 100);
         bar->setOrientation(Qt::Horizontal);
         bar->setTextVisible(true);
         bar->setFormat(QString());
         bar->setAlignment(Qt::AlignCenter);
-        // Tab reaches it: after a run it says how the run ended and where the dump went.
+        // Tab reaches it: after a run it says how the run ended and where the dump went,
+        // and offers the dump's path, SHA-256 and folder.
         bar->setFocusPolicy(Qt::TabFocus);
         return bar;
     }
@@ -190,7 +191,7 @@ void findRoles(MainForm &form)
     form.aboutLink = role<ClickLabel>(form, "aboutLink");
     form.modelLabel = role<QLabel>(form, "modelLabel");
     form.lamp = role<ShapeWidget>(form, "lamp");
-    form.progressBar = role<QProgressBar>(form, "progressBar");
+    form.progressBar = role<RunBar>(form, "progressBar");
 }
 
 } // namespace

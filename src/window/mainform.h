@@ -8,7 +8,6 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QWidget;
 
@@ -17,6 +16,7 @@ namespace tarvik {
 class ClickLabel;
 class LogPane;
 class PortCombo;
+class RunBar;
 class ShapeWidget;
 
 // The main window's controls as the design table lays them out, by role.
@@ -40,7 +40,7 @@ struct MainForm {
     ClickLabel *aboutLink = nullptr;
     QLabel *modelLabel = nullptr;
     ShapeWidget *lamp = nullptr;
-    QProgressBar *progressBar = nullptr;
+    RunBar *progressBar = nullptr;
 };
 
 // Builds the design onto `window`: the window's title, icon, size, palette

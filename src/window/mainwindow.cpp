@@ -15,21 +15,22 @@
 #include "window/prompts.h"
 #include "window/repaintpacer.h"
 #include "window/spokencontrols.h"
+#include "window/startfolder.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QUrl>
-
-#include <unistd.h>
 
 // Resources are initialised from outside any namespace.
 static void initResources()
@@ -54,23 +55,40 @@ QString secondStartupLine()
             + QStringLiteral(" for editing start block and number of blocks. (You must know what you do!!!)");
 }
 
-// Where dumps go until the user picks a folder: the program's folder when the
-// user may write there (a build tree, a copy in the user's own folder), else
-// the Documents folder, else the home folder. An installed program's folder is
-// not one the user can write.
-QString startFolder(const QString &programFolder)
-{
-    const auto writable = [](const QString &folder) {
-        return !folder.isEmpty()
-                && ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
-    };
-    if (writable(programFolder))
-        return programFolder;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!documents.isEmpty() && QFileInfo(documents).isDir())
-        return documents;
-    return QDir::homePath();
-}
+// What a control is in each state of the window.
+enum class Cell {
+    On,
+    Off,
+    FullRange, // on for the full block range only
+    Keep,      // as it was
+};
+
+// Whether a control is shown: always, in advanced mode, or from the first Open on.
+enum class Shown { Always, Advanced, SinceOpen };
+
+struct ControlStates {
+    const char *control;
+    Cell idle, rangeTaken, connected, editing;
+    Shown shown;
+};
+
+// The window's states, one row per control that they switch. The header
+// option's caption is switched only by OK, so the range it judges is the one
+// that OK took; while editing, it keeps what it had.
+const ControlStates States[] = {
+    //               idle             after OK         connected        editing
+    {"openButton",   Cell::On,        Cell::On,        Cell::Off,       Cell::Off,  Shown::Always},
+    {"closeButton",  Cell::Off,       Cell::Off,       Cell::On,        Cell::Off,  Shown::Always},
+    {"portList",     Cell::On,        Cell::On,        Cell::Off,       Cell::On,   Shown::Always},
+    {"folderButton", Cell::On,        Cell::On,        Cell::Off,       Cell::On,   Shown::Always},
+    {"folderEdit",   Cell::On,        Cell::On,        Cell::Off,       Cell::On,   Shown::Always},
+    {"editButton",   Cell::On,        Cell::On,        Cell::Off,       Cell::On,   Shown::Advanced},
+    {"startEdit",    Cell::Off,       Cell::Off,       Cell::Off,       Cell::On,   Shown::Always},
+    {"countEdit",    Cell::Off,       Cell::Off,       Cell::Off,       Cell::On,   Shown::Always},
+    {"headerCheck",  Cell::On,        Cell::FullRange, Cell::Off,       Cell::Off,  Shown::Always},
+    {"headerLabel",  Cell::FullRange, Cell::FullRange, Cell::FullRange, Cell::Keep, Shown::Always},
+    {"progressBar",  Cell::On,        Cell::On,        Cell::On,        Cell::On,   Shown::SinceOpen},
+};
 
 // Where a good run saved the dump, how big it is and its SHA-256.
 QString dumpFacts(const RunReport &report)
@@ -99,6 +117,8 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
     setObjectName(QLatin1String(Design::WindowName));
     installSpokenContainers();
     setUpForm();
+    m_announcer = new Announcer(this);
+    m_announcer->setObjectName(QStringLiteral("endAnnouncer"));
     connectControls();
     connectSession();
     m_form.logPane->setFocus();
@@ -106,6 +126,7 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
     m_session.setKeepStopped(true);
     describeControls(this);
     m_barDescription = m_form.progressBar->accessibleDescription();
+    applyState(WindowState::Idle);
     auto *pacer = new RepaintPacer(this);
     m_form.logPane->setFlushDelay(RepaintPacer::IdleMs);
     connect(pacer, &RepaintPacer::aboutToRepaint, m_form.logPane, &LogPane::flush);
@@ -134,6 +155,37 @@ void MainWindow::connectControls()
     new KeyPressFilter(m_form.logPane, [this](QChar typed) { return onLogKeyPressed(typed); });
     new KeyPressFilter(m_form.startEdit, [this](QChar typed) { return onStartKeyPressed(typed); });
     new KeyPressFilter(m_form.countEdit, [this](QChar typed) { return onCountKeyPressed(typed); });
+
+    m_copyPathAction = new QAction(QStringLiteral("Copy file path"), m_form.progressBar);
+    m_copySha256Action = new QAction(QStringLiteral("Copy SHA-256"), m_form.progressBar);
+    m_showFolderAction = new QAction(QStringLiteral("Show in folder"), m_form.progressBar);
+    connect(m_copyPathAction, &QAction::triggered, this, &MainWindow::onCopyPathTriggered);
+    connect(m_copySha256Action, &QAction::triggered, this, &MainWindow::onCopySha256Triggered);
+    connect(m_showFolderAction, &QAction::triggered, this, &MainWindow::onShowFolderTriggered);
+    m_form.progressBar->addActions({m_copyPathAction, m_copySha256Action, m_showFolderAction});
+    offerDump(QString(), QByteArray());
+}
+
+void MainWindow::applyState(WindowState state)
+{
+    m_state = state;
+    const bool fullRange = isFullRange();
+    for (const ControlStates &row : States) {
+        QWidget *control = m_form.controls.value(QLatin1String(row.control));
+        Q_ASSERT_X(control, "applyState", row.control);
+        const Cell cell = state == WindowState::Idle         ? row.idle
+                        : state == WindowState::RangeTaken   ? row.rangeTaken
+                        : state == WindowState::Connected    ? row.connected
+                                                             : row.editing;
+        if (cell != Cell::Keep)
+            control->setEnabled(cell == Cell::On || (cell == Cell::FullRange && fullRange));
+        const bool shown = row.shown == Shown::Always  ? true
+                         : row.shown == Shown::Advanced ? m_advancedMode
+                                                        : m_barShown;
+        if (control->isVisibleTo(this) != shown)
+            control->setVisible(shown);
+    }
+    m_form.editButton->setText(state == WindowState::Editing ? QStringLiteral("OK") : QStringLiteral("Edit"));
 }
 
 void MainWindow::prepareControls()
@@ -146,15 +198,9 @@ void MainWindow::prepareControls()
     m_form.portList->setCurrentIndex(0);
     m_form.portList->refreshToolTips();
     m_form.progressBar->setValue(0);
-    m_form.progressBar->setVisible(false);
-    m_form.folderEdit->setText(startFolder(programFolder()) + QDir::separator());
+    m_form.folderEdit->setText(startFolder(m_prompts->folders()) + QDir::separator());
     m_form.logPane->replaceText(firstStartupLine() + CrLf);
     m_form.logPane->appendText(secondStartupLine() + CrLf);
-}
-
-QString MainWindow::programFolder() const
-{
-    return QCoreApplication::applicationDirPath();
 }
 
 // Every box shows over the log as it stands.
@@ -202,14 +248,6 @@ void MainWindow::appendLog(const QString &text)
 
 // ---- Opening and closing the port ---------------------------------------
 
-bool MainWindow::openPort(qint16 port)
-{
-    if (!openSession(port))
-        return false;
-    showConnected();
-    return true;
-}
-
 bool MainWindow::openSession(qint16 port)
 {
     const SerialService::OpenError error = m_session.open(PortMap::path(port));
@@ -222,21 +260,59 @@ bool MainWindow::openSession(qint16 port)
 
 void MainWindow::showConnected()
 {
-    m_form.folderButton->setEnabled(false);
-    m_form.portList->setEnabled(false);
-    m_form.editButton->setEnabled(false);
-    m_form.openButton->setEnabled(false);
-    m_form.closeButton->setEnabled(true);
-    m_form.folderEdit->setEnabled(false);
-    m_form.headerCheck->setEnabled(false);
+    m_barShown = true;
+    applyState(WindowState::Connected);
     m_form.lamp->setFillColor(Design::lampColor(true));
-    m_form.progressBar->setValue(0);
-    m_form.progressBar->setToolTip(QString());
-    m_form.progressBar->setMaximum(qMax<int>(0, m_blockCount));
-    m_form.progressBar->setFormat(ProgressMeter::format(0, m_blockCount, -1));
-    m_form.progressBar->setAccessibleName(Design::progressName(0, m_form.progressBar->maximum()));
-    m_form.progressBar->setAccessibleDescription(m_barDescription);
-    m_form.progressBar->setVisible(true);
+    auto *bar = m_form.progressBar;
+    bar->setValue(0);
+    bar->setToolTip(QString());
+    bar->setMaximum(qMax<int>(0, m_blockCount));
+    bar->setFormat(ProgressMeter::format(0, m_blockCount, -1));
+    bar->setFailed(false);
+    if (bar->accessibleName() != Design::progressName())
+        bar->setAccessibleName(Design::progressName());
+    bar->setAccessibleDescription(m_barDescription);
+    m_saidEnd.clear();
+    m_announcer->clear();
+    offerDump(QString(), QByteArray());
+}
+
+void MainWindow::sayEnd(const QString &text)
+{
+    if (text == m_saidEnd)
+        return;
+    m_saidEnd = text;
+    auto *bar = m_form.progressBar;
+    // A screen reader speaks the focused control's new name by itself.
+    bar->setAccessibleName(text);
+    if (!bar->hasFocus())
+        m_announcer->announce(text);
+}
+
+void MainWindow::offerDump(const QString &path, const QByteArray &sha256)
+{
+    m_dumpPath = path;
+    m_dumpSha256 = sha256;
+    for (QAction *action : {m_copyPathAction, m_copySha256Action, m_showFolderAction})
+        action->setEnabled(!path.isEmpty());
+}
+
+void MainWindow::onCopyPathTriggered()
+{
+    if (!m_dumpPath.isEmpty())
+        QGuiApplication::clipboard()->setText(m_dumpPath);
+}
+
+void MainWindow::onCopySha256Triggered()
+{
+    if (!m_dumpSha256.isEmpty())
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(m_dumpSha256.toHex()));
+}
+
+void MainWindow::onShowFolderTriggered()
+{
+    if (!m_dumpPath.isEmpty())
+        m_prompts->showFolder(QFileInfo(m_dumpPath).absolutePath());
 }
 
 void MainWindow::reportOpenError(SerialService::OpenError error, qint16 port)
@@ -257,18 +333,7 @@ void MainWindow::reportOpenError(SerialService::OpenError error, qint16 port)
 void MainWindow::closePort()
 {
     m_session.close();
-    showIdle();
-}
-
-void MainWindow::showIdle()
-{
-    m_form.headerCheck->setEnabled(true);
-    m_form.folderButton->setEnabled(true);
-    m_form.portList->setEnabled(true);
-    m_form.openButton->setEnabled(true);
-    m_form.editButton->setEnabled(true);
-    m_form.closeButton->setEnabled(false);
-    m_form.folderEdit->setEnabled(true);
+    applyState(WindowState::Idle);
 }
 
 void MainWindow::onCloseClicked()
@@ -404,20 +469,21 @@ MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &
 void MainWindow::showRunEnded(const RunReport &report)
 {
     m_form.lamp->setFillColor(Design::lampColor(false));
-    showIdle();
+    applyState(WindowState::Idle);
     using Outcome = DumpRun::Outcome;
     auto *bar = m_form.progressBar;
-    bar->setAccessibleName(
-            progressEndName(report.outcome, report.endedAtBlock, m_startBlock, bar->value(), bar->maximum()));
+    bar->setFailed(report.outcome != Outcome::Success);
     if (report.outcome == Outcome::Success) {
         // Reachable by Tab and read out, not only by the mouse.
         bar->setToolTip(plainToolTip(dumpFacts(report)));
         bar->setAccessibleDescription(dumpFacts(report));
+        offerDump(report.filePath, report.sha256);
     } else if (report.outcome == Outcome::TotalMismatch) {
         showEnding(ProgressMeter::Ending::TotalCheckFailed);
     } else {
         showEnding(ProgressMeter::Ending::Stopped);
     }
+    sayEnd(progressEndName(report.outcome, report.endedAtBlock, m_startBlock, bar->value(), bar->maximum()));
     noteStoppedDump(report);
     if (report.outcome == Outcome::FileError)
         prompt(report.text, QStringLiteral("Error"));
@@ -427,8 +493,13 @@ void MainWindow::showStopped(DumpRun::Outcome outcome)
 {
     showEnding(ProgressMeter::Ending::Stopped);
     auto *bar = m_form.progressBar;
-    bar->setAccessibleName(
-            progressEndName(outcome, m_session.endedAtBlock(), m_startBlock, bar->value(), bar->maximum()));
+    bar->setFailed(true);
+    // The port and the file stay open until Close: say what Close and Open then do.
+    const DumpFile &file = m_session.dumpFile();
+    if (file.isContinuable())
+        appendLog(nextStepText(NextStep::CloseThenContinue, FrontEnd::Window, DumpRun::logNumber(file.continuesFrom()))
+                  + CrLf);
+    sayEnd(progressEndName(outcome, m_session.endedAtBlock(), m_startBlock, bar->value(), bar->maximum()));
 }
 
 // A run that ended early no longer has a speed or a time left.
@@ -492,7 +563,8 @@ QChar MainWindow::onLogKeyPressed(QChar typed)
 
 void MainWindow::enableAdvancedMode()
 {
-    m_form.editButton->setVisible(true);
+    m_advancedMode = true;
+    applyState(m_state);
     appendLog(QStringLiteral("Advanced mode.") + CrLf);
     m_matchedCode.clear();
 }
@@ -517,28 +589,17 @@ void MainWindow::onHeaderLabelClicked()
     m_form.headerCheck->setChecked(!m_form.headerCheck->isChecked());
 }
 
+// The caption tells editing apart from the other states.
 void MainWindow::onEditClicked()
 {
     if (m_form.editButton->text() == QLatin1String("Edit")) {
-        m_form.openButton->setEnabled(false);
-        m_form.startEdit->setEnabled(true);
-        m_form.countEdit->setEnabled(true);
-        m_form.editButton->setText(QStringLiteral("OK"));
-        m_form.headerCheck->setEnabled(false);
+        applyState(WindowState::Editing);
         return;
     }
-    m_form.startEdit->setEnabled(false);
-    m_form.countEdit->setEnabled(false);
-    m_form.editButton->setText(QStringLiteral("Edit"));
-    m_form.openButton->setEnabled(true);
-    if (isFullRange()) {
-        m_form.headerCheck->setEnabled(true);
-        m_form.headerLabel->setEnabled(true);
-    } else {
-        m_form.headerCheck->setEnabled(false);
+    applyState(WindowState::RangeTaken);
+    // A ticked option over a partial range is a change: the header rule says so once.
+    if (!isFullRange())
         m_form.headerCheck->setChecked(false);
-        m_form.headerLabel->setEnabled(false);
-    }
 }
 
 // ---- Output folder and About link ---------------------------------------
@@ -552,7 +613,7 @@ void MainWindow::onFolderClicked()
 {
     m_form.folderEdit->setText(browseForFolder(FolderPickerTitle) + QDir::separator());
     if (m_form.folderEdit->text() == QString(QDir::separator()))
-        m_form.folderEdit->setText(startFolder(programFolder()) + QDir::separator());
+        m_form.folderEdit->setText(startFolder(m_prompts->folders()) + QDir::separator());
 }
 
 void MainWindow::onAboutClicked()

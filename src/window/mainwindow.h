@@ -12,8 +12,11 @@
 
 #include <memory>
 
+class QAction;
+
 namespace tarvik {
 
+class Announcer;
 class Prompts;
 
 // The main window: the port list, the block range, the output folder, the
@@ -40,7 +43,6 @@ public:
     qint16 startBlock() const { return m_startBlock; }
     qint16 blockCount() const { return m_blockCount; }
     QString matchedCode() const { return m_matchedCode; }
-    QString programFolder() const;
     // The background photograph, drawn unscaled from the top left corner.
     QPixmap picture() const { return m_form.picture; }
 
@@ -52,13 +54,15 @@ public slots:
     void onAboutClicked();
     void onHeaderLabelClicked();
     void onHeaderToggled();
+    // The progress bar's menu, for the dump of the last good run.
+    void onCopyPathTriggered();
+    void onCopySha256Triggered();
+    void onShowFolderTriggered();
     // Key filters: the character to type, or a null QChar to discard it.
     QChar onLogKeyPressed(QChar typed);
     QChar onStartKeyPressed(QChar typed);
     QChar onCountKeyPressed(QChar typed);
 
-    // Opens the port and shows the window connected.
-    bool openPort(qint16 port);
     void closePort();
 
 protected:
@@ -66,6 +70,14 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    // Idle: the port closed, at start-up and after Close. RangeTaken: idle
+    // after OK took the block range. Connected: the port open. Editing: the
+    // block range open for editing.
+    enum class WindowState { Idle, RangeTaken, Connected, Editing };
+    // Enables and shows the controls as the state has them (see States in
+    // mainwindow.cpp); advanced mode shows the Edit button in any state.
+    void applyState(WindowState state);
+
     // The design's controls, built onto the window and kept by role.
     void setUpForm();
     // The controls' signals and typed characters to the window's handlers.
@@ -81,6 +93,11 @@ private:
     bool openSession(qint16 port);
     // The controls, lamp and bar of a window whose port is open.
     void showConnected();
+    // How the run ended, said once: by the bar's name when the bar has the
+    // focus, else announced.
+    void sayEnd(const QString &text);
+    // The good dump that the bar's menu offers, or none.
+    void offerDump(const QString &path, const QByteArray &sha256);
     void prompt(const QString &text, const QString &title);
 
     void connectSession();
@@ -98,8 +115,6 @@ private:
     void appendLog(const QString &text);
     void showModel(const QString &model);
     void showProgress(int blocksDone, const QString &text);
-    // The controls of a window whose port is closed.
-    void showIdle();
 
     std::unique_ptr<Prompts> m_ownPrompts;
     Prompts *m_prompts = nullptr;
@@ -122,6 +137,19 @@ private:
 
     // What the progress bar is, for a screen reader, when it holds no dump's facts.
     QString m_barDescription;
+    // The end of the run that was said last; empty while a run goes on.
+    QString m_saidEnd;
+    Announcer *m_announcer = nullptr;
+    // The last good run's dump, for the bar's menu.
+    QString m_dumpPath;
+    QByteArray m_dumpSha256;
+    QAction *m_copyPathAction = nullptr;
+    QAction *m_copySha256Action = nullptr;
+    QAction *m_showFolderAction = nullptr;
+
+    WindowState m_state = WindowState::Idle;
+    bool m_advancedMode = false;
+    bool m_barShown = false;
 
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "window/prompts.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 namespace tarvik {
 
@@ -35,6 +37,11 @@ QString DialogPrompts::chooseFolder(QWidget *owner, const QString &title)
 {
     return QFileDialog::getExistingDirectory(owner, title, QString(),
                                              QFileDialog::ShowDirsOnly);
+}
+
+void DialogPrompts::showFolder(const QString &folder)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 } // namespace tarvik

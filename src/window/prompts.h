@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "window/startfolder.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,8 +10,9 @@ class QWidget;
 
 namespace tarvik {
 
-// Every dialog the window shows goes through here, so that tests can answer
-// them without a dialog on screen.
+// Every dialog the window shows, and what it asks of the desktop and of the
+// machine's folders, goes through here, so that tests can answer them without
+// a dialog on screen and without touching the user's folders.
 class Prompts
 {
 public:
@@ -22,6 +25,10 @@ public:
     // one that Escape and the box's close button give: the index of the one
     // clicked, or -1 when the box was closed without a choice.
     virtual int ask(QWidget *owner, const QString &text, const QString &title, const QStringList &buttons) = 0;
+    // The folders that the output folder starts from (see startFolder()).
+    virtual MachineFolders folders() const = 0;
+    // Opens `folder` in the desktop's file manager.
+    virtual void showFolder(const QString &folder) = 0;
 };
 
 class DialogPrompts : public Prompts
@@ -30,6 +37,8 @@ public:
     void message(QWidget *owner, const QString &text, const QString &title) override;
     QString chooseFolder(QWidget *owner, const QString &title) override;
     int ask(QWidget *owner, const QString &text, const QString &title, const QStringList &buttons) override;
+    MachineFolders folders() const override { return machineFolders(); }
+    void showFolder(const QString &folder) override;
 };
 
 } // namespace tarvik

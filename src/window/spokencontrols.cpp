@@ -6,9 +6,9 @@
 #include "window/controls.h"
 #include "window/designtable.h"
 
+#include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QLabel>
-#include <QProgressBar>
 
 namespace tarvik {
 
@@ -24,6 +24,12 @@ bool isDecoration(const QWidget *w)
     if (const auto *frame = qobject_cast<const TransFrame *>(w->parentWidget()))
         return w == frame->captionLabel();
     return false;
+}
+
+// An announcer is in the tree only while it says something.
+bool isQuietAnnouncer(const QWidget *w)
+{
+    return qobject_cast<const Announcer *>(w) && !w->isVisibleTo(w->parentWidget());
 }
 
 // The window or a frame, with its controls as children and no decoration.
@@ -55,11 +61,60 @@ private:
         QList<QWidget *> children;
         for (QObject *o : widget()->children()) {
             auto *w = qobject_cast<QWidget *>(o);
-            if (w && !w->isWindow() && !isDecoration(w))
+            if (w && !w->isWindow() && !isDecoration(w) && !isQuietAnnouncer(w))
                 children << w;
         }
         return children;
     }
+};
+
+// The port list: named by what it is ("Serial port"), its entry as its value,
+// and the entries that drop down as its child. (Qt names a combo box by its
+// current text on this platform.)
+class PortListAccessible : public QAccessibleWidget
+{
+public:
+    explicit PortListAccessible(QComboBox *list) : QAccessibleWidget(list, QAccessible::ComboBox) { }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return list()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(list()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == list()->view() ? 0 : -1;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = list()->view()->isVisible();
+        s.collapsed = !s.expanded;
+        return s;
+    }
+
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString &name) override
+    {
+        if (name != showMenuAction() && name != pressAction())
+            return;
+        if (list()->view()->isVisible())
+            list()->hidePopup();
+        else
+            list()->showPopup();
+    }
+
+private:
+    QComboBox *list() const { return static_cast<QComboBox *>(widget()); }
 };
 
 QAccessibleInterface *containerAccessible(const QString &, QObject *object)
@@ -67,6 +122,10 @@ QAccessibleInterface *containerAccessible(const QString &, QObject *object)
     auto *w = qobject_cast<QWidget *>(object);
     if (!w)
         return nullptr;
+    if (auto *list = qobject_cast<PortCombo *>(w))
+        return new PortListAccessible(list);
+    if (qobject_cast<Announcer *>(w))
+        return new QAccessibleWidget(w, QAccessible::Notification);
     if (qobject_cast<TransFrame *>(w))
         return new ContainerAccessible(w, QAccessible::Grouping);
     // Else a plain widget, which screen readers call a filler.
@@ -105,14 +164,6 @@ void describeControls(QWidget *window)
                 label->setBuddy(field);
         }
     }
-    auto *bar = window->findChild<QProgressBar *>(QStringLiteral("progressBar"));
-    if (!bar)
-        return;
-    // A run sets the bar's range before its first value, so the value is the cue.
-    QObject::connect(bar, &QProgressBar::valueChanged, bar, [bar](int value) {
-        bar->setAccessibleName(bar->maximum() > 0 ? Design::progressName(value, bar->maximum())
-                                                  : QStringLiteral("Progress"));
-    });
 }
 
 QString progressEndName(DumpRun::Outcome outcome, qint16 endedAt, qint16 startBlock, int done, int total)
@@ -121,7 +172,7 @@ QString progressEndName(DumpRun::Outcome outcome, qint16 endedAt, qint16 startBl
     QString why;
     switch (outcome) {
     case Outcome::None:
-        return Design::progressName(done, total);
+        return Design::progressName();
     case Outcome::Success:
         return QStringLiteral("Done: %1 blocks").arg(done);
     case Outcome::TotalMismatch:
@@ -150,12 +201,16 @@ QString progressEndName(DumpRun::Outcome outcome, qint16 endedAt, qint16 startBl
     }
     if (done >= total)
         return QStringLiteral("Stopped at the total check of %1 blocks: %2").arg(total).arg(why);
-    const QString block = DumpRun::logNumber(endedAt >= 0 ? endedAt : qint16(startBlock + done));
+    // Spoken numbers, without the log's leading zeros.
+    const int block = endedAt >= 0 ? endedAt : startBlock + done;
     if (startBlock == 0)
         return QStringLiteral("Stopped at block %1 of %2: %3").arg(block).arg(total).arg(why);
     // Another range: its own first and last block, not a count that the block number passes.
     return QStringLiteral("Stopped at block %1 of blocks %2\u2013%3: %4")
-            .arg(block, DumpRun::logNumber(startBlock), DumpRun::logNumber(qint16(startBlock + total - 1)), why);
+            .arg(block)
+            .arg(startBlock)
+            .arg(startBlock + total - 1)
+            .arg(why);
 }
 
 } // namespace tarvik

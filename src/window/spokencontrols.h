@@ -16,13 +16,13 @@ namespace tarvik {
 void installSpokenContainers();
 
 // Gives the window's controls what a screen reader says for them (from
-// Design::spoken()), makes each label the name of its field, and keeps the
-// progress bar's accessible name on the run's blocks.
+// Design::spoken()) and makes each label the name of its field.
 void describeControls(QWidget *window);
 
-// The progress bar's accessible name once a run has stopped or ended:
-// "Stopped at block 0120 of 1024: check error", "Done: 1024 blocks"; a range
-// that starts elsewhere names its blocks ("… of blocks 0100–0149: …"). `done`
+// The progress bar's accessible name once a run has stopped or ended, which
+// is also what the window announces then: "Stopped at block 120 of 1024:
+// check error", "Done: 1024 blocks"; a range that starts elsewhere names its
+// blocks ("… of blocks 100–149: …"); "Progress" while it runs. `done`
 // counts the blocks of the range from `startBlock`, of `total`; `endedAt` is
 // the block the run stopped at, when it knows (-1: the one after `done`).
 QString progressEndName(DumpRun::Outcome outcome, qint16 endedAt, qint16 startBlock, int done, int total);

@@ -6,11 +6,16 @@
 #include <QList>
 #include <QPair>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 // Answers the window's dialogs in tests: records every message box and hands
-// out folder choices from a queue (an empty answer is a cancel).
+// out folder choices from a queue (an empty answer is a cancel). The window's
+// program, Documents and home folders are one scratch folder of its own (or
+// `machine`), and the folders it would show in the file manager are noted.
 class ScriptedPrompts : public tarvik::Prompts
 {
 public:
@@ -41,6 +46,17 @@ public:
         return answers.isEmpty() ? otherwiseAnswer : answers.takeFirst();
     }
 
+    tarvik::MachineFolders folders() const override
+    {
+        if (machine)
+            return *machine;
+        if (!m_scratch)
+            m_scratch = std::make_shared<QTemporaryDir>();
+        return {m_scratch->path(), QString(), m_scratch->path()};
+    }
+
+    void showFolder(const QString &folder) override { shownFolders.append(folder); }
+
     QList<Message> messages;
     QList<Message> questions;
     QList<QStringList> questionButtons;
@@ -50,4 +66,9 @@ public:
     QStringList folderAnswers;
     QStringList folderTitles;
     std::function<void()> onMessage; // runs while the "box" is up
+    std::optional<tarvik::MachineFolders> machine;
+    QStringList shownFolders;
+
+private:
+    mutable std::shared_ptr<QTemporaryDir> m_scratch;
 };

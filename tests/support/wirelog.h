@@ -151,6 +151,17 @@ inline QString closedWith(int wholeBlocks)
                                : QString());
 }
 
+// The window's line right after the error line of a run from block 0 that
+// stopped with the port open, `wholeBlocks` whole blocks in its .part: what
+// Close keeps and where Open then goes on, from two blocks on.
+inline QString stoppedWith(int wholeBlocks)
+{
+    return wholeBlocks >= 2 ? QStringLiteral("Close keeps the blocks read so far; Open again then continues from block "
+                                             "%1\r\n")
+                                      .arg(four(wholeBlocks - 2))
+                            : QString();
+}
+
 inline QString wholeLog(int start, int count, bool totalOk)
 {
     QString log = goodLog(start, count) + TotalAsked;
