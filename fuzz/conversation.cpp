@@ -30,7 +30,7 @@
 //               when continuing, which of the stopped dumps (modulo their number)
 //
 //   Continuing. Of the .part files in the folder (each with its record), in
-//   name order, the one that `limit` picks is planned with planResume(). When
+//   name order, the one that `limit` picks is planned with planContinue(). When
 //   the plan takes it up, the run starts through Session::resume(); when the
 //   plan starts afresh, a plain run over the stopped run's range; when the
 //   plan refuses it, a plain run with the parameters as given.
@@ -64,7 +64,7 @@
 #include "conversation.h"
 
 #include "dump/dumprun.h"
-#include "dump/resume.h"
+#include "dump/stoppeddump.h"
 #include "dump/session.h"
 #include "memoryport.h"
 #include "support/faultyfile.h"
@@ -737,15 +737,15 @@ public:
         }
 
         m_source.reset();
-        ResumePlan plan;
+        ContinuePlan plan;
         if (params.fileMode == RealFolder && params.resume && !m_records.isEmpty())
             plan = planToContinue();
-        const bool continuing = plan.ok && !plan.fresh;
+        const bool continuing = plan.continues();
         m_expected.emplace(m_params);
         if (continuing)
             m_expected->continueFrom(*m_source);
 
-        m_session.setKeepStopped(params.keepStopped);
+        m_session.setStartAgain(params.keepStopped ? DumpFile::StartAgain::Never : DumpFile::StartAgain::Any);
         if (params.fileMode == RealFolder) {
             m_written.clear();
             for (auto it = m_onDisk.cbegin(); it != m_onDisk.cend(); ++it)
@@ -757,7 +757,7 @@ public:
 
         m_port.open();
         if (continuing)
-            m_session.resume(plan, m_folder);
+            m_session.continueDump(plan);
         else
             m_session.start(m_params.start, m_params.count, m_folder, m_params.ticked);
         m_expected->start();
@@ -891,7 +891,7 @@ private:
     // transfer bad or another box is refused, and so is one of another range
     // when a range is given; fewer than two whole blocks start afresh, over
     // the stopped run's range.
-    ResumePlan planToContinue()
+    ContinuePlan planToContinue()
     {
         const QStringList parts = m_records.keys();
         const QString part = parts.at(m_params.pick % parts.size());
@@ -901,12 +901,13 @@ private:
                         && record.stoppedBy != QStringLiteral("not-same-box")
                         && (!m_params.rangeGiven || (record.start == m_params.start && record.count == m_params.count));
         const bool fresh = ok && m_source->wholeBlocks() < StoppedWorthKeeping;
-        ResumePlan plan = planResume(m_source->path, m_params.start, m_params.count, m_params.rangeGiven);
-        if (plan.ok != ok || plan.fresh != fresh) {
+        ContinuePlan plan = planContinue(OutputFolder::open(m_folder), part, m_params.start, m_params.count,
+                                         m_params.rangeGiven);
+        if (!plan.refused() != ok || (plan.answer == ContinuePlan::Answer::StartAgain) != fresh) {
             problem(QStringLiteral("the plan for %1 says ok %2, afresh %3 (%4); want %5, %6")
                             .arg(part)
-                            .arg(plan.ok)
-                            .arg(plan.fresh)
+                            .arg(!plan.refused())
+                            .arg(plan.answer == ContinuePlan::Answer::StartAgain)
                             .arg(plan.error)
                             .arg(ok)
                             .arg(fresh));

@@ -404,6 +404,11 @@ private slots:
     void noModelName();
     void colour_data();
     void colour();
+    void forgedStoppedDump_data();
+    void forgedStoppedDump();
+    void folderSwappedWhileWaiting();
+    void nextStepsWork_data();
+    void nextStepsWork();
     void resume_data();
     void resume();
     void waitLimit_data();
@@ -1189,17 +1194,17 @@ void TestCli::stoppedDumpKept_data()
             << "s, continue it with: tarvik-dump -p DEVICE --resume PART, or start again with: "
                "tarvik-dump -p DEVICE -o OUT --restart"
             << 0 << 1;
-    QTest::newRow("--restart starts afresh") << all << false << "kept" << QStringList{"--restart"} << 0
+    QTest::newRow("--restart starts again") << all << false << "kept" << QStringList{"--restart"} << 0
             << ": ok, " << 0 << 1024;
     QTest::newRow("resume: the range from the record") << QStringList{"--start", "5", "--count", "20"} << false
-            << "kept" << part << 0 << ", resumed from block 14" << 14 << 11;
+            << "kept" << part << 0 << ", continued from block 14" << 14 << 11;
     QTest::newRow("resume: another range refused") << QStringList{"--start", "5", "--count", "20"} << false
             << "kept" << QStringList{"--resume", "PART", "--count", "30"} << 2
             << "PART was a read of 20 blocks from block 5: drop --start and --count, or give --start 5 --count 20."
             << -1 << 0;
     QTest::newRow("resume without a record: the range given") << QStringList{"--start", "5", "--count", "20"}
             << false << "gone" << QStringList{"--resume", "PART", "--start", "5", "--count", "20"} << 0
-            << ", resumed from block 14" << 14 << 11;
+            << ", continued from block 14" << 14 << 11;
     QTest::newRow("resume after a failed total: refused") << all << true << "kept" << part << 2
             << "PART cannot be continued: its run failed the check over the whole transfer, so any of its "
                "blocks may be wrong." << -1 << 0;
@@ -1869,7 +1874,7 @@ void TestCli::resume()
     QCOMPARE(o.value("kept_blocks").toInt(), resumedFrom - start + 1);
     // The handshake as ever, the compared blocks, then the blocks from k-2 on.
     QCOMPARE(again.received(), resumedWire(samples, resumedFrom, start + count, true));
-    QVERIFY2(r.err.contains(QStringLiteral(", resumed from block %1 (%2 kept blocks compared again, %3 kept from "
+    QVERIFY2(r.err.contains(QStringLiteral(", continued from block %1 (%2 kept blocks compared again, %3 kept from "
                                            "the earlier run)")
                                     .arg(resumedFrom)
                                     .arg(samples.size() + 1)
@@ -2085,7 +2090,7 @@ void TestCli::logSection()
     QCOMPARE(run.headerKeys(), QStringList({"begin", "program", "device", "by_id", "serial_number", "start", "count",
                                             "header", "resume", "verify"}));
     QCOMPARE(run.footerKeys(), QStringList({"model", "hw_version", "sw_version", "file", "bytes", "sha256",
-                                            "resumed_from", "compared_blocks", "kept_blocks", "differing_blocks",
+                                            "part", "part_untouched", "part_whole_blocks", "resumed_from", "compared_blocks", "kept_blocks", "differing_blocks",
                                             "result", "failed_block", "error", "end"}));
     for (const QString key : {"resume", "verify"}) {
         if (!kind.startsWith(key))
@@ -2544,4 +2549,174 @@ void TestCli::resumedProgress()
 }
 
 QTEST_GUILESS_MAIN(TestCli)
+namespace {
+
+// Blocks until the program has its port open and waits for the boot loader,
+// without serving the boxes meanwhile: they stay silent until this returns.
+bool waitUntilWaitingForLoader(QProcess &process)
+{
+    process.setReadChannel(QProcess::StandardError);
+    for (int tries = 0; tries < 100; ++tries) {
+        if (process.peek(1 << 20).contains("waiting for the boot loader"))
+            return true;
+        if (!process.waitForReadyRead(1000) && process.state() != QProcess::Running)
+            return false;
+    }
+    return false;
+}
+
+QByteArray withLine(QByteArray record, const QByteArray &key, const QByteArray &value)
+{
+    const QRegularExpression line(QStringLiteral("(^|\n)%1=[^\n]*").arg(QString::fromLatin1(key)));
+    return QString::fromUtf8(record).replace(line, QStringLiteral("\\1%1=%2").arg(QString::fromLatin1(key),
+                                                                                   QString::fromLatin1(value))).toUtf8();
+}
+
+} // namespace
+
+void TestCli::forgedStoppedDump_data()
+{
+    QTest::addColumn<QString>("change");  // made to the stopped dump before (or while) it is continued
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");    // PART stands for the .part
+
+    const QString disagrees = QStringLiteral("PART.state does not agree with its .part: ");
+    QTest::newRow("count forged to 600") << "count=600" << 2 << disagrees + "its range (600 blocks from block 0)";
+    QTest::newRow("count forged to 0") << "count=0" << 2 << disagrees + "it names blocks 0 to -1";
+    QTest::newRow("range past the flash") << "start=500 count=1000" << 2 << disagrees + "it names blocks 500 to 1499";
+    QTest::newRow("range that the name does not hold") << "count=1000" << 2
+                                                       << disagrees + "its range (1000 blocks from block 0) is not one that the name of the .part holds";
+    QTest::newRow("whole_blocks beyond the .part") << "whole_blocks=950" << 2
+                                                   << disagrees + "it counts 950 whole blocks, and the .part holds 901";
+    QTest::newRow("another user's record") << "owner" << 2
+                                           << "PART.state is another user's file: it is not used.\n"
+                                              "move that file away, or choose another folder with -o";
+    QTest::newRow("a hard-linked record") << "hard link" << 2
+                                          << "PART.state is a file with more than one name (a hard link): it is not used.";
+    QTest::newRow(".part replaced after planning") << "replace part" << 1
+                                                   << "PART changed since it was read: nothing was cut";
+}
+
+// A stopped dump is continued only as its own record and .part tell, and
+// only the .part that was planned: whatever else is found, nothing is cut and
+// no dump is made.
+void TestCli::forgedStoppedDump()
+{
+    QFETCH(QString, change);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+
+    Bench bench;
+    bench.box(QStringLiteral("first")).setBadCheckBlock(900);
+    Result r = tarvikDump.run({"-p", bench.port("first"), "-o", bench.out.path()});
+    QCOMPARE(r.exitCode, 1);
+    const QString part = bench.output("KSF-2100.bin.part");
+    const QString record = part + ".state";
+    QCOMPARE(readFile(part).size(), 901 * 1024);
+
+    QByteArray recordText = readFile(record);
+    for (const QString &pair : change.split(u' ')) {
+        if (pair.contains(u'='))
+            recordText = withLine(recordText, pair.section(u'=', 0, 0).toLatin1(), pair.section(u'=', 1).toLatin1());
+    }
+    QVERIFY(writeFile(record, recordText));
+    if (change == u"owner")
+        QCOMPARE(::chown(QFile::encodeName(record).constData(), ordinaryUserId(), ordinaryGroupId()), 0);
+    if (change == u"hard link")
+        QCOMPARE(::link(QFile::encodeName(record).constData(), QFile::encodeName(bench.dir.filePath("record-link")).constData()), 0);
+    // Another stopped dump of the same size, put in place while the box is silent.
+    const QByteArray otherPart = QByteArray(901 * 1024, '\x5a');
+    const QString otherPath = bench.output("other.part");
+    if (change == u"replace part")
+        QVERIFY(writeFile(otherPath, otherPart));
+
+    LoaderSim &again = bench.box(QStringLiteral("again"));
+    const QByteArray partBefore = change == u"replace part" ? otherPart : readFile(part);
+    const QByteArray recordBefore = readFile(record);
+    r = tarvikDump.run({"-p", bench.port("again"), "--resume", part}, [&](QProcess &process) {
+        if (change != u"replace part")
+            return;
+        QVERIFY(waitUntilWaitingForLoader(process));
+        QCOMPARE(::rename(QFile::encodeName(otherPath).constData(), QFile::encodeName(part).constData()), 0);
+    });
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(r.err.contains(QString(says).replace("PART", part)), qPrintable(r.err));
+    QVERIFY(!r.err.contains("Try \"tarvik-dump --help\""));
+    QCOMPARE(readFile(part), partBefore);
+    QCOMPARE(readFile(record), recordBefore);
+    QVERIFY(!QFileInfo::exists(bench.output("KSF-2100.bin")));
+    if (exitCode == 2)
+        QVERIFY(again.received().isEmpty());
+}
+
+// The folder is the one that was checked: replaced by a link to another
+// folder while the box is silent, the dump still goes into the folder itself.
+void TestCli::folderSwappedWhileWaiting()
+{
+    Bench bench;
+    LoaderSim &sim = bench.box(QStringLiteral("box"));
+    const QString chosen = bench.output("bdir");
+    const QString elsewhere = bench.output("rootonly");
+    QVERIFY(QDir().mkdir(chosen) && QDir().mkdir(elsewhere));
+    const Result r = tarvikDump.run({"-p", bench.port("box"), "-o", chosen}, [&](QProcess &process) {
+        QVERIFY(waitUntilWaitingForLoader(process));
+        QVERIFY(QDir().rename(chosen, chosen + ".moved"));
+        QVERIFY(QFile::link(elsewhere, chosen));
+    });
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    QCOMPARE(readFile(chosen + ".moved/KSF-2100.bin"), sim.image());
+}
+
+void TestCli::nextStepsWork_data()
+{
+    QTest::addColumn<QString>("first");   // how the first run ends: "bad total", "name taken"
+    QTest::addColumn<QString>("says");    // the next step printed after the second run
+    QTest::addColumn<bool>("follow");     // the printed command is run and reads the box whole
+
+    QTest::newRow("failed total: start again") << "bad total"
+                                               << ", start again with: tarvik-dump -p DEVICE -o OUT --restart" << true;
+    QTest::newRow("another user's file at the name") << "name taken"
+                                                     << ", move that file away, or choose another folder with -o"
+                                                     << false;
+}
+
+// Every next step that the program prints is one that it then accepts.
+void TestCli::nextStepsWork()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, says);
+    QFETCH(bool, follow);
+
+    Bench bench;
+    LoaderSim &box = bench.box(QStringLiteral("box"));
+    const QString dump = bench.output("KSF-2100.bin");
+    if (first == u"bad total")
+        box.setBadTotal(true);
+    if (first == u"name taken") {
+        QVERIFY(writeFile(dump, "theirs"));
+        QCOMPARE(::chown(QFile::encodeName(dump).constData(), ordinaryUserId(), ordinaryGroupId()), 0);
+    }
+    Result r = tarvikDump.run({"-p", bench.port("box"), "-o", bench.out.path()});
+    QCOMPARE(r.exitCode, 1);
+    if (first == u"bad total") {
+        // The same command again meets the stopped dump.
+        box.setBadTotal(false);
+        r = tarvikDump.run({"-p", bench.port("box"), "-o", bench.out.path()});
+        QCOMPARE(r.exitCode, 1);
+    }
+    const QString step = QString(says).replace("DEVICE", bench.port("box"))
+                                 .replace("OUT", QDir(bench.out.path()).absolutePath());
+    QVERIFY2(r.out.contains(step), qPrintable(r.out));
+    QVERIFY2(!r.out.contains("--resume"), qPrintable(r.out));
+    if (!follow)
+        return;
+    const QString command = step.section(u':', 1).trimmed();
+    r = tarvikDump.run(QProcess::splitCommand(command).mid(1));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(readFile(dump), box.image());
+}
+
 #include "tst_cli.moc"

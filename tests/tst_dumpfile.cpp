@@ -34,7 +34,7 @@ const QDateTime EarlierTime(QDate(2026, 1, 2), QTime(3, 4, 5));
 // One whole run of one block into `folder`, committed.
 bool dumpOnce(DumpFile &file, const QString &folder, const QByteArray &block)
 {
-    return file.begin(folder, 0, 1024, false, DumpName::modelText(block), block) && file.appendBlock(block)
+    return file.begin(tarvik::OutputFolder::open(folder), 0, 1024, false, DumpName::modelText(block), block) && file.appendBlock(block)
            && file.commit();
 }
 
@@ -107,7 +107,7 @@ void TestDumpFile::unsafeModelNames()
     QVERIFY(dir.isValid());
     const QString folder = dir.path() + u'/';
     DumpFile file;
-    QVERIFY2(file.begin(folder, 0, 1024, false, model, firstBlock("x")),
+    QVERIFY2(file.begin(tarvik::OutputFolder::open(folder), 0, 1024, false, model, firstBlock("x")),
              qPrintable(file.errorMessage()));
     file.close();
     QCOMPARE(file.name(), stem + QStringLiteral(".bin"));
@@ -141,7 +141,7 @@ void TestDumpFile::longModelNames()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     DumpFile file;
-    QVERIFY2(file.begin(dir.path() + u'/', 0, 1024, ticked, model, firstBlock("x")),
+    QVERIFY2(file.begin(tarvik::OutputFolder::open(dir.path() + u'/'), 0, 1024, ticked, model, firstBlock("x")),
              qPrintable(file.errorMessage()));
     QCOMPARE(file.name(), name);
     // The names the file is received under, and its record, fit too.
@@ -177,7 +177,7 @@ void TestDumpFile::writesHeaderAndBlocks()
     QVERIFY(dir.isValid());
     DumpFile file;
     const QByteArray first = firstBlock("ABC");
-    QVERIFY(file.begin(dir.path() + u'/', qint16(start), qint16(count), ticked, "ABC", first));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(dir.path() + u'/'), qint16(start), qint16(count), ticked, "ABC", first));
     QVERIFY(file.isOpen());
     QVERIFY(file.appendBlock(first));
     QVERIFY(file.appendBlock(blockReply('\x11', '\x77')));
@@ -214,7 +214,7 @@ void TestDumpFile::cutsStaleTail()
         QCOMPARE(old.write(QByteArray(oldSize, '\xEE')), qint64(oldSize));
     }
     DumpFile file;
-    QVERIFY(file.begin(dir.path() + u'/', 5, 2, false, QString(), firstBlock("x")));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(dir.path() + u'/'), 5, 2, false, QString(), firstBlock("x")));
     QVERIFY(file.appendBlock(blockReply('\x01', '\x00')));
     QVERIFY(file.appendBlock(blockReply('\x02', '\x00')));
     file.close();
@@ -227,7 +227,7 @@ void TestDumpFile::eachBlockReachesTheSystem()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     DumpFile file;
-    QVERIFY(file.begin(dir.path() + u'/', 0, 4, false, QString(), firstBlock("x")));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(dir.path() + u'/'), 0, 4, false, QString(), firstBlock("x")));
     QVERIFY(file.appendBlock(blockReply('\x42', '\x00')));
     // Still open: another reader sees the block already.
     QCOMPARE(readFile(file.partPath()), QByteArray(DumpFile::BlockSize, '\x42'));
@@ -268,7 +268,7 @@ void TestDumpFile::writeFailures()
     file.setOpener(memoryFileOpener({room, refuseOpen}, record));
 
     const QByteArray first = firstBlock("ABC");
-    bool ok = file.begin(QStringLiteral("/media/stick/"), 0, 1024, ticked, "ABC", first);
+    bool ok = file.begin(tarvik::OutputFolder::open(QStringLiteral("/media/stick/")), 0, 1024, ticked, "ABC", first);
     QCOMPARE(ok, failingStep != 0);
     if (ok) {
         ok = file.appendBlock(first);
@@ -292,7 +292,7 @@ void TestDumpFile::missingFolder()
     QVERIFY(dir.isValid());
     const QString folder = dir.filePath(QStringLiteral("gone")) + u'/';
     DumpFile file;
-    QVERIFY(!file.begin(folder, 0, 1024, false, QStringLiteral("ABC"), firstBlock("ABC")));
+    QVERIFY(!file.begin(tarvik::OutputFolder::open(folder), 0, 1024, false, QStringLiteral("ABC"), firstBlock("ABC")));
     QVERIFY(!file.isOpen());
     QCOMPARE(file.error(), DumpFile::Error::CannotCreate);
     QCOMPARE(file.path(), folder + QStringLiteral("ABC.bin"));
@@ -314,7 +314,7 @@ void TestDumpFile::commitBeforeSuccess()
 
     DumpFile file;
     const QByteArray first = firstBlock("ABC");
-    QVERIFY(file.begin(folder + u'/', 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(folder + u'/'), 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(file.appendBlock(first));
     QVERIFY(file.commit());
     QCOMPARE(file.error(), DumpFile::Error::None);
@@ -325,7 +325,7 @@ void TestDumpFile::commitBeforeSuccess()
     QCOMPARE(file.previousKeptAs(), folder + QStringLiteral("/ABC.2026-01-02_030405.bin"));
     QCOMPARE(readFile(file.previousKeptAs()), earlierBytes);
 
-    QVERIFY(file.begin(folder + u'/', 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(folder + u'/'), 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(file.appendBlock(first));
     QVERIFY(QDir(folder).removeRecursively());
     QVERIFY(!file.commit());
@@ -347,7 +347,7 @@ void TestDumpFile::earlierDumpSurvives()
 
     DumpFile file;
     const QByteArray first = firstBlock("ABC");
-    QVERIFY(file.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(dir.path()), 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(file.appendBlock(first));
     QVERIFY(file.sync());
     file.close();
@@ -366,7 +366,7 @@ void TestDumpFile::renameFails()
 
     DumpFile file;
     const QByteArray first = firstBlock("ABC");
-    QVERIFY(file.begin(dir.path() + u'/', 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(dir.path() + u'/'), 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(file.appendBlock(first));
     QVERIFY(!file.commit());
     QCOMPARE(file.error(), DumpFile::Error::CannotRename);
@@ -388,11 +388,11 @@ void TestDumpFile::oneWriterAtATime()
     QVERIFY(dir.isValid());
     const QByteArray first = firstBlock("ABC");
     DumpFile writing;
-    QVERIFY(writing.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(writing.begin(tarvik::OutputFolder::open(dir.path()), 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(writing.appendBlock(first));
 
     DumpFile second;
-    QVERIFY(!second.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(!second.begin(tarvik::OutputFolder::open(dir.path()), 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(!second.isOpen());
     QCOMPARE(second.error(), DumpFile::Error::InUse);
     QVERIFY2(second.errorMessage().contains(second.partPath()), qPrintable(second.errorMessage()));
@@ -402,7 +402,7 @@ void TestDumpFile::oneWriterAtATime()
 
     // Once the first has closed its file, the name is free again.
     writing.close();
-    QVERIFY2(second.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first),
+    QVERIFY2(second.begin(tarvik::OutputFolder::open(dir.path()), 0, 1024, false, QStringLiteral("ABC"), first),
              qPrintable(second.errorMessage()));
     QCOMPARE(readFile(second.partPath()), QByteArray());
 }
@@ -415,7 +415,7 @@ void TestDumpFile::closeAndReset()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QVERIFY(file.begin(dir.path() + u'/', 0, 1024, true, "ABC", firstBlock("ABC")));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(dir.path() + u'/'), 0, 1024, true, "ABC", firstBlock("ABC")));
     const QString header = file.header();
     file.reset();
     QVERIFY(!file.isOpen());
@@ -487,7 +487,7 @@ void TestDumpFile::plantedPart()
 
     DumpFile file;
     const QByteArray first = firstBlock("ABC");
-    QVERIFY(!file.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), first));
+    QVERIFY(!file.begin(tarvik::OutputFolder::open(dir.path()), 0, 1024, false, QStringLiteral("ABC"), first));
     QVERIFY(!file.isOpen());
     QVERIFY(!file.hasFile());
     QCOMPARE(file.error(), DumpFile::Error::InTheWay);
@@ -570,7 +570,7 @@ void TestDumpFile::partReplacedBeforeCommit()
     QVERIFY(dir.isValid());
     DumpFile file;
     const QByteArray block = firstBlock("ABC");
-    QVERIFY(file.begin(dir.path(), 0, 1024, false, QStringLiteral("ABC"), block));
+    QVERIFY(file.begin(tarvik::OutputFolder::open(dir.path()), 0, 1024, false, QStringLiteral("ABC"), block));
     QVERIFY(file.appendBlock(block));
     QVERIFY(QFile::rename(file.partPath(), dir.filePath(QStringLiteral("moved"))));
     QVERIFY(writeFile(file.partPath(), "swapped"));
@@ -593,7 +593,7 @@ void TestDumpFile::nameTagFits()
     DumpFile file;
     const QString tag = u'_' + QString(200, u't');
     file.setNameTag([tag](const QString &) { return tag; });
-    QVERIFY2(file.begin(dir.path(), 0, 1024, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
+    QVERIFY2(file.begin(tarvik::OutputFolder::open(dir.path()), 0, 1024, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
     QCOMPARE(file.name(), model.left(39) + tag + QStringLiteral(".bin"));
     QCOMPARE(QFile::encodeName(QFileInfo(file.partPath()).fileName() + tarvik::PartRecord::Suffix).size(),
              DumpName::MaxNameBytes);
@@ -609,13 +609,13 @@ void TestDumpFile::partRecord()
     const QString model = QStringLiteral("EVIL\nstart=7\rcount=9\x1b[2J");
     DumpFile file;
     file.setDevice(QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/serial/by-id/usb-A\n"));
-    QVERIFY2(file.begin(dir.path(), 5, 20, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
+    QVERIFY2(file.begin(tarvik::OutputFolder::open(dir.path()), 5, 20, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
     QVERIFY(file.appendBlock(QByteArray(1025, 'a')));
     QVERIFY(file.appendBlock(QByteArray(1025, 'b')));
     QVERIFY(file.appendBlock(QByteArray(300, 'c')));
     file.close(QStringLiteral("timeout"));
 
-    const tarvik::PartRecordRead read = tarvik::readPartRecord(file.partPath());
+    const tarvik::PartRecordRead read = tarvik::readPartRecord(tarvik::OutputFolder::open(QFileInfo(file.partPath()).path()).fd(), QFileInfo(file.partPath()).fileName(), file.partPath());
     QVERIFY2(read.ok, qPrintable(read.error));
     QCOMPARE(read.record.startBlock, qint16(5));
     QCOMPARE(read.record.blockCount, qint16(20));
@@ -625,12 +625,12 @@ void TestDumpFile::partRecord()
     QCOMPARE(read.record.deviceId, QStringLiteral("/dev/serial/by-id/usb-A?"));
     QCOMPARE(read.record.wholeBlocks, 2);
     QCOMPARE(read.record.stoppedBy, QStringLiteral("timeout"));
-    QVERIFY(read.record.resumable());
+    QVERIFY(read.record.mayContinue());
     const QByteArray text = readFile(tarvik::partRecordPath(file.partPath()));
     QVERIFY(text.contains("\nstart=5\ncount=20\n"));
     QVERIFY(!text.contains("\nstart=7"));
 
-    QVERIFY2(file.begin(dir.path(), 5, 2, false, QStringLiteral("M"), firstBlock("x")),
+    QVERIFY2(file.begin(tarvik::OutputFolder::open(dir.path()), 5, 2, false, QStringLiteral("M"), firstBlock("x")),
              qPrintable(file.errorMessage()));
     QVERIFY(file.appendBlock(QByteArray(1025, 'a')));
     QVERIFY(file.appendBlock(QByteArray(1025, 'b')));
@@ -643,7 +643,7 @@ void TestDumpFile::partRecord()
     QVERIFY(writeFile(victim, "precious"));
     const QString record = dir.filePath(QStringLiteral("FlashDump.bin.part.state"));
     QVERIFY(QFile::link(victim, record));
-    QVERIFY(!file.begin(dir.path(), 5, 2, false, QStringLiteral("M"), firstBlock("x")));
+    QVERIFY(!file.begin(tarvik::OutputFolder::open(dir.path()), 5, 2, false, QStringLiteral("M"), firstBlock("x")));
     QVERIFY2(file.errorMessage().contains(QStringLiteral("FlashDump.bin.part.state is a symbolic link")),
              qPrintable(file.errorMessage()));
     file.close();

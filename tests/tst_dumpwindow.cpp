@@ -537,7 +537,8 @@ void TestDumpWindow::continueStoppedDump()
 void TestDumpWindow::stoppedDumpIsNeverCutUnasked_data()
 {
     QTest::addColumn<LoaderFault>("first");  // the run that leaves the .part (blocks 0-7)
-    QTest::addColumn<QString>("between");    // "restart" the program without the record, or read "10" blocks
+    QTest::addColumn<QString>("between");    // "restart" the program without the record, read "10" blocks,
+                                             // or "forge" the record's whole blocks
     QTest::addColumn<bool>("refusedFirst");  // the next run stops rather than cut it, then Open asks
     QTest::addColumn<QString>("question");   // PART: the .part's path
     QTest::addColumn<QStringList>("buttons");
@@ -556,6 +557,10 @@ void TestDumpWindow::stoppedDumpIsNeverCutUnasked_data()
     QTest::newRow("failed total, cancel") << LoaderFault::badTotal() << "" << false << failedTotal << startAgain << "Cancel";
     QTest::newRow("no record, continue") << LoaderFault::badCheck(6) << "restart" << true << noRecord << all << "Continue";
     QTest::newRow("no record, cancel") << LoaderFault::badCheck(6) << "restart" << true << noRecord << all << "Cancel";
+    const QString forged = "PART.state does not agree with its .part: it counts 50 whole blocks, and the .part "
+                           "holds 7. Nothing was cut. Cut it and start again from block 0?";
+    QTest::newRow("forged record, cancel") << LoaderFault::badCheck(6) << "forge" << false << forged << startAgain
+                                           << "Cancel";
     QTest::newRow("another range, start again") << LoaderFault::badCheck(6) << "10" << true << otherRange << startAgain
                                                 << "Start again";
 }
@@ -591,6 +596,10 @@ void TestDumpWindow::stoppedDumpIsNeverCutUnasked()
         window = std::make_unique<MainWindow>(&prompts);
         window->control<QLineEdit>("folderEdit")->setText(dir.path() + "/");
         window->control<QLineEdit>("countEdit")->setText("8");
+    } else if (between == u"forge") {
+        const QByteArray record = readFile(part + ".state");
+        QVERIFY(record.contains("\nwhole_blocks=7\n"));
+        QVERIFY(writeFile(part + ".state", QByteArray(record).replace("\nwhole_blocks=7\n", "\nwhole_blocks=50\n")));
     } else if (!between.isEmpty()) {
         window->control<QLineEdit>("countEdit")->setText(between);
     }

@@ -150,7 +150,7 @@ void TestTextFormat::summary_data()
     stopped.filePath = QStringLiteral("/srv/dumps/KSF-2100.bin.part");
     stopped.partPath = stopped.filePath;
     stopped.size = 400 * 1024 + 1024;
-    stopped.continuable = true;
+    stopped.mayContinue = true;
     stopped.endedAtBlock = 400;
     stopped.goodBlocks = 400;
     BoxSummary::Run checkError = goodRun();
@@ -165,7 +165,7 @@ void TestTextFormat::summary_data()
 
     RunReport badTotal = stopped;
     badTotal.outcome = tarvik::DumpRun::Outcome::TotalMismatch;
-    badTotal.continuable = false;
+    badTotal.mayContinue = false;
     badTotal.endedAtBlock = -1;
     badTotal.size = 1048576;
     BoxSummary::Run totalMismatch = goodRun();
@@ -209,6 +209,25 @@ void TestTextFormat::summary_data()
         << QVariantMap{{"differing_blocks", QVariantList{2, 3}}, {"bytes", 5120}, {"failed_block", 5}}
         << QStringList{"differing_blocks: 2-3", "file: -", "sha256: cd02"};
 
+    RunReport refused;
+    refused.refusedStoppedDump = true;
+    refused.stoppedMayContinue = true;
+    refused.partPath = QStringLiteral("/srv/dumps/KSF-2100.bin.part");
+    refused.untouchedPart = refused.partPath;
+    refused.untouchedWholeBlocks = 301;
+    refused.untouchedBytes = 301 * 1024 + 100;
+    BoxSummary::Run inTheWay = goodRun();
+    inTheWay.model.clear();
+    inTheWay.result = RunResult::PartExists;
+    inTheWay.error = QStringLiteral("/srv/dumps/KSF-2100.bin.part holds a stopped dump of 301 whole blocks");
+    QTest::newRow("a stopped dump in the way, untouched") << refused << inTheWay
+        << "/dev/ttyUSB0: part-exists (/srv/dumps/KSF-2100.bin.part holds a stopped dump of 301 whole blocks), "
+           "/srv/dumps/KSF-2100.bin.part untouched, 301 whole blocks, 95.0 s, continue it with: CONTINUE, or start "
+           "again with: RESTART\n"
+        << QVariantMap{{"part", "/srv/dumps/KSF-2100.bin.part"}, {"part_untouched", true}, {"part_whole_blocks", 301},
+                       {"bytes", 301 * 1024 + 100}}
+        << QStringList{"part: /srv/dumps/KSF-2100.bin.part", "part_untouched: yes", "part_whole_blocks: 301"};
+
     BoxSummary::Run different = stalled;
     different.result = RunResult::Different;
     different.differingBlocks = {2, 3, 4, 9};
@@ -247,7 +266,7 @@ void TestTextFormat::summary()
         keys << key;
         shown << key + QStringLiteral(": ") + value;
     }
-    QCOMPARE(keys, QStringList({"model", "hw_version", "sw_version", "file", "bytes", "sha256", "resumed_from",
+    QCOMPARE(keys, QStringList({"model", "hw_version", "sw_version", "file", "bytes", "sha256", "part", "part_untouched", "part_whole_blocks", "resumed_from",
                                 "compared_blocks", "kept_blocks", "differing_blocks", "result", "failed_block",
                                 "error", "end"}));
     for (const QString &field : std::as_const(footer))

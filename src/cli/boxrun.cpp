@@ -22,7 +22,7 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
     if (verifying())
         m_compare.emplace(m_options.verifyData, m_options.startBlock);
     m_session.setWriteFile(!verifying());
-    m_session.setKeepStopped(!m_options.restart);
+    m_session.setStartAgain(m_options.restart ? DumpFile::StartAgain::Any : DumpFile::StartAgain::Never);
     m_session.setContinuation([this] { return retryCommand(); });
     m_logPath = logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts);
     // The window's log pane starts afresh with each run; the file keeps every
@@ -94,19 +94,20 @@ void BoxRun::start()
     }
     if (const QString warning = m_session.sharedPortWarning(); !warning.isEmpty())
         emit notice(warning, true);
-    if (m_options.resume.ok && !m_options.resume.fresh) {
-        m_session.resume(m_options.resume, m_options.outputFolder);
+    const ContinuePlan &plan = m_options.continuePlan;
+    if (plan.continues()) {
+        m_session.continueDump(plan);
     } else {
-        if (m_options.resume.ok)
+        if (m_options.continuing())
             emit notice(QStringLiteral("%1 holds fewer than %2 whole blocks, nothing worth keeping: "
                                        "starting again from block %3")
-                                .arg(m_options.resume.partPath)
-                                .arg(ResumePlan::MinWholeBlocks)
+                                .arg(plan.partPath)
+                                .arg(ContinuePlan::MinWholeBlocks)
                                 .arg(m_options.startBlock),
                         true);
-        m_session.start(m_options.startBlock, m_options.blockCount, m_options.outputFolder, m_options.header);
+        m_session.start(m_options.startBlock, m_options.blockCount, m_options.folder, m_options.header);
     }
-    // A resumed run starts at the blocks that its .part holds.
+    // A continued run starts at the blocks that its .part holds.
     m_blocksDone = m_session.progressDone(0);
     m_progressText = m_session.progressText();
     m_wait.start(m_options.waitSeconds);
@@ -149,7 +150,7 @@ void BoxRun::writeLogHeader()
             {QStringLiteral("start"), QString::number(m_options.startBlock)},
             {QStringLiteral("count"), QString::number(m_options.blockCount)},
             {QStringLiteral("header"), m_options.header ? QStringLiteral("yes") : QStringLiteral("no")},
-            {QStringLiteral("resume"), absolute(m_options.resume.ok ? m_options.resume.partPath : QString())},
+            {QStringLiteral("resume"), absolute(m_options.continuing() ? m_options.continuePlan.partPath : QString())},
             {QStringLiteral("verify"), absolute(m_options.verifyPath)},
     });
 }

@@ -49,7 +49,7 @@ public:
     bool waitingForLoader() const;
     // Since the run started.
     int elapsedSeconds() const { return m_clock.isValid() ? int(m_clock.elapsed() / 1000) : 0; }
-    // Blocks of the range done, as the live line counts them (a resumed run
+    // Blocks of the range done, as the live line counts them (a continued run
     // counts on from its .part's blocks).
     int blocksDone() const { return m_blocksDone; }
     int blockCount() const;

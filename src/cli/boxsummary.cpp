@@ -21,9 +21,13 @@ BoxSummary BoxSummary::of(const RunReport &report, const Run &run)
         s.filePath = QFileInfo(report.filePath).absoluteFilePath();
     if (!run.verify)
         s.previousKeptAs = report.previousKeptAs;
+    s.untouchedPart = report.untouchedPart;
+    s.untouchedWholeBlocks = report.untouchedWholeBlocks;
     if (!report.filePath.isEmpty()) {
         s.bytes = report.size;
         s.sha256 = QString::fromLatin1(report.sha256.toHex());
+    } else if (!report.untouchedPart.isEmpty()) {
+        s.bytes = report.untouchedBytes;
     } else if (run.verify) {
         s.bytes = qint64(run.blocksReceived) * protocol::BlockSize;
         s.sha256 = run.receivedSha256;
@@ -31,8 +35,8 @@ BoxSummary BoxSummary::of(const RunReport &report, const Run &run)
     s.blocksRead = report.goodBlocks;
     s.blankBlocks = report.blankBlocks;
     s.zeroBlocks = report.zeroBlocks;
-    s.resumed = report.resumed;
-    s.resumedFrom = report.resumedFrom;
+    s.continued = report.continued;
+    s.continuedFrom = report.continuedFrom;
     s.comparedBlocks = report.comparedBlocks;
     s.keptBlocks = report.keptBlocks;
     s.differingBlocks = run.differingBlocks;
@@ -47,13 +51,14 @@ BoxSummary BoxSummary::of(const RunReport &report, const Run &run)
     s.failedBlock = report.endedAtBlock;
     s.error = run.error;
     s.failure = failureWords(run.result, run.error, s.failedBlock, run.replySeconds, run.waitSeconds);
-    const bool continues = !run.verify && row.partContinues && report.continuable;
-    if (continues)
-        s.resumeCommand = run.continueCommand;
-    NextStep step = row.next;
-    // Nothing stands to be continued or cut: the same run again.
-    if ((step == NextStep::Continue && !continues) || (step == NextStep::StartAgain && run.verify))
+    NextStep step = report.nextStep(run.result);
+    // Nothing stands to be continued or cut (--verify writes no dump): the same run again.
+    if ((row.next == NextStep::Continue && step == NextStep::None)
+        || (run.verify && (step == NextStep::Continue || step == NextStep::StartAgain
+                           || step == NextStep::ContinueOrStartAgain)))
         step = NextStep::RunAgain;
+    if (step == NextStep::Continue || step == NextStep::ContinueOrStartAgain)
+        s.continueCommand = run.continueCommand;
     s.nextStep = nextStepText(step, FrontEnd::CommandLine, run.continueCommand,
                               step == NextStep::RunAgain ? run.runAgainCommand : run.startAgainCommand);
     return s;

@@ -33,7 +33,7 @@ struct BoxSummary {
         QString error;           // the failure as the run had it (a loader line, a system message)
         double replySeconds = 0; // the time a reply may take
         int waitSeconds = 0;     // --wait
-        QString continueCommand; // continues the stopped dump
+        QString continueCommand; // continues the stopped dump of the report's partPath
         QString startAgainCommand;
         QString runAgainCommand;
     };
@@ -51,13 +51,18 @@ struct BoxSummary {
     bool verify = false;
     QString filePath;    // absolute; empty without a dump file
     QString previousKeptAs;
+    // A stopped dump's .part that the run left as it found it, and its whole
+    // blocks; empty when none.
+    QString untouchedPart;
+    int untouchedWholeBlocks = 0;
     qint64 bytes = 0;
     QString sha256;      // empty: nothing to hash
     int blocksRead = 0;
     int blankBlocks = 0;
     int zeroBlocks = 0;
-    bool resumed = false;
-    int resumedFrom = 0;
+    // Of a run that continued a stopped dump: the block it went on from.
+    bool continued = false;
+    int continuedFrom = 0;
     int comparedBlocks = 0;
     int keptBlocks = 0;
     QList<int> differingBlocks;
@@ -70,7 +75,7 @@ struct BoxSummary {
     QString failure;     // what failed, in plain words; empty when nothing did
     QString error;       // the same as the run had it
     QString nextStep;    // what to do next; empty for nothing
-    QString resumeCommand; // continues the stopped dump; empty when there is none
+    QString continueCommand; // continues the stopped dump; empty when there is none
 
     bool failed() const { return resultRow(result).failed; }
 };

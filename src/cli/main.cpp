@@ -114,11 +114,12 @@ int main(int argc, char *argv[])
     case ParseResult::Action::Version:
         writeOut(stdout, QStringLiteral("tarvik-dump %1\n").arg(QCoreApplication::applicationVersion()));
         return settleOutput(ExitOk);
+    case ParseResult::Action::Refused:
+        writeOut(stderr, QStringLiteral("tarvik-dump: %1\n").arg(parsed.error)
+                                 + (parsed.nextStep.isEmpty() ? QString() : parsed.nextStep + u'\n'));
+        return settleOutput(ExitUsage);
     case ParseResult::Action::Usage:
         writeOut(stderr, QStringLiteral("tarvik-dump: %1\nTry \"tarvik-dump --help\".\n").arg(parsed.error));
-        return settleOutput(ExitUsage);
-    case ParseResult::Action::Refused:
-        writeOut(stderr, QStringLiteral("tarvik-dump: %1\n").arg(parsed.error));
         return settleOutput(ExitUsage);
     case ParseResult::Action::List:
         return settleOutput(listPorts(parsed.options.json));
@@ -130,7 +131,7 @@ int main(int argc, char *argv[])
     QList<BoxRun *> boxes;
     const bool several = options.ports.size() > 1;
     // With several ports every box's files carry its device's name before
-    // ".bin", whichever box answers first: a re-run or a resume finds its own.
+    // ".bin", whichever box answers first: a re-run or a continued run finds its own.
     for (const QString &port : options.ports) {
         auto *box = new BoxRun(options, port, several, &app);
         if (several) {

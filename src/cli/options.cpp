@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/options.h"
 
+#include "cli/commandline.h"
 #include "dump/blockrange.h"
 #include "dump/dumpname.h"
 #include "dump/ownfile.h"
 #include "dump/portinfo.h"
 #include "dump/protocol.h"
-#include "dump/resume.h"
+#include "dump/stoppeddump.h"
 #include "dump/text.h"
 
 #include <QCommandLineParser>
@@ -122,7 +123,7 @@ struct CliOptions {
                        "gives the range; without one, --start and --count give it."),
         QStringLiteral("FILE.part")};
     const QCommandLineOption restart{QStringLiteral("restart"),
-        QStringLiteral("Start a stopped dump's .part afresh instead of refusing to.")};
+        QStringLiteral("Start a stopped dump's .part again instead of refusing to.")};
     const QCommandLineOption wait{QStringLiteral("wait"),
         QStringLiteral("Give up when the boot loader has not answered the handshake within SECONDS "
                        "(default: wait for as long as it takes)."), QStringLiteral("SECONDS")};
@@ -197,8 +198,9 @@ Problem takeOutputFolder(const QCommandLineParser &parser, const CliOptions &opt
     const QString folder = parser.isSet(opt.output) ? parser.value(opt.output) : QDir::currentPath();
     // --verify writes nothing; --resume writes into its .part's folder, checked there.
     const bool mustWrite = !parser.isSet(opt.verify) && !parser.isSet(opt.resume);
-    if (const QString problem = outputFolderProblem(folder, mustWrite); !problem.isEmpty())
-        return Problem::refused(problem);
+    o.folder = OutputFolder::open(folder, mustWrite);
+    if (!o.folder.isOpen())
+        return Problem::refused(o.folder.problem());
     o.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
     return {};
 }
@@ -260,7 +262,7 @@ Problem takeVerify(const QCommandLineParser &parser, const CliOptions &opt, Opti
     return Problem::refused(readVerifyFile(o, parser.isSet(opt.count)));
 }
 
-Problem takeResume(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+Problem takeContinue(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     if (!parser.isSet(opt.resume))
         return {};
@@ -272,17 +274,21 @@ Problem takeResume(const QCommandLineParser &parser, const CliOptions &opt, Opti
     if (parser.isSet(opt.output) && QFileInfo(QFileInfo(part).absolutePath()) != QFileInfo(o.outputFolder))
         return QStringLiteral("--resume continues the dump in the folder of %1: drop -o.").arg(part);
     if (parser.isSet(opt.restart))
-        return QStringLiteral("--resume continues a dump and --restart starts it afresh: give one.");
-    o.resume = planResume(part, o.startBlock, o.blockCount, parser.isSet(opt.start) || parser.isSet(opt.count));
-    if (!o.resume.ok)
-        return Problem::refused(o.resume.error);
+        return QStringLiteral("--resume continues a dump and --restart starts it again: give one.");
     o.outputFolder = QFileInfo(part).absolutePath() + u'/';
-    if (const QString problem = outputFolderProblem(o.outputFolder); !problem.isEmpty())
-        return Problem::refused(problem);
-    o.startBlock = o.resume.startBlock;
-    o.blockCount = o.resume.blockCount;
-    if (!o.resume.fresh)
-        o.header = o.resume.header;
+    o.folder = OutputFolder::open(o.outputFolder);
+    if (!o.folder.isOpen())
+        return Problem::refused(o.folder.problem());
+    o.continuePlan = planContinue(o.folder, QFileInfo(part).fileName(), o.startBlock, o.blockCount,
+                                  parser.isSet(opt.start) || parser.isSet(opt.count));
+    o.startBlock = o.continuePlan.startBlock;
+    o.blockCount = o.continuePlan.blockCount;
+    if (o.continuePlan.refused()) {
+        o.header = o.continuePlan.header || DumpName::isHeaderPart(part);
+        return Problem::refused(o.continuePlan.error);
+    }
+    if (o.continuePlan.continues())
+        o.header = o.continuePlan.header;
     else if (DumpName::isHeaderPart(part))
         o.header = DumpName::headerDue(o.startBlock, o.blockCount, true);
     return {};
@@ -374,13 +380,19 @@ ParseResult parseArguments(const QStringList &arguments)
         result.action = ParseResult::Action::List;
         return result;
     }
-    for (const auto take : {takePorts, takeRange, takeOutputFolder, takeVerify, takeResume, takeTheRest}) {
-        if (const Problem problem = take(parser, opt, o); !problem.isEmpty()) {
-            usage(problem.text);
-            if (!problem.usage)
-                result.action = ParseResult::Action::Refused;
-            return result;
-        }
+    for (const auto take : {takePorts, takeRange, takeOutputFolder, takeVerify, takeContinue, takeTheRest}) {
+        const Problem problem = take(parser, opt, o);
+        if (problem.isEmpty())
+            continue;
+        usage(problem.text);
+        // A stopped dump that cannot be continued is no misuse of the options:
+        // what works instead is said.
+        if (o.continuing() && o.continuePlan.refused() && o.continuePlan.error == problem.text)
+            result.nextStep = nextStepText(o.continuePlan.next, FrontEnd::CommandLine, QString(),
+                                           runCommand(o, o.ports.value(0), QString(), true));
+        if (!problem.usage)
+            result.action = ParseResult::Action::Refused;
+        return result;
     }
     result.action = ParseResult::Action::Run;
     return result;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cli/output.h"
-#include "dump/resume.h"
+#include "dump/stoppeddump.h"
 #include "dump/runresult.h"
 
 #include <QByteArray>
@@ -15,6 +15,7 @@ namespace tarvik::cli {
 struct Options {
     QStringList ports;
     QString outputFolder; // ends with '/'
+    OutputFolder folder;  // opened once, when the options were read
     bool header = false;
     qint16 startBlock = 0;
     qint16 blockCount = 1024;
@@ -26,9 +27,10 @@ struct Options {
     ColorMode color = ColorMode::Auto;
     bool list = false;
     int stallMs = 0; // 0: the engine's own
-    // With --resume: how the stopped dump goes on (ok), or starts afresh (fresh).
-    ResumePlan resume;
-    // --restart: a stopped dump's .part may be started afresh.
+    // With --resume: whether the stopped dump is continued or started again.
+    ContinuePlan continuePlan;
+    bool continuing() const { return !continuePlan.partName.isEmpty(); }
+    // --restart: a stopped dump's .part may be started again.
     bool restart = false;
     // --wait: 0 waits for the boot loader for as long as it takes, at most a day.
     static constexpr int MaxWaitSeconds = 86400;
@@ -41,13 +43,16 @@ struct Options {
     QString nameOf(const QString &port) const;
 };
 
-// The parsed command line; on bad usage (or when what the options name cannot
-// be used: Refused) `error` says why and the rest is not meaningful.
+// The parsed command line; on bad usage `error` says why and the rest is not meaningful.
 struct ParseResult {
+    // Refused: what was asked cannot be done (a folder or file that cannot be
+    // used, a stopped dump that cannot be continued); `error` says why and
+    // `nextStep`, when there is one, what works instead.
     enum class Action { Run, List, Help, Version, Usage, Refused };
     Action action = Action::Usage;
     Options options;
     QString error;
+    QString nextStep;
     QString helpText;
 };
 

@@ -3,6 +3,7 @@
 
 #include "dump/text.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -112,13 +113,17 @@ QString summaryLine(const BoxSummary &s, bool colour)
         line += QStringLiteral(" (") + s.failure + u')';
     if (!s.filePath.isEmpty())
         line += QStringLiteral(", ") + s.filePath;
-    line += QStringLiteral(", %1 bytes").arg(s.bytes);
+    // What is on disk: never "0 bytes" for a .part that holds blocks.
+    if (!s.untouchedPart.isEmpty())
+        line += QStringLiteral(", %1 untouched, %2 whole blocks").arg(s.untouchedPart).arg(s.untouchedWholeBlocks);
+    else
+        line += QStringLiteral(", %1 bytes").arg(s.bytes);
     if (!s.sha256.isEmpty())
         line += QStringLiteral(", SHA-256 ") + s.sha256;
     line += QStringLiteral(", %1 s").arg(s.seconds, 0, 'f', 1);
-    if (s.resumed)
-        line += QStringLiteral(", resumed from block %1 (%2 kept blocks compared again, %3 kept from the earlier run)")
-                        .arg(s.resumedFrom)
+    if (s.continued)
+        line += QStringLiteral(", continued from block %1 (%2 kept blocks compared again, %3 kept from the earlier run)")
+                        .arg(s.continuedFrom)
                         .arg(s.comparedBlocks)
                         .arg(s.keptBlocks);
     if (s.blankBlocks + s.zeroBlocks > 0)
@@ -151,13 +156,18 @@ QString jsonLine(const BoxSummary &s)
     o.insert(QStringLiteral("blocks"), s.blocksRead);
     o.insert(QStringLiteral("blank_blocks"), s.blankBlocks);
     o.insert(QStringLiteral("zero_blocks"), s.zeroBlocks);
-    if (s.resumed) {
-        o.insert(QStringLiteral("resumed_from"), s.resumedFrom);
+    if (!s.untouchedPart.isEmpty()) {
+        o.insert(QStringLiteral("part"), s.untouchedPart);
+        o.insert(QStringLiteral("part_untouched"), true);
+        o.insert(QStringLiteral("part_whole_blocks"), s.untouchedWholeBlocks);
+    }
+    if (s.continued) {
+        o.insert(QStringLiteral("resumed_from"), s.continuedFrom);
         o.insert(QStringLiteral("compared_blocks"), s.comparedBlocks);
         o.insert(QStringLiteral("kept_blocks"), s.keptBlocks);
     }
-    if (!s.resumeCommand.isEmpty())
-        o.insert(QStringLiteral("resume_command"), s.resumeCommand);
+    if (!s.continueCommand.isEmpty())
+        o.insert(QStringLiteral("resume_command"), s.continueCommand);
     o.insert(QStringLiteral("began"), RunLog::timestamp(s.began));
     o.insert(QStringLiteral("ended"), RunLog::timestamp(s.ended));
     o.insert(QStringLiteral("seconds"), qRound(s.seconds * 1000) / 1000.0);
@@ -176,7 +186,8 @@ QString jsonLine(const BoxSummary &s)
 
 RunLog::Fields logFooter(const BoxSummary &s)
 {
-    const auto number = [&s](int n) { return s.resumed ? QString::number(n) : QStringLiteral("-"); };
+    const auto number = [&s](int n) { return s.continued ? QString::number(n) : QStringLiteral("-"); };
+    const bool untouched = !s.untouchedPart.isEmpty();
     return {
             {QStringLiteral("model"), orDash(s.model)},
             {QStringLiteral("hw_version"), orDash(s.hardwareVersion)},
@@ -184,7 +195,10 @@ RunLog::Fields logFooter(const BoxSummary &s)
             {QStringLiteral("file"), orDash(s.filePath)},
             {QStringLiteral("bytes"), QString::number(s.bytes)},
             {QStringLiteral("sha256"), orDash(s.sha256)},
-            {QStringLiteral("resumed_from"), number(s.resumedFrom)},
+            {QStringLiteral("part"), untouched ? QFileInfo(s.untouchedPart).absoluteFilePath() : QStringLiteral("-")},
+            {QStringLiteral("part_untouched"), untouched ? QStringLiteral("yes") : QStringLiteral("-")},
+            {QStringLiteral("part_whole_blocks"), untouched ? QString::number(s.untouchedWholeBlocks) : QStringLiteral("-")},
+            {QStringLiteral("resumed_from"), number(s.continuedFrom)},
             {QStringLiteral("compared_blocks"), number(s.comparedBlocks)},
             {QStringLiteral("kept_blocks"), number(s.keptBlocks)},
             {QStringLiteral("differing_blocks"), orDash(blockList(s.differingBlocks))},

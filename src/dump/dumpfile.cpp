@@ -4,7 +4,7 @@
 #include "dump/nextstep.h"
 
 #include "dump/ownfile.h"
-#include "dump/resume.h"
+#include "dump/stoppeddump.h"
 #include "dump/text.h"
 #include "dump/version.h"
 
@@ -94,7 +94,7 @@ void DumpFile::setOpener(Opener opener)
     m_opener = std::move(opener);
 }
 
-bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount,
+bool DumpFile::begin(const OutputFolder &folder, qint16 startBlock, qint16 blockCount,
                      bool headerTicked, const QString &modelText, const QByteArray &firstBlock)
 {
     reset();
@@ -104,7 +104,8 @@ bool DumpFile::begin(const QString &folder, qint16 startBlock, qint16 blockCount
         if (!tag.isEmpty())
             m_name = DumpName::fileName(startBlock, blockCount, headerTicked, modelText, firstBlock, tag);
     }
-    m_path = DumpName::joinPath(folder, m_name);
+    m_folder = folder;
+    m_path = folder.filePath(m_name);
     const bool withHeader = DumpName::headerDue(startBlock, blockCount, headerTicked);
     if (withHeader)
         m_header = DumpName::headerText(modelText, firstBlock);
@@ -143,29 +144,33 @@ bool DumpFile::saveRecord()
     m_record.written = QDateTime::currentDateTime().toString(Qt::ISODate);
     m_record.version = QString::fromLatin1(Version);
     QString reason;
-    if (writePartRecord(m_folderFd, m_name + DumpName::PartSuffix, m_record, &reason))
+    if (writePartRecord(m_folder.fd(), m_name + DumpName::PartSuffix, m_record, &reason))
         return true;
     fail(Error::CannotCreate, reason);
     return false;
 }
 
-bool DumpFile::resume(const QString &partPath, qint64 keepBytes, qint64 headerBytes, const PartRecord &record)
+bool DumpFile::continueFrom(const ContinuePlan &plan)
 {
     reset();
-    m_path = partPath.chopped(DumpName::PartSuffix.size());
-    m_name = QFileInfo(m_path).fileName();
-    m_keepBytes = keepBytes;
-    m_headerBytes = headerBytes;
-    m_record = record;
+    m_folder = plan.folder;
+    m_name = plan.partName.chopped(DumpName::PartSuffix.size());
+    m_path = m_folder.filePath(m_name);
+    m_plan = plan;
+    m_keepBytes = plan.keepBytes();
+    m_headerBytes = plan.headerBytes;
+    m_record = plan.record;
     m_record.stoppedBy = PartRecord::Receiving;
     const bool opened = openDevice();
     m_keepBytes = 0;
-    return opened && saveRecord();
+    m_plan = ContinuePlan();
+    m_continued = opened;
+    return opened;
 }
 
 bool DumpFile::isPartFile() const
 {
-    return m_folderFd >= 0;
+    return m_isPart;
 }
 
 bool DumpFile::openDevice()
@@ -178,7 +183,6 @@ bool DumpFile::openDevice()
             return true;
         }
         m_device.reset();
-        closeFolder();
         return false;
     }
     // A device that is not the .part (a memory file, a test's /dev/full) is
@@ -194,26 +198,31 @@ bool DumpFile::openDevice()
 
 bool DumpFile::openPart(QFile &file)
 {
-    const QFileInfo where(partPath());
-    const QByteArray name = encoded(where.fileName());
-    // A resumed run reads back what it keeps, for the SHA-256, and takes up
-    // only a .part that is there.
-    const bool resuming = m_keepBytes > 0;
-    const OwnFile own = openOwnPart(where.path(), name, resuming);
+    const QByteArray name = encoded(m_name + DumpName::PartSuffix);
+    // A continued run reads back what it keeps, for the SHA-256, and writes
+    // its record before it cuts anything.
+    const bool continuing = m_plan.part != nullptr;
+    const OwnFile own = openOwnPart(name);
     if (own.fd < 0)
         return false;
 
     struct stat opened {};
-    StepFailure failure = lockOwnPart(own.fd, name, opened);
-    if (!failure && !resuming && !own.created)
+    StepFailure failure = continuing ? samePartAsPlanned(own.fd) : StepFailure();
+    if (!failure)
+        failure = lockOwnPart(own.fd, name, opened);
+    if (!failure && !continuing && !own.created)
         failure = refuseToCutStoppedDump(opened);
-    if (!failure && resuming)
+    if (!failure && continuing)
         failure = hashKeptBytes(own.fd, opened);
+    m_isPart = !failure;
+    if (!failure && continuing && !saveRecord())
+        failure = {m_error, m_errorString};
     if (!failure)
         failure = cutToKeptBytes(own.fd);
     if (!failure)
         failure = handToFile(file, own.fd);
     if (failure) {
+        m_isPart = false;
         fail(failure.error, failure.reason);
         if (!file.isOpen())
             ::close(own.fd);
@@ -224,17 +233,39 @@ bool DumpFile::openPart(QFile &file)
     return true;
 }
 
-OwnFile DumpFile::openOwnPart(const QString &folder, const QByteArray &name, bool resuming)
+OwnFile DumpFile::openOwnPart(const QByteArray &name)
 {
-    m_folderFd = openFolder(folder);
-    if (m_folderFd < 0) {
-        fail(Error::CannotCreate, systemReason(errno));
+    if (!m_folder.isOpen()) {
+        fail(Error::CannotCreate, m_folder.openError() != 0 ? systemReason(m_folder.openError()) : m_folder.problem());
         return {};
     }
-    OwnFile own = openOwnFile(m_folderFd, name, resuming ? O_RDWR : O_WRONLY, !resuming);
+    if (m_plan.part) {
+        OwnFile own;
+        own.fd = ::fcntl(m_plan.part->fd(), F_DUPFD_CLOEXEC, 0);
+        if (own.fd < 0)
+            fail(Error::CannotCreate, systemReason(errno));
+        return own;
+    }
+    OwnFile own = openOwnFile(m_folder.fd(), name, O_WRONLY, true);
     if (own.fd < 0)
         fail(own.error == OwnFile::Error::InTheWay ? Error::InTheWay : Error::CannotCreate, own.reason);
     return own;
+}
+
+DumpFile::StepFailure DumpFile::samePartAsPlanned(int fd) const
+{
+    struct stat now {};
+    if (::fstat(fd, &now) != 0)
+        return {Error::CannotCreate, systemReason(errno)};
+    QString changed = m_plan.changedSincePlanned(now);
+    struct stat named {};
+    if (changed.isEmpty()
+        && (::fstatat(m_folder.fd(), encoded(m_plan.partName).constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
+            || !sameFile(named, now)))
+        changed = m_plan.changedSincePlanned(named);
+    if (changed.isEmpty())
+        return {};
+    return {Error::PartChanged, changed};
 }
 
 DumpFile::StepFailure DumpFile::lockOwnPart(int fd, const QByteArray &name, struct stat &opened) const
@@ -249,19 +280,23 @@ DumpFile::StepFailure DumpFile::lockOwnPart(int fd, const QByteArray &name, stru
     // Between our open and our lock, another Tarvik may have finished this file
     // and given it its own name: then the lock holds that dump, not the .part.
     struct stat named {};
-    if (::fstatat(m_folderFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(named, opened))
+    if (::fstatat(m_folder.fd(), name.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(named, opened))
         return {Error::InUse, InUseReason};
     return {};
 }
 
 DumpFile::StepFailure DumpFile::refuseToCutStoppedDump(const struct stat &opened)
 {
-    if (!m_keepStopped || partPath() == m_startAgain)
+    if (m_startAgain == StartAgain::Any
+        || (m_startAgain == StartAgain::Named && m_name + DumpName::PartSuffix == m_startAgainName))
         return {};
     const qint64 whole = qMax<qint64>(0, opened.st_size - m_headerBytes) / BlockSize;
-    if (whole < ResumePlan::MinWholeBlocks)
+    if (whole < ContinuePlan::MinWholeBlocks)
         return {};
     m_stoppedWholeBlocks = int(whole);
+    m_stoppedBytes = qint64(opened.st_size);
+    m_stoppedMayContinue = planContinue(m_folder, m_name + DumpName::PartSuffix, m_record.startBlock,
+                                        m_record.blockCount, false).continues();
     return {Error::StoppedDump, QString()};
 }
 
@@ -339,8 +374,9 @@ bool DumpFile::checkPresent()
     if (!file || file->handle() < 0 || ::fstat(file->handle(), &st) != 0 || st.st_nlink > 0)
         return true;
     struct stat named {};
-    if (::stat(QFile::encodeName(currentPath()).constData(), &named) == 0 && named.st_dev == st.st_dev
-        && named.st_ino == st.st_ino)
+    const QByteArray name = encoded(m_committed ? m_name : m_name + DumpName::PartSuffix);
+    if (m_folder.isOpen() && ::fstatat(m_folder.fd(), name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
+        && named.st_dev == st.st_dev && named.st_ino == st.st_ino)
         return true;
     fail(Error::CannotWrite, systemReason(ENOENT));
     return false;
@@ -363,7 +399,7 @@ bool DumpFile::keepEarlierDump(bool &replace)
     replace = false;
     const QByteArray name = encoded(m_name);
     struct stat st {};
-    if (::fstatat(m_folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(m_folder.fd(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return true;
         fail(Error::CannotRename, systemReason(errno));
@@ -378,15 +414,15 @@ bool DumpFile::keepEarlierDump(bool &replace)
     // Only a regular file holds a dump; a link in its place is replaced, not
     // what it points to, and a folder refuses the rename.
     if (!S_ISREG(st.st_mode) || (st.st_size == m_size
-                                 && regularFileSha256(m_folderFd, name, st) == m_hash.result())) {
+                                 && regularFileSha256(m_folder.fd(), name, st) == m_hash.result())) {
         replace = true;
         return true;
     }
     const QDateTime written = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
     for (int attempt = 1;; ++attempt) {
         const QString kept = DumpName::keptName(m_name, written, attempt);
-        if (renameNoReplace(m_folderFd, name, encoded(kept))) {
-            m_previousKeptAs = DumpName::joinPath(QFileInfo(m_path).path(), kept);
+        if (renameNoReplace(m_folder.fd(), name, encoded(kept))) {
+            m_previousKeptAs = m_folder.filePath(kept);
             return true;
         }
         if (errno != EEXIST || attempt >= 1000) {
@@ -410,7 +446,7 @@ bool DumpFile::commit()
     const QByteArray part = encoded(m_name + DumpName::PartSuffix);
     const QByteArray name = encoded(m_name);
     struct stat named {};
-    if (::fstatat(m_folderFd, part.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
+    if (::fstatat(m_folder.fd(), part.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0
         || quint64(named.st_dev) != m_partDevice || quint64(named.st_ino) != m_inode) {
         fail(Error::CannotRename, QStringLiteral("%1 is no longer the file this run wrote").arg(partPath()));
         return false;
@@ -421,8 +457,8 @@ bool DumpFile::commit()
         bool replace = false;
         if (!keepEarlierDump(replace))
             return false;
-        const bool renamed = replace ? ::renameat(m_folderFd, part.constData(), m_folderFd, name.constData()) == 0
-                                     : renameNoReplace(m_folderFd, part, name);
+        const bool renamed = replace ? ::renameat(m_folder.fd(), part.constData(), m_folder.fd(), name.constData()) == 0
+                                     : renameNoReplace(m_folder.fd(), part, name);
         if (renamed)
             break;
         if (errno != EEXIST || tries >= 3) {
@@ -431,10 +467,10 @@ bool DumpFile::commit()
         }
     }
     m_committed = true;
-    removePartRecord(m_folderFd, m_name + DumpName::PartSuffix);
+    removePartRecord(m_folder.fd(), m_name + DumpName::PartSuffix);
     // Makes the rename last across a crash. A folder that cannot be synced
     // still holds the renamed file; there is nothing better to do then.
-    ::fsync(m_folderFd);
+    ::fsync(m_folder.fd());
     return true;
 }
 
@@ -457,22 +493,15 @@ void DumpFile::close(const QString &stoppedBy)
         m_device->close();
         m_device.reset();
     }
-    closeFolder();
 }
 
-bool DumpFile::isContinuable() const
+bool DumpFile::mayContinue() const
 {
     struct stat st {};
-    return m_hasFile && !m_committed && m_record.resumable() && wholeBlocks() >= ResumePlan::MinWholeBlocks
-           && ::lstat(QFile::encodeName(partPath()).constData(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-void DumpFile::closeFolder()
-{
-    if (m_folderFd >= 0) {
-        ::close(m_folderFd);
-        m_folderFd = -1;
-    }
+    return m_hasFile && m_isPart && !m_committed && m_record.mayContinue()
+           && wholeBlocks() >= ContinuePlan::MinWholeBlocks
+           && ::fstatat(m_folder.fd(), encoded(m_name + DumpName::PartSuffix).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+           && S_ISREG(st.st_mode);
 }
 
 void DumpFile::reset()
@@ -487,6 +516,11 @@ void DumpFile::reset()
     m_previousKeptAs.clear();
     m_headerBytes = 0;
     m_stoppedWholeBlocks = 0;
+    m_stoppedBytes = 0;
+    m_stoppedMayContinue = false;
+    m_continued = false;
+    m_isPart = false;
+    m_folder = OutputFolder();
     m_error = Error::None;
     m_errorString.clear();
 }
@@ -516,7 +550,10 @@ QString DumpFile::errorMessage() const
             .arg(m_stoppedWholeBlocks)
             .arg(nextStepText(NextStep::ContinueOrStartAgain, FrontEnd::Window));
     case Error::NameTaken:
-        return QStringLiteral("%1 belongs to another user: your dump is kept in %2").arg(m_path, partPath());
+        return QStringLiteral("%1 belongs to another user: your dump is kept in %2. Move that file away, or "
+                              "choose another folder.").arg(m_path, partPath());
+    case Error::PartChanged:
+        return m_errorString + u'.';
     case Error::CannotRename:
         return QStringLiteral("Cannot save the dump as %1: %2\n\nEverything received is kept in %3.")
             .arg(m_path, m_errorString, partPath());

@@ -5,6 +5,7 @@
 #include "dump/ownfile.h"
 #include "dump/partrecord.h"
 #include "dump/protocol.h"
+#include "dump/stoppeddump.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -37,8 +38,13 @@ public:
     static constexpr int BlockSize = protocol::BlockSize;
 
     // NameTaken: another user's file has the dump's name; the dump stays in the .part.
-    // StoppedDump: a run would start afresh over the .part of a stopped one.
-    enum class Error { None, CannotCreate, InUse, InTheWay, CannotWrite, CannotRename, NameTaken, StoppedDump };
+    // StoppedDump: a run would start again over the .part of a stopped one.
+    // PartChanged: the .part to continue is no longer the one planned.
+    enum class Error { None, CannotCreate, InUse, InTheWay, CannotWrite, CannotRename, NameTaken, StoppedDump, PartChanged };
+    // Whether a new run may cut a stopped dump's .part (ContinuePlan's two
+    // whole blocks or more) to start again: never (the run is refused), only
+    // the one named (the user chose to start that one again), or any.
+    enum class StartAgain { Never, Named, Any };
 
     // Makes the (unopened) device for a path: a QFile by default; tests hand in
     // devices that fail. begin() opens it for writing, cut to nothing; a QFile
@@ -51,12 +57,11 @@ public:
     DumpFile &operator=(const DumpFile &) = delete;
 
     void setOpener(Opener opener);
-    // Whether a new run leaves alone a .part that holds a stopped dump (at
-    // least ResumePlan's two whole blocks) instead of starting it afresh.
-    void setKeepStopped(bool keep) { m_keepStopped = keep; }
-    // The .part that the next run may start afresh all the same, because the
-    // user chose to start again; empty for none.
-    void setStartAgain(const QString &partPath) { m_startAgain = partPath; }
+    void setStartAgain(StartAgain which, const QString &partName = QString())
+    {
+        m_startAgain = which;
+        m_startAgainName = partName;
+    }
     // The device that the run reads, for the .part's record.
     void setDevice(const QString &path, const QString &id);
     // Given the name chosen for a run, the tag that DumpName::fileName() puts
@@ -65,17 +70,17 @@ public:
     void setNameTag(NameTag tag) { m_nameTag = std::move(tag); }
 
     // Called when the first block of a run arrived: chooses the name, opens
-    // "<folder>/<name>.part" (cut to the new content) and writes the header when due.
-    bool begin(const QString &folder, qint16 startBlock, qint16 blockCount, bool headerTicked,
+    // "<name>.part" in the folder (cut to the new content) and writes the header when due.
+    bool begin(const OutputFolder &folder, qint16 startBlock, qint16 blockCount, bool headerTicked,
                const QString &modelText, const QByteArray &firstBlock);
-    // Takes up the .part of a stopped run at partPath: its first keepBytes
-    // bytes (a header of headerBytes and whole blocks) stay and count for the size and the
-    // SHA-256, the rest is cut, and the blocks appended from then on follow
-    // them. The name is the .part's without DumpName::PartSuffix. Every rule
-    // of begin() holds: what is in the way, the lock.
-    // The record of the stopped run, when there is one, carries on.
-    bool resume(const QString &partPath, qint64 keepBytes, qint64 headerBytes = 0,
-                const PartRecord &record = PartRecord());
+    // Continues the stopped dump that `plan` opened: the .part must still be
+    // the file that the plan read (its device, inode and size, and its name).
+    // Its first keepBytes() bytes (a header and whole blocks) stay and count
+    // for the size and the SHA-256, the record is written, and only then is
+    // the rest cut; the blocks appended from then on follow them. The lock
+    // holds as for begin(). The record of the stopped run, when there is
+    // one, carries on.
+    bool continueFrom(const ContinuePlan &plan);
     // Appends the 1024 data bytes of a block reply; the check byte is never written.
     bool appendBlock(const QByteArray &reply);
     // False, with the error set, when the open file no longer has a name on
@@ -107,6 +112,8 @@ public:
     QString currentPath() const { return m_committed ? m_path : partPath(); }
     // Whether this run has a file on disk (opened, from its first block on).
     bool hasFile() const { return m_hasFile; }
+    // This run continued a stopped dump (and cut its .part to what it keeps).
+    bool continuedStoppedDump() const { return m_continued; }
     // Where commit() put an earlier dump of the same name; empty when there was none.
     QString previousKeptAs() const { return m_previousKeptAs; }
     // The file's bytes so far (header and data): their count and SHA-256.
@@ -116,12 +123,15 @@ public:
     Error error() const { return m_error; }
     // The whole blocks of the stopped dump that a new run left alone.
     int stoppedWholeBlocks() const { return m_stoppedWholeBlocks; }
+    qint64 stoppedBytes() const { return m_stoppedBytes; }
+    // ... and whether it may be continued.
+    bool stoppedMayContinue() const { return m_stoppedMayContinue; }
     // Once the run has stopped, and after close(): this run left a stopped
-    // dump in its .part that a resumed run may take up (two whole blocks or
+    // dump in its .part that a later run may continue (two whole blocks or
     // more, from a run whose end does not discredit them, and the .part still
     // there), and the block that such a run goes on from.
-    bool isContinuable() const;
-    qint16 continuesFrom() const { return qint16(m_record.startBlock + wholeBlocks() - 2); }
+    bool mayContinue() const;
+    qint16 continuesFrom() const { return ContinuePlan::continuesFrom(m_record.startBlock, wholeBlocks()); }
     QString errorString() const { return m_errorString; }
     // The message box text for the last error: the path and the system's reason.
     QString errorMessage() const;
@@ -141,14 +151,16 @@ private:
     // Opens the .part into `file`, locked and cut to what the run keeps; the
     // steps below, in this order.
     bool openPart(QFile &file);
-    // Opens the output folder and the .part in it as a file of our own; a
-    // resumed run only takes up a .part that is there. fd -1 with the error set.
-    OwnFile openOwnPart(const QString &folder, const QByteArray &name, bool resuming);
+    // The .part to write: a new run's, a file of our own in the folder, or
+    // the one the plan of a continued run holds open. fd -1 with the error set.
+    OwnFile openOwnPart(const QByteArray &name);
+    // A continued run's .part is still the file, under the name, that the plan read.
+    StepFailure samePartAsPlanned(int fd) const;
     // Locks the open .part and makes sure that it is still the file under its name.
     StepFailure lockOwnPart(int fd, const QByteArray &name, struct stat &opened) const;
-    // A stopped dump in the .part is only started afresh when that was asked for.
+    // A stopped dump in the .part is only started again when that was asked for.
     StepFailure refuseToCutStoppedDump(const struct stat &opened);
-    // The bytes that a resumed run keeps count for the size and the SHA-256.
+    // The bytes that a continued run keeps count for the size and the SHA-256.
     StepFailure hashKeptBytes(int fd, const struct stat &opened);
     // Cuts the .part to the bytes the run keeps (none for a new run).
     StepFailure cutToKeptBytes(int fd) const;
@@ -159,7 +171,6 @@ private:
     bool keepEarlierDump(bool &replace);
     bool isPartFile() const;
     bool saveRecord();
-    void closeFolder();
     bool writeAll(const QByteArray &bytes);
     // The reason defaults to the device's own error text.
     void fail(Error error, const QString &reason = QString());
@@ -174,18 +185,24 @@ private:
     qint64 m_size = 0;
     bool m_committed = false;
     bool m_hasFile = false;
-    qint64 m_keepBytes = 0; // of the .part taken up by resume()
+    qint64 m_keepBytes = 0; // of the .part continued by continueFrom()
     qint64 m_headerBytes = 0;
-    bool m_keepStopped = false;
-    QString m_startAgain;
+    ContinuePlan m_plan;     // while continueFrom() opens the .part
+    bool m_continued = false;
+    StartAgain m_startAgain = StartAgain::Any;
+    QString m_startAgainName;
     int m_stoppedWholeBlocks = 0;
+    qint64 m_stoppedBytes = 0;
+    bool m_stoppedMayContinue = false;
     PartRecord m_record;
     QString m_devicePath;
     QString m_deviceId;
     QString m_previousKeptAs;
-    // The output folder, open while the file is: every look at the .part and
-    // every rename goes through it, whatever happens to the path meanwhile.
-    int m_folderFd = -1;
+    // The output folder, opened when the run was asked for: every look at the
+    // .part and every rename goes through it, whatever happens to the path
+    // meanwhile. m_isPart: the device is the .part in it.
+    OutputFolder m_folder;
+    bool m_isPart = false;
     // The .part this run created or took over.
     quint64 m_partDevice = 0;
     quint64 m_inode = 0;

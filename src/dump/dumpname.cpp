@@ -69,6 +69,17 @@ bool isHeaderPart(const QString &partName)
     return partName.endsWith(ConvSuffix + PartSuffix);
 }
 
+bool rangeFitsName(const QString &partName, qint16 startBlock, qint16 blockCount, bool header)
+{
+    const QString stem = PartialReadName.chopped(PlainSuffix.size());
+    const bool partialName = partName.startsWith(stem)
+                             && (partName.mid(stem.size(), 1) == u"_" || partName.mid(stem.size()) == PlainSuffix + PartSuffix);
+    const bool fullRead = isFullRead(startBlock, blockCount);
+    if (header && (!isHeaderPart(partName) || !fullRead))
+        return false;
+    return partialName || fullRead;
+}
+
 QString modelText(const QByteArray &firstBlockReply)
 {
     const qsizetype end = qMin<qsizetype>(firstBlockReply.size(), protocol::BlockSize);

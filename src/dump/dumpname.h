@@ -45,6 +45,11 @@ QString headerText(const QString &modelText, const QByteArray &firstBlock);
 // Whether a .part (its name or path) is that of a run with the header option;
 // the model of a run without it may end in "_conv" too.
 bool isHeaderPart(const QString &partName);
+// Whether a .part of that name can hold that range: a model's name holds the
+// whole flash, the partial-read name (with a tag or not) any range (an
+// unnamed model's whole flash too), and only a "_conv" name of the whole
+// flash a KUP header.
+bool rangeFitsName(const QString &partName, qint16 startBlock, qint16 blockCount, bool header);
 
 // The model text of a first block: bytes from index 8 up to the first 0, or up to
 // the last data byte when there is none. One character per byte. The KUP

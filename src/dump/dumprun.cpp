@@ -19,7 +19,7 @@ const QString LogCrcError = QStringLiteral("CRC Error while receiving BLOCK: ");
 const QString LogTotalOk = QStringLiteral("TOTALCRC OK!\r\n");
 const QString LogTotalError = QStringLiteral("TOTALCRC Error! (expected %1, received %2)\r\n");
 const QString LogSuccess = QStringLiteral("Transfer succesfull!\r\n");
-const QString LogResuming = QStringLiteral("Continuing %1 from block %2\r\n");
+const QString LogContinuing = QStringLiteral("Continuing %1 from block %2\r\n");
 const QString LogNotSameBox = QStringLiteral(
         "Block %1 differs from %2: not the same box, or its flash changed: start again from block %3\r\n");
 const QString LogPreviousKept = QStringLiteral("The earlier dump of this name is kept as %1\r\n");
@@ -69,23 +69,23 @@ QString DumpRun::logNumber(qint16 n)
     return n < 0 ? u'-' + digits : digits;
 }
 
-void DumpRun::start(qint16 startBlock, qint16 blockCount, const QString &folder)
+void DumpRun::start(qint16 startBlock, qint16 blockCount, const OutputFolder &folder)
 {
-    m_resume = ResumePlan();
+    m_continued = ContinuePlan();
     m_order.clear();
     begin(startBlock, blockCount, folder);
 }
 
-void DumpRun::resume(const ResumePlan &plan, const QString &folder)
+void DumpRun::continueDump(const ContinuePlan &plan)
 {
-    m_resume = plan;
+    m_continued = plan;
     m_order = plan.requests();
-    begin(plan.firstRequested(), plan.requestedCount(), folder);
+    begin(plan.firstRequested(), plan.requestedCount(), plan.folder);
     if (active())
-        emit logAppended(LogResuming.arg(plan.partPath, logNumber(plan.firstRequested())));
+        emit logAppended(LogContinuing.arg(plan.partPath, logNumber(plan.firstRequested())));
 }
 
-void DumpRun::begin(qint16 startBlock, qint16 blockCount, const QString &folder)
+void DumpRun::begin(qint16 startBlock, qint16 blockCount, const OutputFolder &folder)
 {
     m_stall.stop();
     m_file.reset();
@@ -275,9 +275,9 @@ void DumpRun::stop(Outcome outcome, const QString &logLine)
 void DumpRun::blockArrived()
 {
     const qint16 n = blockNumber();
-    const bool compared = m_resume.ok && m_blockIndex < m_resume.comparedCount();
+    const bool compared = m_continued.continues() && m_blockIndex < m_continued.comparedCount();
     if (compared) {
-        if (!takeUpStoppedDump())
+        if (!compareWithStoppedDump())
             return;
     } else if (m_blockIndex == 0) {
         m_modelText = DumpName::modelText(m_replyBytes);
@@ -288,7 +288,7 @@ void DumpRun::blockArrived()
             return;
         }
     }
-    // The blocks that a resumed run compares are in the .part already.
+    // The blocks that a continued run compares are in the .part already.
     if (m_writeFile && !compared && !m_file.appendBlock(m_replyBytes)) {
         failFile();
         return;
@@ -314,23 +314,23 @@ void DumpRun::blockArrived()
         requestTotal();
 }
 
-bool DumpRun::takeUpStoppedDump()
+bool DumpRun::compareWithStoppedDump()
 {
     if (m_blockIndex == 0) {
-        m_modelText = m_resume.model;
+        m_modelText = m_continued.model;
         emit modelReported(DumpName::modelName(m_modelText));
     }
-    const bool last = m_blockIndex == m_resume.comparedCount() - 1;
-    const QByteArray &kept = last ? m_resume.compareBlock : m_resume.sampleData.at(m_blockIndex);
+    const bool last = m_blockIndex == m_continued.comparedCount() - 1;
+    const QByteArray &kept = last ? m_continued.compareBlock : m_continued.sampleData.at(m_blockIndex);
     if (m_replyBytes.left(BlockSize) != kept) {
-        stop(Outcome::NotSameBox, LogNotSameBox.arg(logNumber(blockNumber()), m_resume.partPath,
-                                                    QString::number(m_resume.startBlock)));
+        stop(Outcome::NotSameBox, LogNotSameBox.arg(logNumber(blockNumber()), m_continued.partPath,
+                                                    QString::number(m_continued.startBlock)));
         return false;
     }
-    // Every compared block held: the .part is taken up once, at the last of them.
+    // Every compared block held: the .part is continued once, at the last of them.
     if (!last)
         return true;
-    if (m_writeFile && !m_file.resume(m_resume.partPath, m_resume.keepBytes(), m_resume.headerBytes, m_resume.record)) {
+    if (m_writeFile && !m_file.continueFrom(m_continued)) {
         failFile();
         return false;
     }

@@ -3,7 +3,7 @@
 
 #include "dump/clock.h"
 #include "dump/dumpfile.h"
-#include "dump/resume.h"
+#include "dump/stoppeddump.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -43,7 +43,7 @@ public:
         PortLost,
         PortClosed,     // closed from outside (Close) before the end
         FileError,
-        NotSameBox,     // a resumed run found other data than the stopped one had
+        NotSameBox,     // a continued run found other data than the stopped one had
     };
     Q_ENUM(Outcome)
 
@@ -54,12 +54,12 @@ public:
     ~DumpRun() override;
 
     // Starts the run once the port is open: replaces the log, resets the run's
-    // fields and sends the opening requests. The folder is the output folder's text.
-    void start(qint16 startBlock, qint16 blockCount, const QString &folder);
-    // Starts a run that takes up the .part of a stopped one (see ResumePlan):
-    // a partial read from the plan's first requested block whose first block
-    // must equal the .part's, and whose blocks then replace the .part's tail.
-    void resume(const ResumePlan &plan, const QString &folder);
+    // fields and sends the opening requests. The dump goes into `folder`.
+    void start(qint16 startBlock, qint16 blockCount, const OutputFolder &folder);
+    // Starts a run that continues the .part of a stopped one (see ContinuePlan):
+    // a partial read from the plan's first requested block whose compared
+    // blocks must equal the .part's, and whose blocks then replace the .part's tail.
+    void continueDump(const ContinuePlan &plan);
     // The header option, read when the first block has arrived.
     void setHeaderTicked(bool ticked) { m_headerTicked = ticked; }
 
@@ -119,9 +119,9 @@ private:
     void setStage(Stage stage);
     // Sends the bytes; false when the run ended meanwhile.
     bool send(const QByteArray &bytes);
-    void begin(qint16 startBlock, qint16 blockCount, const QString &folder);
-    // A block that a resumed run compares with the .part; false when the run ended.
-    bool takeUpStoppedDump();
+    void begin(qint16 startBlock, qint16 blockCount, const OutputFolder &folder);
+    // A block that a continued run compares with the .part; false when the run ended.
+    bool compareWithStoppedDump();
     void awaitMarker();
     void handshakeRead();
     void requestBlock(int index);
@@ -144,12 +144,12 @@ private:
     Stage m_stage = Stage::Idle;
     qint16 m_startBlock = 0;
     qint16 m_blockCount = 0;
-    QString m_folder;
+    OutputFolder m_folder;
     QString m_modelText;
     QByteArray m_replyBytes;
     int m_totalSum = 0;
     bool m_writeFile = true;
-    ResumePlan m_resume; // ok while this run takes up a stopped one
+    ContinuePlan m_continued; // continues() while this run continues a stopped one
     QList<qint16> m_order; // the blocks asked for, when not the range in order
     bool m_headerTicked = false;
     Outcome m_outcome = Outcome::None;

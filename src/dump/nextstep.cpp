@@ -58,6 +58,8 @@ constexpr StepText StepTexts[] = {
     {NextStep::HostMode, "Put the box into its HOST - MODE and Open again",
      "put the box into its HOST - MODE and run again"},
     {NextStep::RunAgain, "Open again", "run again with: %2"},
+    {NextStep::MoveOrChooseFolder, "Move that file away or choose another folder, then Open again",
+     "move that file away, or choose another folder with -o"},
 };
 
 } // namespace

@@ -44,6 +44,9 @@ enum class NextStep {
     PortTrouble,
     // Said by the file's own failure message.
     FileTrouble,
+    // Something that is not ours holds a name that the dump needs: move it
+    // away, or choose another folder.
+    MoveOrChooseFolder,
 };
 
 // What the user is told to do next. `continueWith` is how the stopped dump is

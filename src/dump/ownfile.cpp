@@ -92,9 +92,18 @@ QString outputFolderProblem(const QString &folder, bool mustWrite)
     if (folder.isEmpty())
         return QStringLiteral("The output folder %1 does not exist.").arg(folder);
     const int fd = openFolder(folder);
-    if (fd < 0) {
+    if (fd < 0)
+        return outputFolderProblem(-1, folder, mustWrite);
+    const QString problem = outputFolderProblem(fd, folder, mustWrite);
+    ::close(fd);
+    return problem;
+}
+
+QString outputFolderProblem(int folderFd, const QString &folder, bool mustWrite)
+{
+    if (folderFd < 0) {
         const int error = errno;
-        if (error == ENOENT)
+        if (error == ENOENT || folder.isEmpty())
             return QStringLiteral("The output folder %1 does not exist.").arg(folder);
         if (error == ENOTDIR)
             return QStringLiteral("%1 is not a folder.").arg(folder);
@@ -102,8 +111,7 @@ QString outputFolderProblem(const QString &folder, bool mustWrite)
     }
     // With the effective user's rights, as the dump file is made; a read-only
     // file system says so even to root.
-    const int writable = !mustWrite || ::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
-    ::close(fd);
+    const int writable = !mustWrite || ::faccessat(folderFd, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
     if (writable != 0)
         return QStringLiteral("Cannot write into the output folder %1: %2").arg(folder, systemReason(writable));
     return {};

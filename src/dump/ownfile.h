@@ -46,6 +46,8 @@ int openFolder(const QString &folder);
 // before any port is opened, so that a run is not started only to fail at its
 // first block. Without `mustWrite`, only that it is a folder.
 QString outputFolderProblem(const QString &folder, bool mustWrite = true);
+// The same of a folder opened with openFolder() (-1 with errno set when that failed).
+QString outputFolderProblem(int folderFd, const QString &folder, bool mustWrite);
 
 // Reads and writes on `fd` wait like those of any file from now on; with
 // `append`, writes go to its end. False with errno set.

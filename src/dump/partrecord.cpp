@@ -29,14 +29,14 @@ QString oneLine(const QString &value)
 
 } // namespace
 
-bool PartRecord::resumable() const
+bool PartRecord::mayContinue() const
 {
     // "receiving" and words of other versions say nothing against the blocks.
     const std::optional<RunResult> result = resultFromWord(stoppedBy);
     return !result || resultRow(*result).partContinues;
 }
 
-QString PartRecord::notResumableReason() const
+QString PartRecord::whyNotContinued() const
 {
     switch (resultFromWord(stoppedBy).value_or(RunResult::NoResult)) {
     case RunResult::TotalMismatch:
@@ -44,7 +44,7 @@ QString PartRecord::notResumableReason() const
     case RunResult::NotSameBox:
         return QStringLiteral("its last run found another box, or a changed flash");
     default:
-        return resumable() ? QString() : QStringLiteral("its last run ended as %1").arg(oneLine(stoppedBy));
+        return mayContinue() ? QString() : QStringLiteral("its last run ended as %1").arg(oneLine(stoppedBy));
     }
 }
 
@@ -120,32 +120,48 @@ QString partRecordPath(const QString &partPath)
     return partPath + PartRecord::Suffix;
 }
 
-PartRecordRead readPartRecord(const QString &partPath)
+PartRecordRead readPartRecord(int folderFd, const QString &partName, const QString &shownPath)
 {
     PartRecordRead result;
-    const QString path = partRecordPath(partPath);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat st {};
-    if (fd < 0) {
-        const int error = errno;
-        struct stat there {};
-        result.present = ::lstat(QFile::encodeName(path).constData(), &there) == 0;
+    const QByteArray name = QFile::encodeName(partName + PartRecord::Suffix);
+    const QString shown = partRecordPath(shownPath);
+    // Under the rules of the .part itself: a regular file of our own with one
+    // name, looked at before it is opened and again once it is.
+    struct stat there {};
+    if (::fstatat(folderFd, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        result.present = errno != ENOENT;
         if (result.present)
-            result.error = QStringLiteral("%1 is %2").arg(path, error == ELOOP ? QStringLiteral("a symbolic link")
-                                                                              : systemReason(error));
+            result.error = QStringLiteral("Cannot read %1: %2").arg(shown, systemReason(errno));
         return result;
     }
     result.present = true;
-    QByteArray text;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MostRecordBytes) {
-        result.error = QStringLiteral("%1 is not a record of a stopped dump").arg(path);
+    const auto notUsed = [&](const QString &what) {
+        result.notOurs = true;
+        result.error = QStringLiteral("%1 is %2: it is not used").arg(shown, what);
+        return result;
+    };
+    if (const QString what = whatIsInTheWay(there); !what.isEmpty())
+        return notUsed(what);
+    const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return notUsed(errno == ELOOP ? QStringLiteral("a symbolic link") : systemReason(errno));
+    struct stat st {};
+    QString what = ::fstat(fd, &st) != 0 ? systemReason(errno) : whatIsInTheWay(st);
+    if (what.isEmpty() && (st.st_dev != there.st_dev || st.st_ino != there.st_ino))
+        what = QStringLiteral("a file that changed while it was read");
+    if (!what.isEmpty()) {
+        ::close(fd);
+        return notUsed(what);
+    }
+    if (st.st_size > MostRecordBytes) {
+        result.error = QStringLiteral("%1 is not a record of a stopped dump").arg(shown);
     } else {
-        text.resize(qsizetype(st.st_size));
-        const ssize_t n = ::read(fd, text.data(), size_t(text.size()));
+        QByteArray text(qsizetype(st.st_size), Qt::Uninitialized);
+        const ssize_t n = ::pread(fd, text.data(), size_t(text.size()), 0);
         text.resize(n > 0 ? n : 0);
         result.ok = result.record.fromText(text);
         if (!result.ok)
-            result.error = QStringLiteral("%1 is not a record of a stopped dump").arg(path);
+            result.error = QStringLiteral("%1 is not a record of a stopped dump").arg(shown);
     }
     ::close(fd);
     return result;

@@ -31,10 +31,10 @@ struct PartRecord {
     QString version;   // of the program that wrote it
 
     // A .part whose run found the whole transfer bad, or found another box,
-    // holds nothing that a resumed run could vouch for.
-    bool resumable() const;
-    // Why it may not be resumed, for the user; empty when it may.
-    QString notResumableReason() const;
+    // holds nothing that a continued run could vouch for.
+    bool mayContinue() const;
+    // Why it may not be continued, for the user; empty when it may.
+    QString whyNotContinued() const;
 
     QByteArray toText() const;
     // False when the text is not a record (a missing or malformed range).
@@ -48,10 +48,13 @@ QString partRecordPath(const QString &partPath);
 struct PartRecordRead {
     bool present = false; // there is an entry at the record's path
     bool ok = false;      // and it is a record of ours
+    bool notOurs = false; // it is no file of our own (a link, another user's ...)
     PartRecord record;
     QString error;        // why a present entry is no record
 };
-PartRecordRead readPartRecord(const QString &partPath);
+// The record of `partName` in the folder `folderFd`; `shownPath` is the
+// .part's path as messages give it.
+PartRecordRead readPartRecord(int folderFd, const QString &partName, const QString &shownPath);
 
 // Writes the record of `partName` into the folder `folderFd` at once: a new
 // temporary file, synced, then renamed over the record. Whatever else holds

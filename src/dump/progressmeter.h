@@ -18,7 +18,7 @@ public:
 
     // For tests: the clock the throughput goes by.
     void setClock(const Clock &clock) { m_clock = &clock; }
-    // `alreadyDone`: blocks done before this run (a resumed dump's); the
+    // `alreadyDone`: blocks done before this run (a continued dump's); the
     // throughput is measured from the first block after them.
     void start(int totalBlocks, int alreadyDone = 0);
     // Returns the text for `done` good blocks.

@@ -71,7 +71,7 @@ void Session::onRunFinished()
 
 void Session::countBlock(int index, const QByteArray &data)
 {
-    // A run's first block is the range's first, a resumed run's too (compared
+    // A run's first block is the range's first, a continued run's too (compared
     // with the .part first).
     if (index == 0 && m_startBlock == 0) {
         m_hardwareVersion = DumpName::hardwareVersion(data);
@@ -97,11 +97,11 @@ void Session::startProgress(int total)
 
 int Session::progressDone(int blocksDone) const
 {
-    if (!m_resumed.ok || m_resumed.fresh)
+    if (!m_continued.continues())
         return blocksDone;
     // The samples are compared, not added; block k-2 is the first to count again.
-    const int kept = m_resumed.wholeBlocks - 2;
-    return kept + qMax(0, blocksDone - int(m_resumed.samples.size()));
+    const int kept = m_continued.firstRequested() - m_continued.startBlock;
+    return kept + qMax(0, blocksDone - int(m_continued.samples.size()));
 }
 
 void Session::resetCounts()
@@ -135,26 +135,31 @@ OpenFailureReport Session::openFailure(SerialService::OpenError error, const Por
 
 void Session::start(qint16 startBlock, qint16 blockCount, const QString &folder, bool header)
 {
+    start(startBlock, blockCount, OutputFolder::open(folder), header);
+}
+
+void Session::start(qint16 startBlock, qint16 blockCount, const OutputFolder &folder, bool header)
+{
     resetCounts();
     m_reportDue = true;
     m_requestedBlocks = blockCount;
     m_startBlock = startBlock;
-    m_resumed = ResumePlan();
+    m_continued = ContinuePlan();
     startProgress(blockCount);
     m_run.setHeaderTicked(header);
     m_run.start(startBlock, blockCount, folder);
 }
 
-void Session::resume(const ResumePlan &plan, const QString &folder)
+void Session::continueDump(const ContinuePlan &plan)
 {
     resetCounts();
     m_reportDue = true;
     m_requestedBlocks = plan.requestedCount();
     m_startBlock = plan.startBlock;
-    m_resumed = plan;
+    m_continued = plan;
     startProgress(plan.blockCount);
     m_run.setHeaderTicked(plan.header);
-    m_run.resume(plan, folder);
+    m_run.continueDump(plan);
 }
 
 void Session::setHeaderTicked(bool ticked)
@@ -202,16 +207,28 @@ RunReport Session::report() const
     r.previousKeptAs = m_file.previousKeptAs();
     r.partPath = m_file.partPath();
     r.refusedStoppedDump = m_file.error() == DumpFile::Error::StoppedDump;
+    r.stoppedMayContinue = m_file.stoppedMayContinue();
+    r.nameTaken = m_file.error() == DumpFile::Error::NameTaken;
     r.stoppedWholeBlocks = m_file.stoppedWholeBlocks();
-    r.continuable = m_file.isContinuable();
+    r.mayContinue = m_file.mayContinue();
     r.continuesFrom = m_file.continuesFrom();
+    if (r.refusedStoppedDump) {
+        r.untouchedPart = r.partPath;
+        r.untouchedWholeBlocks = r.stoppedWholeBlocks;
+        r.untouchedBytes = m_file.stoppedBytes();
+    } else if (m_continued.continues() && !m_file.continuedStoppedDump()
+               && m_file.error() != DumpFile::Error::PartChanged) {
+        r.untouchedPart = m_continued.partPath;
+        r.untouchedWholeBlocks = m_continued.wholeBlocks;
+        r.untouchedBytes = m_continued.partSize;
+    }
     r.endedAtBlock = m_run.endedAtBlock();
     r.requestedBlocks = m_requestedBlocks;
-    r.resumed = m_resumed.ok && !m_resumed.fresh;
-    if (r.resumed) {
-        r.resumedFrom = m_resumed.firstRequested();
-        r.comparedBlocks = m_resumed.comparedCount();
-        r.keptBlocks = m_resumed.keptBlocks();
+    r.continued = m_file.continuedStoppedDump();
+    if (r.continued) {
+        r.continuedFrom = m_continued.firstRequested();
+        r.comparedBlocks = m_continued.comparedCount();
+        r.keptBlocks = m_continued.keptBlocks();
     }
     r.hardwareVersion = m_hardwareVersion;
     r.softwareVersion = m_softwareVersion;
@@ -219,6 +236,18 @@ RunReport Session::report() const
     r.blankBlocks = m_blankBlocks;
     r.zeroBlocks = m_zeroBlocks;
     return r;
+}
+
+NextStep RunReport::nextStep(RunResult result) const
+{
+    const NextStep step = resultRow(result).next;
+    if (nameTaken)
+        return NextStep::MoveOrChooseFolder;
+    if (step == NextStep::ContinueOrStartAgain && refusedStoppedDump)
+        return stoppedMayContinue ? step : NextStep::StartAgain;
+    if (step == NextStep::Continue && !mayContinue)
+        return NextStep::None;
+    return step;
 }
 
 QString Session::devicePath() const

@@ -5,6 +5,7 @@
 #include "dump/dumprun.h"
 #include "dump/openfailure.h"
 #include "dump/progressmeter.h"
+#include "dump/runresult.h"
 #include "dump/serialservice.h"
 
 #include <QObject>
@@ -33,18 +34,24 @@ struct RunReport {
     QString partPath;
     bool refusedStoppedDump = false;
     int stoppedWholeBlocks = 0;
-    // The run left a stopped dump that a resumed run may take up, from this block.
-    bool continuable = false;
+    // The run left a stopped dump that a later run may continue, from this block.
+    bool mayContinue = false;
     qint16 continuesFrom = 0;
+    // A stopped dump's .part that the run left as it found it (one it would
+    // not cut, or one it was to continue and did not): what is on disk.
+    QString untouchedPart;
+    int untouchedWholeBlocks = 0;
+    qint64 untouchedBytes = 0;
     // The block the run ended at, when it ended among the blocks (a bad
     // block, a stall, Close); -1 otherwise.
     qint16 endedAtBlock = -1;
 
-    // The blocks asked for (samples included), and of a resumed run: the
-    // block it went on from, the kept blocks compared again and those kept.
+    // The blocks asked for (samples included), and of a run that continued a
+    // stopped dump: the block it went on from, the kept blocks compared again
+    // and those kept.
     int requestedBlocks = 0;
-    bool resumed = false;
-    qint16 resumedFrom = 0;
+    bool continued = false;
+    qint16 continuedFrom = 0;
     int comparedBlocks = 0;
     int keptBlocks = 0;
 
@@ -59,6 +66,15 @@ struct RunReport {
     int blankBlocks = 0;
     int zeroBlocks = 0;
     bool nothingButBlank() const { return goodBlocks > 0 && blankBlocks + zeroBlocks == goodBlocks; }
+
+    // What the user does next after the run ended as `result`: the table's
+    // step, made exact by what is on disk (a stopped dump that cannot be
+    // continued is only started again; another user's file at the dump's
+    // name must go first).
+    NextStep nextStep(RunResult result) const;
+    // The .part that a stopped dump in the way (refusedStoppedDump) may be continued.
+    bool stoppedMayContinue = false;
+    bool nameTaken = false; // another user's file holds the dump's name
 };
 
 // One box on one serial port, as both front ends drive it: the port with its
@@ -96,9 +112,11 @@ public:
     // What the user is told of the last failed open, the port named as the user knows it.
     OpenFailureReport openFailure(SerialService::OpenError error, const PortName &name) const;
     // Starts a run on the open port; `header` is the header option.
+    void start(qint16 startBlock, qint16 blockCount, const OutputFolder &folder, bool header);
+    // The same, the folder opened now by its path.
     void start(qint16 startBlock, qint16 blockCount, const QString &folder, bool header);
-    // Starts a run that takes up the .part of a stopped one (see ResumePlan).
-    void resume(const ResumePlan &plan, const QString &folder);
+    // Starts a run that continues the .part of a stopped one (see ContinuePlan).
+    void continueDump(const ContinuePlan &plan);
     // The header option changed while the port is open: a run reads it at its first block.
     void setHeaderTicked(bool ticked);
     // When the port is open: closes it and the run's dump file, logs the
@@ -109,9 +127,11 @@ public:
     // Closes a port on which no run was started (the user turned back at a
     // question) without a word in the log; a started run's is close()'s.
     void closeUnused();
-    // Whether a new run leaves a stopped dump's .part alone (see DumpFile).
-    void setKeepStopped(bool keep) { m_file.setKeepStopped(keep); }
-    void setStartAgain(const QString &partPath) { m_file.setStartAgain(partPath); }
+    // Whether a new run may start a stopped dump's .part again (see DumpFile).
+    void setStartAgain(DumpFile::StartAgain which, const QString &partName = QString())
+    {
+        m_file.setStartAgain(which, partName);
+    }
     bool isOpen() const;
     // After an open: who else has the port open, as a warning; empty when nobody.
     QString sharedPortWarning() const { return m_sharedWarning; }
@@ -128,7 +148,7 @@ public:
     const DumpFile &dumpFile() const { return m_file; }
     // The progress text of the last block, as the meter gives it.
     QString progressText() const { return m_progressText; }
-    // Progress goes in the blocks of the range: a resumed run starts at the
+    // Progress goes in the blocks of the range: a continued run starts at the
     // blocks its .part already holds and counts on from there once its
     // comparisons are done (899 / 1024), so that a whole flash reads as whole.
     int progressTotal() const { return m_progressTotal; }
@@ -182,7 +202,7 @@ private:
     int m_requestedBlocks = 0;
     qint16 m_startBlock = 0;  // of the range
     int m_progressTotal = 0;
-    ResumePlan m_resumed;     // of a resumed run
+    ContinuePlan m_continued; // of a run that continues a stopped dump
     int m_goodBlocks = 0;
     int m_blankBlocks = 0;
     int m_zeroBlocks = 0;

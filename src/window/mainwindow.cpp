@@ -123,7 +123,7 @@ MainWindow::MainWindow(Prompts *prompts, QWidget *parent)
     connectSession();
     m_form.logPane->setFocus();
     prepareControls();
-    m_session.setKeepStopped(true);
+    m_session.setStartAgain(DumpFile::StartAgain::Never);
     describeControls(this);
     m_barDescription = m_form.progressBar->accessibleDescription();
     applyState(WindowState::Idle);
@@ -376,9 +376,11 @@ void MainWindow::onOpenClicked()
     }
     // Before the port: a folder that cannot take the dump is found now, not
     // after the handshake and the first block.
-    if (const QString problem = outputFolderProblem(DumpName::expandFolder(m_form.folderEdit->text()));
-        !problem.isEmpty()) {
-        prompt(problem, QStringLiteral("Error"));
+    // The folder is opened once, now: the run writes into it whatever
+    // becomes of its path meanwhile.
+    const OutputFolder folder = OutputFolder::open(m_form.folderEdit->text());
+    if (!folder.isOpen()) {
+        prompt(folder.problem(), QStringLiteral("Error"));
         return;
     }
     // The port is opened before a stopped dump is asked about, so that a port
@@ -389,17 +391,17 @@ void MainWindow::onOpenClicked()
         closePort();
         return;
     }
-    const ResumePlan plan = stoppedDumpToAskAbout();
-    const StoppedDumpAnswer answer =
-            plan.partPath.isEmpty() ? StoppedDumpAnswer::StartAgain : askAboutStoppedDump(plan);
+    ContinuePlan plan;
+    const StoppedDumpAnswer answer = askAboutStoppedDump(folder, plan);
     if (answer == StoppedDumpAnswer::Cancel) {
         m_session.closeUnused();
         return;
     }
-    m_session.setStartAgain(answer == StoppedDumpAnswer::StartAgain ? plan.partPath : QString());
+    m_session.setStartAgain(DumpFile::StartAgain::Named,
+                            answer == StoppedDumpAnswer::StartAgain ? plan.partName : QString());
     showConnected();
     if (answer == StoppedDumpAnswer::Continue) {
-        m_session.resume(plan, m_form.folderEdit->text());
+        m_session.continueDump(plan);
         // Unless the run already ended at its first request.
         if (m_session.isOpen()) {
             m_form.progressBar->setMaximum(m_session.progressTotal());
@@ -407,59 +409,28 @@ void MainWindow::onOpenClicked()
             m_form.progressBar->setFormat(m_session.progressText());
         }
     } else {
-        m_session.start(m_startBlock, m_blockCount, m_form.folderEdit->text(), m_form.headerCheck->isChecked());
+        m_session.start(m_startBlock, m_blockCount, folder, m_form.headerCheck->isChecked());
     }
 }
 
-ResumePlan MainWindow::stoppedDumpToAskAbout() const
+MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const OutputFolder &folder, ContinuePlan &plan)
 {
-    // The .part that the last run left over this range or would not cut, else
-    // one whose record in the folder says it stopped over this range (after
-    // a restart, say).
+    // The .part that the last run left over this range or would not cut,
+    // else one whose record in the folder says it stopped over this range.
     const StoppedDump &last = m_stopped;
-    QString partPath;
-    if (!last.partPath.isEmpty() && last.folderText == m_form.folderEdit->text() && last.header == m_form.headerCheck->isChecked()
-        && (last.refused || (last.startBlock == m_startBlock && last.blockCount == m_blockCount))
-        && QFileInfo(last.partPath).isFile() && !QFileInfo(last.partPath).isSymLink())
-        partPath = last.partPath;
-    else
-        partPath = findStoppedDump(m_form.folderEdit->text(), m_startBlock, m_blockCount, m_form.headerCheck->isChecked());
-    if (partPath.isEmpty())
-        return {};
-    // The record's range, not the window's, says what the .part holds.
-    const ResumePlan plan = planResume(partPath, m_startBlock, m_blockCount, false);
-    if (plan.ok && plan.fresh)
-        return {};
-    return plan;
-}
-
-MainWindow::StoppedDumpAnswer MainWindow::askAboutStoppedDump(const ResumePlan &plan)
-{
-    const QString startAgain = QStringLiteral("start again from block %1").arg(m_startBlock);
-    const bool continuable = plan.ok && plan.startBlock == m_startBlock && plan.blockCount == m_blockCount;
-    QString text;
-    if (continuable) {
-        text = QStringLiteral("The last dump of %1 holds blocks %2\u2013%3 and is kept in %4. Continue it from "
-                              "block %5, or %6?")
-                       .arg(plan.model, DumpRun::logNumber(plan.startBlock), DumpRun::logNumber(plan.stoppedAt()),
-                            QFileInfo(plan.partPath).fileName(), DumpRun::logNumber(plan.firstRequested()),
-                            startAgain);
-        if (!plan.hasRecord)
-            text += QStringLiteral(" It has no record of its run: it is taken for a read of this range.");
-    } else {
-        const QString reason = plan.ok ? QStringLiteral("%1 holds a stopped read of %2 blocks from block %3: "
-                                                        "give that range to continue it.")
-                                                 .arg(plan.partPath)
-                                                 .arg(plan.blockCount)
-                                                 .arg(plan.startBlock)
-                                       : plan.error;
-        text = QStringLiteral("%1 Cut it and %2?").arg(reason, startAgain);
-    }
+    const bool lastCounts = !last.partName.isEmpty() && last.folderText == m_form.folderEdit->text()
+                            && last.header == m_form.headerCheck->isChecked()
+                            && (last.refused || (last.startBlock == m_startBlock && last.blockCount == m_blockCount));
+    const StoppedDumpQuestion question = stoppedDumpQuestion(folder, lastCounts ? last.partName : QString(),
+                                                             m_startBlock, m_blockCount, m_form.headerCheck->isChecked());
+    plan = question.plan;
+    if (!question.ask)
+        return StoppedDumpAnswer::StartAgain;
     m_form.logPane->flush();
     QStringList buttons{QStringLiteral("Start again"), QStringLiteral("Cancel")};
-    if (continuable)
+    if (question.offerContinue)
         buttons.prepend(QStringLiteral("Continue"));
-    const int answer = m_prompts->ask(this, text, QStringLiteral("Stopped dump"), buttons);
+    const int answer = m_prompts->ask(this, question.text, QStringLiteral("Stopped dump"), buttons);
     if (answer < 0 || answer >= buttons.size() || buttons.at(answer) == QLatin1String("Cancel"))
         return StoppedDumpAnswer::Cancel;
     return buttons.at(answer) == QLatin1String("Continue") ? StoppedDumpAnswer::Continue
@@ -496,7 +467,7 @@ void MainWindow::showStopped(DumpRun::Outcome outcome)
     bar->setFailed(true);
     // The port and the file stay open until Close: say what Close and Open then do.
     const DumpFile &file = m_session.dumpFile();
-    if (file.isContinuable())
+    if (file.mayContinue())
         appendLog(nextStepText(NextStep::CloseThenContinue, FrontEnd::Window, DumpRun::logNumber(file.continuesFrom()))
                   + CrLf);
     sayEnd(progressEndName(outcome, m_session.endedAtBlock(), m_startBlock, bar->value(), bar->maximum()));
@@ -513,11 +484,12 @@ void MainWindow::showEnding(ProgressMeter::Ending ending)
 void MainWindow::noteStoppedDump(const RunReport &report)
 {
     m_stopped = StoppedDump();
-    if (!report.refusedStoppedDump && !report.continuable)
-        return;
-    m_stopped = {report.partPath, m_form.folderEdit->text(), m_startBlock, m_blockCount, m_form.headerCheck->isChecked(),
-                 report.refusedStoppedDump};
-    if (report.continuable)
+    if (report.refusedStoppedDump || report.mayContinue)
+        m_stopped = {QFileInfo(report.partPath).fileName(), m_form.folderEdit->text(), m_startBlock, m_blockCount,
+                     m_form.headerCheck->isChecked(), report.refusedStoppedDump};
+    // Another user's file at the dump's name stays in the way of every
+    // continued run: its message says what to do instead.
+    if (report.mayContinue && !report.nameTaken)
         appendLog(nextStepText(NextStep::Continue, FrontEnd::Window, DumpRun::logNumber(report.continuesFrom)) + CrLf);
 }
 

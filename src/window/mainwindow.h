@@ -2,7 +2,7 @@
 #pragma once
 
 #include "dump/dumprun.h"
-#include "dump/resume.h"
+#include "dump/stoppeddump.h"
 #include "dump/session.h"
 #include "window/mainform.h"
 
@@ -101,11 +101,10 @@ private:
     void prompt(const QString &text, const QString &title);
 
     void connectSession();
-    // The stopped dump that the next Open asks about before it may be cut;
-    // an empty partPath when there is none worth keeping.
-    ResumePlan stoppedDumpToAskAbout() const;
+    // Asks about the stopped dump that the next run would meet, when there is
+    // one worth keeping; `plan` is what continuing it takes.
     enum class StoppedDumpAnswer { Continue, StartAgain, Cancel };
-    StoppedDumpAnswer askAboutStoppedDump(const ResumePlan &plan);
+    StoppedDumpAnswer askAboutStoppedDump(const OutputFolder &folder, ContinuePlan &plan);
     void showRunEnded(const RunReport &report);
     void showStopped(DumpRun::Outcome outcome);
     void showEnding(ProgressMeter::Ending ending);
@@ -126,7 +125,7 @@ private:
     // The stopped dump that the last run left in its .part, or would not cut,
     // with the folder text, range and header option that it ran with.
     struct StoppedDump {
-        QString partPath;
+        QString partName;
         QString folderText;
         qint16 startBlock = 0;
         qint16 blockCount = 0;
