@@ -207,6 +207,20 @@ QByteArray modelBytes(const QByteArray &data)
     return data.mid(8, zero < 0 ? -1 : zero - 8);
 }
 
+// The model that the label shows and the name is made from: the model bytes
+// when they are 1 to 64 printable ASCII characters, none otherwise.
+QString shownModel(const QByteArray &data)
+{
+    const QByteArray bytes = modelBytes(data);
+    if (bytes.isEmpty() || bytes.size() > 64)
+        return {};
+    for (const char c : bytes) {
+        if (c < 0x20 || c > 0x7E)
+            return {};
+    }
+    return QString::fromLatin1(bytes);
+}
+
 // Where two texts part, for a readable report.
 QString firstDifference(const QByteArray &actual, const QByteArray &expected)
 {
@@ -518,7 +532,7 @@ private:
             fileBegun = true;
             firstBlock = data;
             const QByteArray model = modelBytes(data);
-            models << QString::fromLatin1(model);
+            models << shownModel(data);
             if (m_p.fileMode == CannotCreate || m_p.fileMode == NoDevice) {
                 fileFailed();
                 return;
@@ -581,7 +595,7 @@ private:
     bool takeUp(const QByteArray &data)
     {
         if (m_index == 0)
-            models << QString::fromLatin1(modelBytes(continued->block(continued->start)));
+            models << shownModel(continued->block(continued->start));
         const int n = number();
         if (data != continued->block(n)) {
             stop(QStringLiteral("Block ") + four(n) + QStringLiteral(" differs from ") + continued->path
@@ -1096,7 +1110,7 @@ private:
                              .arg(hex(first, 54), hex(first, 53), hex(first, 52), hex(first, 50),
                                   hex(first, 49), hex(first, 48));
         }
-        const QString model = QString::fromLatin1(modelBytes(first));
+        const QString model = shownModel(first);
         const QString part = name.chopped(qMin(name.size(), suffix.size()));
         bool fromModel = name.endsWith(suffix) && part.size() <= model.size();
         for (qsizetype i = 0; fromModel && i < part.size(); ++i)

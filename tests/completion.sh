@@ -94,6 +94,8 @@ check "tarvik-dump --output = dump" "dump space" dumps
 check "tarvik-dump --verify dump" "dump space" dump.bin dumps dumps.log
 check "tarvik-dump --log dumps" dumps dumps.log
 check "tarvik-dump --count "
+check "tarvik-dump --color " always auto never
+check "tarvik-dump --color = n" never
 check "tarvik-dump -p $d/ttyUSB0 "
 
 # Loaded the way bash-completion loads it, the file names its function for the program.

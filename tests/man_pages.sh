@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The manual pages format without a warning and name the project's version, and
 # tarvik-dump(1) lists exactly the options that tarvik-dump --help shows, so that
-# the two cannot drift apart.
+# the two cannot drift apart. Tables go through tbl, as man(1) does for a page
+# that starts with '\" t.
 # Usage: man_pages.sh MAN_DIR TARVIK_DUMP VERSION PAGE...
 set -u
 
@@ -25,10 +26,10 @@ fail() {
 for page in "$@"; do
     grep -q "^\.TH [^ ]* 1 [^ ]* \"Tarvik $version\"" "$man_dir/$page" ||
         fail "$page: its .TH line does not name Tarvik $version: $(grep '^\.TH' "$man_dir/$page")"
-    warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 "$man_dir/$page" 2>&1)
+    warnings=$(LC_ALL=C.UTF-8 groff -t -man -ww -z -Tutf8 "$man_dir/$page" 2>&1)
     [ -z "$warnings" ] || fail "$page: groff warns:"$'\n'"$warnings"
     # Every page has the sections that a reader looks for.
-    text=$(LC_ALL=C groff -man -Tascii -P-cbou "$man_dir/$page" 2>/dev/null)
+    text=$(LC_ALL=C groff -t -man -Tascii -P-cbou "$man_dir/$page" 2>/dev/null)
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" FILES EXAMPLES "SEE ALSO"; do
         grep -qx "$section" <<<"$text" || fail "$page has no $section section"
     done
@@ -38,7 +39,7 @@ done
 help=$("$program" --help) || fail "tarvik-dump --help failed"
 help_options=$(sed -n 's/^ *\(-[^ ].*\)  .*/\1/p; s/^ *\(-[^ ]*\)$/\1/p' <<<"$help" |
                grep -oE '(^|, )--?[a-z][a-z-]*' | sed 's/^, //' | LC_ALL=C sort -u)
-page_text=$(LC_ALL=C groff -man -Tascii -P-cbou "$man_dir/tarvik-dump.1" 2>/dev/null)
+page_text=$(LC_ALL=C groff -t -man -Tascii -P-cbou "$man_dir/tarvik-dump.1" 2>/dev/null)
 # The entries of OPTIONS are the lines indented by 7 that start with a dash.
 page_options=$(sed -n '/^OPTIONS$/,/^[A-Z]/p' <<<"$page_text" | sed -n 's/^       \(-.*\)/\1/p' |
                grep -oE '(^|, )--?[a-z][a-z-]*' | sed 's/^, //' | LC_ALL=C sort -u)

@@ -2,6 +2,7 @@
 // tarvik-dump end to end: the built program as a process, each box a simulated
 // boot loader on a pseudo-terminal served by this test's event loop.
 #include "dump/dumpname.h"
+#include "dump/text.h"
 #include "dump/portinfo.h"
 #include "dump/version.h"
 #include "loadersim/loadersim.h"
@@ -400,12 +401,15 @@ private slots:
     void resumeNeverShrinks();
     void stoppedDumpKept_data();
     void stoppedDumpKept();
+    void noModelName_data();
+    void noModelName();
+    void colour_data();
+    void colour();
     void forgedStoppedDump_data();
     void forgedStoppedDump();
     void folderSwappedWhileWaiting();
     void nextStepsWork_data();
     void nextStepsWork();
-    void jsonEscapesControls();
     void resume_data();
     void resume();
     void waitLimit_data();
@@ -516,7 +520,9 @@ void TestCli::failures_data()
     QTest::addColumn<LoaderFault>("fault");  // of the box's loader, in a read of blocks 0 to 15
     QTest::addColumn<QString>("other");      // "missing" port, or a "file" in the way; empty for a loader fault
     QTest::addColumn<QString>("result");
-    QTest::addColumn<QString>("line");       // after "tarvik-dump: PORT: "; a loader fault's own line from the catalogue
+    QTest::addColumn<QString>("line");       // after "tarvik-dump: PORT: "
+    QTest::addColumn<QString>("error");      // the JSON's: a loader fault's own line from the catalogue
+    QTest::addColumn<QString>("next");       // what the summary line says to do next
     QTest::addColumn<QByteArray>("wireEnd"); // the last bytes the box received (all of them, for a loader fault)
     QTest::addColumn<int>("fileBlocks");     // whole blocks in FlashDump.bin.part; -1: no file
 
@@ -529,22 +535,32 @@ void TestCli::failures_data()
         {"adapter pulled in the handshake", "the adapter was disconnected (%1): plug it in again and continue with "
                                             "tarvik-dump -p %1 -o %o --start 0 --count 16"},
     };
+    // What failed in plain words, and what to do next.
+    const QHash<QString, std::pair<QString, QString>> plain{
+        {"wrong check byte", {"block 0005 failed its check", "continue with: tarvik-dump -p %1 --resume %o/FlashDump.bin.part"}},
+        {"wrong total", {"the check over the whole transfer failed",
+                         "start again with: tarvik-dump -p %1 -o %o --restart --start 0 --count 16"}},
+        {"stall", {"no answer for 0.3 s at block 0003", "continue with: tarvik-dump -p %1 --resume %o/FlashDump.bin.part"}},
+        {"extra bytes", {"the box sent more than was asked for at block 0002",
+                         "continue with: tarvik-dump -p %1 --resume %o/FlashDump.bin.part"}},
+    };
     const LoaderSim sim; // serves the default image, as the box does
     for (const QString name : {"wrong check byte", "wrong total", "stall", "extra bytes", "adapter pulled",
                                "adapter pulled in the handshake"}) {
         const LoaderFault fault = loaderFault(name);
+        const QString own = fault.lastLine(sim, 0, 16).remove(QStringLiteral("\r\n")) + lostThen.value(name);
         QTest::newRow(qPrintable(name))
-            << fault << QString() << fault.result() << fault.lastLine(sim, 0, 16).remove(QStringLiteral("\r\n"))
-                                                           + lostThen.value(name)
-            << fault.wire(0, 16) << fault.wholeBlocks(0, 16);
+            << fault << QString() << fault.result() << (plain.contains(name) ? plain.value(name).first : own) << own
+            << plain.value(name).second << fault.wire(0, 16) << fault.wholeBlocks(0, 16);
     }
-    QTest::newRow("missing port") << LoaderFault::none() << "missing" << "open-failed"
-                                  << "Serial port %1 not present. Plug the adapter in, or name another port: "
-                                     "tarvik-dump --list shows the serial ports of this computer."
-                                  << QByteArray() << -1;
+    const QString notPresent = QStringLiteral("Serial port %1 not present. Plug the adapter in, or name another port: "
+                                              "tarvik-dump --list shows the serial ports of this computer.");
+    QTest::newRow("missing port") << LoaderFault::none() << "missing" << "open-failed" << notPresent << notPresent
+                                  << QString() << QByteArray() << -1;
+    const QString folderInTheWay = QStringLiteral("%o/FlashDump.bin.part is a folder: remove it, or choose another folder.");
     QTest::newRow("a folder in the way of the dump file")
-        << LoaderFault::none() << "file" << "file-error"
-        << "%o/FlashDump.bin.part is a folder: remove it, or choose another folder." << blockRequest(0) << -1;
+        << LoaderFault::none() << "file" << "file-error" << folderInTheWay << folderInTheWay << QString()
+        << blockRequest(0) << -1;
 }
 
 // Each failure: exit code 1, its result, one line on stderr naming the device
@@ -555,6 +571,8 @@ void TestCli::failures()
     QFETCH(QString, other);
     QFETCH(QString, result);
     QFETCH(QString, line);
+    QFETCH(QString, error);
+    QFETCH(QString, next);
     QFETCH(QByteArray, wireEnd);
     QFETCH(int, fileBlocks);
 
@@ -576,9 +594,20 @@ void TestCli::failures()
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.json.size(), 1);
     QCOMPARE(r.json.first().value("result").toString(), result);
-    line.replace(QStringLiteral("%o"), bench.out.path()); // the output folder
-    const QString expectedLine = QStringLiteral("tarvik-dump: %1: %2").arg(port, line.contains("%1") ? line.arg(port) : line);
+    const auto filledIn = [&](QString text) {
+        text.replace(QStringLiteral("%o"), bench.out.path()); // the output folder
+        return text.contains("%1") ? text.arg(port) : text;
+    };
+    const QString expectedLine = QStringLiteral("tarvik-dump: %1: %2\n").arg(port, filledIn(line));
     QVERIFY2(r.err.contains(expectedLine), qPrintable(r.err));
+    QCOMPARE(r.json.first().value("error").toString(), filledIn(error));
+    // The summary line: the result, what failed and what to do next.
+    const QString summary = r.err.section(u'\n', -2, -2);
+    QVERIFY2(summary.startsWith(QStringLiteral("%1: %2").arg(port, result)), qPrintable(summary));
+    if (line != error)
+        QVERIFY2(summary.contains(QStringLiteral(" (%1), ").arg(filledIn(line))), qPrintable(summary));
+    if (!next.isEmpty())
+        QVERIFY2(summary.endsWith(QStringLiteral(", ") + filledIn(next)), qPrintable(summary));
 
     if (other != "missing") {
         if (fault.kind != LoaderFault::Kind::HangUp)
@@ -607,55 +636,76 @@ void TestCli::badArguments_data()
 {
     QTest::addColumn<QStringList>("arguments"); // BOX stands for a present box's device
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("usage");            // bad usage, which --help mends, not a file or folder
 
     const QString box = QStringLiteral("BOX");
-    QTest::newRow("no port") << QStringList{} << "Name at least one serial device with --port.";
-    QTest::newRow("unknown option") << QStringList{"-p", box, "--fast"} << "Unknown option 'fast'.";
-    QTest::newRow("stray argument") << QStringList{"-p", box, "extra"} << "Unexpected argument \"extra\".";
-    QTest::newRow("start not a number") << QStringList{"-p", box, "--start", "x"}
-                                        << "The start block must be a whole number from 0 to 32767.";
-    QTest::newRow("start too big") << QStringList{"-p", box, "--start", "32768"}
-                                   << "The start block must be a whole number from 0 to 32767.";
-    QTest::newRow("count 0") << QStringList{"-p", box, "--count", "0"}
-                             << "--count 0 reads nothing: give the number of blocks to read.";
-    QTest::newRow("list with a port") << QStringList{"--list", "-p", box} << "--list shows every port: drop --port.";
-    QTest::newRow("count negative") << QStringList{"-p", box, "--count", "-1"}
-                                    << "The number of blocks must be a whole number from 0 to 32767.";
+    QTest::newRow("no port") << QStringList{} << "Name at least one serial device with --port." << true;
+    QTest::newRow("unknown option") << QStringList{"-p", box, "--fast"} << "Unknown option 'fast'." << true;
+    QTest::newRow("stray argument") << QStringList{"-p", box, "extra"} << "Unexpected argument \"extra\"." << true;
+    const QString startForm = QStringLiteral("--start wants a whole number from 0 to 32767.");
+    const QString countForm = QStringLiteral("--count wants a whole number of blocks from 1 to 32767.");
+    QTest::newRow("start not a number") << QStringList{"-p", box, "--start", "x"} << startForm << true;
+    QTest::newRow("start too big") << QStringList{"-p", box, "--start", "32768"} << startForm << true;
+    QTest::newRow("count 0") << QStringList{"-p", box, "--count", "0"} << countForm << true;
+    QTest::newRow("count too big") << QStringList{"-p", box, "--count", "40000"} << countForm << true;
+    QTest::newRow("count empty") << QStringList{"-p", box, "--count="} << countForm << true;
+    QTest::newRow("count negative") << QStringList{"-p", box, "--count", "-1"} << countForm << true;
+    QTest::newRow("list with a port") << QStringList{"--list", "-p", box} << "--list shows every port: drop --port."
+                                      << true;
     QTest::newRow("last block beyond 32767") << QStringList{"-p", box, "--start", "32767", "--count", "2"}
-                                             << "The blocks 32767 to 32768 cannot be read";
+                                             << "The blocks 32767 to 32768 cannot be read" << true;
+    const QString waitForm = QStringLiteral("--wait wants a whole number of seconds from 1 to 86400.");
+    QTest::newRow("wait in fractions") << QStringList{"-p", box, "--wait", "1.5"} << waitForm << true;
+    QTest::newRow("wait beyond a day") << QStringList{"-p", box, "--wait", "99999999999"} << waitForm << true;
+    QTest::newRow("wait 0") << QStringList{"-p", box, "--wait", "0"} << waitForm << true;
+    QTest::newRow("colour") << QStringList{"-p", box, "--color=yes"} << "--color wants auto, always or never." << true;
     QTest::newRow("header with a partial count")
             << QStringList{"-p", box, "--header", "--count", "10"}
-            << "--header needs the whole flash: drop --count 10, or drop --header.";
+            << "--header needs the whole flash: drop --count 10, or drop --header." << true;
     QTest::newRow("header with a start and a count")
             << QStringList{"-p", box, "--header", "--start", "5", "--count", "8"}
-            << "--header needs the whole flash: drop --start 5 and --count 8, or drop --header.";
+            << "--header needs the whole flash: drop --start 5 and --count 8, or drop --header." << true;
     QTest::newRow("header with verify") << QStringList{"-p", box, "--header", "--verify", "FILE"}
-                                        << "--verify writes no dump, so it takes no --header.";
+                                        << "--verify writes no dump, so it takes no --header." << true;
     QTest::newRow("verify file missing") << QStringList{"-p", box, "--verify", "nothing.bin"}
-                                         << "Cannot read nothing.bin: ";
+                                         << "Cannot read nothing.bin: " << false;
     QTest::newRow("verify file is a FIFO") << QStringList{"-p", box, "--verify", "FIFO"}
-                                           << "/fifo: not a regular file";
+                                           << "/fifo: not a regular file" << false;
     QTest::newRow("verify file too short") << QStringList{"-p", box, "--verify", "FILE", "--count", "1025"}
                                            << "holds 1048576 bytes: --verify compares with a whole dump (1048576 "
                                               "bytes, with or without a KUP header in front) or with a dump of "
-                                              "just blocks 0 to 1024 (1049600 bytes).";
+                                              "just blocks 0 to 1024 (1049600 bytes). To compare with its 1024 "
+                                              "blocks, give --count 1024." << false;
+    QTest::newRow("verify file of 10 blocks") << QStringList{"-p", box, "--verify", "TEN"}
+                                              << "To compare with its 10 blocks, add --count 10." << false;
+    QTest::newRow("verify file of 10 blocks from block 5") << QStringList{"-p", box, "--verify", "TEN", "--start", "5", "--count", "8"}
+                                              << "just blocks 5 to 12 (8192 bytes). To compare with its 10 blocks, give --count 10." << false;
+    QTest::newRow("verify file of odd size") << QStringList{"-p", box, "--verify", "ODD"}
+                                             << "(1048576 bytes).\n" << false;
     QTest::newRow("output folder missing") << QStringList{"-p", box, "-o", "/nonexistent/folder"}
-                                           << "The output folder /nonexistent/folder does not exist.";
-    QTest::newRow("output names a file") << QStringList{"-p", box, "-o", "FILE"} << "/image.bin is not a folder.";
-    QTest::newRow("same port twice") << QStringList{"-p", box, "-p", box} << "are the same device.";
-    QTest::newRow("a pty and a link to it") << QStringList{"-p", "PTY", "-p", box} << "are the same device.";
-    QTest::newRow("two links to one pty") << QStringList{"-p", box, "-p", "LINK"} << "are the same device.";
+                                           << "The output folder /nonexistent/folder does not exist." << false;
+    QTest::newRow("output names a file") << QStringList{"-p", box, "-o", "FILE"} << "/image.bin is not a folder." << false;
+    QTest::newRow("same port twice") << QStringList{"-p", box, "-p", box} << "are the same device." << true;
+    QTest::newRow("a pty and a link to it") << QStringList{"-p", "PTY", "-p", box} << "are the same device." << true;
+    QTest::newRow("two links to one pty") << QStringList{"-p", box, "-p", "LINK"} << "are the same device." << true;
 }
 
-// Bad usage ends with code 2 and the reason, before any port is touched.
+// Bad usage, or a file or folder that cannot be used, ends with code 2 and
+// the reason, before any port is touched.
 void TestCli::badArguments()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
+    QFETCH(bool, usage);
     Bench bench;
     LoaderSim &sim = bench.box(QStringLiteral("boxA"));
     const QString verifyFile = bench.dir.filePath(QStringLiteral("image.bin"));
     QVERIFY(writeFile(verifyFile, sim.image()));
+    for (const auto &[name, bytes] : {std::pair{"TEN", 10 * 1024}, std::pair{"ODD", 1000}}) {
+        const QString path = bench.dir.filePath(QString::fromLatin1(name) + ".bin");
+        QVERIFY(writeFile(path, sim.image().left(bytes)));
+        arguments.replaceInStrings(QRegularExpression(QStringLiteral("^%1$").arg(QLatin1String(name))), path);
+    }
     arguments.replaceInStrings(QRegularExpression("^BOX$"), bench.port(QStringLiteral("boxA")));
     arguments.replaceInStrings(QRegularExpression("^FILE$"), verifyFile);
     const QString fifo = bench.dir.filePath(QStringLiteral("fifo"));
@@ -672,6 +722,9 @@ void TestCli::badArguments()
     QVERIFY(r.finished);
     QCOMPARE(r.exitCode, 2);
     QVERIFY2(r.err.startsWith(QStringLiteral("tarvik-dump: ")) && r.err.contains(message), qPrintable(r.err));
+    // Only bad usage sends the user to --help.
+    QCOMPARE(r.err.endsWith(QStringLiteral("\nTry \"tarvik-dump --help\".\n")), usage);
+    QCOMPARE(r.err.count(u'\n'), usage ? 2 : 1);
     QCOMPARE(r.out, QString());
     QVERIFY(sim.received().isEmpty());
     QCOMPARE(bench.files(), QStringList());
@@ -769,7 +822,7 @@ void TestCli::threeBoxesOneFailing()
     QCOMPARE(r.box(bench.port("boxA")).value("result").toString(), QStringLiteral("ok"));
     QCOMPARE(r.box(bench.port("boxB")).value("result").toString(), QStringLiteral("check-error"));
     QCOMPARE(r.box(bench.port("boxC")).value("result").toString(), QStringLiteral("ok"));
-    QVERIFY2(r.err.contains(QStringLiteral("tarvik-dump: %1: ").arg(bench.port("boxB")) + crcErrorLine(300).trimmed()),
+    QVERIFY2(r.err.contains(QStringLiteral("tarvik-dump: %1: block 0300 failed its check\n").arg(bench.port("boxB"))),
              qPrintable(r.err));
 
     QCOMPARE(readFile(bench.output("MODEL-A_boxA.bin")), a.image());
@@ -798,9 +851,11 @@ void TestCli::sameModel_data()
     QTest::addColumn<QByteArray>("model");
     QTest::addColumn<QString>("stem"); // before "_<device>.bin"
     QTest::newRow("short") << QByteArray("KSF-2100") << "KSF-2100";
-    // The whole name, tag and ".part.state" included, fits one folder entry.
-    const QByteArray longModel(600, 'L');
-    QTest::newRow("very long") << longModel << QString(DumpName::MaxNameBytes - 15 - 5, u'L');
+    const QByteArray longest(DumpName::MaxModelChars, 'L');
+    QTest::newRow("longest model") << longest << QString(longest);
+    // Text that is no model name: named as a box without one.
+    QTest::newRow("one character too long") << longest + 'L' << "FlashDump";
+    QTest::newRow("erased flash") << QByteArray(600, '\xFF') << "FlashDump";
 }
 
 // Three boxes of one model in one process: each file carries its device's
@@ -1146,8 +1201,9 @@ void TestCli::stoppedDumpKept_data()
     const QStringList all;
     const QStringList part{"--resume", "PART"};
     QTest::newRow("plain re-run: refused") << all << false << "kept" << QStringList() << 1
-            << ", continue it with: tarvik-dump -p DEVICE "
-               "--resume PART, or start again with: tarvik-dump -p DEVICE -o OUT --restart" << 0 << 1;
+            << "s, continue it with: tarvik-dump -p DEVICE --resume PART, or start again with: "
+               "tarvik-dump -p DEVICE -o OUT --restart"
+            << 0 << 1;
     QTest::newRow("--restart starts again") << all << false << "kept" << QStringList{"--restart"} << 0
             << ": ok, " << 0 << 1024;
     QTest::newRow("resume: the range from the record") << QStringList{"--start", "5", "--count", "20"} << false
@@ -1245,23 +1301,90 @@ void TestCli::stoppedDumpKept()
     QVERIFY(!QFileInfo::exists(part + ".state"));
 }
 
-// What the box reports reaches scripts as text: control characters, the C1
-// ones included, are escaped in the JSON.
-void TestCli::jsonEscapesControls()
+void TestCli::noModelName_data()
 {
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<QStringList>("range");
+
+    const QByteArray controls("A\x1b[2J\x9b" "31m\x85" "B");
+    QTest::newRow("control characters") << LoaderSim::defaultImage(controls) << QStringList{"--count", "1"};
+    QTest::newRow("erased flash") << QByteArray(1024 * 1024, '\xFF') << QStringList();
+}
+
+// Text in block 0 that is no model name: the JSON's model is null, the file
+// is named as for a box without one, and the summary says why.
+void TestCli::noModelName()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(QStringList, range);
     Bench bench;
-    const QByteArray model("A\x1b[2J\x9b" "31m\x85" "B");
-    bench.box(QStringLiteral("boxA"), LoaderSim::defaultImage(model));
-    QProcess process;
-    process.start(Program, {"-p", bench.port("boxA"), "-o", bench.out.path(), "--json", "--count", "1"});
-    QSignalSpy finished(&process, &QProcess::finished);
-    QVERIFY(finished.wait(RunMs));
-    QCOMPARE(process.exitCode(), 0);
-    const QByteArray out = process.readAllStandardOutput();
-    QVERIFY2(out.contains(R"("model":"A\u001b[2J\u009b31m\u0085B")"), out.constData());
-    for (const char c : out)
-        QVERIFY2(uchar(c) >= 0x20 && uchar(c) < 0x7F ? true : c == '\n', out.constData());
-    QCOMPARE(QJsonDocument::fromJson(out.trimmed()).object().value("model").toString(), QString::fromLatin1(model));
+    bench.box(QStringLiteral("boxA"), image);
+    const Result r = tarvikDump.run(QStringList{"-p", bench.port("boxA"), "-o", bench.out.path(), "--json"} + range);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.json.size(), 1);
+    QVERIFY(r.json.first().value("model").isNull());
+    QCOMPARE(bench.files(), QStringList{"FlashDump.bin"});
+    QVERIFY2(r.err.contains(", no model name in block 0 (erased or unreadable flash?)"), qPrintable(r.err));
+    // Nothing of the box's text reaches the output.
+    for (const QChar c : r.out + r.err)
+        QVERIFY2(c != QChar(0xFF) && !(tarvik::isControl(c) && c != u'\n'), qPrintable(r.err));
+}
+
+void TestCli::colour_data()
+{
+    QTest::addColumn<bool>("onTerminal"); // stderr, where the summary lines go with --json
+    QTest::addColumn<QString>("noColor"); // NO_COLOR's value; empty: not set
+    QTest::addColumn<QStringList>("option");
+    QTest::addColumn<bool>("coloured");
+
+    QTest::newRow("terminal") << true << QString() << QStringList() << true;
+    QTest::newRow("terminal, NO_COLOR") << true << "1" << QStringList() << false;
+    QTest::newRow("terminal, --color=never") << true << QString() << QStringList{"--color=never"} << false;
+    QTest::newRow("terminal, NO_COLOR, --color=always") << true << "1" << QStringList{"--color=always"} << true;
+    QTest::newRow("pipe") << false << QString() << QStringList() << false;
+    QTest::newRow("pipe, --color=always") << false << QString() << QStringList{"--color", "always"} << true;
+}
+
+// Each box's result word and the tally in colour: ok green, a failure red;
+// none when NO_COLOR is set or the output is no terminal, unless asked for.
+void TestCli::colour()
+{
+    QFETCH(bool, onTerminal);
+    QFETCH(QString, noColor);
+    QFETCH(QStringList, option);
+    QFETCH(bool, coloured);
+
+    Bench bench;
+    bench.box(QStringLiteral("boxA"));
+    bench.box(QStringLiteral("boxB")).setBadCheckBlock(3);
+    StderrTerminal terminal(120);
+    QProcessEnvironment environment = liveEnvironment();
+    if (!noColor.isEmpty())
+        environment.insert(QStringLiteral("NO_COLOR"), noColor);
+    else
+        environment.remove(QStringLiteral("NO_COLOR"));
+    const auto setUp = onTerminal ? terminal.attach(environment)
+                                  : [environment](QProcess &process) { process.setProcessEnvironment(environment); };
+    const Result r = tarvikDump.run(QStringList{"-p", bench.port("boxA"), "-p", bench.port("boxB"), "-o",
+                                                bench.out.path(), "--count", "8", "--json"} + option,
+                                    {}, As::ThisUser, setUp);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    terminal.take();
+    const QString err = onTerminal ? QString::fromUtf8(terminal.bytes) : r.err;
+    const QString green = QStringLiteral("\x1b[32m%1\x1b[0m");
+    const QString red = QStringLiteral("\x1b[31m%1\x1b[0m");
+    const QStringList shown{QStringLiteral("%1: %2, ").arg(bench.port("boxA"), green.arg("ok")),
+                            QStringLiteral("%1: %2 (block 0003 failed its check)").arg(bench.port("boxB"), red.arg("check-error")),
+                            QStringLiteral("2 boxes: %1, %2").arg(green.arg("1 done"), red.arg("1 failed"))};
+    for (const QString &text : shown)
+        QVERIFY2(err.contains(text) == coloured, qPrintable(err));
+    if (!coloured)
+        QVERIFY2(!err.contains(QRegularExpression(QStringLiteral("\x1b\\[3\\dm"))), qPrintable(err));
+    // The JSON on stdout never is.
+    QVERIFY(!r.out.contains(u'\x1b'));
+    QCOMPARE(r.json.size(), 2);
 }
 
 void TestCli::verify_data()
@@ -1726,7 +1849,13 @@ void TestCli::resume()
     if (found) {
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(o.value("result").toString(), QStringLiteral("not-same-box"));
-        QVERIFY2(r.err.contains("not the same box, or its flash changed: start again from block 0"),
+        QVERIFY2(o.value("error").toString().contains("not the same box, or its flash changed: start again from block 0"),
+                 qPrintable(r.err));
+        QCOMPARE(o.value("failed_block").toInt(), otherBox);
+        QVERIFY2(r.err.contains(QStringLiteral("(block %1 differs from the stopped dump: not the same box, or its "
+                                               "flash changed)").arg(otherBox, 4, 10, QLatin1Char('0'))),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral(", start again with: tarvik-dump -p %1 -o ").arg(bench.port("again"))),
                  qPrintable(r.err));
         QCOMPARE(readFile(part), stopped);
         QVERIFY(!QFileInfo::exists(bench.output(name)));
@@ -1790,9 +1919,10 @@ void TestCli::waitLimit()
     }
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(o.value("result").toString(), QStringLiteral("no-answer"));
-    QVERIFY2(r.err.contains(QStringLiteral("tarvik-dump: %1: no answer from the boot loader in 1 s: is the box "
-                                           "in HOST - MODE?").arg(bench.port("boxA"))),
+    QVERIFY2(r.err.contains(QStringLiteral("tarvik-dump: %1: no answer from the boot loader in 1 s\n").arg(bench.port("boxA"))),
              qPrintable(r.err));
+    QVERIFY2(r.err.contains(", put the box into its HOST - MODE and run again\n"), qPrintable(r.err));
+    QCOMPARE(o.value("error").toString(), QStringLiteral("no answer from the boot loader in 1 s: is the box in HOST - MODE?"));
     QVERIFY(bench.hostGone(sim));
     QCOMPARE(sim.received(), Handshake);
 }
@@ -1894,7 +2024,7 @@ void TestCli::logSection_data()
                                           << QStringList{"start: 0", "count: 4", "bytes: 4096"} + versions << ok << QString();
     QTest::newRow("check error") << "read" << QStringList{"--count", "16"} << 3 << QByteArray() << QString()
                                  << QStringList{"file: %o/FlashDump.bin.part", "bytes: 4096", "result: check-error",
-                                                "error: CRC Error while receiving BLOCK: 0003"}
+                                                "failed_block: 3", "error: CRC Error while receiving BLOCK: 0003"}
                                  << crcErrorLine(3) + LogClosed << QString();
     QTest::newRow("verify") << "verify" << QStringList{"--count", "4"} << -1 << QByteArray() << QString()
                             << QStringList{"verify: %o/saved.bin", "file: -", "differing_blocks: -",
@@ -1909,10 +2039,10 @@ void TestCli::logSection_data()
                                             "file: %o/FlashDump.bin", "bytes: 16384", "resumed_from: 9",
                                             "compared_blocks: 10", "kept_blocks: 10", "result: ok"} + versions
                              << ok << QString();
-    // A model cannot end its line and forge one of its own; Latin-1 text stays.
+    // Text that would end its line and forge one of its own is no model.
     QTest::newRow("garbled model") << "read" << QStringList{"--count", "2"} << -1
                                    << QByteArray("A\r\n# result: ok\n\x1b[2J\x85" "B\xE9") << QString()
-                                   << QStringList{"model: A??# result: ok??[2J?B\u00e9", "result: ok"} << ok << QString();
+                                   << QStringList{"model: -", "result: ok"} << ok << QString();
     // Nor can a process's name: its line is quoted.
     QTest::newRow("port shared with a process named \"# result: ok\"")
             << "read" << QStringList{"--count", "2"} << -1 << QByteArray() << QString()
@@ -1936,7 +2066,8 @@ void TestCli::logSection()
     LoaderSim &sim = bench.box(QStringLiteral("boxA"), model.isEmpty() ? QByteArray() : LoaderSim::defaultImage(model));
     const QString port = bench.port(QStringLiteral("boxA"));
     const QString log = bench.dir.filePath(QStringLiteral("run.log"));
-    QStringList runArgs{"-p", port, "-o", bench.out.path(), "--json", "--log", log};
+    // The device as typed, relative to the folder that the program runs in.
+    QStringList runArgs{"-p", "boxA", "-o", bench.out.path(), "--json", "--log", log};
     if (kind.startsWith(u"verify")) {
         QByteArray saved = blocks(sim, 0, 4);
         if (kind.endsWith(u"differs"))
@@ -1963,7 +2094,8 @@ void TestCli::logSection()
     });
 
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    const Result r = tarvikDump.run(runArgs, {}, As::ThisUser, [&zone](QProcess &process) {
+    const Result r = tarvikDump.run(runArgs, {}, As::ThisUser, [&zone, &bench](QProcess &process) {
+        process.setWorkingDirectory(bench.dir.path());
         if (zone.isEmpty())
             return;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -1978,19 +2110,18 @@ void TestCli::logSection()
     const QList<LogSection> sections = logSections(readFile(log));
     QCOMPARE(sections.size(), 1);
     const LogSection &run = sections.first();
-    QStringList headerKeys{"begin", "program", "device", "start", "count", "header"};
-    if (kind != u"read")
-        headerKeys << kind.section(u',', 0, 0);
-    QCOMPARE(run.headerKeys(), headerKeys);
-    QStringList footerKeys{"model", "hw_version", "sw_version", "file", "bytes", "sha256"};
-    if (kind == u"resume")
-        footerKeys << "resumed_from" << "compared_blocks" << "kept_blocks";
-    if (kind.startsWith(u"verify"))
-        footerKeys << "differing_blocks";
-    footerKeys << "result";
-    if (o.contains("error"))
-        footerKeys << "error";
-    QCOMPARE(run.footerKeys(), footerKeys << "end");
+    // Every section has the same keys, "-" for what does not apply or is unknown.
+    QCOMPARE(run.headerKeys(), QStringList({"begin", "program", "device", "by_id", "serial_number", "start", "count",
+                                            "header", "resume", "verify"}));
+    QCOMPARE(run.footerKeys(), QStringList({"model", "hw_version", "sw_version", "file", "bytes", "sha256",
+                                            "part", "part_untouched", "part_whole_blocks", "resumed_from", "compared_blocks", "kept_blocks", "differing_blocks",
+                                            "result", "failed_block", "error", "end"}));
+    for (const QString key : {"resume", "verify"}) {
+        if (!kind.startsWith(key))
+            QCOMPARE(run.value(key), QStringLiteral("-"));
+    }
+    if (kind != u"resume")
+        QCOMPARE(run.value("resumed_from"), QStringLiteral("-"));
     for (const QString &field : std::as_const(fields)) {
         const QString key = field.section(QStringLiteral(": "), 0, 0);
         QCOMPARE(key + ": " + run.value(key), QString(field).replace(QStringLiteral("%o"), bench.out.path()));
@@ -2012,7 +2143,7 @@ void TestCli::logSection()
     QVERIFY2(run.protocol.endsWith(protocolEnd.toLatin1()), run.protocol.right(200).constData());
     if (!sharer.isEmpty()) {
         const QString quoted = QStringLiteral("> %1 (pid %2) also has %3 open: it may take the box's answers\r\n")
-                                       .arg(sharer, QString::number(sharedBy.processId()), port);
+                                       .arg(sharer, QString::number(sharedBy.processId()), runArgs.at(1));
         QVERIFY2(run.protocol.startsWith((LogStart + quoted).toLatin1()), run.protocol.left(300).constData());
     }
 
@@ -2022,8 +2153,12 @@ void TestCli::logSection()
             return QString::number(v.toInteger());
         return v.isString() ? v.toString() : QStringLiteral("-");
     };
-    for (const QString key : {"hw_version", "sw_version", "start", "count", "file", "bytes", "sha256", "result"})
+    for (const QString key : {"hw_version", "sw_version", "start", "count", "file", "bytes", "sha256", "result",
+                              "failed_block", "error"})
         QCOMPARE(orDash(o.value(key)), run.value(key));
+    QCOMPARE(o.value("began").toString(), run.value("begin"));
+    QCOMPARE(o.value("ended").toString(), run.value("end"));
+    QCOMPARE(o.value("format").toInt(), 1);
     QVERIFY(o.value("start").isDouble() && o.value("count").isDouble());
     if (run.value("file") != u"-")
         QCOMPARE(run.value("sha256"), sha256(readFile(run.value("file"))));
@@ -2127,7 +2262,7 @@ void TestCli::liveDisplay()
     QCOMPARE(r.exitCode, 1);
     terminal.take();
     const QByteArray bytes = terminal.bytes;
-    const QString failure = QStringLiteral("tarvik-dump: %1: ").arg(bench.port(names.at(1))) + crcErrorLine(16).trimmed();
+    const QString failure = QStringLiteral("tarvik-dump: %1: block 0016 failed its check").arg(bench.port(names.at(1)));
     if (locale == u"C") {
         for (const char c : bytes)
             QVERIFY2(uchar(c) < 0x80, bytes.constData());
@@ -2151,7 +2286,8 @@ void TestCli::liveDisplay()
         if (!line.startsWith(QStringLiteral("tarvik-dump: ")))
             QVERIFY2(line.size() <= columns - 1, qPrintable(line));
     }
-    for (int box = 0; box < 3; ++box) {
+    // Where there is room for it, the model; a narrower line drops it first.
+    for (int box = 0; columns >= 120 && box < 3; ++box) {
         QVERIFY2(!written.filter(names.at(box).right(12)).filter(QStringLiteral("KSF-2100")).isEmpty(),
                  bytes.constData());
     }
@@ -2194,7 +2330,7 @@ void TestCli::liveDisplayFollowsResize()
                              resizedAt = terminal.bytes.size();
                              terminal.resize(50);
                              ::kill(pid_t(process.processId()), SIGWINCH);
-                             QTRY_VERIFY_WITH_TIMEOUT(terminal.bytes.mid(resizedAt).contains("\u2026A1B2-if00-port0  KSF-2100"),
+                             QTRY_VERIFY_WITH_TIMEOUT(terminal.bytes.mid(resizedAt).contains("-if00-port0  5 / 32 blocks"),
                                                       RunMs);
                              ::kill(pid_t(process.processId()), SIGINT);
                          },
@@ -2205,9 +2341,10 @@ void TestCli::liveDisplayFollowsResize()
     Screen screen{50};
     screen.feed(terminal.bytes.mid(resizedAt));
     const QStringList lines = screen.lines();
-    QVERIFY2(lines.filter(QStringLiteral("KSF-2100")).size() == 1, qPrintable(lines.join(u'\n')));
+    // Narrower: the model goes, the device name keeps its end.
+    QVERIFY2(lines.filter(QStringLiteral("KSF-2100")).isEmpty(), qPrintable(lines.join(u'\n')));
     const QString last = lines.constLast();
-    QVERIFY2(last.startsWith(u'\u2026') && last.contains(QStringLiteral("A1B2-if00-port0  KSF-2100  interrupted"))
+    QVERIFY2(last.startsWith(u'\u2026') && last.contains(QStringLiteral("-if00-port0  interrupted at block 0005, 5 / 32"))
                  && last.size() <= 49,
              qPrintable(last));
 }
@@ -2245,11 +2382,13 @@ void TestCli::liveDisplayHeight()
     QCOMPARE(r.exitCode, 1);
     terminal.take();
     const QByteArray &bytes = terminal.bytes;
-    const QString failure = QStringLiteral("tarvik-dump: %1: ").arg(bench.port("ttyUSB3")) + crcErrorLine(16).trimmed();
+    const QString failure = QStringLiteral("tarvik-dump: %1: block 0016 failed its check").arg(bench.port("ttyUSB3"));
     const QString tally = QStringLiteral("8 boxes: 7 done, 1 failed");
     const QStringList written = writtenLines(bytes);
     if (rows < 2) {
-        QVERIFY2(!bytes.contains('\x1b'), bytes.constData());
+        // No line drawn in place: what is there is colour.
+        QVERIFY2(!QString::fromUtf8(bytes).remove(QRegularExpression(QStringLiteral("\x1b\\[[0-9;]*m"))).contains(u'\x1b'),
+                 bytes.constData());
         for (int i = 0; i < Boxes; ++i) {
             if (i != 3) {
                 const QString done = bench.port(QStringLiteral("ttyUSB%1").arg(i)) + QStringLiteral(": 100 % (32 / 32 blocks");

@@ -2,6 +2,7 @@
 // tarvik-dump's live lines fitted to the terminal's width.
 #include "cli/liveline.h"
 
+#include <QSet>
 #include <QTest>
 
 using tarvik::cli::fitLine;
@@ -34,6 +35,8 @@ class TestDisplay : public QObject
 private slots:
     void fitsEveryWidth_data();
     void fitsEveryWidth();
+    void barKeepsItsWidth_data();
+    void barKeepsItsWidth();
     void fittedLine_data();
     void fittedLine();
 };
@@ -58,9 +61,8 @@ void TestDisplay::fitsEveryWidth_data()
     }
 }
 
-// Never as wide as the terminal; the device name keeps its end, the model its
-// start, the block count stays where there is room for it, and on a common
-// terminal a long model never costs the time left.
+// Never as wide as the terminal; the counts and the time left stay whole, the
+// device name keeps its end.
 void TestDisplay::fitsEveryWidth()
 {
     QFETCH(int, columns);
@@ -77,6 +79,8 @@ void TestDisplay::fitsEveryWidth()
     }
     if (columns < 40)
         return;
+    QVERIFY2(line.contains(QStringLiteral("512 / 1024 blocks")), qPrintable(line));
+    QVERIFY2(line.endsWith(QStringLiteral(" 0:46 left")), qPrintable(line));
     const QString ellipsis = utf8 ? QStringLiteral("\u2026") : QStringLiteral("...");
     const QString shownDevice = line.section(QStringLiteral("  "), 0, 0);
     const QString deviceEnd = shownDevice.mid(ellipsis.size());
@@ -84,13 +88,42 @@ void TestDisplay::fitsEveryWidth()
                  || (shownDevice.startsWith(ellipsis) && device.endsWith(deviceEnd)
                      && deviceEnd.size() >= tarvik::cli::DeviceKeep - ellipsis.size()),
              qPrintable(line));
-    if (columns < 60)
-        return;
-    QVERIFY2(line.contains(tarvik::cli::forCharset(model, utf8).left(tarvik::cli::ModelKeep - ellipsis.size())),
-             qPrintable(line));
-    QVERIFY2(line.contains(QStringLiteral("512 / 1024")), qPrintable(line));
-    if (columns >= 80)
-        QVERIFY2(line.endsWith(QStringLiteral("0:46 left")), qPrintable(line));
+}
+
+void TestDisplay::barKeepsItsWidth_data()
+{
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QString>("device");
+    for (const int columns : {60, 80, 100, 120, 200}) {
+        for (const QString &device : {QStringLiteral("ttyUSB0"), ByIdName})
+            QTest::addRow("%d %s", columns, qPrintable(device)) << columns << device;
+    }
+}
+
+// From the first block to the last, the bar keeps one width: the speed and
+// the time left come and go and change their width beside it.
+void TestDisplay::barKeepsItsWidth()
+{
+    QFETCH(int, columns);
+    QFETCH(QString, device);
+    const std::pair<int, QString> moments[] = {
+        {0, QStringLiteral("0 / 1024 blocks")},
+        {1, QStringLiteral("1 / 1024 blocks")},
+        {12, QStringLiteral("12 / 1024 blocks \u00B7 0.9 KiB/s \u00B7 18:44 left")},
+        {471, QStringLiteral("471 / 1024 blocks \u00B7 10.8 KiB/s \u00B7 0:51 left")},
+        {1023, QStringLiteral("1023 / 1024 blocks \u00B7 9.5 KiB/s \u00B7 0:00 left")},
+        {1024, QStringLiteral("1024 / 1024 blocks \u00B7 10.9 KiB/s")},
+    };
+    QSet<qsizetype> widths;
+    for (const auto &[done, status] : moments) {
+        LiveLine line = reading(device, QStringLiteral("KSF-2100"));
+        line.done = done;
+        line.status = status;
+        const QString fitted = fitLine(line, columns, true);
+        QVERIFY2(fitted.contains(status.section(QStringLiteral(" \u00B7 "), 0, 0)), qPrintable(fitted));
+        widths.insert(fitted.contains(u'[') ? fitted.indexOf(u']') - fitted.indexOf(u'[') - 1 : 0);
+    }
+    QCOMPARE(widths.size(), 1);
 }
 
 void TestDisplay::fittedLine_data()
@@ -102,45 +135,47 @@ void TestDisplay::fittedLine_data()
 
     const LiveLine byId = reading(ByIdName, QStringLiteral("KSF-2100"));
     const LiveLine ttyUsb = reading(QStringLiteral("ttyUSB0"), QStringLiteral("KSF-2100"));
+    const QString noSpeed = QStringLiteral("512 / 1024 blocks \u00B7 0:46 left");
     QTest::newRow("wide enough") << byId << 120 << true
                                  << ByIdName + QStringLiteral("  KSF-2100      [##########----------]  ") + Progress;
     QTest::newRow("narrower bar") << ttyUsb << 80 << true
-                                  << QStringLiteral("ttyUSB0  KSF-2100      [#####-----]  ") + Progress;
-    QTest::newRow("device end, narrowest bar")
-        << byId << 80 << true << QStringLiteral("\u2026A1B2-if00-port0  KSF-2100  [##---]  ") + Progress;
-    QTest::newRow("no bar") << byId << 72 << true
-                            << QStringLiteral("\u2026_A1B2-if00-port0  KSF-2100  ") + Progress;
-    QTest::newRow("model padding goes before the time left")
+                                  << QStringLiteral("ttyUSB0  KSF-2100      [####----]  ") + Progress;
+    LiveLine ended = ttyUsb;
+    ended.done = 1024;
+    ended.status = QStringLiteral("1024 / 1024 blocks \u00B7 10.9 KiB/s");
+    QTest::newRow("the same bar at the end")
+        << ended << 80 << true << QStringLiteral("ttyUSB0  KSF-2100      [########]  ") + ended.status;
+    QTest::newRow("no bar, the model goes first") << byId << 80 << true << ByIdName + QStringLiteral("  ") + Progress;
+    QTest::newRow("then the speed") << byId << 72 << true << ByIdName + QStringLiteral("  ") + noSpeed;
+    QTest::newRow("then the device loses its beginning")
+        << byId << 40 << true << QStringLiteral("\u20260-port0  ") + noSpeed;
+    QTest::newRow("model padding goes before the model")
         << ttyUsb << 64 << true << QStringLiteral("ttyUSB0  KSF-2100  ") + Progress;
-    QTest::newRow("text cut at its end")
-        << byId << 40 << true << QStringLiteral("\u2026A1B2-if00-port0  KSF-2100  512 / 1024\u2026");
+    QTest::newRow("60 columns keep the time left") << ttyUsb << 60 << true << QStringLiteral("ttyUSB0  ") + Progress;
     QTest::newRow("ASCII") << reading(QStringLiteral("ttyUSB0"), QStringLiteral("D\u00E9codeur HD")) << 80 << false
-                           << QStringLiteral("ttyUSB0  D?codeur HD   [#####-----]  512 / 1024 blocks - 11.0 KiB/s - 0:46 left");
+                           << QStringLiteral("ttyUSB0  D?codeur HD   [####----]  512 / 1024 blocks - 11.0 KiB/s - 0:46 left");
     QTest::newRow("ASCII ellipsis")
-        << byId << 40 << false << QStringLiteral("...B2-if00-port0  KSF-2100  512 / 10...");
+        << byId << 40 << false << QStringLiteral("...port0  512 / 1024 blocks - 0:46 left");
+    QTest::newRow("counts alone, cut at the end")
+        << byId << 16 << true << QStringLiteral("\u2026rt0  512 / 10\u2026");
 
-    // A box that sent a long garbled model (Latin-1 bytes, C1 controls among
-    // them) keeps the model column of the others.
+    // A long model keeps the model column of the others.
     const LiveLine garbled = reading(QStringLiteral("ttyUSB0"),
                                      QString::fromLatin1("\xA7\xB1KSF-2100\xFE\x9D\xFF\xC3\x87\x8Fgarbage"));
-    QTest::newRow("garbled model, same column")
-        << garbled << 80 << true << QStringLiteral("ttyUSB0  \u00A7\u00B1KSF-2100\u00FE\u2026  [#####-----]  ") + Progress;
-    QTest::newRow("garbled model narrows before the time left")
-        << garbled << 64 << true << QStringLiteral("ttyUSB0  \u00A7\u00B1KSF-210\u2026  ") + Progress;
-    QTest::newRow("garbled model at its narrowest")
-        << garbled << 60 << true
-        << QStringLiteral("ttyUSB0  \u00A7\u00B1KSF-2\u2026  512 / 1024 blocks \u00B7 11.0 KiB/s \u00B7 0:46 l\u2026");
+    QTest::newRow("long model, same column")
+        << garbled << 80 << true << QStringLiteral("ttyUSB0  \u00A7\u00B1KSF-2100\u00FE\u2026  [####----]  ") + Progress;
+    QTest::newRow("long model goes before the time left") << garbled << 64 << true << QStringLiteral("ttyUSB0  ") + Progress;
     LiveLine besideLonger = ttyUsb;
     besideLonger.device = QStringLiteral("ttyUSB1");
     besideLonger.deviceWidth = 8; // beside ttyUSB10
     QTest::newRow("device column of the widest name")
-        << besideLonger << 80 << true << QStringLiteral("ttyUSB1   KSF-2100      [####-----]  ") + Progress;
+        << besideLonger << 80 << true << QStringLiteral("ttyUSB1   KSF-2100      [###----]  ") + Progress;
 
     LiveLine waiting;
     waiting.device = QStringLiteral("\u7AEF\u53E3\u4E00\u53F7"); // four wide characters, eight columns
     waiting.status = QStringLiteral("waiting for the boot loader");
     QTest::newRow("wide characters") << waiting << 36 << true
-                                     << QStringLiteral("\u7AEF\u53E3\u4E00\u53F7  waiting for the boot loa\u2026");
+                                     << QStringLiteral("\u2026\u4E00\u53F7   waiting for the boot loader");
     LiveLine failed = byId;
     failed.bar = false;
     failed.status = QStringLiteral("timeout");

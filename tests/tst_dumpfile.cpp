@@ -74,28 +74,32 @@ void TestDumpFile::unsafeModelNames_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("part");
+    QTest::addColumn<QString>("stem"); // of the dump file: the part, or that of no model name
 
-    QTest::newRow("slash") << QStringLiteral("../../etc/x") << QStringLiteral("___.._etc_x");
-    QTest::newRow("dot") << QStringLiteral(".") << QStringLiteral("_");
-    QTest::newRow("dot dot") << QStringLiteral("..") << QStringLiteral("__");
-    QTest::newRow("three dots") << QStringLiteral("...") << QStringLiteral("___");
-    QTest::newRow("hidden") << QStringLiteral(".hidden") << QStringLiteral("_hidden");
-    QTest::newRow("dots inside stay") << QStringLiteral("a..b.") << QStringLiteral("a..b.");
-    QTest::newRow("empty") << QString() << QStringLiteral("FlashDump");
-    QTest::newRow("NUL") << QString(QChar(0)) << QStringLiteral("_");
+    const QString none = QStringLiteral("FlashDump");
+    QTest::newRow("slash") << QStringLiteral("../../etc/x") << QStringLiteral("___.._etc_x") << QStringLiteral("___.._etc_x");
+    QTest::newRow("dot") << QStringLiteral(".") << QStringLiteral("_") << QStringLiteral("_");
+    QTest::newRow("dot dot") << QStringLiteral("..") << QStringLiteral("__") << QStringLiteral("__");
+    QTest::newRow("three dots") << QStringLiteral("...") << QStringLiteral("___") << QStringLiteral("___");
+    QTest::newRow("hidden") << QStringLiteral(".hidden") << QStringLiteral("_hidden") << QStringLiteral("_hidden");
+    QTest::newRow("dots inside stay") << QStringLiteral("a..b.") << QStringLiteral("a..b.") << QStringLiteral("a..b.");
+    QTest::newRow("empty") << QString() << none << none;
+    QTest::newRow("NUL") << QString(QChar(0)) << QStringLiteral("_") << none;
     QTest::newRow("C0 controls") << QString::fromLatin1("a\x01\x09\x0A\x1F" "b")
-                                 << QStringLiteral("a____b");
-    QTest::newRow("DEL") << QString::fromLatin1("a\x7F" "b") << QStringLiteral("a_b");
-    QTest::newRow("C1 controls") << QString::fromLatin1("\x80\x9F") << QStringLiteral("__");
-    QTest::newRow("Latin-1 letters stay") << QString::fromLatin1("\xA0\xE9\xFF")
-                                          << QString::fromLatin1("\xA0\xE9\xFF");
-    QTest::newRow("backslash and space stay") << QStringLiteral("a\\ b") << QStringLiteral("a\\ b");
+                                 << QStringLiteral("a____b") << none;
+    QTest::newRow("DEL") << QString::fromLatin1("a\x7F" "b") << QStringLiteral("a_b") << none;
+    QTest::newRow("C1 controls") << QString::fromLatin1("\x80\x9F") << QStringLiteral("__") << none;
+    QTest::newRow("Latin-1 letters") << QString::fromLatin1("\xA0\xE9\xFF")
+                                     << QString::fromLatin1("\xA0\xE9\xFF") << none;
+    QTest::newRow("backslash and space stay") << QStringLiteral("a\\ b") << QStringLiteral("a\\ b")
+                                              << QStringLiteral("a\\ b");
 }
 
 void TestDumpFile::unsafeModelNames()
 {
     QFETCH(QString, model);
     QFETCH(QString, part);
+    QFETCH(QString, stem);
     QCOMPARE(DumpName::safeNamePart(model), part);
 
     // The file lands in the chosen folder, under the safe name.
@@ -106,46 +110,45 @@ void TestDumpFile::unsafeModelNames()
     QVERIFY2(file.begin(tarvik::OutputFolder::open(folder), 0, 1024, false, model, firstBlock("x")),
              qPrintable(file.errorMessage()));
     file.close();
-    QCOMPARE(file.name(), part + QStringLiteral(".bin"));
+    QCOMPARE(file.name(), stem + QStringLiteral(".bin"));
     QCOMPARE(QFileInfo(file.path()).absolutePath(), dir.path());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-             (QStringList{part + QStringLiteral(".bin.part"), part + QStringLiteral(".bin.part.state")}));
+             (QStringList{stem + QStringLiteral(".bin.part"), stem + QStringLiteral(".bin.part.state")}));
 }
 
 void TestDumpFile::longModelNames_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<bool>("ticked");
-    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("name");
 
-    const QString ascii(DumpFile::BlockSize - 8, u'A');
-    const QString latin1(DumpFile::BlockSize - 8, QChar(0xE9)); // two bytes each in the file name
-    QTest::newRow("ASCII") << ascii << false << QStringLiteral(".bin");
+    const QString longest(DumpName::MaxModelChars, u'A');
     const QString conv = QStringLiteral("_HW01.02.0A_SW03.10.FF_conv.bin");
-    QTest::newRow("ASCII, header") << ascii << true << conv;
-    QTest::newRow("Latin-1") << latin1 << false << QStringLiteral(".bin");
-    QTest::newRow("Latin-1, header") << latin1 << true << conv;
+    QTest::newRow("longest model") << longest << false << longest + ".bin";
+    QTest::newRow("longest model, header") << longest << true << longest + conv;
+    // Longer text is no model name: the name of a box without one.
+    const QString ascii(DumpFile::BlockSize - 8, u'A');
+    QTest::newRow("a block of text") << ascii << false << QStringLiteral("FlashDump.bin");
+    QTest::newRow("a block of text, header") << ascii << true << "FlashDump" + conv;
 }
 
 void TestDumpFile::longModelNames()
 {
     QFETCH(QString, model);
     QFETCH(bool, ticked);
-    QFETCH(QString, suffix);
+    QFETCH(QString, name);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     DumpFile file;
     QVERIFY2(file.begin(tarvik::OutputFolder::open(dir.path() + u'/'), 0, 1024, ticked, model, firstBlock("x")),
              qPrintable(file.errorMessage()));
-    QVERIFY(file.name().endsWith(suffix));
-    QVERIFY(model.startsWith(file.name().chopped(suffix.size())));
+    QCOMPARE(file.name(), name);
     // The names the file is received under, and its record, fit too.
     const qsizetype bytes =
             QFile::encodeName(QFileInfo(file.partPath()).fileName() + tarvik::PartRecord::Suffix).size();
     QVERIFY(bytes <= DumpName::MaxNameBytes);
-    QVERIFY(bytes > DumpName::MaxNameBytes - 2);
-    // The header still carries the whole name.
+    // The header still carries the whole text.
     if (ticked)
         QVERIFY(file.header().contains(model));
 }
@@ -580,17 +583,18 @@ void TestDumpFile::partReplacedBeforeCommit()
     QCOMPARE(readFile(file.partPath()), QByteArray("swapped"));
 }
 
-// A tag that keeps two boxes apart fits in the name with the model, however
-// long the model is.
+// A tag that keeps two boxes apart (a device's name, however long) stays in
+// the name: the model gives way so that the whole name fits.
 void TestDumpFile::nameTagFits()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString model(DumpFile::BlockSize - 8, u'A');
+    const QString model(DumpName::MaxModelChars, u'A');
     DumpFile file;
-    file.setNameTag([](const QString &) { return QStringLiteral("_ttyUSB1"); });
+    const QString tag = u'_' + QString(200, u't');
+    file.setNameTag([tag](const QString &) { return tag; });
     QVERIFY2(file.begin(tarvik::OutputFolder::open(dir.path()), 0, 1024, false, model, firstBlock("x")), qPrintable(file.errorMessage()));
-    QVERIFY(file.name().endsWith(QStringLiteral("A_ttyUSB1.bin")));
+    QCOMPARE(file.name(), model.left(39) + tag + QStringLiteral(".bin"));
     QCOMPARE(QFile::encodeName(QFileInfo(file.partPath()).fileName() + tarvik::PartRecord::Suffix).size(),
              DumpName::MaxNameBytes);
 }

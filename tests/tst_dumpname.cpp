@@ -32,6 +32,10 @@ private slots:
     void headerPart();
     void modelText_data();
     void modelText();
+    void modelName_data();
+    void modelName();
+    void verifyOffset_data();
+    void verifyOffset();
     void keptName_data();
     void keptName();
 };
@@ -67,6 +71,13 @@ void TestDumpName::fileName_data()
                                 << "FlashDump.bin";
     QTest::newRow("count 1025") << 0 << 1025 << false << QByteArray("ABC") << sw << hw
                                 << "FlashDump.bin";
+    // Text that names no model is named as an empty model.
+    const QByteArray erased(protocol::BlockSize - protocol::ModelOffset, '\xFF');
+    QTest::newRow("erased block 0") << 0 << 1024 << false << erased << sw << hw << "FlashDump.bin";
+    QTest::newRow("erased block 0, header")
+        << 0 << 1024 << true << erased << sw << hw << "FlashDump_HW01.02.0A_SW03.10.FF_conv.bin";
+    QTest::newRow("control characters") << 0 << 1024 << false << QByteArray("KSF\x1b[2J") << sw << hw
+                                        << "FlashDump.bin";
 }
 
 void TestDumpName::fileName()
@@ -174,6 +185,67 @@ void TestDumpName::modelText()
     QFETCH(QByteArray, reply);
     QFETCH(QString, model);
     QCOMPARE(DumpName::modelText(reply), model);
+}
+
+void TestDumpName::modelName_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("model");
+
+    const QString longest(DumpName::MaxModelChars, u'M');
+    QTest::newRow("model") << "KSF-2100" << "KSF-2100";
+    QTest::newRow("spaces and punctuation") << "KSF 2100/HD (v2)" << "KSF 2100/HD (v2)";
+    QTest::newRow("64 characters") << longest << longest;
+    QTest::newRow("65 characters") << longest + u'M' << QString();
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("erased block 0") << QString(protocol::BlockSize - protocol::ModelOffset, QChar(0xFF)) << QString();
+    QTest::newRow("escape sequence") << "KSF\x1b[31m" << QString();
+    QTest::newRow("tab") << "KSF\t2100" << QString();
+    QTest::newRow("DEL") << "KSF\x7f" << QString();
+    QTest::newRow("Latin-1 letter") << QString::fromLatin1("D\xE9" "codeur") << QString();
+}
+
+// Only text that reads as a model name is one; the rest is no model at all.
+void TestDumpName::modelName()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, model);
+    QCOMPARE(DumpName::modelName(text), model);
+}
+
+void TestDumpName::verifyOffset_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<qint64>("offset");
+
+    const qint64 whole = qint64(protocol::FullReadBlocks) * protocol::BlockSize;
+    const QByteArray plain = firstBlock("ABC");
+    const QByteArray header = DumpName::headerText(QStringLiteral("ABC"), plain).toLatin1();
+    const QByteArray withHeader = header + plain;
+    QTest::newRow("whole dump") << whole << plain << 0 << 1024 << qint64(0);
+    QTest::newRow("whole dump, a range of it") << whole << plain << 10 << 5 << qint64(10 * protocol::BlockSize);
+    QTest::newRow("whole dump with a header")
+        << whole + header.size() << withHeader << 10 << 5 << header.size() + qint64(10 * protocol::BlockSize);
+    QTest::newRow("header prefix, model not in block 0")
+        << whole + header.size() << header + firstBlock("ABD") << 0 << 1024 << qint64(-1);
+    QTest::newRow("dump of just the range") << qint64(5 * protocol::BlockSize) << plain << 10 << 5 << qint64(0);
+    QTest::newRow("range beyond the flash, whole dump") << whole << plain << 1020 << 10 << qint64(-1);
+    QTest::newRow("ten blocks for a whole read") << qint64(10 * protocol::BlockSize) << plain << 0 << 1024 << qint64(-1);
+    QTest::newRow("a byte short") << whole - 1 << plain << 0 << 1024 << qint64(-1);
+}
+
+// Which bytes of a file --verify compares with the range.
+void TestDumpName::verifyOffset()
+{
+    QFETCH(qint64, size);
+    QFETCH(QByteArray, head);
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(qint64, offset);
+    QCOMPARE(DumpName::blocksOffset(size, head, qint16(start), qint16(count)), offset);
 }
 
 void TestDumpName::keptName_data()

@@ -306,31 +306,36 @@ void TestHostile::modelNames_data()
     QTest::addColumn<QByteArray>("model"); // bytes from index 8 of the first block
     QTest::addColumn<bool>("terminated");  // a 0 byte follows
     QTest::addColumn<bool>("header");
+    QTest::addColumn<QString>("label");    // empty: the text is no model name
     QTest::addColumn<QString>("fileName");
 
     QTest::newRow("slashes and dot-dots, with the header")
-        << QByteArray("../../\xe9\x01/..") << true << true
-        << QString::fromUtf8("___.._\u00e9__.._HW01.00.0A_SW02.03.15_conv.bin");
-    QTest::newRow("dot-dot alone") << QByteArray("..") << true << false << QStringLiteral("__.bin");
+        << QByteArray("../../etc/..") << true << true << "../../etc/.."
+        << QStringLiteral("___.._etc_.._HW01.00.0A_SW02.03.15_conv.bin");
+    QTest::newRow("dot-dot alone") << QByteArray("..") << true << false << ".." << QStringLiteral("__.bin");
+    // Text that is no model name: no label, the name of a box without one,
+    // and the KUP header still carries the bytes as received.
+    QTest::newRow("bytes above 0x7F, with the header")
+        << QByteArray("../../\xe9\x01/..") << true << true << QString()
+        << QStringLiteral("FlashDump_HW01.00.0A_SW02.03.15_conv.bin");
     QTest::newRow("control bytes and bytes above 0x7F")
-        << QByteArray("A\x01\x1b[2J\tB\r\n\x7f" "K\xe9\xff\x80\x9f\xa0Z") << true << false
-        << QString::fromUtf8("A__[2J_B___K\u00e9\u00ff__\u00a0Z.bin");
-    // Up to the last data byte; the name shortened to what a folder entry can
-    // hold while the file is received (with ".part", and its record's ".part.state"), without
-    // cutting a character in two.
+        << QByteArray("A\x01\x1b[2J\tB\r\n\x7f" "K\xe9\xff\x80\x9f\xa0Z") << true << false << QString()
+        << QStringLiteral("FlashDump.bin");
+    // Up to the last data byte: far too long for a model name.
     QByteArray endless = QByteArray("x/\xe9").repeated(339);
     endless.chop(1);
-    QTest::newRow("no terminator") << endless << false << false
-                                   << QString::fromUtf8("x_\u00e9").repeated(60) + ".bin";
+    QTest::newRow("no terminator") << endless << false << false << QString() << QStringLiteral("FlashDump.bin");
 }
 
 // The model name comes from the box: it never takes the file out of the chosen
-// folder, and the KUP header still carries it as received.
+// folder, text that is no name never reaches the label, and the KUP header
+// still carries the bytes as received.
 void TestHostile::modelNames()
 {
     QFETCH(QByteArray, model);
     QFETCH(bool, terminated);
     QFETCH(bool, header);
+    QFETCH(QString, label);
     QFETCH(QString, fileName);
 
     QByteArray image = LoaderSim::defaultImage();
@@ -351,7 +356,7 @@ void TestHostile::modelNames()
     QVERIFY2(desk.w.logText().endsWith(LogSuccess + LogClosed), qPrintable(desk.w.logText().right(200)));
     QCOMPARE(desk.controls(), Idle);
     QVERIFY(desk.prompts.messages.isEmpty());
-    QCOMPARE(desk.model(), QString::fromLatin1(model));
+    QCOMPARE(desk.model(), label);
     QCOMPARE(sim.deviations(), QStringList());
 
     QCOMPARE(desk.beside(), QStringList{"out"});

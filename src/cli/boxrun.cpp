@@ -1,43 +1,33 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/boxrun.h"
 
+#include "cli/commandline.h"
 #include "cli/options.h"
-#include "dump/blockrange.h"
+#include "cli/textformat.h"
 #include "dump/openfailure.h"
 #include "dump/portinfo.h"
 #include "dump/session.h"
 #include "dump/version.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace tarvik::cli {
-
-namespace {
-
-// One argument as a POSIX shell reads it back.
-QString shellWord(const QString &word)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%-]+$"));
-    if (plain.match(word).hasMatch())
-        return word;
-    return u'\'' + QString(word).replace(QStringLiteral("'"), QStringLiteral("'\\''")) + u'\'';
-}
-
-} // namespace
 
 BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts, QObject *parent)
     : QObject(parent), m_options(options), m_device(device)
 {
     if (m_options.stallMs > 0)
         m_session.setStallTimeout(m_options.stallMs);
+    if (verifying())
+        m_compare.emplace(m_options.verifyData, m_options.startBlock);
     m_session.setWriteFile(!verifying());
     m_session.setStartAgain(m_options.restart ? DumpFile::StartAgain::Any : DumpFile::StartAgain::Never);
     m_session.setContinuation([this] { return retryCommand(); });
     m_logPath = logPathFor(m_options.logPath, m_options.nameOf(device), severalPorts);
-    connect(&m_session, &Session::logReplaced, this, &BoxRun::replaceLog);
+    // The window's log pane starts afresh with each run; the file keeps every
+    // run, and this one's section began with its header.
+    connect(&m_session, &Session::logReplaced, this, &BoxRun::appendLog);
     connect(&m_session, &Session::logAppended, this, &BoxRun::appendLog);
     connect(&m_session, &Session::modelReported, this, [this](const QString &model) {
         m_model = model;
@@ -48,11 +38,16 @@ BoxRun::BoxRun(const Options &options, const QString &device, bool severalPorts,
         m_progressText = text;
         emit progressed();
     });
-    connect(&m_session, &Session::blockReceived, this, &BoxRun::onBlock);
+    connect(&m_session, &Session::blockReceived, this, [this](int index, const QByteArray &data) {
+        if (m_compare)
+            m_compare->add(index, data);
+    });
     // A stopped run keeps its port and file open in the window until Close;
     // here nobody is left to click it.
     connect(&m_session, &Session::stopped, this, [this] { m_session.close(); });
     connect(&m_session, &Session::ended, this, &BoxRun::onRunEnded);
+    m_wait.setStillWaiting([this] { return !m_done && m_session.isWaitingForLoader(); });
+    connect(&m_wait, &WaitLimit::passedUnanswered, this, [this] { m_session.close(); });
 }
 
 BoxRun::~BoxRun() = default;
@@ -60,16 +55,6 @@ BoxRun::~BoxRun() = default;
 bool BoxRun::verifying() const
 {
     return !m_options.verifyPath.isEmpty();
-}
-
-int BoxRun::continuedFrom() const
-{
-    return m_report.continued ? m_report.continuedFrom : -1;
-}
-
-qint16 BoxRun::startBlock() const
-{
-    return m_options.startBlock;
 }
 
 bool BoxRun::waitingForLoader() const
@@ -83,24 +68,6 @@ int BoxRun::blockCount() const
     return m_session.progressTotal() > 0 ? m_session.progressTotal() : m_options.blockCount;
 }
 
-qint64 BoxRun::bytes() const
-{
-    if (!m_report.filePath.isEmpty())
-        return m_report.size;
-    if (!m_report.untouchedPart.isEmpty())
-        return m_report.untouchedBytes;
-    return verifying() ? qint64(m_blocksDone) * DumpFile::BlockSize : 0;
-}
-
-QString BoxRun::sha256() const
-{
-    if (!m_report.filePath.isEmpty())
-        return QString::fromLatin1(m_report.sha256.toHex());
-    if (verifying() && m_blocksDone > 0)
-        return QString::fromLatin1(m_hash.resultView().toByteArray().toHex());
-    return {};
-}
-
 bool BoxRun::openLog(QString *error)
 {
     if (m_logPath.isEmpty() || m_log.isOpen())
@@ -110,6 +77,7 @@ bool BoxRun::openLog(QString *error)
 
 void BoxRun::start()
 {
+    m_began = QDateTime::currentDateTime();
     m_clock.start();
     if (QString error; !openLog(&error)) {
         finish(RunResult::FileError, error);
@@ -142,18 +110,7 @@ void BoxRun::start()
     // A continued run starts at the blocks that its .part holds.
     m_blocksDone = m_session.progressDone(0);
     m_progressText = m_session.progressText();
-    if (m_options.waitSeconds > 0) {
-        m_wait.setSingleShot(true);
-        // At least the seconds asked for: a coarse timer may fire 5 % early.
-        m_wait.setTimerType(Qt::PreciseTimer);
-        connect(&m_wait, &QTimer::timeout, this, [this] {
-            if (m_done || !m_session.isWaitingForLoader())
-                return;
-            m_noAnswer = true;
-            m_session.close();
-        });
-        m_wait.start(m_options.waitSeconds * 1000);
-    }
+    m_wait.start(m_options.waitSeconds);
     if (m_session.isWaitingForLoader())
         emit notice(QStringLiteral("port open, waiting for the boot loader (%1)").arg(HostModeReminder), false);
 }
@@ -169,13 +126,6 @@ void BoxRun::interrupt()
         finish(RunResult::Interrupted, resultWord(RunResult::Interrupted));
 }
 
-// The window's log pane starts afresh with each run; the file keeps every
-// run, and this one's section began with its header.
-void BoxRun::replaceLog(const QString &text)
-{
-    appendLog(text);
-}
-
 void BoxRun::appendLog(const QString &text)
 {
     m_log.write(text);
@@ -186,195 +136,98 @@ void BoxRun::writeLogHeader()
     if (!m_log.isOpen())
         return;
     m_logSection = true;
-    RunLog::Fields fields{
-            {QStringLiteral("begin"), RunLog::timestamp(QDateTime::currentDateTime())},
-            {QStringLiteral("program"), QStringLiteral("tarvik-dump ") + QString::fromLatin1(Version)},
-            {QStringLiteral("device"), m_device},
+    const auto orDash = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    const auto absolute = [&orDash](const QString &path) {
+        return orDash(path.isEmpty() ? path : QFileInfo(path).absoluteFilePath());
     };
     const PortDetails details = collectPortDetails({m_device}).value(0);
-    if (!details.byId.isEmpty())
-        fields.append({QStringLiteral("by_id"), details.byId});
-    else if (!details.serialNumber.isEmpty())
-        fields.append({QStringLiteral("serial_number"), details.serialNumber});
-    fields.append({QStringLiteral("start"), QString::number(m_options.startBlock)});
-    fields.append({QStringLiteral("count"), QString::number(m_options.blockCount)});
-    fields.append({QStringLiteral("header"), m_options.header ? QStringLiteral("yes") : QStringLiteral("no")});
-    if (m_options.continuing())
-        fields.append({QStringLiteral("resume"), QFileInfo(m_options.continuePlan.partPath).absoluteFilePath()});
-    if (verifying())
-        fields.append({QStringLiteral("verify"), QFileInfo(m_options.verifyPath).absoluteFilePath()});
-    m_log.writeFields(fields);
-}
-
-void BoxRun::writeLogFooter()
-{
-    if (!m_logSection)
-        return;
-    const auto orDash = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
-    RunLog::Fields fields{
-            {QStringLiteral("model"), orDash(m_model)},
-            {QStringLiteral("hw_version"), orDash(hardwareVersion())},
-            {QStringLiteral("sw_version"), orDash(softwareVersion())},
-            {QStringLiteral("file"), m_filePath.isEmpty() ? QStringLiteral("-") : QFileInfo(m_filePath).absoluteFilePath()},
-            {QStringLiteral("bytes"), QString::number(bytes())},
-            {QStringLiteral("sha256"), orDash(sha256())},
-    };
-    if (!untouchedPart().isEmpty()) {
-        fields.append({QStringLiteral("part"), QFileInfo(untouchedPart()).absoluteFilePath()});
-        fields.append({QStringLiteral("part_untouched"), QStringLiteral("yes")});
-        fields.append({QStringLiteral("part_whole_blocks"), QString::number(untouchedWholeBlocks())});
-    }
-    if (continuedFrom() >= 0) {
-        fields.append({QStringLiteral("resumed_from"), QString::number(continuedFrom())});
-        fields.append({QStringLiteral("compared_blocks"), QString::number(comparedBlocks())});
-        fields.append({QStringLiteral("kept_blocks"), QString::number(keptBlocks())});
-    }
-    if (verifying())
-        fields.append({QStringLiteral("differing_blocks"), orDash(blockList(m_differing))});
-    fields.append({QStringLiteral("result"), resultWord(m_result)});
-    if (!m_failure.isEmpty())
-        fields.append({QStringLiteral("error"), m_failure});
-    fields.append({QStringLiteral("end"), RunLog::timestamp(QDateTime::currentDateTime())});
-    m_log.writeFields(fields);
-    m_logSection = false;
-}
-
-void BoxRun::onBlock(int index, const QByteArray &data)
-{
-    m_hash.addData(data);
-    if (!verifying())
-        return;
-    const QByteArray expected = m_options.verifyData.mid(qsizetype(index) * DumpFile::BlockSize,
-                                                         DumpFile::BlockSize);
-    if (expected != data)
-        m_differing.append(m_options.startBlock + index);
+    m_log.writeFields({
+            {QStringLiteral("begin"), RunLog::timestamp(m_began)},
+            {QStringLiteral("program"), QStringLiteral("tarvik-dump ") + QString::fromLatin1(Version)},
+            {QStringLiteral("device"), absolute(m_device)},
+            {QStringLiteral("by_id"), orDash(details.byId)},
+            {QStringLiteral("serial_number"), orDash(details.serialNumber)},
+            {QStringLiteral("start"), QString::number(m_options.startBlock)},
+            {QStringLiteral("count"), QString::number(m_options.blockCount)},
+            {QStringLiteral("header"), m_options.header ? QStringLiteral("yes") : QStringLiteral("no")},
+            {QStringLiteral("resume"), absolute(m_options.continuing() ? m_options.continuePlan.partPath : QString())},
+            {QStringLiteral("verify"), absolute(m_options.verifyPath)},
+    });
 }
 
 void BoxRun::onRunEnded(const RunReport &report)
 {
     m_report = report;
-    m_filePath = report.filePath;
     if (m_interrupted) {
         finish(RunResult::Interrupted, resultWord(RunResult::Interrupted));
         return;
     }
-    if (m_noAnswer) {
+    if (m_wait.passed()) {
         finish(RunResult::NoAnswer, QStringLiteral("no answer from the boot loader in %1 s: is the box in "
-                                              "HOST - MODE?").arg(m_options.waitSeconds));
+                                                   "HOST - MODE?").arg(m_options.waitSeconds));
         return;
     }
     RunResult result = resultOf(report.outcome);
-    if (result == RunResult::Ok && verifying())
-        result = m_differing.isEmpty() ? RunResult::Identical : RunResult::Different;
-    QString failure = report.outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : report.text;
+    if (result == RunResult::Ok && m_compare)
+        result = m_compare->differing().isEmpty() ? RunResult::Identical : RunResult::Different;
+    QString error = report.outcome == DumpRun::Outcome::None ? QStringLiteral("Serial port closed") : report.text;
     if (report.refusedStoppedDump) {
         result = RunResult::PartExists;
-        failure = QStringLiteral("%1 holds a stopped dump of %2 whole blocks")
-                          .arg(report.partPath)
-                          .arg(report.stoppedWholeBlocks);
+        error = QStringLiteral("%1 holds a stopped dump of %2 whole blocks").arg(report.partPath).arg(report.stoppedWholeBlocks);
     }
-    finish(result, failure);
+    finish(result, error);
 }
 
-void BoxRun::finish(RunResult result, const QString &failure)
+void BoxRun::finish(RunResult result, const QString &error)
 {
-    m_seconds = m_clock.isValid() ? double(m_clock.nsecsElapsed()) / 1e9 : 0;
-    m_result = result;
-    m_failure = resultRow(result).failed ? failure : QString();
-    writeLogFooter();
+    BoxSummary::Run run;
+    run.device = m_device;
+    run.model = m_model;
+    run.startBlock = m_options.startBlock;
+    run.blockCount = blockCount();
+    run.verify = verifying();
+    if (m_compare) {
+        run.blocksReceived = m_compare->received();
+        run.receivedSha256 = m_compare->sha256();
+        run.differingBlocks = m_compare->differing();
+    }
+    run.began = m_began;
+    run.ended = QDateTime::currentDateTime();
+    run.seconds = m_clock.isValid() ? double(m_clock.nsecsElapsed()) / 1e9 : 0;
+    run.result = result;
+    run.error = error;
+    run.replySeconds = (m_options.stallMs > 0 ? m_options.stallMs : DumpRun::DefaultStallMs) / 1000.0;
+    run.waitSeconds = m_options.waitSeconds;
+    if (!m_report.partPath.isEmpty())
+        run.continueCommand = resumeCommand(m_device, m_report.partPath);
+    run.startAgainCommand = runCommand(m_options, m_device, QString(), true);
+    run.runAgainCommand = runCommand(m_options, m_device, QString());
+    m_summary = BoxSummary::of(m_report, run);
+
+    if (m_logSection)
+        m_log.writeFields(logFooter(m_summary));
+    m_logSection = false;
     // The dump may be good, but what was asked for was not all written.
-    if (const QString logError = m_log.close(); !logError.isEmpty() && m_failure.isEmpty()) {
-        m_result = RunResult::FileError;
-        m_failure = logError;
+    if (const QString logError = m_log.close(); !logError.isEmpty() && !m_summary.failed()) {
+        run.result = RunResult::FileError;
+        run.error = logError;
+        m_summary = BoxSummary::of(m_report, run);
     }
     m_done = true;
     m_wait.stop();
     // An interrupted box is said to be so by its summary line only.
-    if (!m_failure.isEmpty() && m_result != RunResult::Interrupted)
-        emit notice(m_failure, true);
-    if (nothingButBlank())
+    if (m_summary.failed() && m_summary.result != RunResult::Interrupted)
+        emit notice(m_summary.failure, true);
+    if (m_report.nothingButBlank())
         emit notice(Session::BlankWarning.trimmed(), true);
     emit finished();
-}
-
-QString BoxRun::continueCommand() const
-{
-    if (verifying())
-        return {};
-    const NextStep step = m_report.nextStep(m_result);
-    if (step != NextStep::Continue && step != NextStep::ContinueOrStartAgain)
-        return {};
-    return continueCommand(m_device, m_report.partPath);
-}
-
-QString BoxRun::nextStep() const
-{
-    if (verifying())
-        return {};
-    const NextStep step = m_report.nextStep(m_result);
-    switch (step) {
-    case NextStep::Continue:
-    case NextStep::StartAgain:
-    case NextStep::ContinueOrStartAgain:
-    case NextStep::MoveOrChooseFolder:
-        return nextStepText(step, FrontEnd::CommandLine, continueCommand(), restartCommand());
-    default:
-        return {};
-    }
-}
-
-QString BoxRun::continueCommand(const QString &device, const QString &partPath)
-{
-    return QStringLiteral("tarvik-dump -p %1 --resume %2").arg(shellWord(device), shellWord(partPath));
 }
 
 QString BoxRun::retryCommand() const
 {
     const DumpFile &file = m_session.dumpFile();
-    return commandLine(m_options, m_device,
-                       !verifying() && file.hasFile() && !file.partPath().isEmpty() ? file.partPath() : QString());
-}
-
-QString BoxRun::restartCommand() const
-{
-    return commandLine(m_options, m_device, QString(), true);
-}
-
-QString commandLine(const Options &options, const QString &device, const QString &continuePart, bool restart)
-{
-    QStringList words{QStringLiteral("tarvik-dump"), QStringLiteral("-p"), device};
-    if (!continuePart.isEmpty()) {
-        words << QStringLiteral("--resume") << QFileInfo(continuePart).absoluteFilePath();
-    } else {
-        words << QStringLiteral("-o") << QDir(options.outputFolder).absolutePath();
-        if (!options.verifyPath.isEmpty())
-            words << QStringLiteral("--verify") << QFileInfo(options.verifyPath).absoluteFilePath();
-        if (options.header)
-            words << QStringLiteral("--header");
-        if (restart)
-            words << QStringLiteral("--restart");
-    }
-    if (!isFullRead(options.startBlock, options.blockCount))
-        words << QStringLiteral("--start") << QString::number(options.startBlock) << QStringLiteral("--count")
-              << QString::number(options.blockCount);
-    QStringList quoted;
-    for (const QString &word : std::as_const(words))
-        quoted << shellWord(word);
-    return quoted.join(u' ');
-}
-
-QString BoxRun::blockList(const QList<int> &blocks)
-{
-    QStringList parts;
-    for (qsizetype i = 0; i < blocks.size();) {
-        qsizetype j = i;
-        while (j + 1 < blocks.size() && blocks.at(j + 1) == blocks.at(j) + 1)
-            ++j;
-        parts << (j == i ? QString::number(blocks.at(i))
-                         : QStringLiteral("%1-%2").arg(blocks.at(i)).arg(blocks.at(j)));
-        i = j + 1;
-    }
-    return parts.join(QStringLiteral(", "));
+    return runCommand(m_options, m_device,
+                      !verifying() && file.hasFile() && !file.partPath().isEmpty() ? file.partPath() : QString());
 }
 
 } // namespace tarvik::cli

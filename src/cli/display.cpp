@@ -5,6 +5,7 @@
 #include "cli/liveline.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/textformat.h"
 #include "dump/text.h"
 
 #include <QMap>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <numeric>
+#include <tuple>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -70,8 +72,9 @@ void Terminal::readSize()
 }
 
 Display::Display(const QList<BoxRun *> &boxes, const QStringList &names, const Terminal &terminal,
-                 bool quiet, QObject *parent)
-    : QObject(parent), m_boxes(boxes), m_terminal(terminal), m_live(terminal.live && !quiet), m_quiet(quiet)
+                 bool quiet, bool colour, QObject *parent)
+    : QObject(parent), m_boxes(boxes), m_terminal(terminal), m_live(terminal.live && !quiet), m_quiet(quiet),
+      m_colour(colour)
 {
     for (qsizetype i = 0; i < boxes.size() && i < names.size(); ++i)
         m_names.insert(boxes.at(i), names.at(i));
@@ -189,22 +192,24 @@ Display::State Display::stateOf(const BoxRun &box)
         return box.waitingForLoader() ? State::Waiting : State::Reading;
     if (box.result() == RunResult::Interrupted)
         return State::Interrupted;
-    return box.failure().isEmpty() ? State::Done : State::Failed;
+    return box.failed() ? State::Failed : State::Done;
 }
 
-QString Display::tally(const QList<BoxRun *> &boxes)
+QString Display::tally(const QList<BoxRun *> &boxes, bool colour)
 {
     QMap<State, int> counts;
     for (const BoxRun *box : boxes)
         ++counts[stateOf(*box)];
     QStringList parts;
-    const std::pair<State, QString> words[] = {
-        {State::Waiting, QStringLiteral("waiting")}, {State::Reading, QStringLiteral("reading")},
-        {State::Done, QStringLiteral("done")},       {State::Failed, QStringLiteral("failed")},
-        {State::Interrupted, QStringLiteral("interrupted")}};
-    for (const auto &[state, word] : words) {
+    const std::tuple<State, QString, Tone> words[] = {
+        {State::Waiting, QStringLiteral("waiting"), Tone::Plain},
+        {State::Reading, QStringLiteral("reading"), Tone::Plain},
+        {State::Done, QStringLiteral("done"), Tone::Good},
+        {State::Failed, QStringLiteral("failed"), Tone::Bad},
+        {State::Interrupted, QStringLiteral("interrupted"), Tone::Caution}};
+    for (const auto &[state, word, tone] : words) {
         if (counts.value(state) > 0)
-            parts << QStringLiteral("%1 %2").arg(counts.value(state)).arg(word);
+            parts << painted(QStringLiteral("%1 %2").arg(counts.value(state)).arg(word), tone, colour);
     }
     return QStringLiteral("%1 boxes: %2").arg(boxes.size()).arg(parts.join(QStringLiteral(", ")));
 }
@@ -314,8 +319,11 @@ void Display::sumUp()
 {
     if (m_quiet || m_boxes.size() < 2)
         return;
-    const QString line = tally(m_boxes);
-    write((m_live ? fitText(line, m_terminal.columns, m_terminal.utf8) : line) + u'\n');
+    // Fitted as it reads; the colour goes around the words that stay.
+    QString line = tally(m_boxes, m_colour);
+    if (m_live && textColumns(tally(m_boxes)) >= m_terminal.columns)
+        line = fitText(tally(m_boxes), m_terminal.columns, m_terminal.utf8);
+    write(line + u'\n');
 }
 
 } // namespace tarvik::cli

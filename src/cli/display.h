@@ -45,8 +45,9 @@ public:
     static constexpr int WaitNoticeSeconds = 10;
 
     // `names`: what each box goes by in its live line, in the order of `boxes`.
+    // `colour`: the tally that ends the run is coloured.
     Display(const QList<BoxRun *> &boxes, const QStringList &names, const Terminal &terminal, bool quiet,
-            QObject *parent = nullptr);
+            bool colour = false, QObject *parent = nullptr);
     ~Display() override;
 
     // A line for the box; unless `always`, only when there are no live lines and not quiet.
@@ -61,8 +62,8 @@ public:
 
     // What the box's live line says, e.g. "ttyUSB0  KSF-2100  [#####...]  512 / 1024 blocks · 11.0 KiB/s · 0:46 left".
     static LiveLine liveLine(const BoxRun &box, const QString &name);
-    // "8 boxes: 5 reading, 2 done, 1 failed"
-    static QString tally(const QList<BoxRun *> &boxes);
+    // "8 boxes: 5 reading, 2 done, 1 failed", with `colour` the ended ones coloured.
+    static QString tally(const QList<BoxRun *> &boxes, bool colour = false);
 
 private:
     enum class State { Reading, Waiting, Failed, Interrupted, Done };
@@ -84,6 +85,7 @@ private:
     Terminal m_terminal;
     bool m_live = false;
     bool m_quiet = false;
+    bool m_colour = false;
     bool m_closed = false;
     // The live lines on the screen above the cursor, each one row.
     QStringList m_drawn;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/liveline.h"
 
+#include "dump/progressmeter.h"
 #include "dump/text.h"
 
 #include <QList>
@@ -106,62 +107,80 @@ QString fitLine(const LiveLine &line, int columns, bool utf8)
     const int budget = columns - 1;
     if (budget <= 0)
         return QString();
-    const QString ellipsis = forCharset(QStringLiteral("\u2026"), utf8);
-    const QString device = forCharset(withoutControls(line.device), utf8);
-    const QString model = forCharset(withoutControls(line.model), utf8);
-    const QString status = line.status.isEmpty() ? QString()
-                                                 : Gap + forCharset(withoutControls(line.status), utf8);
+    const auto plain = [utf8](const QString &text) { return forCharset(withoutControls(text), utf8); };
+    const QString ellipsis = plain(QStringLiteral("\u2026"));
+    const QString separator = plain(ProgressMeter::Separator);
+    const QString device = plain(line.device);
+    const QString model = plain(line.model);
+    ProgressMeter::Parts parts;
+    if (line.bar)
+        parts = ProgressMeter::parts(line.status);
+    else
+        parts.counts = line.status;
+    const QString counts = plain(parts.counts);
+    const QString speed = plain(parts.speed);
+    const QString left = plain(parts.left);
+
     const int deviceColumns = textColumns(device);
     const int deviceFull = qMax(deviceColumns, line.deviceWidth);
-    const int deviceMin = qMin(deviceColumns, DeviceKeep);
     const bool hasModel = line.bar || !model.isEmpty();
-    const int modelFull = hasModel ? ModelWidth : 0;
     const int modelOwn = qMin(textColumns(model), ModelWidth);
-    const int modelMin = qMin(modelOwn, ModelKeep);
 
-    // Device, model and bar columns this wide (0: no model column, no bar).
-    const auto width = [&](int deviceWidth, int modelWidth, int barWidth) {
-        return deviceWidth + (modelWidth > 0 ? Gap.size() + modelWidth : 0)
-               + (barWidth > 0 ? BarFrame + barWidth : 0) + textColumns(status);
+    const auto status = [&](bool withSpeed) {
+        QString text = counts;
+        if (withSpeed && !speed.isEmpty())
+            text += separator + speed;
+        if (!left.isEmpty())
+            text += separator + left;
+        return text.isEmpty() ? text : Gap + text;
     };
-    const auto compose = [&](int deviceWidth, int modelWidth, int barWidth) {
+    // Device, model and bar columns this wide (0: no model column, no bar).
+    const auto width = [&](int deviceWidth, int modelWidth, int barWidth, bool withSpeed) {
+        return deviceWidth + (modelWidth > 0 ? Gap.size() + modelWidth : 0) + (barWidth > 0 ? BarFrame + barWidth : 0)
+               + textColumns(status(withSpeed));
+    };
+    const auto compose = [&](int deviceWidth, int modelWidth, int barWidth, bool withSpeed) {
         QString text = inColumn(device, deviceWidth, ellipsis, Keep::End);
         if (modelWidth > 0)
             text += Gap + inColumn(model, modelWidth, ellipsis, Keep::Start);
-        if (line.bar && barWidth > 0) {
+        if (barWidth > 0) {
             const int filled = line.total > 0 ? int(qBound(qint64(0), qint64(line.done) * barWidth / line.total,
                                                            qint64(barWidth)))
                                               : barWidth;
             text += QStringLiteral("  [") + QString(filled, u'#') + QString(barWidth - filled, u'-') + u']';
         }
-        return text + status;
+        return text + status(withSpeed);
     };
 
-    // The device column whole with the widest bar, or the end of the device
-    // name (which tells boxes apart); empty when neither fits.
-    const auto fit = [&](int modelWidth, int bar) {
-        const int spare = budget - width(deviceFull, modelWidth, bar);
-        if (spare >= 0)
-            return compose(deviceFull, modelWidth, bar > 0 ? qMin(BarWidth, bar + spare) : 0);
-        const int deviceRoom = budget - width(0, modelWidth, bar);
-        return deviceRoom >= deviceMin ? compose(deviceRoom, modelWidth, bar) : QString();
-    };
-    // With the bar and then without: the model column whole, then without its padding.
-    QList<int> bars{0};
-    if (line.bar)
-        bars.prepend(MinBarWidth);
-    for (const int bar : std::as_const(bars)) {
-        for (const int modelWidth : {modelFull, modelOwn}) {
-            if (const QString fitted = fit(modelWidth, bar); !fitted.isEmpty())
-                return fitted;
-        }
+    // The bar gets what is left beside the widest status of the run.
+    int bar = 0;
+    if (line.bar) {
+        const QString widestCounts = plain(ProgressMeter::parts(ProgressMeter::format(line.total, line.total, -1)).counts);
+        const int widest = int(Gap.size()) + textColumns(widestCounts) + 2 * textColumns(separator) + SpeedRoom + LeftRoom;
+        const int room = budget - deviceFull - int(Gap.size()) - ModelWidth - BarFrame - widest;
+        bar = room >= MinBarWidth ? qMin(BarWidth, room) : 0;
     }
-    // The model's extra width goes before the status does.
-    const int modelRoom = budget - width(deviceMin, 0, 0) - int(Gap.size());
-    if (hasModel && modelRoom >= modelMin)
-        return compose(deviceMin, modelRoom, 0);
+
+    struct Try {
+        int model;
+        bool speed;
+    };
+    const int modelFull = hasModel ? ModelWidth : 0;
+    const Try tries[] = {{modelFull, true}, {modelOwn, true}, {0, true}, {0, false}};
+    for (const int barWidth : {bar, 0}) {
+        for (const Try &t : tries) {
+            if (width(deviceFull, t.model, barWidth, t.speed) <= budget)
+                return compose(deviceFull, t.model, barWidth, t.speed);
+        }
+        if (barWidth == 0)
+            break;
+    }
+    // The device name keeps its end, which tells boxes apart.
+    const int deviceRoom = budget - width(0, 0, 0, false);
+    if (deviceRoom >= qMin(deviceColumns, DeviceKeep))
+        return compose(deviceRoom, 0, 0, false);
     // Still too long: the line loses its end.
-    return shortened(compose(deviceMin, modelMin, 0), budget, ellipsis, Keep::Start);
+    return shortened(compose(qMin(deviceColumns, DeviceKeep), 0, 0, false), budget, ellipsis, Keep::Start);
 }
 
 } // namespace tarvik::cli

@@ -13,16 +13,22 @@ struct LiveLine {
     bool bar = false;
     int done = 0;   // the bar's part: done of total blocks
     int total = 0;
-    QString status; // "512 / 1024 blocks · 11.0 KiB/s · 0:46 left", a result, "waiting ..."
+    // With the bar, ProgressMeter's text ("512 / 1024 blocks · 11.0 KiB/s ·
+    // 0:46 left"); otherwise a result or "waiting ...".
+    QString status;
 };
 
-// The line fitted into a terminal `columns` wide, at most columns - 1 of them,
-// so that the cursor never wraps. The device column is deviceWidth wide, the
-// model column (where there is a model or a bar) ModelWidth, a longer model
-// cut. Where that does not fit, first the bar narrows down to MinBarWidth,
-// then the device name loses its beginning (down to DeviceKeep columns), then
-// the model column its padding; then the same without the bar; then the model
-// is cut down to ModelKeep columns; what is still too long loses its end.
+// The line fitted into a terminal `columns` wide, at most columns - 1 of
+// them, so that the cursor never wraps. In order: the device column
+// (deviceWidth wide), the model column (ModelWidth, where there is a model or
+// a bar), the bar, and the status: the counts, the speed and the time left.
+// The bar's width follows from the terminal's width, the device column and
+// the widest status the run can show, so it stays the same for a whole run
+// (and goes where the status would not fit beside it). The counts and the
+// time left are never cut: when the line is too long, first the model column
+// loses its padding, then the model goes, then the speed, then the device
+// name loses its beginning (down to DeviceKeep columns); only a terminal
+// narrower than all that cuts the line's end.
 // Without UTF-8 the line is plain ASCII (see forCharset()).
 QString fitLine(const LiveLine &line, int columns, bool utf8);
 
@@ -32,9 +38,11 @@ QString fitText(const QString &text, int columns, bool utf8);
 
 constexpr int BarWidth = 20;
 constexpr int MinBarWidth = 5;
-constexpr int DeviceKeep = 16;
+constexpr int DeviceKeep = 4;
 constexpr int ModelWidth = 12;
-constexpr int ModelKeep = 8;
+// The widest speed and time left that the bar leaves room for: "99.9 KiB/s", "99:59 left".
+constexpr int SpeedRoom = 10;
+constexpr int LeftRoom = 10;
 
 // The columns that a terminal gives the text: wide East Asian characters take
 // two, combining marks none.

@@ -13,8 +13,6 @@
 #include "dump/version.h"
 
 #include <QCoreApplication>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -77,79 +75,6 @@ int listPorts(bool json)
 }
 
 
-QString jsonLine(const BoxRun &box, bool verify)
-{
-    QJsonObject o;
-    o.insert(QStringLiteral("port"), box.device());
-    o.insert(QStringLiteral("model"), box.model());
-    const auto orNull = [](const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
-    o.insert(QStringLiteral("hw_version"), orNull(box.hardwareVersion()));
-    o.insert(QStringLiteral("sw_version"), orNull(box.softwareVersion()));
-    o.insert(QStringLiteral("start"), box.startBlock());
-    o.insert(QStringLiteral("count"), box.blockCount());
-    if (!verify && !box.filePath().isEmpty())
-        o.insert(QStringLiteral("file"), box.filePath());
-    if (!verify && !box.previousKeptAs().isEmpty())
-        o.insert(QStringLiteral("previous_kept_as"), box.previousKeptAs());
-    o.insert(QStringLiteral("bytes"), box.bytes());
-    o.insert(QStringLiteral("sha256"), orNull(box.sha256()));
-    o.insert(QStringLiteral("blocks"), box.blocksRead());
-    o.insert(QStringLiteral("blank_blocks"), box.blankBlocks());
-    o.insert(QStringLiteral("zero_blocks"), box.zeroBlocks());
-    if (!box.untouchedPart().isEmpty()) {
-        o.insert(QStringLiteral("part"), box.untouchedPart());
-        o.insert(QStringLiteral("part_untouched"), true);
-        o.insert(QStringLiteral("part_whole_blocks"), box.untouchedWholeBlocks());
-    }
-    if (box.continuedFrom() >= 0) {
-        o.insert(QStringLiteral("resumed_from"), box.continuedFrom());
-        o.insert(QStringLiteral("compared_blocks"), box.comparedBlocks());
-        o.insert(QStringLiteral("kept_blocks"), box.keptBlocks());
-    }
-    if (const QString command = box.continueCommand(); !command.isEmpty())
-        o.insert(QStringLiteral("resume_command"), command);
-    o.insert(QStringLiteral("seconds"), qRound(box.seconds() * 1000) / 1000.0);
-    o.insert(QStringLiteral("result"), resultWord(box.result()));
-    if (verify) {
-        QJsonArray differing;
-        for (const int n : box.differingBlocks())
-            differing.append(n);
-        o.insert(QStringLiteral("differing_blocks"), differing);
-    }
-    if (!box.failure().isEmpty())
-        o.insert(QStringLiteral("error"), box.failure());
-    return compactJson(o) + u'\n';
-}
-
-QString summaryLine(const BoxRun &box, bool verify)
-{
-    QString line = box.device() + QStringLiteral(": ") + resultWord(box.result());
-    if (verify && box.result() == RunResult::Different)
-        line += QStringLiteral(" in blocks ") + BoxRun::blockList(box.differingBlocks());
-    if (!verify && !box.filePath().isEmpty())
-        line += QStringLiteral(", ") + box.filePath();
-    // What is on disk: never "0 bytes" for a .part that holds blocks.
-    if (!box.untouchedPart().isEmpty())
-        line += QStringLiteral(", %1 untouched, %2 whole blocks").arg(box.untouchedPart()).arg(box.untouchedWholeBlocks());
-    else
-        line += QStringLiteral(", %1 bytes").arg(box.bytes());
-    if (!box.sha256().isEmpty())
-        line += QStringLiteral(", SHA-256 ") + box.sha256();
-    line += QStringLiteral(", %1 s").arg(box.seconds(), 0, 'f', 1);
-    if (box.continuedFrom() >= 0)
-        line += QStringLiteral(", continued from block %1 (%2 kept blocks compared again, %3 kept from the earlier run)")
-                        .arg(box.continuedFrom())
-                        .arg(box.comparedBlocks())
-                        .arg(box.keptBlocks());
-    if (box.blankBlocks() + box.zeroBlocks() > 0)
-        line += QStringLiteral(", %1 blank and %2 zero blocks").arg(box.blankBlocks()).arg(box.zeroBlocks());
-    if (!verify && !box.previousKeptAs().isEmpty())
-        line += QStringLiteral(", earlier dump kept as ") + box.previousKeptAs();
-    if (const QString step = box.nextStep(); !step.isEmpty())
-        line += QStringLiteral(", ") + step;
-    return line + u'\n';
-}
-
 // `signal`: the one that ended the runs, 0 for none.
 int exitCode(const QList<BoxRun *> &boxes, int signal)
 {
@@ -202,7 +127,6 @@ int main(int argc, char *argv[])
         break;
     }
     const Options &options = parsed.options;
-    const bool verify = !options.verifyPath.isEmpty();
 
     QList<BoxRun *> boxes;
     const bool several = options.ports.size() > 1;
@@ -220,7 +144,7 @@ int main(int argc, char *argv[])
     QStringList names;
     for (const QString &port : options.ports)
         names << options.nameOf(port);
-    Display display(boxes, names, Terminal::ofStderr(), options.quiet);
+    Display display(boxes, names, Terminal::ofStderr(), options.quiet, colourFor(stderr, options.color));
     bool ended = false;
     int endingSignal = 0;
     const auto checkDone = [&] {
@@ -232,10 +156,12 @@ int main(int argc, char *argv[])
         }
         ended = true;
         display.close();
+        std::FILE *summaries = options.json ? stderr : stdout;
+        const bool colour = colourFor(summaries, options.color);
         for (const BoxRun *box : std::as_const(boxes)) {
             if (options.json)
-                writeOut(stdout, jsonLine(*box, verify));
-            writeOut(options.json ? stderr : stdout, summaryLine(*box, verify));
+                writeOut(stdout, jsonLine(box->summary()));
+            writeOut(summaries, summaryLine(box->summary(), colour));
         }
         display.sumUp();
         QMetaObject::invokeMethod(&app, [&boxes, &endingSignal] {

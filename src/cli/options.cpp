@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/options.h"
 
+#include "cli/commandline.h"
 #include "dump/blockrange.h"
 #include "dump/dumpname.h"
 #include "dump/ownfile.h"
 #include "dump/portinfo.h"
 #include "dump/protocol.h"
 #include "dump/stoppeddump.h"
-#include "cli/boxrun.h"
 #include "dump/text.h"
 
 #include <QCommandLineParser>
@@ -17,6 +17,7 @@
 #include <QSet>
 
 #include <cerrno>
+#include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,9 @@ struct CliOptions {
                        "\"-<device name>\" before its extension."), QStringLiteral("FILE")};
     const QCommandLineOption quiet{{QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress display.")};
+    const QCommandLineOption color{QStringLiteral("color"),
+        QStringLiteral("Colour the result words: auto (on a terminal, unless NO_COLOR is set; the "
+                       "default), always or never."), QStringLiteral("WHEN"), QStringLiteral("auto")};
     const QCommandLineOption list{QStringLiteral("list"),
         QStringLiteral("List the serial ports present and exit: device, /dev/serial/by-id link, USB "
                        "vendor:product, manufacturer, product and serial number; with --json one "
@@ -130,13 +134,30 @@ struct CliOptions {
     QList<QCommandLineOption> all() const
     {
         return {help, version, port, output, header, start, count, verify, resume, restart, wait, json,
-                log, quiet, list, stall};
+                log, quiet, color, list, stall};
     }
 };
 
-// Each step reads its options into `o` and returns the usage error, empty when there is none.
+// What a step found wrong: bad usage (the default), or what the options name
+// cannot be used (a folder, a file), which --help does not mend.
+struct Problem {
+    Problem() = default;
+    Problem(const QString &text) : text(text) {} // NOLINT: a usage error
+    static Problem refused(const QString &text)
+    {
+        Problem problem(text);
+        problem.usage = false;
+        return problem;
+    }
+    bool isEmpty() const { return text.isEmpty(); }
 
-QString takePorts(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+    QString text;
+    bool usage = true;
+};
+
+// Each step reads its options into `o` and returns what is wrong, empty when nothing is.
+
+Problem takePorts(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     o.ports = parser.values(opt.port);
     if (o.ports.isEmpty())
@@ -155,36 +176,37 @@ QString takePorts(const QCommandLineParser &parser, const CliOptions &opt, Optio
     return {};
 }
 
-QString takeRange(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+Problem takeRange(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
+    if (parseBlockNumber(parser.value(opt.start)) < 0)
+        return QStringLiteral("--start wants a whole number from 0 to %1.").arg(BlockRange::MaxBlock);
+    if (parseBlockNumber(parser.value(opt.count)) <= 0)
+        return QStringLiteral("--count wants a whole number of blocks from 1 to %1.").arg(BlockRange::MaxBlock);
     const BlockRange range = parseBlockRange(parser.value(opt.start), parser.value(opt.count));
     if (!range.ok)
         return range.error;
     o.startBlock = range.startBlock;
     o.blockCount = range.blockCount;
-    if (o.blockCount == 0)
-        return QStringLiteral("--count 0 reads nothing: give the number of blocks to read.");
     o.header = parser.isSet(opt.header);
     if (o.header && !DumpName::headerDue(o.startBlock, o.blockCount, true))
         return headerNeedsWholeFlash(o.startBlock, o.blockCount);
     return {};
 }
 
-QString takeOutputFolder(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+Problem takeOutputFolder(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     const QString folder = parser.isSet(opt.output) ? parser.value(opt.output) : QDir::currentPath();
     // --verify writes nothing; --resume writes into its .part's folder, checked there.
     const bool mustWrite = !parser.isSet(opt.verify) && !parser.isSet(opt.resume);
     o.folder = OutputFolder::open(folder, mustWrite);
     if (!o.folder.isOpen())
-        return o.folder.problem();
+        return Problem::refused(o.folder.problem());
     o.outputFolder = folder.endsWith(u'/') ? folder : folder + u'/';
     return {};
 }
 
-// The blocks of the --verify file that the range names: in a whole dump
-// (after its KUP header, when it has one) or in a dump of just that range.
-QString readVerifyFile(Options &o)
+// The blocks of the --verify file that the range names (see DumpName::blocksOffset()).
+QString readVerifyFile(Options &o, bool countGiven)
 {
     // Opened without waiting: a FIFO in its place must not hang the program.
     QFile file;
@@ -203,26 +225,25 @@ QString readVerifyFile(Options &o)
     const qint64 wanted = qint64(o.blockCount) * protocol::BlockSize;
     const qint64 whole = qint64(protocol::FullReadBlocks) * protocol::BlockSize;
     const qint64 size = file.size();
-    const bool inFlash = o.startBlock + o.blockCount <= protocol::FullReadBlocks;
-    // A KUP header: its fixed part and a model name of at most a block's bytes after the model's offset.
-    const qint64 mostHeader = DumpName::HeaderFixedBytes + protocol::BlockSize - protocol::ModelOffset;
-    qint64 from = -1;
-    if (inFlash && size == whole)
-        from = qint64(o.startBlock) * protocol::BlockSize;
-    else if (inFlash && size > whole && size <= whole + mostHeader
-             && file.peek(DumpName::HeaderPrefix.size()) == DumpName::HeaderPrefix.toLatin1())
-        from = size - whole + qint64(o.startBlock) * protocol::BlockSize;
-    else if (size == wanted)
-        from = 0;
-    if (from < 0)
-        return QStringLiteral("%1 holds %2 bytes: --verify compares with a whole dump (%3 bytes, with or without a "
-                              "KUP header in front) or with a dump of just blocks %4 to %5 (%6 bytes).")
-                .arg(o.verifyPath)
-                .arg(size)
-                .arg(whole)
-                .arg(o.startBlock)
-                .arg(o.startBlock + o.blockCount - 1)
-                .arg(wanted);
+    const qint64 from = DumpName::blocksOffset(size, file.peek(DumpName::HeaderFixedBytes + 2 * protocol::BlockSize),
+                                               o.startBlock, o.blockCount);
+    if (from < 0) {
+        QString error = QStringLiteral("%1 holds %2 bytes: --verify compares with a whole dump (%3 bytes, with or "
+                                       "without a KUP header in front) or with a dump of just blocks %4 to %5 (%6 bytes).")
+                                .arg(o.verifyPath)
+                                .arg(size)
+                                .arg(whole)
+                                .arg(o.startBlock)
+                                .arg(o.startBlock + o.blockCount - 1)
+                                .arg(wanted);
+        // A file of whole blocks is most likely a dump of just that many.
+        const qint64 blocks = size / protocol::BlockSize;
+        if (size > 0 && size % protocol::BlockSize == 0 && o.startBlock + blocks - 1 <= BlockRange::MaxBlock)
+            error += QStringLiteral(" To compare with its %1 blocks, %2 --count %1.")
+                             .arg(blocks)
+                             .arg(countGiven ? QStringLiteral("give") : QStringLiteral("add"));
+        return error;
+    }
     if (!file.seek(from))
         return QStringLiteral("Cannot read %1: %2").arg(o.verifyPath, file.errorString());
     o.verifyData = file.read(wanted);
@@ -231,17 +252,17 @@ QString readVerifyFile(Options &o)
     return {};
 }
 
-QString takeVerify(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+Problem takeVerify(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     if (!parser.isSet(opt.verify))
         return {};
     if (o.header)
         return QStringLiteral("--verify writes no dump, so it takes no --header.");
     o.verifyPath = parser.value(opt.verify);
-    return readVerifyFile(o);
+    return Problem::refused(readVerifyFile(o, parser.isSet(opt.count)));
 }
 
-QString takeContinue(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+Problem takeContinue(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     if (!parser.isSet(opt.resume))
         return {};
@@ -257,14 +278,14 @@ QString takeContinue(const QCommandLineParser &parser, const CliOptions &opt, Op
     o.outputFolder = QFileInfo(part).absolutePath() + u'/';
     o.folder = OutputFolder::open(o.outputFolder);
     if (!o.folder.isOpen())
-        return o.folder.problem();
+        return Problem::refused(o.folder.problem());
     o.continuePlan = planContinue(o.folder, QFileInfo(part).fileName(), o.startBlock, o.blockCount,
                                   parser.isSet(opt.start) || parser.isSet(opt.count));
     o.startBlock = o.continuePlan.startBlock;
     o.blockCount = o.continuePlan.blockCount;
     if (o.continuePlan.refused()) {
         o.header = o.continuePlan.header || DumpName::isHeaderPart(part);
-        return o.continuePlan.error;
+        return Problem::refused(o.continuePlan.error);
     }
     if (o.continuePlan.continues())
         o.header = o.continuePlan.header;
@@ -273,30 +294,39 @@ QString takeContinue(const QCommandLineParser &parser, const CliOptions &opt, Op
     return {};
 }
 
-// A number above 0 for `option`, or 0 when it is not right.
-int positiveNumber(const QCommandLineParser &parser, const QCommandLineOption &option)
+// A whole number from 1 to `most` for `option`, or 0 when it is not one.
+int positiveNumber(const QCommandLineParser &parser, const QCommandLineOption &option, int most)
 {
     bool ok = false;
     const int value = parser.value(option).toInt(&ok);
-    return ok && value > 0 ? value : 0;
+    return ok && value > 0 && value <= most ? value : 0;
 }
 
-QString takeTheRest(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
+Problem takeTheRest(const QCommandLineParser &parser, const CliOptions &opt, Options &o)
 {
     if (parser.isSet(opt.wait)) {
-        o.waitSeconds = positiveNumber(parser, opt.wait);
+        o.waitSeconds = positiveNumber(parser, opt.wait, Options::MaxWaitSeconds);
         if (o.waitSeconds == 0)
-            return QStringLiteral("--wait wants a number of seconds above 0.");
+            return QStringLiteral("--wait wants a whole number of seconds from 1 to %1.").arg(Options::MaxWaitSeconds);
     }
     o.restart = parser.isSet(opt.restart);
     o.logPath = parser.value(opt.log);
     if (parser.isSet(opt.log) && o.logPath.isEmpty())
         return QStringLiteral("--log wants a file.");
     o.quiet = parser.isSet(opt.quiet);
+    const QString color = parser.value(opt.color);
+    if (color == u"auto")
+        o.color = ColorMode::Auto;
+    else if (color == u"always")
+        o.color = ColorMode::Always;
+    else if (color == u"never")
+        o.color = ColorMode::Never;
+    else
+        return QStringLiteral("--color wants auto, always or never.");
     if (parser.isSet(opt.stall)) {
-        o.stallMs = positiveNumber(parser, opt.stall);
+        o.stallMs = positiveNumber(parser, opt.stall, std::numeric_limits<int>::max());
         if (o.stallMs == 0)
-            return QStringLiteral("--stall-ms wants a positive number.");
+            return QStringLiteral("--stall-ms wants a whole number of milliseconds above 0.");
     }
     return {};
 }
@@ -316,7 +346,8 @@ ParseResult parseArguments(const QStringList &arguments)
         "serial ports into dump files, the way the Tarvik window does. Put each box\n"
         "into its \"HOST - MODE\".\n"
         "Exit status: 0 all read and checked, 3 --verify found differing blocks,\n"
-        "2 bad usage, 1 any other failure, 129 hang-up (SIGHUP), 130 interrupted.\n"
+        "2 bad usage or a file or folder that cannot be used, 1 any other failure,\n"
+        "129 hang-up (SIGHUP), 130 interrupted.\n"
         "See tarvik-dump(1) for the file rules."));
     const CliOptions opt;
     parser.addOptions(opt.all());
@@ -350,19 +381,18 @@ ParseResult parseArguments(const QStringList &arguments)
         return result;
     }
     for (const auto take : {takePorts, takeRange, takeOutputFolder, takeVerify, takeContinue, takeTheRest}) {
-        const QString error = take(parser, opt, o);
-        if (error.isEmpty())
+        const Problem problem = take(parser, opt, o);
+        if (problem.isEmpty())
             continue;
+        usage(problem.text);
         // A stopped dump that cannot be continued is no misuse of the options:
         // what works instead is said.
-        if (o.continuing() && o.continuePlan.refused() && o.continuePlan.error == error) {
-            result.action = ParseResult::Action::Refused;
-            result.error = error;
+        if (o.continuing() && o.continuePlan.refused() && o.continuePlan.error == problem.text)
             result.nextStep = nextStepText(o.continuePlan.next, FrontEnd::CommandLine, QString(),
-                                           commandLine(o, o.ports.value(0), QString(), true));
-            return result;
-        }
-        return usage(error);
+                                           runCommand(o, o.ports.value(0), QString(), true));
+        if (!problem.usage)
+            result.action = ParseResult::Action::Refused;
+        return result;
     }
     result.action = ParseResult::Action::Run;
     return result;

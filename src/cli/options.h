@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "cli/output.h"
 #include "dump/stoppeddump.h"
 #include "dump/runresult.h"
 
@@ -23,6 +24,7 @@ struct Options {
     bool json = false;
     QString logPath;
     bool quiet = false;
+    ColorMode color = ColorMode::Auto;
     bool list = false;
     int stallMs = 0; // 0: the engine's own
     // With --resume: whether the stopped dump is continued or started again.
@@ -30,7 +32,9 @@ struct Options {
     bool continuing() const { return !continuePlan.partName.isEmpty(); }
     // --restart: a stopped dump's .part may be started again.
     bool restart = false;
-    int waitSeconds = 0; // 0: wait for the boot loader for as long as it takes
+    // --wait: 0 waits for the boot loader for as long as it takes, at most a day.
+    static constexpr int MaxWaitSeconds = 86400;
+    int waitSeconds = 0;
     // The name of each port in file names where its last path part is taken
     // by an earlier port ("ttyUSB0-2"); the others go by deviceName().
     QHash<QString, QString> renamedPorts;
@@ -41,8 +45,9 @@ struct Options {
 
 // The parsed command line; on bad usage `error` says why and the rest is not meaningful.
 struct ParseResult {
-    // Refused: what was asked cannot be done (a stopped dump that cannot be
-    // continued); `error` says why and `nextStep` what works instead.
+    // Refused: what was asked cannot be done (a folder or file that cannot be
+    // used, a stopped dump that cannot be continued); `error` says why and
+    // `nextStep`, when there is one, what works instead.
     enum class Action { Run, List, Help, Version, Usage, Refused };
     Action action = Action::Usage;
     Options options;

@@ -90,4 +90,13 @@ int settleOutput(int code)
     return ExitFailed;
 }
 
+bool colourFor(std::FILE *stream, ColorMode mode)
+{
+    if (mode != ColorMode::Auto)
+        return mode == ColorMode::Always;
+    const QByteArray term = qgetenv("TERM");
+    return qEnvironmentVariableIsEmpty("NO_COLOR") && ::isatty(::fileno(stream)) == 1 && !term.isEmpty()
+           && term != "dumb";
+}
+
 } // namespace tarvik::cli

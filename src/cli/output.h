@@ -16,6 +16,12 @@ namespace tarvik::cli {
 // missing stdout or stderr counts as failed.
 void guardStandardStreams();
 
+// --color: when the result words are coloured.
+enum class ColorMode { Auto, Always, Never };
+// Whether what goes to `stream` is coloured: always, never, or (Auto) on a
+// terminal that is not TERM=dumb, unless NO_COLOR is set to anything.
+bool colourFor(std::FILE *stream, ColorMode mode);
+
 // Writes and flushes `text`; false (and remembered) when it did not all go out.
 bool writeOut(std::FILE *stream, const QString &text);
 

@@ -5,10 +5,7 @@
 
 namespace tarvik {
 
-namespace {
-
-// -1 when the text is not a whole number from 0 to MaxBlock.
-int parseField(const QString &text)
+int parseBlockNumber(const QString &text)
 {
     const QString digits = text.trimmed();
     if (digits.isEmpty())
@@ -24,8 +21,6 @@ int parseField(const QString &text)
     return int(value);
 }
 
-} // namespace
-
 BlockRange parseBlockRange(const QString &startText, const QString &numberText)
 {
     BlockRange range;
@@ -37,13 +32,13 @@ BlockRange parseBlockRange(const QString &startText, const QString &numberText)
         range.error = QStringLiteral("Enter the number of blocks to read.");
         return range;
     }
-    const int start = parseField(startText);
+    const int start = parseBlockNumber(startText);
     if (start < 0) {
         range.error = QStringLiteral("The start block must be a whole number from 0 to %1.")
                           .arg(BlockRange::MaxBlock);
         return range;
     }
-    const int count = parseField(numberText);
+    const int count = parseBlockNumber(numberText);
     if (count < 0) {
         range.error = QStringLiteral("The number of blocks must be a whole number from 0 to %1.")
                           .arg(BlockRange::MaxBlock);

@@ -26,6 +26,10 @@ bool isFullReadText(const QString &startText, const QString &numberText);
 inline const QString HeaderNeedsFullRead =
         QStringLiteral("It's useless to add a header if you don't want to backup the software!");
 
+// A field as a whole decimal number from 0 to 32767 (blanks around it
+// allowed); -1 when it is not one.
+int parseBlockNumber(const QString &text);
+
 // Both fields as whole decimal numbers from 0 to 32767 whose last block
 // (start + count - 1) is at most 32767. A count of 0 is a valid range.
 BlockRange parseBlockRange(const QString &startText, const QString &numberText);

@@ -91,6 +91,50 @@ QString modelText(const QByteArray &firstBlockReply)
     return QString::fromLatin1(firstBlockReply.constData() + protocol::ModelOffset, stop - protocol::ModelOffset);
 }
 
+QString modelName(const QString &modelText)
+{
+    if (modelText.isEmpty() || modelText.size() > MaxModelChars)
+        return {};
+    for (const QChar c : modelText) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+            return {};
+    }
+    return modelText;
+}
+
+qint64 headerLength(const QByteArray &head)
+{
+    if (!head.startsWith(HeaderPrefix.toLatin1()))
+        return -1;
+    const qint64 most = qMin<qint64>(protocol::BlockSize - protocol::ModelOffset,
+                                     head.size() - HeaderFixedBytes - protocol::ModelOffset - 1);
+    for (qint64 m = 0; m <= most; ++m) {
+        if (head.at(HeaderModelOffset + m) != 'x')
+            continue;
+        const qint64 block0 = HeaderFixedBytes + m;
+        const QByteArray model = head.mid(HeaderModelOffset, m);
+        const qint64 modelEnd = block0 + protocol::ModelOffset + m;
+        if (head.mid(block0 + protocol::ModelOffset, m) == model
+            && (m == protocol::BlockSize - protocol::ModelOffset
+                || (modelEnd < head.size() && head.at(modelEnd) == '\0')))
+            return block0;
+    }
+    return -1;
+}
+
+qint64 blocksOffset(qint64 size, const QByteArray &head, qint16 startBlock, qint16 blockCount)
+{
+    const qint64 whole = qint64(protocol::FullReadBlocks) * protocol::BlockSize;
+    const bool inFlash = startBlock + blockCount <= protocol::FullReadBlocks;
+    if (inFlash && size == whole)
+        return qint64(startBlock) * protocol::BlockSize;
+    if (const qint64 header = headerLength(head); inFlash && header > 0 && size == header + whole)
+        return header + qint64(startBlock) * protocol::BlockSize;
+    if (size == qint64(blockCount) * protocol::BlockSize)
+        return 0;
+    return -1;
+}
+
 QString hardwareVersion(const QByteArray &firstBlock)
 {
     return versionDigits(firstBlock, protocol::HardwareVersionOffset).join(u'.');
@@ -124,7 +168,7 @@ QString fileName(qint16 startBlock, qint16 blockCount, bool headerTicked, const 
     QString suffix = PlainSuffix;
     const bool fullRead = isFullRead(startBlock, blockCount);
     if (fullRead) {
-        stem = safeNamePart(modelText);
+        stem = safeNamePart(modelName(modelText));
         if (headerTicked) {
             suffix = QStringLiteral("_HW") + hardwareVersion(firstBlock) + QStringLiteral("_SW")
                      + softwareVersion(firstBlock) + ConvSuffix;

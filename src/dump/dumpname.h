@@ -27,6 +27,16 @@ inline const QString UnnamedModel = QStringLiteral("FlashDump");
 inline const QString HeaderPrefix = QStringLiteral("KAON0008B9");
 constexpr int HeaderModelOffset = 33;
 constexpr int HeaderFixedBytes = HeaderModelOffset + 1;
+// The length of the KUP header at the start of `head` (a file's first bytes,
+// at least the header and block 0's model): the header ends with the model
+// and an "x", and block 0 after it names the same model. -1 when `head` does
+// not start with one.
+qint64 headerLength(const QByteArray &head);
+// Where in a file of `size` bytes, starting with `head`, the blocks from
+// startBlock on lie: a whole dump (with or without a KUP header in front)
+// holds every block of the flash, any other file is a dump of just the
+// `blockCount` blocks asked for. -1 when the file is neither.
+qint64 blocksOffset(qint64 size, const QByteArray &head, qint16 startBlock, qint16 blockCount);
 
 // Whether a run writes the KUP header: a read of the whole flash with the header option.
 bool headerDue(qint16 startBlock, qint16 blockCount, bool headerTicked);
@@ -41,9 +51,17 @@ bool isHeaderPart(const QString &partName);
 // flash a KUP header.
 bool rangeFitsName(const QString &partName, qint16 startBlock, qint16 blockCount, bool header);
 
-// The model name of a first block: bytes from index 8 up to the first 0, or up to
-// the last data byte when there is none. One character per byte.
+// The model text of a first block: bytes from index 8 up to the first 0, or up to
+// the last data byte when there is none. One character per byte. The KUP
+// header carries it as it is.
 QString modelText(const QByteArray &firstBlockReply);
+// The longest model name that a box reports.
+constexpr int MaxModelChars = 64;
+// The model that a model text names: the text when it is 1 to MaxModelChars
+// printable ASCII characters, otherwise none (empty). Erased flash (all 0xFF)
+// or a garbled block 0 names no model: the label stays empty, the file is
+// named as for a box without one.
+QString modelName(const QString &modelText);
 // The versions in a first block as a name gives them: bytes from the highest
 // index down, in hex, with dots ("01.02.0A").
 QString hardwareVersion(const QByteArray &firstBlock);
@@ -52,8 +70,8 @@ QString softwareVersion(const QByteArray &firstBlock);
 // hidden and never empty.
 QString safeNamePart(const QString &modelText);
 
-// File name for a run (no folder). firstBlock holds at least the data bytes
-// of the first block. A tag (to keep two boxes of one model apart, say) goes
+// File name for a run (no folder), after the model that modelText names (see
+// modelName()). firstBlock holds at least the data bytes of the first block. A tag (to keep two boxes of one model apart, say) goes
 // before ".bin". The model part, then the tag, give way so that the whole name
 // with PartSuffix and its record's suffix fits in one folder entry.
 QString fileName(qint16 startBlock, qint16 blockCount, bool headerTicked, const QString &modelText,

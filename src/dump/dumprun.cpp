@@ -281,7 +281,7 @@ void DumpRun::blockArrived()
             return;
     } else if (m_blockIndex == 0) {
         m_modelText = DumpName::modelText(m_replyBytes);
-        emit modelReported(m_modelText);
+        emit modelReported(DumpName::modelName(m_modelText));
         if (m_writeFile && !m_file.begin(m_folder, m_startBlock, m_blockCount, m_headerTicked,
                                          m_modelText, m_replyBytes)) {
             failFile();
@@ -318,7 +318,7 @@ bool DumpRun::compareWithStoppedDump()
 {
     if (m_blockIndex == 0) {
         m_modelText = m_continued.model;
-        emit modelReported(m_modelText);
+        emit modelReported(DumpName::modelName(m_modelText));
     }
     const bool last = m_blockIndex == m_continued.comparedCount() - 1;
     const QByteArray &kept = last ? m_continued.compareBlock : m_continued.sampleData.at(m_blockIndex);

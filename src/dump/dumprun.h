@@ -99,7 +99,7 @@ signals:
     // The log: its whole text replaced, or a piece appended (lines end in CR LF).
     void logReplaced(const QString &text);
     void logAppended(const QString &text);
-    // The model that the first block names.
+    // The model that the first block names (DumpName::modelName()); empty for none.
     void modelReported(const QString &model);
     // The number of good blocks so far.
     void progressed(int blocksDone);

@@ -57,6 +57,7 @@ constexpr StepText StepTexts[] = {
      "continue it with: %1, or start again with: %2"},
     {NextStep::HostMode, "Put the box into its HOST - MODE and Open again",
      "put the box into its HOST - MODE and run again"},
+    {NextStep::RunAgain, "Open again", "run again with: %2"},
     {NextStep::MoveOrChooseFolder, "Move that file away or choose another folder, then Open again",
      "move that file away, or choose another folder with -o"},
 };

@@ -38,6 +38,8 @@ enum class NextStep {
     ContinueOrStartAgain,
     // Put the box into its HOST - MODE and run again.
     HostMode,
+    // Nothing was kept to continue: run the same again.
+    RunAgain,
     // Said by the port's own failure (see PortTrouble above).
     PortTrouble,
     // Said by the file's own failure message.
@@ -50,7 +52,7 @@ enum class NextStep {
 // What the user is told to do next. `continueWith` is how the stopped dump is
 // continued (tarvik-dump's --resume command; the window's block to continue
 // from, as its log numbers it), `startAgainWith` how it is started again (the
-// command with --restart; unused by the window). Empty for NextStep::None and
+// command with --restart, or for RunAgain the run's own; unused by the window). Empty for NextStep::None and
 // for the steps that the failure itself words.
 QString nextStepText(NextStep step, FrontEnd frontEnd, const QString &continueWith = QString(),
                      const QString &startAgainWith = QString());

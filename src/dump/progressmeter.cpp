@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dump/progressmeter.h"
 
+#include <QStringList>
+
 #include <cmath>
 
 namespace tarvik {
 
 namespace {
 
-const QString Separator = QStringLiteral(" \u00B7 ");
+const QString SpeedUnit = QStringLiteral(" KiB/s");
+const QString LeftWord = QStringLiteral(" left");
 
 QString clockText(qint64 seconds)
 {
@@ -53,12 +56,29 @@ QString ProgressMeter::format(int done, int total, double bytesPerSecond)
     QString text = QStringLiteral("%1 / %2 blocks").arg(done).arg(total);
     if (bytesPerSecond < 0 || !std::isfinite(bytesPerSecond))
         return text;
-    text += Separator + QString::number(bytesPerSecond / 1024.0, 'f', 1) + QStringLiteral(" KiB/s");
+    text += Separator + QString::number(bytesPerSecond / 1024.0, 'f', 1) + SpeedUnit;
     if (done < total && bytesPerSecond > 0) {
         const double left = double(total - done) * BlockBytes / bytesPerSecond;
-        text += Separator + clockText(qint64(std::floor(left))) + QStringLiteral(" left");
+        text += Separator + clockText(qint64(std::floor(left))) + LeftWord;
     }
     return text;
+}
+
+ProgressMeter::Parts ProgressMeter::parts(const QString &text)
+{
+    Parts parts;
+    const QStringList pieces = text.split(Separator);
+    parts.counts = pieces.value(0);
+    for (qsizetype i = 1; i < pieces.size(); ++i) {
+        const QString &piece = pieces.at(i);
+        if (piece.endsWith(SpeedUnit))
+            parts.speed = piece;
+        else if (piece.endsWith(LeftWord))
+            parts.left = piece;
+        else
+            parts.counts += Separator + piece;
+    }
+    return parts;
 }
 
 QString ProgressMeter::ended(int done, int total, Ending ending)

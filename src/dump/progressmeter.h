@@ -25,6 +25,15 @@ public:
     QString update(int done);
     // Pure formatting, for tests: bytesPerSecond < 0 means not measured yet.
     static QString format(int done, int total, double bytesPerSecond);
+    // The parts of a text of format(): the blocks done of the total, the
+    // throughput and the time left, each empty when the text has none.
+    struct Parts {
+        QString counts;
+        QString speed;
+        QString left;
+    };
+    static Parts parts(const QString &text);
+    static inline const QString Separator = QStringLiteral(" \u00B7 ");
     // The text once a run has ended without success: no speed, no time left.
     enum class Ending { Stopped, TotalCheckFailed };
     static QString ended(int done, int total, Ending ending);

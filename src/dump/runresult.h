@@ -52,6 +52,12 @@ struct ResultRow {
     // that failed its total check or found another box discredits them.
     bool partContinues;
     NextStep next;
+    // What failed, in plain words, when the run's own text does not say it
+    // plainly: %1 the block it ended at (as its log numbers it; " at block
+    // %1" is left out when it ended elsewhere), %2 the seconds a reply may
+    // take, %3 the seconds the boot loader was given. nullptr: the run's own
+    // text says it.
+    const char *what;
 };
 
 // The row of a result; every result has one.
@@ -59,6 +65,9 @@ const ResultRow &resultRow(RunResult result);
 inline QString resultWord(RunResult result) { return QString::fromLatin1(resultRow(result).word); }
 // The result that a word names (as a record keeps it); none for an unknown word.
 std::optional<RunResult> resultFromWord(const QString &word);
+// What failed in plain words (see ResultRow::what), or `ownText` for a
+// result that has no words of its own.
+QString failureWords(RunResult result, const QString &ownText, int block, double replySeconds, int waitSeconds);
 // How the dump run's own ending reads as a result.
 RunResult resultOf(DumpRun::Outcome outcome);
 

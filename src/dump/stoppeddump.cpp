@@ -19,32 +19,6 @@
 
 namespace tarvik {
 
-namespace {
-
-// The length of the model name in a KUP header: the header ends with the
-// model, "x", and then block 0 names the same model at its own offset.
-qint64 headerModelLength(const QByteArray &head)
-{
-    if (!head.startsWith(DumpName::HeaderPrefix.toLatin1()))
-        return -1;
-    const qint64 most = qMin<qint64>(protocol::BlockSize - protocol::ModelOffset,
-                                     head.size() - DumpName::HeaderFixedBytes - protocol::ModelOffset - 1);
-    for (qint64 m = 0; m <= most; ++m) {
-        if (head.at(DumpName::HeaderModelOffset + m) != 'x')
-            continue;
-        const qint64 block0 = DumpName::HeaderFixedBytes + m;
-        const QByteArray model = head.mid(DumpName::HeaderModelOffset, m);
-        const qint64 modelEnd = block0 + protocol::ModelOffset + m;
-        if (head.mid(block0 + protocol::ModelOffset, m) == model
-            && (m == protocol::BlockSize - protocol::ModelOffset
-                || (modelEnd < head.size() && head.at(modelEnd) == '\0')))
-            return m;
-    }
-    return -1;
-}
-
-} // namespace
-
 Descriptor::~Descriptor()
 {
     if (m_fd >= 0)
@@ -151,9 +125,9 @@ bool measurePart(ContinuePlan &plan, QFile &file)
 {
     // A model may end in "_conv" itself: only a header that is there counts.
     if (DumpName::isHeaderPart(plan.partName)) {
-        const qint64 m = headerModelLength(file.read(DumpName::HeaderFixedBytes + 2 * protocol::BlockSize));
-        plan.header = m >= 0;
-        plan.headerBytes = plan.header ? DumpName::HeaderFixedBytes + m : 0;
+        const qint64 length = DumpName::headerLength(file.read(DumpName::HeaderFixedBytes + 2 * protocol::BlockSize));
+        plan.header = length >= 0;
+        plan.headerBytes = plan.header ? length : 0;
     }
     // A range shorter than what the .part keeps would cut blocks that were
     // read well: never.
