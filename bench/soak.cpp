@@ -10,6 +10,7 @@
 // Exit status 1 when a good dump differs from its image, a file holds
 // anything but the blocks received, a run does not end, the loader saw a
 // wrong byte, or file descriptors or lock files are left behind.
+#include "dump/portinfo.h"
 #include "loadersim/loadersim.h"
 #include "support/faults.h"
 #include "support/files.h"
@@ -120,7 +121,7 @@ QStringList ownLockFiles()
 {
     const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
     QStringList found;
-    for (const QString &dir : {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")}) {
+    for (const QString &dir : tarvik::SystemFolders::defaultLockFolders()) {
         const QString canonical = QDir(dir).canonicalPath();
         for (const QString &name : QDir(dir).entryList({QStringLiteral("LCK..*")}, QDir::Files | QDir::System)) {
             const QString path = canonical + u'/' + name;

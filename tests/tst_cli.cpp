@@ -52,11 +52,11 @@ QString sha256(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-// The lock files in /run/lock that name the process `pid` as their owner.
+// The lock files in the lock folder that name the process `pid` as their owner.
 QStringList locksHeldBy(qint64 pid)
 {
     QStringList locks;
-    const QDir dir(QStringLiteral("/run/lock"));
+    const QDir dir(tarvik::serialLockFolder());
     for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden)) {
         QFile file(dir.filePath(name));
         if (file.open(QIODevice::ReadOnly) && file.readLine().trimmed() == QByteArray::number(pid))
@@ -376,6 +376,7 @@ class TestCli : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void fullRead_data();
     void fullRead();
     void failures_data();
@@ -443,6 +444,15 @@ private slots:
     void resumedProgress_data();
     void resumedProgress();
 };
+
+void TestCli::initTestCase()
+{
+    // The programs started here make their serial locks in a folder of the test's own.
+    static QTemporaryDir lockFolder;
+    QVERIFY(lockFolder.isValid());
+    QCOMPARE(::chmod(QFile::encodeName(lockFolder.path()).constData(), 01777), 0);
+    qputenv("TARVIK_LOCK_FOLDER", QFile::encodeName(lockFolder.path()));
+}
 
 void TestCli::fullRead_data()
 {
@@ -1400,7 +1410,7 @@ void TestCli::interrupt()
                          });
     QVERIFY(r.finished);
     QCOMPARE(r.exitCode, exitCode);
-    QVERIFY2(!locks.isEmpty(), "the open port held no lock in /run/lock");
+    QVERIFY2(!locks.isEmpty(), "the open port held no lock in the lock folder");
     for (const QString &lock : std::as_const(locks))
         QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
     QVERIFY(bench.hostGone(sim));
@@ -1864,6 +1874,7 @@ void TestCli::logSection_data()
     QTest::addColumn<QString>("zone");        // TZ of the program; empty: the test's
     QTest::addColumn<QStringList>("fields");  // "key: value" that the log holds; %o the output folder
     QTest::addColumn<QString>("protocolEnd"); // how its protocol lines end
+    QTest::addColumn<QString>("sharer");      // the name of a process that has the port open too; empty: none
 
     const QString ok = TotalAsked + LogSuccess + LogClosed;
     const QStringList versions{"hw_version: 01.00.0A", "sw_version: 02.03.15"};
@@ -1871,37 +1882,41 @@ void TestCli::logSection_data()
     QTest::newRow("full read") << "read" << QStringList() << -1 << QByteArray() << "TVK-05:30"
                                << QStringList{"start: 0", "count: 1024", "header: no", "model: KSF-2100",
                                               "file: %o/KSF-2100.bin", "bytes: 1048576", "result: ok"} + versions
-                               << ok;
+                               << ok << QString();
     QTest::newRow("with the KUP header")
         << "read" << QStringList{"--header"} << -1 << QByteArray() << QString()
         << QStringList{"header: yes", "file: %o/KSF-2100_HW01.00.0A_SW02.03.15_conv.bin", "result: ok"} + versions
-        << ok;
+        << ok << QString();
     QTest::newRow("a range from block 5")
         << "read" << QStringList{"--start", "5", "--count", "20"} << -1 << QByteArray() << QString()
-        << QStringList{"start: 5", "count: 20", "file: %o/FlashDump.bin", "bytes: 20480"} + noVersions << ok;
+        << QStringList{"start: 5", "count: 20", "file: %o/FlashDump.bin", "bytes: 20480"} + noVersions << ok << QString();
     QTest::newRow("a range from block 0") << "read" << QStringList{"--count", "4"} << -1 << QByteArray() << QString()
-                                          << QStringList{"start: 0", "count: 4", "bytes: 4096"} + versions << ok;
+                                          << QStringList{"start: 0", "count: 4", "bytes: 4096"} + versions << ok << QString();
     QTest::newRow("check error") << "read" << QStringList{"--count", "16"} << 3 << QByteArray() << QString()
                                  << QStringList{"file: %o/FlashDump.bin.part", "bytes: 4096", "result: check-error",
                                                 "error: CRC Error while receiving BLOCK: 0003"}
-                                 << crcErrorLine(3) + LogClosed;
+                                 << crcErrorLine(3) + LogClosed << QString();
     QTest::newRow("verify") << "verify" << QStringList{"--count", "4"} << -1 << QByteArray() << QString()
                             << QStringList{"verify: %o/saved.bin", "file: -", "differing_blocks: -",
                                            "result: identical"} + versions
-                            << ok;
+                            << ok << QString();
     QTest::newRow("verify, block 2 differs")
         << "verify, block 2 differs" << QStringList{"--count", "4"} << -1 << QByteArray() << QString()
-        << QStringList{"differing_blocks: 2", "result: different"} << ok;
+        << QStringList{"differing_blocks: 2", "result: different"} << ok << QString();
     // Stopped at block 10 of 16: blocks 0 to 8 compared again, then 9 on.
     QTest::newRow("resumed") << "resume" << QStringList{"--count", "16"} << 10 << QByteArray() << QString()
                              << QStringList{"resume: %o/FlashDump.bin.part", "start: 0", "count: 16",
                                             "file: %o/FlashDump.bin", "bytes: 16384", "resumed_from: 9",
                                             "compared_blocks: 10", "kept_blocks: 10", "result: ok"} + versions
-                             << ok;
+                             << ok << QString();
     // A model cannot end its line and forge one of its own; Latin-1 text stays.
     QTest::newRow("garbled model") << "read" << QStringList{"--count", "2"} << -1
                                    << QByteArray("A\r\n# result: ok\n\x1b[2J\x85" "B\xE9") << QString()
-                                   << QStringList{"model: A??# result: ok??[2J?B\u00e9", "result: ok"} << ok;
+                                   << QStringList{"model: A??# result: ok??[2J?B\u00e9", "result: ok"} << ok << QString();
+    // Nor can a process's name: its line is quoted.
+    QTest::newRow("port shared with a process named \"# result: ok\"")
+            << "read" << QStringList{"--count", "2"} << -1 << QByteArray() << QString()
+            << QStringList{"result: ok"} << ok << "# result: ok";
 }
 
 // Each run in the --log file: a header of what was asked, the protocol lines
@@ -1915,6 +1930,7 @@ void TestCli::logSection()
     QFETCH(QString, zone);
     QFETCH(QStringList, fields);
     QFETCH(QString, protocolEnd);
+    QFETCH(QString, sharer);
 
     Bench bench;
     LoaderSim &sim = bench.box(QStringLiteral("boxA"), model.isEmpty() ? QByteArray() : LoaderSim::defaultImage(model));
@@ -1937,6 +1953,14 @@ void TestCli::logSection()
         sim.setBadCheckBlock(badBlock);
         runArgs += args;
     }
+
+    QProcess sharedBy;
+    if (!sharer.isEmpty())
+        QVERIFY(holdShared(sharedBy, sim.slavePath(), sharer));
+    const auto endSharer = qScopeGuard([&sharedBy] {
+        sharedBy.closeWriteChannel();
+        sharedBy.waitForFinished();
+    });
 
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     const Result r = tarvikDump.run(runArgs, {}, As::ThisUser, [&zone](QProcess &process) {
@@ -1986,6 +2010,11 @@ void TestCli::logSection()
     QCOMPARE(run.value("device"), port);
     QVERIFY2(run.protocol.startsWith(LogStart.toLatin1()), run.protocol.left(200).constData());
     QVERIFY2(run.protocol.endsWith(protocolEnd.toLatin1()), run.protocol.right(200).constData());
+    if (!sharer.isEmpty()) {
+        const QString quoted = QStringLiteral("> %1 (pid %2) also has %3 open: it may take the box's answers\r\n")
+                                       .arg(sharer, QString::number(sharedBy.processId()), port);
+        QVERIFY2(run.protocol.startsWith((LogStart + quoted).toLatin1()), run.protocol.left(300).constData());
+    }
 
     // The JSON line says the same.
     const auto orDash = [](const QJsonValue &v) {

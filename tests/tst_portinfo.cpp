@@ -198,35 +198,42 @@ void TestPortInfo::holder_data()
     QTest::addColumn<qint64>("pid");        // expected, 0 for none
     QTest::addColumn<QString>("name");
     QTest::addColumn<qint64>("lockPid");    // expected: named by a lock file without holding the port
+    QTest::addColumn<QString>("lockName");  // and its name
+    QTest::addColumn<bool>("lockUnseen");   // and whether that was seen or not
 
     // Processes 52 "tarvik" and 4711 "minicom" have ttyUSB0 open, 300
     // "picocom" has ttyUSB1 open, 77 (named with a terminal escape) ttyUSB2.
     const QString usb0 = QStringLiteral("ttyUSB0");
     const QString file = QStringLiteral("file");
     QTest::newRow("lock file of QLockFile") << usb0 << "4711\nminicom\nhost\n" << file << qint64(1) << qint64(4711)
-                                            << "minicom" << qint64(0);
+                                            << "minicom" << qint64(0) << "" << false;
     QTest::newRow("lock file of UUCP style") << usb0 << "      4711\n" << file << qint64(1) << qint64(4711)
-                                             << "minicom" << qint64(0);
+                                             << "minicom" << qint64(0) << "" << false;
     QTest::newRow("stale lock file: an open descriptor") << usb0 << "999\n" << file << qint64(1) << qint64(52)
-                                                         << "tarvik" << qint64(0);
+                                                         << "tarvik" << qint64(0) << "" << false;
     QTest::newRow("lock file of our own: another opener") << usb0 << "52\n" << file << qint64(52) << qint64(4711)
-                                                          << "minicom" << qint64(0);
-    QTest::newRow("garbage lock file") << usb0 << "minicom" << file << qint64(1) << qint64(52) << "tarvik" << qint64(0);
+                                                          << "minicom" << qint64(0) << "" << false;
+    QTest::newRow("garbage lock file") << usb0 << "minicom" << file << qint64(1) << qint64(52) << "tarvik" << qint64(0) << "" << false;
     QTest::newRow("open descriptor, first by pid") << usb0 << "" << file << qint64(1) << qint64(52) << "tarvik"
-                                                   << qint64(0);
-    QTest::newRow("only we hold it") << "ttyUSB1" << "" << file << qint64(300) << qint64(0) << "" << qint64(0);
+                                                   << qint64(0) << "" << false;
+    QTest::newRow("only we hold it") << "ttyUSB1" << "" << file << qint64(300) << qint64(0) << "" << qint64(0) << "" << false;
     QTest::newRow("name with a terminal escape") << "ttyUSB2" << "" << file << qint64(1) << qint64(77)
-                                                 << "evil[2Jname" << qint64(0);
-    QTest::newRow("nobody holds it") << "ttyUSB3" << "" << file << qint64(1) << qint64(0) << "" << qint64(0);
+                                                 << "evil[2Jname" << qint64(0) << "" << false;
+    QTest::newRow("nobody holds it") << "ttyUSB3" << "" << file << qint64(1) << qint64(0) << "" << qint64(0) << "" << false;
     // Anybody may write a lock file: a process it names must hold the port.
     QTest::newRow("lock naming a bystander, nobody holds it")
-            << "ttyUSB3" << "300\n" << file << qint64(1) << qint64(0) << "" << qint64(300);
+            << "ttyUSB3" << "300\n" << file << qint64(1) << qint64(0) << "" << qint64(300) << "picocom" << false;
     QTest::newRow("lock naming a bystander, another holds it")
-            << usb0 << "300\n" << file << qint64(1) << qint64(52) << "tarvik" << qint64(0);
+            << usb0 << "300\n" << file << qint64(1) << qint64(52) << "tarvik" << qint64(0) << "" << false;
+    // Process 9 "systemd" is alive, but its descriptors cannot be seen.
+    QTest::newRow("lock naming a process that cannot be looked into, nobody seen holding it")
+            << "ttyUSB3" << "9\n" << file << qint64(1) << qint64(0) << "" << qint64(9) << "systemd" << true;
+    QTest::newRow("lock naming a process that cannot be looked into, another holds it")
+            << usb0 << "9\n" << file << qint64(1) << qint64(52) << "tarvik" << qint64(0) << "" << false;
     QTest::newRow("lock file as a link is not read")
-            << "ttyUSB3" << "300\n" << "link" << qint64(1) << qint64(0) << "" << qint64(0);
+            << "ttyUSB3" << "300\n" << "link" << qint64(1) << qint64(0) << "" << qint64(0) << "" << false;
     QTest::newRow("lock file with two names is not read")
-            << "ttyUSB3" << "300\n" << "hard link" << qint64(1) << qint64(0) << "" << qint64(0);
+            << "ttyUSB3" << "300\n" << "hard link" << qint64(1) << qint64(0) << "" << qint64(0) << "" << false;
 }
 
 void TestPortInfo::holder()
@@ -238,6 +245,8 @@ void TestPortInfo::holder()
     QFETCH(qint64, pid);
     QFETCH(QString, name);
     QFETCH(qint64, lockPid);
+    QFETCH(QString, lockName);
+    QFETCH(bool, lockUnseen);
 
     FakeSystem fake;
     QVERIFY(writeFile(fake.path("dev/null"), QByteArray()));
@@ -248,12 +257,13 @@ void TestPortInfo::holder()
     fake.process(300, "picocom", fake.path("dev/ttyUSB1"));
     fake.process(4711, "minicom", fake.path("dev/ttyUSB0"));
     fake.process(77, "evil\x1b[2Jname", fake.path("dev/ttyUSB2"));
+    QVERIFY(writeFile(fake.path("proc/9/comm"), "systemd\n"));
     QVERIFY(QDir().mkpath(fake.path("proc/self")));
     QVERIFY(QDir().mkpath(fake.path("lock")));
     // The lock file is named after the device as the lock-taking programs name it.
-    QString lockName = device.startsWith("/dev/") ? device.mid(5) : device;
-    lockName = "LCK.." + lockName.replace(u'/', u'_');
-    const QString lockPath = fake.path("lock2/" + lockName);
+    QString lockFileName = device.startsWith("/dev/") ? device.mid(5) : device;
+    lockFileName = "LCK.." + lockFileName.replace(u'/', u'_');
+    const QString lockPath = fake.path("lock2/" + lockFileName);
     if (!lock.isEmpty()) {
         const QString content = lockKind == u"file" ? lockPath : fake.path("elsewhere");
         QVERIFY(writeFile(content, lock.toUtf8()));
@@ -273,7 +283,8 @@ void TestPortInfo::holder()
     QCOMPARE(holder.isFound(), pid > 0);
     QCOMPARE(holder.lockPid, lockPid);
     QCOMPARE(holder.lockFile, lockPid > 0 ? lockPath : QString());
-    QCOMPARE(holder.lockName, lockPid > 0 ? QStringLiteral("picocom") : QString());
+    QCOMPARE(holder.lockName, lockName);
+    QCOMPARE(holder.lockUnseen, lockUnseen);
 }
 
 QTEST_GUILESS_MAIN(TestPortInfo)

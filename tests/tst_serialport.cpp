@@ -6,7 +6,6 @@
 
 #include <QFileInfo>
 #include <QFile>
-#include <QLockFile>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -24,25 +23,24 @@ using OpenError = tarvik::SerialService::OpenError;
 
 namespace {
 
-
-// Where QSerialPort keeps its lock files, and the one it uses for a device.
-QStringList lockFilePaths(const QString &device)
+bool writeLock(const QString &path, const QByteArray &text)
 {
-    QString name = device;
-    if (name.startsWith(QLatin1String("/dev/")))
-        name = name.mid(5);
-    name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    QStringList paths;
-    for (const char *dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
-                            "/var/tmp", "/var/lock/lockdev", "/run/lock"})
-        paths << QLatin1String(dir) + QLatin1Char('/') + name;
-    return paths;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(text) == text.size();
+}
+
+
+// The lock file of a device in the lock folder (the test's own, see initTestCase()).
+QString lockPath(const QString &device)
+{
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return tarvik::serialLockPath(canonical.isEmpty() ? device : canonical);
 }
 
 bool lockFileExists(const QString &device)
 {
-    const QStringList paths = lockFilePaths(device);
-    return std::any_of(paths.begin(), paths.end(), [](const QString &p) { return QFile::exists(p); });
+    struct stat st {};
+    return ::lstat(QFile::encodeName(lockPath(device)).constData(), &st) == 0;
 }
 
 // The port as a session sets it up to open a device.
@@ -59,6 +57,7 @@ class TestSerialPort : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -78,11 +77,21 @@ private slots:
     void busy_data();
     void busy();
     void permissionDenied();
+    void staleLockOfAnotherUser();
     void hangUp();
 
 private:
     QScopedPointer<PtyPair> m_pty;
+    QTemporaryDir m_lockFolder;
 };
+
+void TestSerialPort::initTestCase()
+{
+    QVERIFY(m_lockFolder.isValid());
+    // Reached by an ordinary user's probe too.
+    QCOMPARE(::chmod(QFile::encodeName(m_lockFolder.path()).constData(), 01777), 0);
+    qputenv("TARVIK_LOCK_FOLDER", QFile::encodeName(m_lockFolder.path()));
+}
 
 void TestSerialPort::init()
 {
@@ -334,7 +343,7 @@ void TestSerialPort::busy()
 
     SerialPort first;
     setUp(first, m_pty->slavePath());
-    QScopedPointer<QLockFile> lock;
+    bool lock = false;
     int exclusive = -1;
     const auto closeExclusive = qScopeGuard([&exclusive] {
         if (exclusive >= 0)
@@ -347,16 +356,9 @@ void TestSerialPort::busy()
         QVERIFY(exclusive >= 0);
         QCOMPARE(::ioctl(exclusive, TIOCEXCL), 0);
     } else {
-        // The first lock directory that QSerialPort finds writable.
-        for (const QString &path : lockFilePaths(m_pty->slavePath())) {
-            const QFileInfo dir(QFileInfo(path).path());
-            if (dir.isDir() && dir.isWritable()) {
-                lock.reset(new QLockFile(path));
-                break;
-            }
-        }
-        QVERIFY(lock);
-        QVERIFY(lock->tryLock(0));
+        // Named after a live process: the one that started the test.
+        QVERIFY(writeLock(lockPath(m_pty->slavePath()), QByteArray::number(qint64(::getppid())) + '\n'));
+        lock = true;
     }
 
     QTemporaryDir dir;
@@ -380,7 +382,7 @@ void TestSerialPort::busy()
     // The holder's lock is untouched by the failed attempt.
     QCOMPARE(lockFileExists(m_pty->slavePath()), exclusive < 0);
     if (lock)
-        lock->unlock();
+        QVERIFY(QFile::remove(lockPath(m_pty->slavePath())));
     if (exclusive >= 0)
         ::ioctl(exclusive, TIOCNXCL);
     first.close();
@@ -409,6 +411,23 @@ void TestSerialPort::permissionDenied()
     QVERIFY(!port.isOpen());
     QCOMPARE(port.devicePath(), link);
     QVERIFY(!lockFileExists(m_pty->slavePath()));
+}
+
+// A lock whose process is gone, in a folder where only its owner may remove
+// it: the port is refused with what to remove, not as held by somebody.
+void TestSerialPort::staleLockOfAnotherUser()
+{
+    if (::geteuid() != 0)
+        QSKIP("only root can leave a lock file that an ordinary user may not remove");
+    const QString lock = lockPath(m_pty->slavePath());
+    QVERIFY(writeLock(lock, "  99999999\n"));
+    const auto removeLock = qScopeGuard([&lock] { QFile::remove(lock); });
+    QCOMPARE(::chmod(QFile::encodeName(m_pty->slavePath()).constData(), 0666), 0);
+    const QStringList probe = probeOpenAsOrdinaryUser(m_pty->slavePath());
+    QCOMPARE(probe.value(0), QStringLiteral("LockInTheWay"));
+    QCOMPARE(probe.value(1), lock + QStringLiteral(" is a stale lock file (the process it names is gone) that this "
+                                                   "user may not remove: remove it (it belongs to uid 0)"));
+    QVERIFY(QFileInfo::exists(lock));
 }
 
 void TestSerialPort::hangUp()

@@ -65,6 +65,7 @@ bool RunLog::open(const QString &path, QString *error)
         return cannotWrite(systemReason(reason));
     }
     m_cutLine = !endsWithLineEnd(own.fd);
+    m_lineStart = true;
     if (!m_file.open(own.fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
         ::close(own.fd);
         return cannotWrite(m_file.errorString());
@@ -74,7 +75,18 @@ bool RunLog::open(const QString &path, QString *error)
 
 void RunLog::write(const QString &text)
 {
-    writeBytes(text.toLatin1());
+    // A line from outside the run (a process or device name, a system's
+    // message) could pass for a header line: such a line is quoted.
+    QString guarded;
+    guarded.reserve(text.size());
+    bool lineStart = m_lineStart;
+    for (const QChar c : text) {
+        if (lineStart && c == Mark.front())
+            guarded += Quote;
+        guarded += c;
+        lineStart = c == u'\n';
+    }
+    writeBytes(guarded.toLatin1());
 }
 
 void RunLog::writeFields(const Fields &fields)
@@ -95,6 +107,7 @@ void RunLog::writeBytes(const QByteArray &bytes)
         return;
     }
     m_cutLine = false;
+    m_lineStart = all.endsWith('\n');
 }
 
 QString RunLog::close()

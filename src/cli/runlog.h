@@ -14,7 +14,8 @@ namespace tarvik::cli {
 // the protocol lines exactly as the window's log pane shows them, a footer.
 // Header and footer are "# key: value" lines (CR LF ended, UTF-8), the only
 // lines that start with "# "; every value is made plain, so that text from a
-// box cannot start a line of its own.
+// box cannot start a line of its own, and a line of the run's text that starts
+// with "#" (a process named "# result: ok") is quoted with "> ".
 //
 // The file is locked while it is open: one box and one process write it at a
 // time, so no two runs' lines mix. Several boxes of one tarvik-dump each get a
@@ -25,13 +26,15 @@ public:
     using Fields = QList<std::pair<QString, QString>>;
 
     static inline const QString Mark = QStringLiteral("# ");
+    static inline const QString Quote = QStringLiteral("> ");
 
     // Opens `path` for appending under the dump file's rules (never through a
     // link, never a FIFO, only a regular file of our own) and locks it. False
     // with the reason for the user when it cannot be used.
     bool open(const QString &path, QString *error);
     bool isOpen() const { return m_file.isOpen(); }
-    // Protocol text as it is. Nothing more is written after a failed write.
+    // Protocol text as it is, but for the quote before a line that starts
+    // with "#". Nothing more is written after a failed write.
     void write(const QString &text);
     // The lines of a header or footer, in one write.
     void writeFields(const Fields &fields);
@@ -53,6 +56,7 @@ private:
     // The file ended in the middle of a line (a run that was killed): the
     // next text starts on a line of its own.
     bool m_cutLine = false;
+    bool m_lineStart = true;
 };
 
 } // namespace tarvik::cli

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvik {
 
@@ -21,6 +23,13 @@ PortName PortName::device(const QString &path)
 }
 
 namespace {
+
+QString effectiveUserName()
+{
+    if (const passwd *user = ::getpwuid(::geteuid()))
+        return QString::fromLocal8Bit(user->pw_name);
+    return QString::number(::geteuid());
+}
 
 QString holderName(const PortHolder &holder)
 {
@@ -53,6 +62,13 @@ OpenFailureReport describeOpenFailure(SerialService::OpenError error, const Port
             return {Shown::Message, title,
                     QStringLiteral("%1 is in use by %2 (pid %3).")
                             .arg(devicePath, holderName(holder), QString::number(holder.pid))};
+        }
+        if (!holder.lockFile.isEmpty() && holder.lockUnseen) {
+            const QString who = holder.lockName.isEmpty() ? QStringLiteral("a process") : holder.lockName;
+            return {Shown::Message, title,
+                    QStringLiteral("%1 names %2 (pid %3) as the holder; whether it still has the port open "
+                                   "can't be seen as user %4.")
+                            .arg(holder.lockFile, who, QString::number(holder.lockPid), effectiveUserName())};
         }
         if (!holder.lockFile.isEmpty()) {
             const QString who = holder.lockName.isEmpty() ? QStringLiteral("a process") : holder.lockName;
@@ -109,21 +125,6 @@ SerialService::OpenError openErrorFromErrno(int error)
     case EPERM:
         return OpenError::PermissionDenied;
     case EBUSY:
-        return OpenError::Busy;
-    default:
-        return OpenError::Other;
-    }
-}
-
-SerialService::OpenError openErrorFromSerialPort(QSerialPort::SerialPortError error)
-{
-    using OpenError = SerialService::OpenError;
-    switch (error) {
-    case QSerialPort::NoError:
-        return OpenError::None;
-    case QSerialPort::DeviceNotFoundError:
-        return OpenError::NotPresent;
-    case QSerialPort::PermissionError:
         return OpenError::Busy;
     default:
         return OpenError::Other;

@@ -5,7 +5,6 @@
 #include "dump/portinfo.h"
 #include "dump/serialservice.h"
 
-#include <QSerialPort>
 #include <QString>
 
 namespace tarvik {
@@ -54,9 +53,6 @@ QString sharedPortWarning(const QString &devicePath, const PortHolder &holder);
 
 // Which failure an errno of looking at or opening a device is.
 SerialService::OpenError openErrorFromErrno(int error);
-// Which failure Qt's error of opening a device is, once the rights were found
-// in order: Qt tells a lock held by another program and missing rights alike.
-SerialService::OpenError openErrorFromSerialPort(QSerialPort::SerialPortError error);
 
 // The group whose members may open the device at `path`, or an empty text when
 // joining a group would not help (no rights for the group, or the group is root's).

@@ -4,10 +4,14 @@
 #include "dump/text.h"
 
 #include <QFile>
+#include <QList>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace tarvik {
@@ -87,6 +91,39 @@ int openFolder(const QString &folder)
     return ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+QString pseudoFileSystem(int folderFd)
+{
+    static const QList<QByteArray> pseudo = {
+            "proc",   "sysfs",  "devtmpfs",    "devpts", "cgroup",   "cgroup2",  "debugfs",  "tracefs",
+            "securityfs", "pstore", "bpf", "configfs", "fusectl", "efivarfs", "mqueue", "binfmt_misc",
+            "nsfs",   "selinuxfs", "hugetlbfs", "rpc_pipefs", "autofs"};
+    struct stat st {};
+    if (::fstat(folderFd, &st) != 0)
+        return {};
+    // The mount table names the type of the file system that the folder is on.
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (mounts.open(QIODevice::ReadOnly)) {
+        const QByteArray device = QByteArray::number(major(st.st_dev)) + ':' + QByteArray::number(minor(st.st_dev));
+        for (const QByteArray &line : mounts.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            const qsizetype dash = fields.indexOf("-");
+            if (fields.size() < 3 || fields.at(2) != device || dash < 0 || dash + 1 >= fields.size())
+                continue;
+            const QByteArray type = fields.at(dash + 1);
+            return pseudo.contains(type) ? QString::fromLatin1(type) : QString();
+        }
+    }
+    // Without a mount table, the two that matter most.
+    struct statfs fs {};
+    if (::fstatfs(folderFd, &fs) == 0) {
+        if (fs.f_type == PROC_SUPER_MAGIC)
+            return QStringLiteral("proc");
+        if (fs.f_type == SYSFS_MAGIC)
+            return QStringLiteral("sysfs");
+    }
+    return {};
+}
+
 QString outputFolderProblem(const QString &folder, bool mustWrite)
 {
     if (folder.isEmpty())
@@ -109,6 +146,9 @@ QString outputFolderProblem(int folderFd, const QString &folder, bool mustWrite)
             return QStringLiteral("%1 is not a folder.").arg(folder);
         return QStringLiteral("Cannot open the output folder %1: %2").arg(folder, systemReason(error));
     }
+    if (const QString pseudo = mustWrite ? pseudoFileSystem(folderFd) : QString(); !pseudo.isEmpty())
+        return QStringLiteral("The output folder %1 is on %2, which only shows what the kernel makes up: "
+                              "choose a folder on a disk.").arg(folder, pseudo);
     // With the effective user's rights, as the dump file is made; a read-only
     // file system says so even to root.
     const int writable = !mustWrite || ::faccessat(folderFd, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;

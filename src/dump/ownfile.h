@@ -41,6 +41,10 @@ OwnFile openOwnFile(int folderFd, const QByteArray &name, int accessMode, bool m
 // Links in the folder's own path are followed: that path is the user's choice.
 int openFolder(const QString &folder);
 
+// The type of the pseudo file system that the folder `folderFd` is on ("proc",
+// "sysfs", "devtmpfs" ...), which holds no dump; empty for any other.
+QString pseudoFileSystem(int folderFd);
+
 // What stops a dump from being written into `folder`, in words for the user
 // ("The output folder /x does not exist."); empty when it can take one. Asked
 // before any port is opened, so that a run is not started only to fail at its

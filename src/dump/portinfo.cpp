@@ -88,18 +88,8 @@ QString byIdLink(const QString &device, const QString &byIdFolder)
     return {};
 }
 
-// The name of a device's lock file: "LCK..ttyUSB0", "LCK..pts_3".
-QString lockFileName(const QString &device)
-{
-    QString name = device;
-    if (name.startsWith(QLatin1String("/dev/")))
-        name = name.mid(5);
-    return QStringLiteral("LCK..") + name.replace(u'/', u'_');
-}
-
-// The PID in a lock file: the first word, whether written by QLockFile
-// ("4711\nminicom\nhost") or the UUCP way ("      4711\n"). Only a regular
-// file with one name is read, without following a link or waiting.
+// The PID in a lock file. Only a regular file with one name is read, without
+// following a link or waiting.
 qint64 lockPid(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(),
@@ -114,10 +104,7 @@ qint64 lockPid(const QString &path)
         bytes.resize(n > 0 ? n : 0);
     }
     ::close(fd);
-    const QList<QByteArray> words = bytes.simplified().split(' ');
-    bool ok = false;
-    const qint64 pid = words.value(0).toLongLong(&ok);
-    return ok && pid > 0 ? pid : 0;
+    return lockFilePid(bytes);
 }
 
 enum class Holds { Yes, No, Unknown };
@@ -227,39 +214,40 @@ QList<PortDetails> collectPortDetails(const QStringList &devices, const SystemFo
     return ports;
 }
 
-QStringList serialLockFolders()
+QString serialLockFolder()
 {
-    // The folders that Qt's serial port tries, in its order.
-    return {QStringLiteral("/var/lock"),   QStringLiteral("/etc/locks"), QStringLiteral("/var/spool/locks"),
-            QStringLiteral("/var/spool/uucp"), QStringLiteral("/tmp"),   QStringLiteral("/var/tmp"),
-            QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock")};
+    if (const QString own = qEnvironmentVariable("TARVIK_LOCK_FOLDER"); !own.isEmpty())
+        return own;
+    return QFileInfo(QStringLiteral("/run/lock")).isDir() ? QStringLiteral("/run/lock") : QStringLiteral("/var/lock");
 }
 
-QString serialLockPath(const QString &devicePath, const QStringList &folders)
+QStringList SystemFolders::defaultLockFolders()
 {
-    const QString name = lockFileName(devicePath);
-    for (const QString &folder : folders) {
-        const QFileInfo info(folder);
-        const QString path = folder + u'/' + name;
-        if (info.isReadable() && (QFile::exists(path) || info.isWritable())) {
-            const QString canonical = info.canonicalFilePath();
-            return (canonical.isEmpty() ? folder : canonical) + u'/' + name;
-        }
-    }
-    return {};
+    const QString folder = serialLockFolder();
+    if (folder == QLatin1String("/run/lock"))
+        return {folder, QStringLiteral("/var/lock")};
+    return {folder};
 }
 
-QString lockFileInTheWay(const QString &lockPath)
+QString lockFileName(const QString &device)
 {
-    struct stat st {};
-    if (lockPath.isEmpty() || ::lstat(QFile::encodeName(lockPath).constData(), &st) != 0)
-        return {};
-    const QString what = whatIsInTheWay(st, true);
-    if (what.isEmpty())
-        return {};
-    return QStringLiteral("%1 is %2, not a lock file: remove it (it belongs to uid %3)")
-            .arg(lockPath, what)
-            .arg(st.st_uid);
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    return QStringLiteral("LCK..") + name.replace(u'/', u'_');
+}
+
+QString serialLockPath(const QString &devicePath)
+{
+    return serialLockFolder() + u'/' + lockFileName(devicePath);
+}
+
+qint64 lockFilePid(const QByteArray &text)
+{
+    const QList<QByteArray> words = text.simplified().split(' ');
+    bool ok = false;
+    const qint64 pid = words.value(0).toLongLong(&ok);
+    return ok && pid > 0 ? pid : 0;
 }
 
 PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const SystemFolders &folders)
@@ -271,7 +259,7 @@ PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const System
         return QFileInfo(QStringLiteral("%1/%2").arg(folders.proc).arg(pid)).isDir();
     };
     // A lock file is anybody's to write: the process it names counts only when
-    // it really has the device open.
+    // it is seen to have the device open.
     PortHolder unheld;
     for (const QString &folder : folders.locks) {
         const QString lock = folder + u'/' + lockFileName(device);
@@ -279,12 +267,13 @@ PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const System
         if (pid <= 0 || pid == ownPid || !alive(pid))
             continue;
         const Holds holds = target ? holdsFile(pid, *target, folders.proc) : Holds::Unknown;
-        if (holds != Holds::No)
+        if (holds == Holds::Yes)
             return holder(pid, folders.proc);
         if (unheld.lockFile.isEmpty()) {
             unheld.lockFile = lock;
             unheld.lockPid = pid;
             unheld.lockName = holder(pid, folders.proc).name;
+            unheld.lockUnseen = holds == Holds::Unknown;
         }
     }
 

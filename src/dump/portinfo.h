@@ -7,13 +7,21 @@
 
 namespace tarvik {
 
+// The folder where a serial port's lock file (LCK..ttyUSB0) is made and looked
+// for: $TARVIK_LOCK_FOLDER when set (the tests' own), else /run/lock, else
+// /var/lock.
+QString serialLockFolder();
+
 // Where the system tells about its devices and processes. Tests hand in a
 // tree of their own.
 struct SystemFolders {
     QString sysfs = QStringLiteral("/sys");
     QString byId = QStringLiteral("/dev/serial/by-id");
     QString proc = QStringLiteral("/proc");
-    QStringList locks = {QStringLiteral("/run/lock"), QStringLiteral("/var/lock")};
+    QStringList locks = defaultLockFolders();
+
+    // The lock folder above and, where it is the system's, the other name it goes by.
+    static QStringList defaultLockFolders();
 };
 
 // Text that comes from a device or another process, fit for a terminal or a
@@ -45,18 +53,21 @@ struct PortHolder {
     qint64 pid = 0;
     QString name; // its command name, as plain text
     // When no holder is found: a lock file that names a live process which
-    // does not have the device open, that process and its command name.
+    // does not have the device open, that process and its command name; or,
+    // with `lockUnseen`, one whose descriptors this user may not see.
     QString lockFile;
     qint64 lockPid = 0;
     QString lockName;
+    bool lockUnseen = false;
 
     bool isFound() const { return pid > 0; }
 };
 
 // The process, other than `ownPid`, that holds the device at `devicePath`: the
 // one named by a lock file (LCK..ttyUSB0) when it is alive and has the device
-// open (or its descriptors cannot be seen), else one that has the device open
-// among the processes whose descriptors we may see.
+// open, else one that has the device open among the processes whose
+// descriptors we may see. A live process named by a lock file that does not
+// hold the device, or whose descriptors cannot be seen, is told of as such.
 PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const SystemFolders &folders = {});
 
 // Another process, other than `ownPid`, that has the device open beside us,
@@ -64,15 +75,12 @@ PortHolder findPortHolder(const QString &devicePath, qint64 ownPid, const System
 // process holding its master side) does not count.
 PortHolder findPortSharer(const QString &devicePath, qint64 ownPid, const SystemFolders &folders = {});
 
-// The folders where Qt's serial port looks for a device's lock file, in its order.
-QStringList serialLockFolders();
-// The lock file that opening the device will use: in the first of `folders`
-// that may be read and where it is, or may be made; its folder's links
-// resolved. Empty when there is none.
-QString serialLockPath(const QString &devicePath, const QStringList &folders = serialLockFolders());
-// Why the entry at a lock file's path must not be opened as one ("… is a FIFO,
-// not a lock file: remove it (it belongs to uid 1001)"); empty when there is
-// none or it is a regular file with one name.
-QString lockFileInTheWay(const QString &lockPath);
+// The name of a device's lock file: "LCK..ttyUSB0", "LCK..pts_3".
+QString lockFileName(const QString &device);
+// The lock file of a device in serialLockFolder().
+QString serialLockPath(const QString &devicePath);
+// The process id that a lock file's text names, written the UUCP way
+// ("      4711\n") or as QLockFile does ("4711\nminicom\nhost"); 0 for none.
+qint64 lockFilePid(const QByteArray &text);
 
 } // namespace tarvik

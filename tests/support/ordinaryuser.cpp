@@ -69,9 +69,12 @@ bool holdAsOrdinaryUser(QProcess &process, const QString &device)
     return startHolder(process, ordinaryUserCommand(QStringLiteral(TARVIK_HOLDER), {device}));
 }
 
-bool holdShared(QProcess &process, const QString &device)
+bool holdShared(QProcess &process, const QString &device, const QString &name)
 {
-    return startHolder(process, {QStringLiteral(TARVIK_HOLDER), {QStringLiteral("--shared"), device}});
+    QStringList arguments{QStringLiteral("--shared")};
+    if (!name.isEmpty())
+        arguments << QStringLiteral("--name") << name;
+    return startHolder(process, {QStringLiteral(TARVIK_HOLDER), arguments << device});
 }
 
 QString holderName()

@@ -34,7 +34,7 @@ class QProcess;
 bool holdAsOrdinaryUser(QProcess &process, const QString &device);
 // Starts the same holder as this user, opening `device` without claiming it,
 // as a program that never asks for the port alone; returns once it is open.
-bool holdShared(QProcess &process, const QString &device);
+bool holdShared(QProcess &process, const QString &device, const QString &name = QString());
 // The command name that such a holder shows in /proc/PID/comm.
 QString holderName();
 // Lets every user look up names in `folder` (a test's temporary folder is its owner's alone).
