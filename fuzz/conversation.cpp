@@ -27,13 +27,28 @@
 //     count     1 byte (the start is lowered so that the last block is 32767 at most)
 //     loseAt    1 byte: the port is lost at this send of the run (0: never)
 //     limit     1 byte: times 128, the bytes the file takes before it is full;
-//               when continuing, which of the stopped dumps (modulo their number)
+//               when continuing, low nibble: which of the stopped dumps (modulo
+//               their number); high nibble: what the world does to it (see
+//               "Forged" below)
 //
 //   Continuing. Of the .part files in the folder (each with its record), in
 //   name order, the one that `limit` picks is planned with planContinue(). When
 //   the plan takes it up, the run starts through Session::resume(); when the
 //   plan starts afresh, a plain run over the stopped run's range; when the
 //   plan refuses it, a plain run with the parameters as given.
+//
+//   Forged. Before it is planned, the picked dump's record is forged: 1 its
+//   count 600, 2 its count 0, 3 its range past the flash's last block, 4 its
+//   whole_blocks one more than the .part holds, 5 a range that its name does
+//   not hold (a full read's name: 1023 blocks; any other: a KUP header),
+//   6 a link to a copy outside the folder in its place, 7 a second (hard)
+//   link to it outside the folder, 8 another user's (when the harness runs as
+//   root; else nothing), 10 no record at all (garbage), 11 a FIFO in its
+//   place, 12 a folder in its place. A plan that refuses must leave the .part,
+//   the record's entry and everything outside the folder as they were; the
+//   harness then puts the record back. 9: the .part is replaced by a copy of
+//   itself between planning and taking up: the run must then stop when it
+//   would cut it, and leave the copy and the record as they are.
 //
 //   Operations: one byte, kind = low nibble modulo 10, arg = high nibble.
 //   Loader bytes are collected in a pending buffer until a delivery.
@@ -83,6 +98,8 @@
 #include <QTemporaryDir>
 
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -111,6 +128,11 @@ constexpr int StoppedWorthKeeping = 2;
 constexpr int MostSamples = 15;
 
 enum FileMode { InMemory = 0, CannotCreate = 4, NoDevice = 5, FillsUp = 6, RealFolder = 7 };
+// What is done to a stopped dump before a run continues it.
+enum Forgery {
+    NotForged, Count600, CountZero, PastFlash, MoreWholeBlocks, RangeNotName, RecordLink, RecordHardLink,
+    OtherOwner, ReplacePart, Garbage, Fifo, Folder
+};
 
 class Reader
 {
@@ -144,6 +166,7 @@ struct RunParams {
     bool resume = false;
     bool rangeGiven = false;
     int pick = 0; // of the stopped dumps, when resuming
+    int forge = 0; // what is done to it first (see "Forged")
     int fileMode = InMemory;
     qint16 start = 0;
     qint16 count = 0;
@@ -176,7 +199,8 @@ RunParams readParams(Reader &in)
     p.count = qint16(count);
     p.loseAt = in.byte();
     const int limitUnits = in.byte();
-    p.pick = limitUnits;
+    p.pick = limitUnits & 0x0F;
+    p.forge = limitUnits >> 4;
     if (p.fileMode == FillsUp)
         p.limit = qint64(limitUnits) * LimitUnit;
     return p;
@@ -409,6 +433,8 @@ public:
     bool fileBegun = false;
     bool saved = false; // the dump took its own name
     bool refused = false; // a stopped dump was in the way: nothing was written
+    // The .part being continued was replaced after the plan read it.
+    bool partReplaced = false;
     // How the run ended, as the record beside a .part names it.
     QString outcome;
     int headerBytes = 0;
@@ -605,6 +631,12 @@ private:
             return false;
         }
         if (m_index == m_compared - 1) {
+            if (partReplaced) {
+                fileBegun = true;
+                refused = true;
+                fileFailed();
+                return false;
+            }
             fileBegun = true;
             file = continued->bytes.left(continued->headerBytes
                                          + qsizetype(continued->wholeBlocks() - 1) * BlockSize);
@@ -755,6 +787,9 @@ public:
             m_expected->stoppedInTheWay = [this](int headerBytes) { return stoppedInTheWay(headerBytes); };
         }
 
+        if (continuing && params.forge == ReplacePart)
+            m_expected->partReplaced = replacePart(plan.partName);
+
         m_port.open();
         if (continuing)
             m_session.continueDump(plan);
@@ -886,26 +921,44 @@ private:
             deliver(m_pending.size());
     }
 
+    struct RecordWant {
+        int wholeBlocks = 0;
+        QString stoppedBy;
+        // The range of the run that wrote the .part, and its header's bytes.
+        int start = 0;
+        int count = 0;
+        int headerBytes = 0;
+    };
+
     // The plan for the stopped dump that the parameters pick, checked against
     // what the runs before say of it. A record of a run that found the whole
     // transfer bad or another box is refused, and so is one of another range
-    // when a range is given; fewer than two whole blocks start afresh, over
-    // the stopped run's range.
+    // when a range is given, one that is no range of the flash or not one
+    // that the .part's name holds, and one that counts more than the .part
+    // holds; fewer than two whole blocks start afresh, over the stopped run's
+    // range. The record may be forged first (see "Forged").
     ContinuePlan planToContinue()
     {
         const QStringList parts = m_records.keys();
         const QString part = parts.at(m_params.pick % parts.size());
-        const RecordWant &record = m_records.value(part);
+        RecordWant record = m_records.value(part);
         m_source = Continued{m_folder + part, record.start, record.count, record.headerBytes, m_onDisk.value(part)};
-        const bool ok = record.stoppedBy != QStringLiteral("total-mismatch")
+        const Forged forged = forgeRecord(part, record);
+        const int k = m_source->wholeBlocks();
+        const bool ok = forged.readable && record.stoppedBy != QStringLiteral("total-mismatch")
                         && record.stoppedBy != QStringLiteral("not-same-box")
-                        && (!m_params.rangeGiven || (record.start == m_params.start && record.count == m_params.count));
-        const bool fresh = ok && m_source->wholeBlocks() < StoppedWorthKeeping;
+                        && (!m_params.rangeGiven || (record.start == m_params.start && record.count == m_params.count))
+                        && record.count >= 1 && record.start >= 0 && record.start + record.count <= FullReadBlocks
+                        && rangeFitsName(part, record.start, record.count, forged.header)
+                        && forged.header == (m_source->headerBytes > 0) && k <= record.count
+                        && record.wholeBlocks <= k;
+        const bool fresh = ok && k < StoppedWorthKeeping;
         ContinuePlan plan = planContinue(OutputFolder::open(m_folder), part, m_params.start, m_params.count,
                                          m_params.rangeGiven);
         if (!plan.refused() != ok || (plan.answer == ContinuePlan::Answer::StartAgain) != fresh) {
-            problem(QStringLiteral("the plan for %1 says ok %2, afresh %3 (%4); want %5, %6")
+            problem(QStringLiteral("the plan for %1 (forged: %2) says ok %3, afresh %4 (%5); want %6, %7")
                             .arg(part)
+                            .arg(m_params.forge)
                             .arg(!plan.refused())
                             .arg(plan.answer == ContinuePlan::Answer::StartAgain)
                             .arg(plan.error)
@@ -913,11 +966,209 @@ private:
                             .arg(fresh));
             return {};
         }
+        if (plan.refused() && plan.error.isEmpty())
+            problem(QStringLiteral("the plan for %1 refuses it without a reason").arg(part));
+        if (forged.forged) {
+            if (plan.refused()) {
+                plan = {}; // lets the .part go before it is looked at
+                checkUntouched(part, forged);
+                restoreRecord(part, forged);
+                return {};
+            }
+            // What the forged record says is what the run carries on with.
+            m_records.insert(part, record);
+            m_source->count = record.count;
+        }
         if (fresh) {
             m_params.start = qint16(record.start);
             m_params.count = qint16(record.count);
         }
         return plan;
+    }
+
+    // The model's rule for which ranges a .part's name holds: a read of the
+    // whole flash has the model's name (with "_conv" when it has a KUP
+    // header), any other range the partial read's name.
+    static bool rangeFitsName(const QString &part, int start, int count, bool header)
+    {
+        const QString stem = QStringLiteral("FlashDump");
+        const bool partialName = part.startsWith(stem)
+                                 && (part.mid(stem.size(), 1) == u"_" || part.mid(stem.size()) == QStringLiteral(".bin.part"));
+        const bool fullRead = start == 0 && count == FullReadBlocks;
+        if (header && (!part.endsWith(QStringLiteral("_conv.bin.part")) || !fullRead))
+            return false;
+        return partialName || fullRead;
+    }
+
+    // What a forgery left where the record was, and beside the folder.
+    struct Forged {
+        bool forged = false;
+        bool readable = true;  // a record of ours can still be read there
+        bool header = false;   // what it says of a KUP header
+        QByteArray original;   // the record's bytes before
+        QByteArray entry;      // its bytes after (of what a link leads to)
+        QString outside;       // a file beside the folder that the forgery made
+        QByteArray outsideBytes;
+        QStringList listing;   // the folder's entries after
+    };
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    static bool writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    }
+
+    QStringList folderListing() const
+    {
+        QStringList names = QDir(m_folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+        names.sort();
+        return names;
+    }
+
+    static QByteArray withValue(QByteArray text, const QByteArray &key, const QByteArray &value)
+    {
+        QList<QByteArray> lines = text.split('\n');
+        for (QByteArray &line : lines) {
+            if (line.startsWith(key + '='))
+                line = key + '=' + value;
+        }
+        return lines.join('\n');
+    }
+
+    // Forges the record of `part` as the parameters ask, and says what a
+    // plan should read from it: `record` takes the forged range.
+    Forged forgeRecord(const QString &part, RecordWant &record)
+    {
+        Forged f;
+        f.header = record.headerBytes > 0;
+        const QString path = m_folder + part + RecordSuffix;
+        f.original = readFile(path);
+        const QString outside = m_disk->path() + QStringLiteral("/beside");
+        QByteArray text = f.original;
+        switch (m_params.forge) {
+        case Count600:
+            record.count = 600;
+            text = withValue(text, "count", "600");
+            break;
+        case CountZero:
+            record.count = 0;
+            text = withValue(text, "count", "0");
+            break;
+        case PastFlash:
+            record.count = FullReadBlocks + 1 - record.start;
+            text = withValue(text, "count", QByteArray::number(record.count));
+            break;
+        case MoreWholeBlocks:
+            record.wholeBlocks = m_source->wholeBlocks() + 1;
+            text = withValue(text, "whole_blocks", QByteArray::number(record.wholeBlocks));
+            break;
+        case RangeNotName:
+            if (record.start == 0 && record.count == FullReadBlocks) {
+                record.count = FullReadBlocks - 1;
+                text = withValue(text, "count", QByteArray::number(record.count));
+            } else {
+                f.header = true;
+                text = withValue(text, "header", "yes");
+            }
+            break;
+        case RecordLink:
+            f.readable = false;
+            f.outside = outside;
+            f.outsideBytes = f.original;
+            if (!writeFile(outside, f.original) || !QFile::remove(path) || !QFile::link(outside, path))
+                problem(QStringLiteral("cannot put a link in place of the record"));
+            break;
+        case RecordHardLink:
+            f.readable = false;
+            f.outside = outside;
+            f.outsideBytes = f.original;
+            if (::link(QFile::encodeName(path).constData(), QFile::encodeName(outside).constData()) != 0)
+                problem(QStringLiteral("cannot link the record"));
+            break;
+        case OtherOwner:
+            if (::geteuid() != 0)
+                return f;
+            f.readable = false;
+            if (::chown(QFile::encodeName(path).constData(), 65534, 65534) != 0)
+                problem(QStringLiteral("cannot give the record to another user"));
+            break;
+        case Garbage:
+            f.readable = false;
+            text = QByteArrayLiteral("start=x\n");
+            break;
+        case Fifo:
+        case Folder:
+            f.readable = false;
+            if (!QFile::remove(path)
+                || (m_params.forge == Fifo ? ::mkfifo(QFile::encodeName(path).constData(), 0600) != 0
+                                           : !QDir().mkdir(path)))
+                problem(QStringLiteral("cannot put something else in place of the record"));
+            break;
+        default:
+            return f;
+        }
+        if (text != f.original && !writeFile(path, text))
+            problem(QStringLiteral("cannot forge the record"));
+        f.forged = true;
+        f.entry = m_params.forge == Fifo || m_params.forge == Folder ? QByteArray() : readFile(path);
+        f.listing = folderListing();
+        return f;
+    }
+
+    // A refused plan changed nothing: not the .part, not what is at the
+    // record's name, not what lies beside the folder.
+    void checkUntouched(const QString &part, const Forged &f)
+    {
+        const QString path = m_folder + part + RecordSuffix;
+        if (readFile(m_folder + part) != m_onDisk.value(part))
+            problem(QStringLiteral("a refused plan changed %1").arg(part));
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
+            problem(QStringLiteral("a refused plan removed the record of %1").arg(part));
+        } else {
+            const bool sameKind = m_params.forge == Fifo         ? S_ISFIFO(st.st_mode)
+                                  : m_params.forge == Folder     ? S_ISDIR(st.st_mode)
+                                  : m_params.forge == RecordLink ? S_ISLNK(st.st_mode)
+                                                                 : S_ISREG(st.st_mode);
+            if (!sameKind || (S_ISREG(st.st_mode) && readFile(path) != f.entry)
+                || (m_params.forge == RecordLink && readFile(path) != f.entry))
+                problem(QStringLiteral("a refused plan changed what is at the record of %1").arg(part));
+        }
+        if (!f.outside.isEmpty() && readFile(f.outside) != f.outsideBytes)
+            problem(QStringLiteral("a refused plan wrote outside the folder"));
+        if (folderListing() != f.listing)
+            problem(QStringLiteral("a refused plan changed the folder: %1").arg(folderListing().join(u',')));
+    }
+
+    void restoreRecord(const QString &part, const Forged &f)
+    {
+        const QString path = m_folder + part + RecordSuffix;
+        if (m_params.forge == Folder)
+            QDir().rmdir(path);
+        else
+            QFile::remove(path);
+        if (!f.outside.isEmpty())
+            QFile::remove(f.outside);
+        if (!writeFile(path, f.original))
+            problem(QStringLiteral("cannot put the record of %1 back").arg(part));
+    }
+
+    // Between the plan and the run, the .part is replaced by a copy of itself.
+    bool replacePart(const QString &part)
+    {
+        const QString copy = m_folder + QStringLiteral("copy");
+        if (!writeFile(copy, m_onDisk.value(part)) || ::rename(QFile::encodeName(copy).constData(),
+                                                               QFile::encodeName(m_folder + part).constData()) != 0) {
+            problem(QStringLiteral("cannot replace %1").arg(part));
+            return false;
+        }
+        return true;
     }
 
     void deliver(qsizetype n)
@@ -1162,14 +1413,6 @@ private:
             checkRecord(it.key(), it.value());
     }
 
-    struct RecordWant {
-        int wholeBlocks = 0;
-        QString stoppedBy;
-        // The range of the run that wrote the .part, and its header's bytes.
-        int start = 0;
-        int count = 0;
-        int headerBytes = 0;
-    };
 
     // The record beside a .part: its range, whether it has a header, its
     // whole blocks and why its run ended.

@@ -15,11 +15,14 @@ TICKED, FULL, CLOSE_IN_BOX, KEEP_STOPPED, CONTINUE = 1, 2, 4, 8, 0x80
 MEMORY, CANNOT_CREATE, NO_DEVICE, FILLS_UP, REAL_FOLDER = 0, 4, 5, 6, 7
 # in the start word, when continuing
 RANGE_GIVEN = 0x8000
+# what is done to the stopped dump before it is continued (the high nibble of the pick)
+COUNT_600, COUNT_ZERO, PAST_FLASH, MORE_WHOLE_BLOCKS, RANGE_NOT_NAME, RECORD_LINK, RECORD_HARD_LINK, \
+    OTHER_OWNER, PART_REPLACED, GARBAGE, FIFO, FOLDER = range(1, 13)
 
 
-def params(flags=0, start=0, count=0, lose_at=0, limit=0, file=MEMORY, pick=None):
-    if pick is not None:
-        limit = pick
+def params(flags=0, start=0, count=0, lose_at=0, limit=0, file=MEMORY, pick=None, forge=0):
+    if pick is not None or forge:
+        limit = (pick or 0) | forge << 4
     return bytes([flags | file << 4]) + struct.pack(">H", start) + bytes([count, lose_at, limit])
 
 
@@ -82,10 +85,17 @@ def stopped_run(whole_blocks, count, flags=0, first=b"", file=REAL_FOLDER):
         + b"".join(block(i) for i in range(whole_blocks - 1 - (1 if first else 0))) + block(99, wrong=1)
 
 
-def continuing(whole_blocks, count, flags=0, start=0):
+def continuing(whole_blocks, count, flags=0, start=0, forge=0):
     """A run that continues the stopped dump: every compared block comes back as it was."""
-    return op(RESTART) + params(flags=CONTINUE | flags, start=start, count=count, file=REAL_FOLDER) + markers() \
-        + kept() * (samples(whole_blocks) + 1)
+    return op(RESTART) + params(flags=CONTINUE | flags, start=start, count=count, file=REAL_FOLDER, forge=forge) \
+        + markers() + kept() * (samples(whole_blocks) + 1)
+
+
+def forged(forge, count, flags=0, first=None):
+    """A run asked to continue a stopped dump whose record is forged: the plan refuses it, and
+    the run, keeping stopped dumps, leaves the .part alone when its first block comes."""
+    return op(RESTART) + params(flags=CONTINUE | KEEP_STOPPED | flags, count=count, file=REAL_FOLDER, forge=forge) \
+        + markers() + (first or block(50))
 
 
 SEEDS = {
@@ -237,6 +247,29 @@ SEEDS = {
         + block(2) + block(3) + op(CLOSE)
         + op(RESTART) + params(flags=CONTINUE, pick=0, file=REAL_FOLDER) + markers() + kept() + kept()
         + b"".join(block(i % 200) for i in range(1022)) + total(),
+    # Forged records of a stopped partial read: a count of 0 or past the flash, more whole
+    # blocks than the .part holds, a KUP header its name does not have, a link to a copy
+    # outside the folder, a second name outside it, another user's, no record at all, a FIFO
+    # and a folder in its place. Each is refused with the .part and the record as they were;
+    # then the dump is continued to the end.
+    "real-folder-forged-records": stopped_run(9, 12)
+        + b"".join(forged(f, 12) for f in (COUNT_ZERO, PAST_FLASH, MORE_WHOLE_BLOCKS, RANGE_NOT_NAME,
+                                           RECORD_LINK, RECORD_HARD_LINK, OTHER_OWNER, GARBAGE, FIFO, FOLDER))
+        + continuing(9, 12) + b"".join(block(i) for i in range(4)) + total(),
+    # A stopped full read: a count of 600 or 1023 is not what its name holds. A partial read's
+    # name holds any range: its run goes on to the 600th block.
+    "real-folder-forged-counts": stopped_run(12, 0, flags=FULL, first=block(1, model=(b"KSF-2100", True)))
+        + forged(COUNT_600, 0, flags=FULL, first=block(1, model=(b"KSF-2100", True)))
+        + forged(RANGE_NOT_NAME, 0, flags=FULL, first=block(1, model=(b"KSF-2100", True)))
+        + continuing(12, 0, flags=FULL) + b"".join(block(i % 200) for i in range(1024 - 11)) + op(CLOSE)
+        + op(RESTART) + params(count=6, file=REAL_FOLDER) + markers()
+        + b"".join(block(i) for i in range(4)) + block(9, wrong=1)
+        + continuing(5, 0, forge=COUNT_600) + b"".join(block(i % 200) for i in range(600 - 4)) + total(),
+    # The .part is replaced by a copy of itself after the plan read it: the run stops before
+    # it cuts anything. The copy is then continued.
+    "real-folder-part-replaced": stopped_run(9, 12)
+        + continuing(9, 12, forge=PART_REPLACED)
+        + continuing(9, 12) + b"".join(block(i) for i in range(4)) + total(),
 }
 
 
