@@ -37,7 +37,7 @@ public:
     // Opens the --log file, if any (see RunLog). False with the reason when it
     // cannot be used.
     bool openLog(QString *error);
-    // Opens the port and starts the run; false when the port did not open (finished() follows).
+    // Opens the port and starts the run; when the port does not open, finished() follows at once.
     void start();
     // Ends the run as the window's Close does.
     void interrupt();
