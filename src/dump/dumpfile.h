@@ -101,6 +101,8 @@ public:
     void close(const QString &stoppedBy = QString());
     // A new run: closes the file and forgets its name and error. The header text stays.
     void reset();
+    // Lets go of the output folder once the file is closed and nothing more is asked of it.
+    void releaseFolder() { m_folder = OutputFolder(); }
 
     bool isOpen() const;
     QString name() const { return m_name; }

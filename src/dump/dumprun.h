@@ -56,6 +56,8 @@ public:
     // Starts the run once the port is open: replaces the log, resets the run's
     // fields and sends the opening requests. The dump goes into `folder`.
     void start(qint16 startBlock, qint16 blockCount, const OutputFolder &folder);
+    // Lets go of the run's output folder after the run has ended.
+    void releaseFolder() { m_folder = OutputFolder(); }
     // Starts a run that continues the .part of a stopped one (see ContinuePlan):
     // a partial read from the plan's first requested block whose compared
     // blocks must equal the .part's, and whose blocks then replace the .part's tail.

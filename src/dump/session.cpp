@@ -175,6 +175,10 @@ bool Session::close(const QString &stoppedBy)
     m_run.portClosed();
     m_file.close(!stoppedBy.isEmpty() ? stoppedBy : resultWord(resultOf(m_run.outcome())));
     const RunReport ending = report();
+    // The report holds all that is said of the folder: it is not kept open
+    // between runs.
+    m_file.releaseFolder();
+    m_run.releaseFolder();
     emit logAppended(ClosedLine);
     if (ending.nothingButBlank())
         emit logAppended(BlankWarning);

@@ -218,7 +218,8 @@ lost_and_resumed() {
     # Plugged back (the box put into HOST - MODE again): the command the message gave.
     plug --image "$image" || return
     local command
-    command=$(grep -o 'continue with tarvik-dump .*' lost.err | sed 's/^continue with //')
+    # The message comes first; the summary line after it repeats it.
+    command=$(grep -o 'continue with tarvik-dump .*' lost.err | head -n 1 | sed 's/^continue with //')
     PATH=$bin:$PATH bash -c "$command --json" >resumed.json 2>resumed.err
     status=$?
     if [ "$status" -eq 0 ] && grep -q '"result":"ok"' resumed.json && grep -q '"resumed_from"' resumed.json \
